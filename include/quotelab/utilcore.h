@@ -33,7 +33,7 @@ typedef struct msg_item_s {
   uint32_t data_len;     /* payload bytes */
   uint16_t msg_type;     /* the payload's first byte at allocation (its record type code) */
   uint8_t ext_len;       /* extra header bytes between this header and the payload */
-  uint8_t reserved[25];
+  uint8_t reserved[21];
 } msg_item_s;
 QL_STATIC_ASSERT(sizeof(msg_item_s) == 32, msg_item_header_size);
 
