@@ -91,6 +91,8 @@ class UnstoppedRunner : public ThreadRunner {
 };
 
 TEST(ThreadRunnerDestroy, DestroyWhileRunningWaitsForRun) {
+  g_entered.Reset();
+  g_finished.store(false);
   auto* runner = new UnstoppedRunner;
   ASSERT_EQ(runner->StartThread(), 0);
   g_entered.WaitOnce(-1);
