@@ -41,10 +41,11 @@ QL_STATIC_ASSERT(sizeof(msg_item_s) == 32, msg_item_header_size);
  * data may be NULL only when n is 0. Returns the item, or NULL (n < 0, data NULL with n > 0,
  * out of memory): nothing is allocated then. */
 QL_API msg_item_s* msg_item_alloc(const void* data, int n);
-/* Adds n references. Returns the new count, or -1 for a NULL item. */
+/* Adds n references (n >= 0). Returns the new count, or -1 with nothing changed for a NULL
+ * item, n < 0, an item whose count is already 0, or a count that would pass INT32_MAX. */
 QL_API int msg_item_addref(msg_item_s* item, int n);
 /* Drops one reference and frees the item when none is left. Returns the new count (0 when
- * freed), or -1 for a NULL item. */
+ * freed), or -1 for a NULL item or one whose count is already 0 (never freed twice). */
 QL_API int msg_item_decref_release(msg_item_s* item);
 /* Returns the current count (a snapshot when other threads change it), or -1 for NULL. */
 QL_API int msg_item_refcount(const msg_item_s* item);
@@ -63,19 +64,24 @@ QL_API int64_t msg_item_live_count(void);
  * csv_open reads the whole file into memory in one pass and parses its header row. Rows are
  * then visited forward with csv_next: right after opening the cursor stands before the first
  * data row. Handles a UTF-8 byte-order mark, LF and CRLF line ends, quoted fields (delimiters
- * and line breaks inside quotes, "" for a quote), blank lines (skipped) and a missing final
- * line end. Header names match ASCII-case-insensitively after trimming blanks.
+ * and line breaks inside quotes, "" for a quote), blank lines (skipped; a line of nothing but
+ * blanks counts as blank) and a missing final line end. Header names match ASCII-case-
+ * insensitively after trimming blanks. Stray quotes are read leniently: a quote inside an
+ * unquoted field is text, text after a closing quote is kept, and an unterminated quote takes
+ * the rest of the file.
  *
  * Field texts stay valid until the next csv_next or csv_close. A field that the row lacks is
  * "missing" (csv_get_byidx gives NULL); an empty field gives "". The typed getters return the
  * handle's default for a missing or empty field, or a text that is not a number. Integers are
  * read with an optional sign; a fraction (".0") after the digits is ignored; values outside
- * the type's range give the default. Blanks around a number are ignored.
+ * the type's range give the default. Blanks around a number are ignored. Reals are read as
+ * std::from_chars reads them (so "nan" and "inf" are numbers), with an optional '+'.
  * ========================================================================================== */
 typedef struct csv_file csv_file;
 
-/* Opens `path`, splitting fields at `delimiter`; flags must be 0. Returns the handle, or NULL
- * when the file cannot be read or has no header row. */
+/* Opens `path`, splitting fields at `delimiter` (any byte but '"', CR and LF); flags must be 0.
+ * Returns the handle, or NULL when the file cannot be read, has no header row, or the
+ * arguments are unusable. */
 QL_API csv_file* csv_open(const char* path, char delimiter, int flags);
 /* As csv_open over `len` bytes of memory (copied). Returns the handle or NULL. */
 QL_API csv_file* csv_open_mem(const char* data, size_t len, char delimiter, int flags);
@@ -98,8 +104,8 @@ QL_API int csv_next(csv_file* csv);
 QL_API int csv_eof(const csv_file* csv);
 /* Returns the number of fields of the current row, 0 when there is none. */
 QL_API int csv_field_count(const csv_file* csv);
-/* Returns the 1-based number of the current line in the file (the header is line 1), 0 before
- * the first row. */
+/* Returns the 1-based number of the line where the current row starts (the header is line 1
+ * when no blank line precedes it), 0 when there is no current row. */
 QL_API long csv_line_number(const csv_file* csv);
 /* Returns the NUL-terminated text of field idx of the current row, or NULL when the row has no
  * such field (idx < 0, idx >= the row's fields, no current row). */
@@ -211,7 +217,8 @@ QL_API size_t epool_footprint(const epool_s* pool);
  *  1 "SH" (SSE, SHA, XSHG)   2 "SZ" (SZSE, SZA, XSHE)   3 "HK"   8 "CFE" (CFFEX)
  *  9 "SHF" (SHFE)  10 "DCE"  11 "CZC" (CZCE)  12 "INE"  13 "GFE" (GFEX)  15 "BJ" (BSE)
  * ========================================================================================== */
-/* Returns the code of an exchange text or alias (any letter case), 0 when unknown or NULL. */
+/* Returns the code of an exchange text or alias (any letter case, blanks around it ignored),
+ * 0 when unknown or NULL. */
 QL_API int exchange_int(const char* text);
 /* Returns the first text of a code ("SH" for 1), or NULL when the code has none. */
 QL_API const char* exchange_str(int code);
@@ -250,13 +257,14 @@ QL_API int bar_csv_header(char* buf, int size, char delimiter);
  *
  * Libraries are loaded by path exactly as given (RTLD_NOW | RTLD_LOCAL).
  * ========================================================================================== */
-/* Returns the library handle, or NULL (see dynlib_error). */
+/* Returns the library handle, or NULL (see dynlib_error); a NULL or empty path gives NULL. */
 QL_API void* dynlib_open(const char* path);
 /* Returns the address of the export `name`, or NULL. */
 QL_API void* dynlib_sym(void* lib, const char* name);
 /* Unloads the library; NULL does nothing. */
 QL_API void dynlib_close(void* lib);
-/* Returns the text of the calling thread's last loading failure, or "" . */
+/* Returns the text of the calling thread's last failure of dynlib_open, dynlib_sym or
+ * dynlib_close, or "" when there was none. */
 QL_API const char* dynlib_error(void);
 
 #ifdef __cplusplus
@@ -332,7 +340,10 @@ class QL_API StringTable {
 };
 
 /* Runs the virtual Run() on a thread of its own. StartThread and StopThread are called from
- * one controlling thread. */
+ * one controlling thread. A derived class stops its thread in its own destructor (make Run()
+ * return, then StopThread): once the derived part is gone Run() can no longer run safely. The
+ * base destructor still joins a thread left running rather than ending the process. An
+ * exception that escapes Run() is logged (level 1) and ends only the thread. */
 class QL_API ThreadRunner {
  public:
   ThreadRunner();
@@ -392,8 +403,9 @@ class QL_API SymbolTools {
  public:
   /* Splits "code.EXCH" into `out` (at most max_len characters plus NUL; out holds max_len + 1
    * bytes) and *exchange (when exchange is not NULL and there is a suffix: a decimal suffix is
-   * taken as the code itself, a text by exchange_int). Returns 2 with a suffix, 1 without, -1
-   * for NULL text or out. */
+   * taken as the code itself (its low 8 bits), a text by exchange_int). The text is split at its
+   * first '.'. Returns 2 with a suffix, 1 without, -1 for NULL text or out or a negative
+   * max_len (nothing is written then). */
   static int extract_symbol(char* out, int max_len, unsigned char* exchange, const char* text);
 };
 
@@ -403,7 +415,8 @@ class QL_API StringUtil {
   static bool endswith_c(const char* s, const char* suffix);
   /* True when a and b are equal ignoring ASCII case; false for NULL. */
   static bool iequals(const char* a, const char* b);
-  /* Copies at most max_len characters of src and a NUL into dst (dst holds max_len + 1). */
+  /* Copies at most max_len characters of src and a NUL into dst (dst holds max_len + 1); NULL
+   * src copies "". NULL dst or a negative max_len does nothing. */
   static void copy_cut(char* dst, const char* src, int max_len);
 };
 
