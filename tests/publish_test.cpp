@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -27,6 +28,16 @@
 #define QL_UNDER_TSAN 1
 #endif
 #endif
+
+namespace KX {
+namespace detail {
+// Holds a producer between the two steps of its push, as a preempted thread would be.
+struct BlockQueueProbe {
+  static bool claim(BlockQueue& q, uint32_t* pos) { return q.claim(pos); }
+  static void store(BlockQueue& q, uint32_t pos, msg_item_s* item) { q.store(pos, item); }
+};
+}  // namespace detail
+}  // namespace KX
 
 namespace {
 
@@ -850,6 +861,88 @@ TEST_F(BlockQueueTest, WrapsAroundKeepingOrderAndFullness) {
     ASSERT_TRUE(q.empty());
   }
   msg_item_decref_release(it);
+}
+
+// The publishing thread's loop, on a bare queue: take a batch, or idle.
+class QueueConsumer {
+ public:
+  explicit QueueConsumer(BlockQueue& q) : q_(q), thread_([this] { run(); }) {}
+  ~QueueConsumer() {
+    stop_.store(true);
+    q_.wake();
+    thread_.join();
+  }
+  // Waits until `n` items have been taken. Returns false after timeout_ms.
+  bool wait_taken(int n, int timeout_ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cond_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                          [&] { return static_cast<int>(taken_.size()) >= n; });
+  }
+  std::vector<msg_item_s*> taken() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return taken_;
+  }
+
+ private:
+  void run() {
+    msg_item_s* out[MDPublishLib::kMaxBatch];
+    while (!stop_.load()) {
+      bool mark = false;
+      const int n = q_.pop_batch(out, MDPublishLib::kMaxBatch, &mark);
+      if (n > 0) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        taken_.insert(taken_.end(), out, out + n);
+        cond_.notify_all();
+      } else if (!mark) {
+        q_.wait(MDPublishLib::kIdleWaitMs);
+      }
+    }
+  }
+  BlockQueue& q_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable cond_;
+  std::vector<msg_item_s*> taken_;
+  std::thread thread_;
+};
+
+TEST_F(BlockQueueTest, ConsumerNeverSleepsOnAClaimedCell) {
+  // Producer A claims position 0 and stalls; producer B stores position 1, which moves count
+  // from 0 to 1 and wakes the consumer, who can take nothing (position 0 is not stored). When
+  // A finally stores, count goes from 1 to 2 and nobody signals: a consumer that had gone to
+  // sleep would wait out its full idle sleep.
+  msg_item_s* a = make_item(2, 1);
+  msg_item_s* b = make_item(2, 2);
+  {
+    BlockQueue q(8);
+    QueueConsumer consumer(q);
+    uint32_t pos_a = 0;
+    ASSERT_TRUE(KX::detail::BlockQueueProbe::claim(q, &pos_a));
+    ASSERT_TRUE(q.push(b));
+    // Give the consumer time to wake, find nothing and reach its idle wait.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    KX::detail::BlockQueueProbe::store(q, pos_a, a);
+    ASSERT_TRUE(consumer.wait_taken(2, kDeliveryTimeoutMs)) << "the consumer slept on a store";
+    EXPECT_EQ(consumer.taken(), (std::vector<msg_item_s*>{a, b}));
+  }
+  msg_item_decref_release(a);
+  msg_item_decref_release(b);
+}
+
+TEST_F(BlockQueueTest, ItemArrivingJustBeforeTheSleepWakesTheConsumer) {
+  BlockQueue q(64);
+  QueueConsumer consumer(q);
+  std::mt19937 rng(11);
+  std::vector<msg_item_s*> items;
+  for (int i = 0; i < 300; ++i) {
+    items.push_back(make_item(2, i));
+    ASSERT_TRUE(q.push(items.back()));
+    ASSERT_TRUE(consumer.wait_taken(i + 1, kDeliveryTimeoutMs)) << "item " << i << " waited";
+    const int pause = static_cast<int>(rng() % 40);
+    if (pause > 0) std::this_thread::sleep_for(std::chrono::microseconds(pause));
+  }
+  EXPECT_EQ(consumer.taken(), items);
+  for (msg_item_s* it : items) msg_item_decref_release(it);
 }
 
 // ---- totals under contention ----------------------------------------------------------------

@@ -26,7 +26,8 @@ namespace KX {
 
 namespace detail {
 struct BlockQueueLayout;
-}
+struct BlockQueueProbe;  // tests: holds a producer between its claim and its store
+}  // namespace detail
 
 /* A bounded multi-producer, single-consumer ring of message item pointers.
  *
@@ -103,6 +104,7 @@ class QL_API BlockQueue {
 
  private:
   friend struct detail::BlockQueueLayout;
+  friend struct detail::BlockQueueProbe;
 
   struct Cell {
     std::atomic<uint32_t> sequence;
@@ -123,6 +125,9 @@ class QL_API BlockQueue {
 
   uint32_t mask() const { return capacity - 1; }
   void release_cells();
+  // The two steps of push: claim a free position (false when full), then store into it.
+  inline bool claim(uint32_t* pos);
+  inline void store(uint32_t pos, msg_item_s* item);
 };
 
 namespace detail {
@@ -251,19 +256,26 @@ class QL_API MDPublishLib : public ThreadRunner {
 // ---- the queue's hot paths -----------------------------------------------------------------
 
 inline bool BlockQueue::push(msg_item_s* item) {
+  uint32_t pos;
+  if (!claim(&pos)) return false;
+  store(pos, item);
+  return true;
+}
+
+inline bool BlockQueue::claim(uint32_t* claimed) {
   if (capacity == 0) return false;
   uint32_t pos = enqueue_pos.load(std::memory_order_relaxed);
-  Cell* cell;
   for (;;) {
-    cell = &cells[pos & mask()];
     // Acquire: when the cell reads "free", the consumer's read of its previous item is done.
-    const uint32_t seq = cell->sequence.load(std::memory_order_acquire);
+    const uint32_t seq = cells[pos & mask()].sequence.load(std::memory_order_acquire);
     const int32_t diff = static_cast<int32_t>(seq - 2 * pos);
     if (diff == 0) {
       // seq_cst: the consumer's last look before sleeping (empty()) is ordered against it.
       if (enqueue_pos.compare_exchange_weak(pos, pos + 1, std::memory_order_seq_cst,
-                                            std::memory_order_relaxed))
-        break;
+                                            std::memory_order_relaxed)) {
+        *claimed = pos;
+        return true;
+      }
     } else if (diff < 0) {
       // The cell still holds the item of the previous pass: full, unless pos is stale.
       const uint32_t now = enqueue_pos.load(std::memory_order_relaxed);
@@ -273,11 +285,14 @@ inline bool BlockQueue::push(msg_item_s* item) {
       pos = enqueue_pos.load(std::memory_order_relaxed);  // another producer took pos
     }
   }
-  cell->item = item;
-  cell->sequence.store(2 * pos + 1, std::memory_order_release);
+}
+
+inline void BlockQueue::store(uint32_t pos, msg_item_s* item) {
+  Cell& cell = cells[pos & mask()];
+  cell.item = item;
+  cell.sequence.store(2 * pos + 1, std::memory_order_release);
   // seq_cst pairs with the consumer's subtraction and its last look before sleeping.
   if (count.fetch_add(1, std::memory_order_seq_cst) == 0) event.Set();
-  return true;
 }
 
 inline int BlockQueue::pop_batch(msg_item_s** out, int max, bool* stop_mark) {
