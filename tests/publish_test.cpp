@@ -311,6 +311,8 @@ TEST_F(InitTest, FailedCreateLeavesThePublisherUninitialised) {
   // The path form unloads what it loaded: the library is held only by this test then.
   EXPECT_EQ(pub.init(kRecordPath.c_str(), "null", nullptr, nullptr, 0), -1);
   EXPECT_EQ(pub.get_sender_name(), nullptr);
+  EXPECT_EQ(pub.init(kLoadPath.c_str(), "null", nullptr, nullptr, 0), -1);
+  EXPECT_FALSE(is_loaded(kLoadPath)) << "a failed init left its library loaded";
   // A later init with good parameters still succeeds.
   EXPECT_EQ(pub.init(kRecordPath.c_str(), "", nullptr, nullptr, 0), 0);
   EXPECT_EQ(rec_.live(), senders_at_start_ + 1);
@@ -355,6 +357,21 @@ TEST_F(InitTest, TableWithoutCreateOrPublishIsRefusedUntouched) {
   EXPECT_EQ(creates, 0);
   EXPECT_EQ(pub.init(static_cast<msg_sender_s*>(nullptr), "", nullptr, nullptr, 0), -1);
   EXPECT_EQ(pub.start(), -1);
+}
+
+TEST_F(InitTest, InProcessTableWithoutNameIsNamedEmpty) {
+  static int instance = 0;
+  msg_sender_s t;
+  std::memset(&t, 0, sizeof t);
+  t.create = [](const char*, const char*, const char*, long long) -> void* { return &instance; };
+  t.publish = [](void*, msg_sender_data_s*, int n, int) { return n; };
+  MDPublishLib pub;
+  ASSERT_EQ(pub.init(&t, "", nullptr, nullptr, 0), 0);
+  ASSERT_NE(pub.get_sender_name(), nullptr);
+  EXPECT_STREQ(pub.get_sender_name(), "");
+  ASSERT_EQ(pub.start(), 0);
+  pub.stop();
+  EXPECT_EQ(log_.find("mdpublish[").text.compare(0, 12, "mdpublish[] "), 0);
 }
 
 TEST_F(InitTest, NothingWorksBeforeInit) {

@@ -1,6 +1,7 @@
 // A test sender that exports only msg_sender_load and fills the function table itself.
 // Its instance counts the records published to it (sender_load_published).
 #include <atomic>
+#include <cstring>
 
 #include "quotelab/msg_sender.h"
 
@@ -10,7 +11,9 @@ struct Counter {
   std::atomic<int> records{0};
 };
 
-void* create(const char*, const char*, const char*, long long) {
+// params "null": the instance cannot be made.
+void* create(const char* params, const char*, const char*, long long) {
+  if (params != nullptr && std::strcmp(params, "null") == 0) return nullptr;
   return new Counter;
 }
 
