@@ -10,6 +10,15 @@ namespace {
 
 // Subcommands, in the order `quotelab --help` lists them.
 const qltool::Command kCommands[] = {
+    {"demo", "simulate a day and rebuild its order book (no data needed)", qltool::run_demo},
+    {"simulate", "write a simulated day of one stock as order and trade files",
+     qltool::run_simulate},
+    {"book", "rebuild a day's order book from order and trade files into snapshots",
+     qltool::run_book},
+    {"replay", "replay stored, generated or plug-in data day by day", qltool::run_replay},
+    {"convert", "convert tick, bar, order and trade files between CSV and binary",
+     qltool::run_convert},
+    {"columns", "show which field each column of a CSV header binds to", qltool::run_columns},
     {"version", "print the version", [](int, char**) {
        std::printf("quotelab %s\n", QUOTELAB_VERSION_STRING);
        return 0;
