@@ -305,7 +305,7 @@ TEST_F(BookTest, EarlierEventsAreRefusedAndEqualTimesAccepted) {
   EXPECT_EQ(order(2, 'B', 10.01, 100, kMorning - 1), ORDERBOOK_EARLIER);
   EXPECT_EQ(trade(0, 1, 0, 100, kMorning - 1), ORDERBOOK_EARLIER);
   EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 100, 1}}));
-  EXPECT_EQ(order(2, 'B', 10.01, 100, kMorning), 0);
+  EXPECT_EQ(order(2, 'B', 10.01, 100, kMorning), 100);  // rests whole
 }
 
 TEST_F(BookTest, TradeStatisticsOpenHighLowLast) {
@@ -430,16 +430,16 @@ TEST_F(OwnOrderTest, CallbacksCannotChangeTheBook) {
 
 TEST_F(BookTest, DuplicateNumberIsRefusedAndTheFirstOrderStaysFindable) {
   make("SZ");
-  EXPECT_EQ(order(5, 'B', 10.00, 100, kMorning), 0);
+  EXPECT_EQ(order(5, 'B', 10.00, 100, kMorning), 100);
   EXPECT_EQ(order(5, 'B', 10.01, 200, kMorning), ORDERBOOK_DUPLICATE);
-  EXPECT_EQ(order(6, 'S', 10.05, 100, kMorning), 0);
+  EXPECT_EQ(order(6, 'S', 10.05, 100, kMorning), 100);
   EXPECT_EQ(order(5, 'B', 10.05, 100, kMorning), ORDERBOOK_DUPLICATE);  // would cross whole
   EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 100, 1}}));
   EXPECT_EQ(asks(), (std::vector<Level>{{10.05, 100, 1}}));
   EXPECT_EQ(ql__orderbook_check(book_), 0);
   EXPECT_EQ(trade(5, 0, 0, 100, kMorning + 1), 0);
   EXPECT_TRUE(bids().empty());
-  EXPECT_EQ(order(5, 'B', 10.01, 200, kMorning + 1), 0);  // free again
+  EXPECT_EQ(order(5, 'B', 10.01, 200, kMorning + 1), 200);  // free again
 }
 
 TEST_F(BookTest, OwnOrderIdInUseIsRefused) {
@@ -529,30 +529,32 @@ TEST_F(PoolFailureTest, CreateFailsWithTheMessage) {
 TEST_F(PoolFailureTest, EventsThatCannotGetRecordsChangeNothing) {
   make("SZ");
   ql__orderbook_pool_fail_after(0);  // the first block is all there is
-  order(900000, 'S', 10.50, 100, kMorning);
+  order(900000, 'S', 10.50, 100, kAuction);
   int64_t seq = 1;
   testing::internal::CaptureStderr();
   int32_t r = 0;
-  while ((r = order(seq, 'B', 10.00, 10, kMorning)) == 0) ++seq;
+  while ((r = order(seq, 'B', 10.00, 10, kAuction)) == 0) ++seq;
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(r, ORDERBOOK_NO_MEMORY);
   EXPECT_EQ(err, "mpool_alloc: L:279 alloc pool block 49152bytes failed\n");
   EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 10 * (seq - 1), int32_t(seq - 1)}}));
   // An order record is free again after a cancellation, but a new price still needs a level.
-  EXPECT_EQ(order(1, 'B', 10.00, 10, kMorning, 'D'), 0);
+  EXPECT_EQ(order(1, 'B', 10.00, 10, kAuction, 'D'), 0);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(order(seq, 'B', 9.00, 10, kMorning + 1), ORDERBOOK_NO_MEMORY);
+  EXPECT_EQ(order(seq, 'B', 9.00, 10, kAuction + 1), ORDERBOOK_NO_MEMORY);
   testing::internal::GetCapturedStderr();
   // Nothing of the refused order is left: not its number, not its level, not its time.
   EXPECT_EQ(orderbook_queue_find(book_, 9.00), nullptr);
-  EXPECT_EQ(order(seq, 'B', 10.00, 10, kMorning, 'D'), ORDERBOOK_NOT_FOUND);
-  EXPECT_EQ(orderbook_snapshot(book_)->time, kMorning);
+  EXPECT_EQ(order(seq, 'B', 10.00, 10, kAuction, 'D'), ORDERBOOK_NOT_FOUND);
+  EXPECT_EQ(orderbook_snapshot(book_)->time, kAuction);
   EXPECT_EQ(ql__orderbook_check(book_), 0);
-  // An order that crosses whole needs no record; one that rests at an existing level does.
-  EXPECT_EQ(order(seq + 1, 'B', 10.50, 100, kMorning + 2), 0);
-  EXPECT_EQ(order(seq + 2, 'B', 10.00, 10, kMorning + 2), 0);
+  // An order that crosses whole needs no record; one that rests at an existing level needs an
+  // order record, and the cancelled one is there for it.
+  EXPECT_EQ(order(seq + 1, 'B', 10.50, 100, kMorning), 0);
+  EXPECT_EQ(order(seq + 2, 'B', 10.00, 10, kMorning), 10);
   ql__orderbook_pool_fail_after(-1);
-  EXPECT_EQ(order(seq + 3, 'B', 9.00, 10, kMorning + 3), 0);
+  EXPECT_EQ(order(seq + 3, 'B', 9.00, 10, kMorning + 1), 10);
+  EXPECT_EQ(order(seq + 4, 'B', 8.00, 10, kMorning + 1), 10);
 }
 
 // ---- messages --------------------------------------------------------------------------------
