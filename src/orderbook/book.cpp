@@ -26,9 +26,9 @@ uint8_t exchange_id_of(const char* text) {
   return 0;
 }
 
-table_s* new_int_table() {
+table_s* new_int_table(int room) {
   table_s* t = table_new(table_int_compare, table_int_hash, nullptr, nullptr);
-  if (t != nullptr && table_expand(t, kTableBuckets) != 0) table_free(&t);
+  if (t != nullptr && table_expand(t, room) != 0) table_free(&t);
   return t;
 }
 
@@ -89,46 +89,6 @@ void free_order(orderbook* b, ob_order* o) {
   give_order_record(b, o);
 }
 
-int32_t reserve_order(orderbook* b, int64_t seq, int32_t side, uint32_t px,
-                      order_reservation* res) {
-  ob_order* o = take_order_record(b);
-  if (o == nullptr) return ORDERBOOK_NO_MEMORY;
-  int r = table_insert(b->order_map, int_key(seq), 8, o);
-  if (r != 0) {
-    give_order_record(b, o);
-    return r == 1 ? ORDERBOOK_DUPLICATE : ORDERBOOK_NO_MEMORY;
-  }
-  table_s* t = level_table(b, side);
-  auto* q = static_cast<orderbook_queue*>(table_get_value(t, int_key(px), 0));
-  bool fresh = false;
-  if (q == nullptr) {
-    q = take_level_record(b);
-    if (q == nullptr || table_insert(t, int_key(px), 0, q) != 0) {
-      if (q != nullptr) give_level_record(b, q);
-      table_remove(b->order_map, int_key(seq), 8);
-      give_order_record(b, o);
-      return ORDERBOOK_NO_MEMORY;
-    }
-    init_level(b, q, side, px);
-    fresh = true;
-  }
-  res->order = o;
-  res->level = q;
-  res->new_level = fresh;
-  return ORDERBOOK_OK;
-}
-
-void release_reservation(orderbook* b, int64_t seq, order_reservation* res) {
-  if (res->order == nullptr) return;
-  table_remove(b->order_map, int_key(seq), 8);
-  give_order_record(b, res->order);
-  if (res->new_level) {
-    table_remove(level_table(b, res->level->side), int_key(res->level->px), 0);
-    give_level_record(b, res->level);
-  }
-  *res = order_reservation{};
-}
-
 void destroy_book(orderbook* b) {
   if (b == nullptr) return;
   free_tables(b);
@@ -161,9 +121,9 @@ QL_API orderbook* orderbook_create(const char* exchange, const char* symbol, int
   b->aggregate = aggregate;
   b->exchange_id = exchange_id_of(exchange);
   b->is_sse = b->exchange_id == 1 ? 1 : 0;
-  b->order_map = new_int_table();
-  b->ask_px_table = new_int_table();
-  b->bid_px_table = new_int_table();
+  b->order_map = new_int_table(kOrderMapRoom);
+  b->ask_px_table = new_int_table(kLevelTableRoom);
+  b->bid_px_table = new_int_table(kLevelTableRoom);
   if (b->order_map == nullptr || b->ask_px_table == nullptr || b->bid_px_table == nullptr) {
     destroy_book(b);
     return nullptr;

@@ -6,6 +6,7 @@
 // otherwise cross the book and execute the same quantity again). Once one input is used up the
 // other goes on alone with the same checks and snapshots, so a day whose trades end early still
 // gets its interval snapshots.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
@@ -68,7 +69,7 @@ class day_replay {
   void before_order(int32_t t) {
     if (checking_ && rule_ == snapshot_rule::trading_hours && t >= kWindowOpen &&
         prev_ < kWindowOpen) {
-      base_ = prev_;
+      set_base(prev_);
       emit();
     }
   }
@@ -79,7 +80,7 @@ class day_replay {
     if (!checking_) return;
     if (prev_ == 0) {
       prev_ = t;
-      if (rule_ == snapshot_rule::interval) base_ = t;
+      if (rule_ == snapshot_rule::interval) set_base(t);
       return;
     }
     if (prev_ > t) {
@@ -90,9 +91,13 @@ class day_replay {
       checking_ = false;
       return;
     }
-    if (due(t)) {
-      emit();
-      base_ = t;
+    // A second check at the same time gives the same answer (or none due once it emitted).
+    if (t != checked_) {
+      checked_ = t;
+      if (due(t)) {
+        emit();
+        set_base(t);
+      }
     }
     prev_ = t;
   }
@@ -107,8 +112,23 @@ class day_replay {
   }
 
  private:
-  bool due(int32_t t) const {
-    int32_t since = time_diff_ms(base_, t);
+  void set_base(int32_t t) {
+    base_ = t;
+    base_ms_ = time_to_ms(t);
+  }
+
+  // Milliseconds of t; the conversion of its whole second is kept, since many events share one.
+  int32_t ms_of(int32_t t) {
+    int32_t second = t / 1000;
+    if (second != second_) {
+      second_ = second;
+      second_ms_ = time_to_ms(second * 1000);
+    }
+    return second_ms_ + (t - second * 1000);
+  }
+
+  bool due(int32_t t) {
+    int32_t since = t == base_ ? 0 : ms_of(t) - base_ms_;
     if (rule_ == snapshot_rule::interval) return since > builder_->interval_ms;
     if (t < kAuctionMatchTime) return since > kAuctionIntervalMs;
     return t > kWindowOpen && since > builder_->interval_ms;
@@ -119,7 +139,11 @@ class day_replay {
   snapshot_rule rule_;
   bool checking_ = true;
   int32_t prev_ = 0;
-  int32_t base_ = 0;
+  int32_t checked_ = INT32_MIN;  // time of the last snapshot check
+  int32_t base_ = 0;  // time of the last interval snapshot
+  int32_t base_ms_ = 0;
+  int32_t second_ = -1;  // t / 1000 of the last conversion, and its milliseconds
+  int32_t second_ms_ = time_to_ms(-1000);
   int32_t emitted_ = 0;
 };
 

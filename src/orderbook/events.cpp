@@ -106,7 +106,8 @@ int32_t enter_order(orderbook* b, int64_t seq, int32_t order_type, int32_t side,
   const bool window = in_continuous_window(t);
   const bool limited = order_type != '1';
   const bool may_rest = !window || rest_unpriced || price > 0;
-  int32_t expected = window ? quantity - crossable(b, side, px, limited, quantity) : quantity;
+  const int32_t cross = window ? crossable(b, side, px, limited, quantity) : 0;
+  const int32_t expected = quantity - cross;
   order_reservation res;
   if (may_rest && expected > 0) {
     int32_t r = reserve_order(b, seq, side, px, &res);
@@ -116,7 +117,7 @@ int32_t enter_order(orderbook* b, int64_t seq, int32_t order_type, int32_t side,
   }
   b->last_time = t;
   int32_t remaining =
-      window ? consume(b, side == 'B' ? 'S' : 'B', seq, quantity, px, limited, t) : quantity;
+      cross > 0 ? consume(b, side == 'B' ? 'S' : 'B', seq, quantity, px, limited, t) : quantity;
   if (remaining <= 0 || !may_rest) {
     release_reservation(b, seq, &res);
     return remaining;

@@ -28,18 +28,6 @@ orderbook_queue* nth_level(orderbook_queue* q, int32_t n) {
 
 }  // namespace
 
-void count_trade(orderbook* b, int32_t quantity, double price, int32_t t) {
-  _L2Snapshot& s = b->snapshot;
-  s.num_trades += 1;
-  s.volume += quantity;
-  s.time = t;
-  s.last = price;
-  s.turnover += quantity * price;
-  if (s.open == 0) s.open = price;
-  if (price > s.high) s.high = price;
-  if (s.low == 0 || price < s.low) s.low = price;
-}
-
 void refresh_snapshot(orderbook* b) {
   b->snapshot.time = b->last_time;
   fill_side(b->asks, b->snapshot.ask_price, b->snapshot.ask_volume);
