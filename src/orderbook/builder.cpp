@@ -140,7 +140,7 @@ class day_replay {
   bool checking_ = true;
   int32_t prev_ = 0;
   int32_t checked_ = INT32_MIN;  // time of the last snapshot check
-  int32_t base_ = 0;  // time of the last interval snapshot
+  int32_t base_ = 0;             // time of the last interval snapshot
   int32_t base_ms_ = 0;
   int32_t second_ = -1;  // t / 1000 of the last conversion, and its milliseconds
   int32_t second_ms_ = time_to_ms(-1000);
