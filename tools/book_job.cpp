@@ -32,7 +32,7 @@ std::string symbol_text(const char* record_symbol) {
 
 // Keeps the records of `symbol`, in order, moving them only when some must go.
 template <class Rec>
-void keep_symbol(RecordVector<Rec>* records, const std::string& symbol) {
+void keep_symbol(RecordArray<Rec>* records, const std::string& symbol) {
   size_t kept = 0;
   for (size_t i = 0; i < records->size(); ++i) {
     const Rec& r = (*records)[i];
@@ -40,12 +40,12 @@ void keep_symbol(RecordVector<Rec>* records, const std::string& symbol) {
     if (kept != i) (*records)[kept] = r;
     ++kept;
   }
-  records->resize(kept);
+  records->shrink(kept);
 }
 
 // The one symbol of both files; fails naming two when they hold several.
 template <class Rec>
-bool check_one_symbol(const RecordVector<Rec>& records, const std::string& path,
+bool check_one_symbol(const RecordArray<Rec>& records, const std::string& path,
                       std::string* symbol, std::string* error) {
   for (const Rec& r : records) {
     if (symbol->empty()) *symbol = symbol_text(r.symbol);
@@ -83,8 +83,8 @@ FileFormat input_format(const BookJob& job, const std::string& path) {
 
 // The exchange's sequence over both files: 'O' takes the next order, 'T' the next trade;
 // blanks and line ends are ignored. Records of other symbols are left out.
-bool build_sequence(const BookJob& job, const RecordVector<_L2Order>& orders,
-                    const RecordVector<_L2Trade>& trades, const std::string& symbol,
+bool build_sequence(const BookJob& job, const RecordArray<_L2Order>& orders,
+                    const RecordArray<_L2Trade>& trades, const std::string& symbol,
                     std::vector<const void*>* sequence, std::string* error) {
   std::string text;
   if (!read_whole_file(job.sequence_path, &text, error)) return false;
@@ -121,8 +121,8 @@ bool build_sequence(const BookJob& job, const RecordVector<_L2Order>& orders,
 }
 
 // Settles exchange, symbol and date from the job, or from the records when not given.
-bool settle_instrument(const BookJob& job, RecordVector<_L2Order>* orders,
-                       RecordVector<_L2Trade>* trades, BookResult* result) {
+bool settle_instrument(const BookJob& job, RecordArray<_L2Order>* orders,
+                       RecordArray<_L2Trade>* trades, BookResult* result) {
   std::string& error = result->error;
   std::string symbol = job.symbol;
   if (symbol.empty()) {
@@ -209,8 +209,8 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar) {
   *result = BookResult();
   std::string& error = result->error;
 
-  RecordVector<_L2Order> orders;
-  RecordVector<_L2Trade> trades;
+  RecordArray<_L2Order> orders;
+  RecordArray<_L2Trade> trades;
   if (bar != nullptr) bar->update(0, "reading " + job.orders_path);
   if (!read_records(job.orders_path, input_format(job, job.orders_path), job.delimiter, &orders,
                     &error) ||

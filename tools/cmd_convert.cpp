@@ -61,7 +61,7 @@ bool kind_of_binary(const std::string& path, RecordKind* kind, std::string* erro
 template <class Rec>
 bool convert(const std::string& in, FileFormat in_format, const std::string& out,
              FileFormat out_format, char delimiter, size_t* count, std::string* error) {
-  RecordVector<Rec> records;
+  RecordArray<Rec> records;
   if (!read_records(in, in_format, delimiter, &records, error)) return false;
   RecordWriter writer;
   if (!writer.open(out, RecordTraits<Rec>::kKind, out_format, delimiter, error)) return false;

@@ -1,10 +1,12 @@
 #include "record_io.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "quotelab/csv_reader.h"
@@ -258,8 +260,25 @@ bool read_whole_file(const std::string& path, std::string* out, std::string* err
   return ok;
 }
 
+constexpr size_t kHugePage = size_t{2} << 20;
+
 template <class Rec>
-bool read_binary_records(const std::string& path, RecordVector<Rec>* out, std::string* error) {
+bool RecordArray<Rec>::reserve(size_t n) {
+  if (n <= capacity_) return true;
+  if (n > SIZE_MAX / sizeof(Rec) - kHugePage) return false;
+  const size_t bytes = (n * sizeof(Rec) + kHugePage - 1) / kHugePage * kHugePage;
+  void* p = std::aligned_alloc(kHugePage, bytes);
+  if (p == nullptr) return false;
+  madvise(p, bytes, MADV_HUGEPAGE);  // a hint: where huge pages are off the block still serves
+  if (size_ > 0) std::memcpy(p, static_cast<const void*>(data_), size_ * sizeof(Rec));
+  std::free(data_);
+  data_ = static_cast<Rec*>(p);
+  capacity_ = bytes / sizeof(Rec);
+  return true;
+}
+
+template <class Rec>
+bool read_binary_records(const std::string& path, RecordArray<Rec>* out, std::string* error) {
   const RecordKind kind = RecordTraits<Rec>::kKind;
   std::string why = describe_open_failure(path);
   FILE* f = why.empty() ? std::fopen(path.c_str(), "rb") : nullptr;
@@ -281,12 +300,17 @@ bool read_binary_records(const std::string& path, RecordVector<Rec>* out, std::s
              std::to_string(sizeof(Rec)) + " bytes";
     return false;
   }
-  out->resize(bytes / sizeof(Rec));
-  const size_t got = bytes == 0 ? 0 : std::fread(out->data(), 1, bytes, f);
+  if (!out->resize(bytes / sizeof(Rec))) {
+    std::fclose(f);
+    *error = "not enough memory to read '" + path + "'";
+    return false;
+  }
+  const size_t got = bytes > 0 ? std::fread(out->data(), 1, bytes, f) : 0;
   std::fclose(f);
   if (got != bytes) {
     *error = "cannot read '" + path + "': it ended after " + std::to_string(got) + " of " +
              std::to_string(bytes) + " bytes";
+    out->clear();
     return false;
   }
   const uint8_t type = kind_type_code(kind);
@@ -295,6 +319,7 @@ bool read_binary_records(const std::string& path, RecordVector<Rec>* out, std::s
       *error = "'" + path + "' is not a file of " + kind_name(kind) + " records: record " +
                std::to_string(i) + " has type " + std::to_string((*out)[i].type) +
                " (expected " + std::to_string(type) + ")";
+      out->clear();
       return false;
     }
   }
@@ -302,7 +327,7 @@ bool read_binary_records(const std::string& path, RecordVector<Rec>* out, std::s
 }
 
 template <class Rec>
-bool read_csv_records(const std::string& path, char delimiter, RecordVector<Rec>* out,
+bool read_csv_records(const std::string& path, char delimiter, RecordArray<Rec>* out,
                       std::string* error) {
   std::string why = describe_open_failure(path);
   if (!why.empty()) {
@@ -320,33 +345,39 @@ bool read_csv_records(const std::string& path, char delimiter, RecordVector<Rec>
   }
   out->clear();
   // Rows of these files take 50 to 80 bytes; reserving for the short end avoids the copies of
-  // growing a vector of a million records.
+  // growing an array of a million records.
   struct stat st;
   if (stat(path.c_str(), &st) == 0) out->reserve(static_cast<size_t>(st.st_size) / 48 + 16);
   const uint8_t type = kind_type_code(RecordTraits<Rec>::kKind);
   while (csv_next(reader.csv_handle) == 0) {
-    Rec rec;
-    std::memset(&rec, 0, sizeof rec);
-    if (!reader.get(&rec)) {
+    Rec* rec = out->append_zeroed();
+    if (rec == nullptr) {
+      *error = "not enough memory to read '" + path + "'";
+      return false;
+    }
+    if (!reader.get(rec)) {
       *error = "'" + path + "' line " + std::to_string(csv_line_number(reader.csv_handle)) +
                ": the row has no instrument text";
       return false;
     }
-    rec.type = type;
-    out->push_back(rec);
+    rec->type = type;
   }
   return true;
 }
 
-template bool read_binary_records(const std::string&, RecordVector<_L2Order>*, std::string*);
-template bool read_binary_records(const std::string&, RecordVector<_L2Trade>*, std::string*);
-template bool read_binary_records(const std::string&, RecordVector<_L2Snapshot>*, std::string*);
-template bool read_binary_records(const std::string&, RecordVector<_BarData>*, std::string*);
-template bool read_csv_records(const std::string&, char, RecordVector<_L2Order>*, std::string*);
-template bool read_csv_records(const std::string&, char, RecordVector<_L2Trade>*, std::string*);
-template bool read_csv_records(const std::string&, char, RecordVector<_L2Snapshot>*,
+template class RecordArray<_L2Order>;
+template class RecordArray<_L2Trade>;
+template class RecordArray<_L2Snapshot>;
+template class RecordArray<_BarData>;
+template bool read_binary_records(const std::string&, RecordArray<_L2Order>*, std::string*);
+template bool read_binary_records(const std::string&, RecordArray<_L2Trade>*, std::string*);
+template bool read_binary_records(const std::string&, RecordArray<_L2Snapshot>*, std::string*);
+template bool read_binary_records(const std::string&, RecordArray<_BarData>*, std::string*);
+template bool read_csv_records(const std::string&, char, RecordArray<_L2Order>*, std::string*);
+template bool read_csv_records(const std::string&, char, RecordArray<_L2Trade>*, std::string*);
+template bool read_csv_records(const std::string&, char, RecordArray<_L2Snapshot>*,
                                std::string*);
-template bool read_csv_records(const std::string&, char, RecordVector<_BarData>*, std::string*);
+template bool read_csv_records(const std::string&, char, RecordArray<_BarData>*, std::string*);
 
 // ---- writing ---------------------------------------------------------------------------------
 RecordWriter::~RecordWriter() {

@@ -17,8 +17,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
-#include <new>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -62,44 +64,83 @@ struct RecordTraits<_L2Trade> {
   static constexpr RecordKind kKind = RecordKind::Trade;
 };
 
-// Leaves new elements uninitialised: a file read fills them at once, and zeroing a million
-// records first would cost as much as the read.
-template <class T>
-struct DefaultInitAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = DefaultInitAllocator<U>;
-  };
-  using std::allocator<T>::allocator;
-  template <class U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <class U, class... A>
-  void construct(U* p, A&&... a) {
-    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
-  }
-};
+// The records of one file, in file order, in one block of memory aligned to and advised for
+// 2 MiB pages: a million records then take some 40 pages instead of 20,000, which saves the
+// page faults of filling them and the TLB misses of the order book's pass over them (each
+// costs several times more on a virtual machine). Not thread-safe; movable, not copyable.
 template <class Rec>
-using RecordVector = std::vector<Rec, DefaultInitAllocator<Rec>>;
+class RecordArray {
+ public:
+  RecordArray() = default;
+  ~RecordArray() { std::free(data_); }
+  RecordArray(RecordArray&& other) noexcept { swap(other); }
+  RecordArray& operator=(RecordArray&& other) noexcept {
+    RecordArray gone(std::move(other));
+    swap(gone);
+    return *this;
+  }
+  RecordArray(const RecordArray&) = delete;
+  RecordArray& operator=(const RecordArray&) = delete;
+
+  Rec* data() { return data_; }
+  const Rec* data() const { return data_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  Rec& operator[](size_t i) { return data_[i]; }
+  const Rec& operator[](size_t i) const { return data_[i]; }
+  Rec* begin() { return data_; }
+  Rec* end() { return data_ + size_; }
+  const Rec* begin() const { return data_; }
+  const Rec* end() const { return data_ + size_; }
+
+  // Makes room for n records in all, keeping those held. Returns false when out of memory.
+  bool reserve(size_t n);
+  // Sets the count to n (room reserved first; new records are uninitialised). Returns false
+  // when out of memory.
+  bool resize(size_t n) {
+    if (n > capacity_ && !reserve(n)) return false;
+    size_ = n;
+    return true;
+  }
+  // Appends one zero-filled record and returns it, or NULL when out of memory.
+  Rec* append_zeroed() {
+    if (size_ == capacity_ && !reserve(capacity_ < 1024 ? 1024 : capacity_ * 2)) return nullptr;
+    Rec* r = data_ + size_++;
+    std::memset(static_cast<void*>(r), 0, sizeof(Rec));
+    return r;
+  }
+  // Keeps the first n records (n <= size()).
+  void shrink(size_t n) { size_ = n < size_ ? n : size_; }
+  void clear() { size_ = 0; }
+
+ private:
+  void swap(RecordArray& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+  }
+  Rec* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
 
 // Reads a whole binary file of Rec records with one fread. Fails (with *error saying why) when
 // the file does not open, its size is not a whole number of records, or a record's type byte
 // is not the kind's.
 template <class Rec>
-bool read_binary_records(const std::string& path, RecordVector<Rec>* out, std::string* error);
+bool read_binary_records(const std::string& path, RecordArray<Rec>* out, std::string* error);
 
 // Reads every row of a CSV file through DataCsvReader into zero-filled records with their type
 // set. Fails when the file does not open, has no instrument column, or a row has no instrument
 // text (the message names the line).
 template <class Rec>
-bool read_csv_records(const std::string& path, char delimiter, RecordVector<Rec>* out,
+bool read_csv_records(const std::string& path, char delimiter, RecordArray<Rec>* out,
                       std::string* error);
 
 // Either of the two, by format.
 template <class Rec>
 bool read_records(const std::string& path, FileFormat format, char delimiter,
-                  RecordVector<Rec>* out, std::string* error) {
+                  RecordArray<Rec>* out, std::string* error) {
   return format == FileFormat::Csv ? read_csv_records(path, delimiter, out, error)
                                    : read_binary_records(path, out, error);
 }
