@@ -45,8 +45,8 @@ void keep_symbol(RecordArray<Rec>* records, const std::string& symbol) {
 
 // The one symbol of both files; fails naming two when they hold several.
 template <class Rec>
-bool check_one_symbol(const RecordArray<Rec>& records, const std::string& path,
-                      std::string* symbol, std::string* error) {
+bool check_one_symbol(const RecordArray<Rec>& records, const std::string& path, std::string* symbol,
+                      std::string* error) {
   for (const Rec& r : records) {
     if (symbol->empty()) *symbol = symbol_text(r.symbol);
     if (!same_symbol(r.symbol, *symbol)) {
@@ -60,6 +60,7 @@ bool check_one_symbol(const RecordArray<Rec>& records, const std::string& path,
 
 // Snapshot receiver of the builder: writes each snapshot and moves the progress bar.
 struct SnapshotSink {
+  int32_t trading_day;
   RecordWriter* writer;
   ProgressBar* bar;
   std::string label;
@@ -68,8 +69,11 @@ struct SnapshotSink {
 
 int on_snapshot(orderbook_builder*, const _L2Snapshot* snapshot, void* user_data) {
   auto* sink = static_cast<SnapshotSink*>(user_data);
-  sink->writer->write(snapshot);
+  // The builder's book starts each day without static fields, so its snapshots carry trading
+  // day 0; the replays select a day's ticks by that field, so the file gets the day rebuilt.
   *sink->last = *snapshot;
+  if (sink->last->trading_day == 0) sink->last->trading_day = sink->trading_day;
+  sink->writer->write(sink->last);
   if (sink->bar != nullptr && sink->bar->active()) {
     const double ms = time2msec(snapshot->time);
     sink->bar->update((ms - kDayStartMs) / (kDayEndMs - kDayStartMs), sink->label);
@@ -145,16 +149,19 @@ bool settle_instrument(const BookJob& job, RecordArray<_L2Order>* orders,
     error = "'" + job.orders_path + "' and '" + job.trades_path + "' hold no records of " + symbol;
     return false;
   }
-  const uint8_t record_exchange =
-      has_orders ? (*orders)[0].exchange : has_trades ? (*trades)[0].exchange : 0;
-  const int record_date = has_orders ? (*orders)[0].action_day
-                                     : has_trades ? (*trades)[0].action_day : 0;
+  const uint8_t record_exchange = has_orders   ? (*orders)[0].exchange
+                                  : has_trades ? (*trades)[0].exchange
+                                               : 0;
+  const int record_date = has_orders   ? (*orders)[0].action_day
+                          : has_trades ? (*trades)[0].action_day
+                                       : 0;
 
   int exchange = job.exchange.empty() ? record_exchange : exchange_int(job.exchange.c_str());
   if (exchange != 1 && exchange != 2) {
-    error = job.exchange.empty()
-                ? "the records carry no Shanghai or Shenzhen exchange code: give --exchange SH or SZ"
-                : "--exchange: '" + job.exchange + "' is not Shanghai (SH) or Shenzhen (SZ)";
+    error =
+        job.exchange.empty()
+            ? "the records carry no Shanghai or Shenzhen exchange code: give --exchange SH or SZ"
+            : "--exchange: '" + job.exchange + "' is not Shanghai (SH) or Shenzhen (SZ)";
     return false;
   }
   result->exchange = exchange_str(exchange);
@@ -239,8 +246,8 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar) {
     return false;
   }
 
-  orderbook_builder* builder = orderbook_builder_create(result->exchange.c_str(),
-                                                        result->symbol.c_str(), job.interval_ms);
+  orderbook_builder* builder =
+      orderbook_builder_create(result->exchange.c_str(), result->symbol.c_str(), job.interval_ms);
   if (builder == nullptr) {
     error = "cannot create an order book builder";
     return false;
@@ -248,7 +255,8 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar) {
   // The builder treats intervals of 10 ms or less as its default; the command asks for exactly
   // what it was given (checked by the caller).
   orderbook_builder_set_interval_ms(builder, job.interval_ms);
-  SnapshotSink sink{&writer, bar, "building " + result->symbol, &result->last_snapshot};
+  SnapshotSink sink{result->date, &writer, bar, "building " + result->symbol,
+                    &result->last_snapshot};
   orderbook_builder_set_callback(builder, on_snapshot, &sink);
   int32_t emitted;
   if (job.sequence_path.empty()) {
@@ -261,8 +269,7 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar) {
     emitted = orderbook_builder_run3(builder, result->date, sequence.data(),
                                      static_cast<int32_t>(sequence.size()));
     for (const void* rec : sequence) {
-      ++(*static_cast<const uint8_t*>(rec) == QL_RECORD_L2ORDER ? result->orders
-                                                                : result->trades);
+      ++(*static_cast<const uint8_t*>(rec) == QL_RECORD_L2ORDER ? result->orders : result->trades);
     }
   }
   orderbook_builder_release(builder);
@@ -275,8 +282,7 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar) {
   }
   result->snapshots = emitted;
   if (!writer.close(&error)) return false;
-  result->seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return true;
 }
 

@@ -12,9 +12,9 @@
 namespace qltool {
 
 struct BookJob {
-  std::string exchange;       // "SH", "SZSE", ...; empty: the exchange of the records
-  std::string symbol;         // empty: the one symbol the files hold
-  int date = 0;               // YYYYMMDD; 0: the action_day of the first record
+  std::string exchange;  // "SH", "SZSE", ...; empty: the exchange of the records
+  std::string symbol;    // empty: the one symbol the files hold
+  int date = 0;          // YYYYMMDD; 0: the action_day of the first record
   std::string orders_path;
   std::string trades_path;
   std::string sequence_path;  // optional: the exchange's sequence ('O'/'T' per record): run3
@@ -38,7 +38,7 @@ struct BookResult {
   double seconds = 0;  // wall time of the whole job, files included
   std::string out_path;
   _L2Snapshot last_snapshot{};  // the final snapshot (zero when none was emitted)
-  std::string error;  // why the job failed; empty on success
+  std::string error;            // why the job failed; empty on success
 
   size_t events() const { return orders + trades; }
   double events_per_second() const { return seconds > 0 ? events() / seconds : 0; }

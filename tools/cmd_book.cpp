@@ -141,8 +141,8 @@ bool read_manifest(const Args& args, const std::string& path, const BookJob& bas
     mj.job.output_format = format;
     for (const ManifestJob& other : *jobs) {
       if (other.job.out_path == out) {
-        args.error("%s lines %d and %d both write '%s' (give each job its own OUT)",
-                   path.c_str(), other.line, line_no, out.c_str());
+        args.error("%s lines %d and %d both write '%s' (give each job its own OUT)", path.c_str(),
+                   other.line, line_no, out.c_str());
         return false;
       }
     }
@@ -200,9 +200,10 @@ int run_manifest(const Args& args, const BookJob& base, int threads, bool quiet)
     if (!results[i].error.empty()) ++failed;
     events += results[i].events();
   }
-  std::printf("manifest: %zu jobs on %d thread%s, %zu failed: %s events in %.3f s (%.1f M events/s)\n",
-              jobs.size(), threads, threads == 1 ? "" : "s", failed, group_digits(events).c_str(),
-              seconds, seconds > 0 ? events / seconds / 1e6 : 0.0);
+  std::printf(
+      "manifest: %zu jobs on %d thread%s, %zu failed: %s events in %.3f s (%.1f M events/s)\n",
+      jobs.size(), threads, threads == 1 ? "" : "s", failed, group_digits(events).c_str(), seconds,
+      seconds > 0 ? events / seconds / 1e6 : 0.0);
   return failed == 0 ? kExitOk : kExitFailure;
 }
 
@@ -242,8 +243,8 @@ int run_book(int argc, char** argv) {
   const bool quiet = args.has("--quiet");
 
   if (args.has("--manifest")) {
-    for (const char* single : {"--orders", "--trades", "--sequence", "--exchange", "--symbol",
-                               "--date", "--out"}) {
+    for (const char* single :
+         {"--orders", "--trades", "--sequence", "--exchange", "--symbol", "--date", "--out"}) {
       if (args.has(single)) {
         args.error("%s belongs to a single job; a manifest names each job's own", single);
         return kExitUsage;

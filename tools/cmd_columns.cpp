@@ -73,10 +73,14 @@ std::vector<Binding> bindings_of(const KX::_MDColumnIndexTable& c) {
     }
   }
   const std::vector<Binding> tail = {
-      {"bs_flag", c.bs_flag},         {"order_type_sh", c.order_type_sh},
-      {"order_type_sz", c.order_type_sz}, {"side", c.side},
-      {"order_index", c.order_index}, {"seq_num", c.seq_num},
-      {"bid_seq_num", c.bid_seq_num}, {"ask_seq_num", c.ask_seq_num},
+      {"bs_flag", c.bs_flag},
+      {"order_type_sh", c.order_type_sh},
+      {"order_type_sz", c.order_type_sz},
+      {"side", c.side},
+      {"order_index", c.order_index},
+      {"seq_num", c.seq_num},
+      {"bid_seq_num", c.bid_seq_num},
+      {"ask_seq_num", c.ask_seq_num},
       {"datetime", c.datetime},
   };
   out.insert(out.end(), tail.begin(), tail.end());
@@ -90,9 +94,11 @@ std::string field_accepting(const char* name, char delimiter) {
   const int fd = mkstemp(path);
   if (fd < 0) return "";
   std::string header = "\"";
-  for (const char* p = name; *p != '\0'; ++p) header += *p == '"' ? std::string("\"\"") : std::string(1, *p);
+  for (const char* p = name; *p != '\0'; ++p)
+    header += *p == '"' ? std::string("\"\"") : std::string(1, *p);
   header += "\"\n";
-  const bool written = write(fd, header.data(), header.size()) == static_cast<ssize_t>(header.size());
+  const bool written =
+      write(fd, header.data(), header.size()) == static_cast<ssize_t>(header.size());
   close(fd);
   std::string field;
   if (written) {

@@ -29,8 +29,7 @@ const OptionSpec kOptions[] = {
     {"--delimiter", "C", "CSV field delimiter (default ',')"},
 };
 
-bool format_option(const Args& args, const char* name, const std::string& path,
-                   FileFormat* out) {
+bool format_option(const Args& args, const char* name, const std::string& path, FileFormat* out) {
   *out = format_of_path(path);
   if (args.has(name) && !parse_format(args.get(name), out)) {
     args.error("%s: '%s' is neither csv nor bin", name, args.get(name));

@@ -56,8 +56,8 @@ bool make_root(const Args& args, std::string* root) {
     return true;
   }
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                        "/quotelab-demo-XXXXXX";
+  std::string pattern =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quotelab-demo-XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   if (mkdtemp(buf.data()) == nullptr) {
@@ -103,8 +103,7 @@ int run_demo(int argc, char** argv) {
   std::printf("quotelab demo: a simulated Shenzhen trading day rebuilt into Level-2 snapshots\n");
   const auto t0 = std::chrono::steady_clock::now();
   const qlsim::Day day = qlsim::simulate_day(config);
-  const double sim_s =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double sim_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
   char day_dir[4096];
   const KX::DataFileManager files(root.c_str());
@@ -128,8 +127,7 @@ int run_demo(int argc, char** argv) {
               config.symbol.c_str(), config.date, static_cast<unsigned long long>(config.seed),
               group_digits(static_cast<uint64_t>(config.orders)).c_str(),
               group_digits(day.events()).c_str(), sim_s);
-  std::printf("  orders -> %s\n  trades -> %s\n", job.orders_path.c_str(),
-              job.trades_path.c_str());
+  std::printf("  orders -> %s\n  trades -> %s\n", job.orders_path.c_str(), job.trades_path.c_str());
 
   ProgressBar bar(!args.has("--quiet"));
   BookResult result;
@@ -139,9 +137,10 @@ int run_demo(int argc, char** argv) {
   }
   std::printf("rebuilt %s\n", describe_book_result(result).c_str());
   const _L2Snapshot& s = result.last_snapshot;
-  std::printf("closing snapshot at %02d:%02d:%02d: last %.2f, %d trades, volume %lld, turnover %.2f\n",
-              s.time / 10000000, s.time / 100000 % 100, s.time / 1000 % 100, s.last, s.num_trades,
-              static_cast<long long>(s.volume), s.turnover);
+  std::printf(
+      "closing snapshot at %02d:%02d:%02d: last %.2f, %d trades, volume %lld, turnover %.2f\n",
+      s.time / 10000000, s.time / 100000 % 100, s.time / 1000 % 100, s.last, s.num_trades,
+      static_cast<long long>(s.volume), s.turnover);
   for (int i = 2; i >= 0; --i) {
     std::printf("  ask%d %10.2f x %d\n", i + 1, s.ask_price[i], s.ask_volume[i]);
   }
@@ -151,13 +150,14 @@ int run_demo(int argc, char** argv) {
   int64_t trades = 0, volume = 0;
   trade_totals(day.trades, &trades, &volume);
   const bool agrees = trades == s.num_trades && volume == s.volume;
-  std::printf("check: the closing snapshot's trade count and volume %s the trade file's (%lld, %lld)\n",
-              agrees ? "match" : "DIFFER FROM", static_cast<long long>(trades),
-              static_cast<long long>(volume));
+  std::printf(
+      "check: the closing snapshot's trade count and volume %s the trade file's (%lld, %lld)\n",
+      agrees ? "match" : "DIFFER FROM", static_cast<long long>(trades),
+      static_cast<long long>(volume));
   std::printf("next:\n  quotelab book --orders %s --trades %s --interval-ms 1000 --out ticks.csv\n",
               job.orders_path.c_str(), job.trades_path.c_str());
-  std::printf("  quotelab replay --kind csv --file %s --from %d --to %d\n",
-              result.out_path.c_str(), kDemoDate, kDemoDate);
+  std::printf("  quotelab replay --kind csv --file %s --from %d --to %d\n", result.out_path.c_str(),
+              kDemoDate, kDemoDate);
   return agrees ? kExitOk : kExitFailure;
 }
 

@@ -69,7 +69,8 @@ std::string describe(const Record& r) {
     case QL_RECORD_L2SNAPSHOT: {
       _L2Snapshot s;
       std::memcpy(&s, r.bytes, sizeof s);
-      std::snprintf(buf, sizeof buf, "%s %s day %d last %.3f volume %lld bid %.3f x %d ask %.3f x %d",
+      std::snprintf(buf, sizeof buf,
+                    "%s %s day %d last %.3f volume %lld bid %.3f x %d ask %.3f x %d",
                     clock_text(s.time).c_str(),
                     instrument_text(s.symbol, sizeof s.symbol, s.exchange).c_str(), s.trading_day,
                     s.last, static_cast<long long>(s.volume), s.bid_price[0], s.bid_volume[0],
@@ -89,11 +90,10 @@ std::string describe(const Record& r) {
     case QL_RECORD_L2TRADE: {
       _L2Trade t;
       std::memcpy(&t, r.bytes, sizeof t);
-      std::snprintf(buf, sizeof buf, "%s %s trade %u @ %.3f bid #%lld ask #%lld",
-                    clock_text(t.time).c_str(),
-                    instrument_text(t.symbol, sizeof t.symbol, t.exchange).c_str(), t.volume,
-                    t.price, static_cast<long long>(t.bid_seq_num),
-                    static_cast<long long>(t.ask_seq_num));
+      std::snprintf(
+          buf, sizeof buf, "%s %s trade %u @ %.3f bid #%lld ask #%lld", clock_text(t.time).c_str(),
+          instrument_text(t.symbol, sizeof t.symbol, t.exchange).c_str(), t.volume, t.price,
+          static_cast<long long>(t.bid_seq_num), static_cast<long long>(t.ask_seq_num));
       return buf;
     }
     case QL_RECORD_L2ORDER: {
@@ -236,8 +236,8 @@ int run_replay(int argc, char** argv) {
   }
   const std::string kind = args.get("--kind");
   const char* file = args.get("--file");
-  const bool file_kind = KX::StringUtil::iequals(kind.c_str(), "bin") ||
-                         KX::StringUtil::iequals(kind.c_str(), "csv");
+  const bool file_kind =
+      KX::StringUtil::iequals(kind.c_str(), "bin") || KX::StringUtil::iequals(kind.c_str(), "csv");
   if (file_kind && file == nullptr) {
     args.error("--file is needed for the %s kind", kind.c_str());
     return kExitUsage;

@@ -5,8 +5,8 @@
 #include "args.h"
 #include "commands.h"
 #include "feed_sim.h"
-#include "record_io.h"
 #include "quotelab/utilcore.h"
+#include "record_io.h"
 
 namespace qltool {
 namespace {
@@ -100,9 +100,10 @@ int run_simulate(int argc, char** argv) {
   config.seed = static_cast<uint64_t>(seed);
   config.symbol = args.get("--symbol", config.symbol.c_str());
   if (!valid_symbol(config.symbol)) {
-    args.error("--symbol: '%s' is not a stock code of 1 to 9 characters without blanks, dots, "
-               "commas or quotes",
-               config.symbol.c_str());
+    args.error(
+        "--symbol: '%s' is not a stock code of 1 to 9 characters without blanks, dots, "
+        "commas or quotes",
+        config.symbol.c_str());
     return kExitUsage;
   }
   if (args.has("--pre-close")) {

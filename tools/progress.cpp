@@ -16,7 +16,9 @@ constexpr int kWidth = 30;
 
 ProgressBar::ProgressBar(bool enabled) : active_(enabled && isatty(STDERR_FILENO) == 1) {}
 
-ProgressBar::~ProgressBar() { clear(); }
+ProgressBar::~ProgressBar() {
+  clear();
+}
 
 void ProgressBar::update(double fraction, const std::string& label) {
   if (!active_) return;

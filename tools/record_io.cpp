@@ -20,9 +20,13 @@ namespace {
 constexpr size_t kBufferBytes = 1 << 20;
 constexpr size_t kMaxRow = 4096;
 
-std::string errno_text() { return std::strerror(errno); }
+std::string errno_text() {
+  return std::strerror(errno);
+}
 
-bool ieq(const char* a, const char* b) { return KX::StringUtil::iequals(a, b); }
+bool ieq(const char* a, const char* b) {
+  return KX::StringUtil::iequals(a, b);
+}
 
 // ---- CSV row pieces --------------------------------------------------------------------------
 class RowBuilder {
@@ -171,7 +175,9 @@ FileFormat format_of_path(const std::string& path) {
   return n >= 4 && ieq(path.c_str() + n - 4, ".csv") ? FileFormat::Csv : FileFormat::Binary;
 }
 
-const char* format_name(FileFormat format) { return format == FileFormat::Csv ? "csv" : "bin"; }
+const char* format_name(FileFormat format) {
+  return format == FileFormat::Csv ? "csv" : "bin";
+}
 
 bool parse_kind(const char* text, RecordKind* out) {
   static const struct {
@@ -296,8 +302,8 @@ bool read_binary_records(const std::string& path, RecordArray<Rec>* out, std::st
   if (bytes % sizeof(Rec) != 0) {
     std::fclose(f);
     *error = "'" + path + "' is not a file of " + kind_name(kind) + " records: its size (" +
-             std::to_string(bytes) + " bytes) is not a multiple of " +
-             std::to_string(sizeof(Rec)) + " bytes";
+             std::to_string(bytes) + " bytes) is not a multiple of " + std::to_string(sizeof(Rec)) +
+             " bytes";
     return false;
   }
   if (!out->resize(bytes / sizeof(Rec))) {
@@ -317,8 +323,8 @@ bool read_binary_records(const std::string& path, RecordArray<Rec>* out, std::st
   for (size_t i = 0; i < out->size(); ++i) {
     if ((*out)[i].type != type) {
       *error = "'" + path + "' is not a file of " + kind_name(kind) + " records: record " +
-               std::to_string(i) + " has type " + std::to_string((*out)[i].type) +
-               " (expected " + std::to_string(type) + ")";
+               std::to_string(i) + " has type " + std::to_string((*out)[i].type) + " (expected " +
+               std::to_string(type) + ")";
       out->clear();
       return false;
     }
@@ -375,8 +381,7 @@ template bool read_binary_records(const std::string&, RecordArray<_L2Snapshot>*,
 template bool read_binary_records(const std::string&, RecordArray<_BarData>*, std::string*);
 template bool read_csv_records(const std::string&, char, RecordArray<_L2Order>*, std::string*);
 template bool read_csv_records(const std::string&, char, RecordArray<_L2Trade>*, std::string*);
-template bool read_csv_records(const std::string&, char, RecordArray<_L2Snapshot>*,
-                               std::string*);
+template bool read_csv_records(const std::string&, char, RecordArray<_L2Snapshot>*, std::string*);
 template bool read_csv_records(const std::string&, char, RecordArray<_BarData>*, std::string*);
 
 // ---- writing ---------------------------------------------------------------------------------
@@ -384,8 +389,8 @@ RecordWriter::~RecordWriter() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-bool RecordWriter::open(const std::string& path, RecordKind kind, FileFormat format,
-                        char delimiter, std::string* error) {
+bool RecordWriter::open(const std::string& path, RecordKind kind, FileFormat format, char delimiter,
+                        std::string* error) {
   if (file_ != nullptr) std::fclose(file_);
   path_ = path;
   kind_ = kind;
@@ -431,19 +436,18 @@ bool RecordWriter::write_header(const void* first_record) {
       break;
     case RecordKind::Order: {
       shanghai_orders_ = static_cast<const _L2Order*>(first_record)->exchange == 1;
-      const std::string h =
-          join_header({"instrument", "action_day", "time", "volume", "price", "seq_num",
-                       "order_index", "bs_flag", shanghai_orders_ ? "order_type_sh" : "order_type_sz"},
-                      delimiter_);
+      const std::string h = join_header(
+          {"instrument", "action_day", "time", "volume", "price", "seq_num", "order_index",
+           "bs_flag", shanghai_orders_ ? "order_type_sh" : "order_type_sz"},
+          delimiter_);
       std::memcpy(out, h.data(), h.size());
       n = static_cast<int>(h.size());
       break;
     }
     case RecordKind::Trade: {
-      const std::string h =
-          join_header({"instrument", "action_day", "time", "volume", "price", "seq_num",
-                       "bid_seq_num", "ask_seq_num", "bs_flag"},
-                      delimiter_);
+      const std::string h = join_header({"instrument", "action_day", "time", "volume", "price",
+                                         "seq_num", "bid_seq_num", "ask_seq_num", "bs_flag"},
+                                        delimiter_);
       std::memcpy(out, h.data(), h.size());
       n = static_cast<int>(h.size());
       break;

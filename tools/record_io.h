@@ -20,8 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quotelab/records.h"
@@ -139,8 +139,8 @@ bool read_csv_records(const std::string& path, char delimiter, RecordArray<Rec>*
 
 // Either of the two, by format.
 template <class Rec>
-bool read_records(const std::string& path, FileFormat format, char delimiter,
-                  RecordArray<Rec>* out, std::string* error) {
+bool read_records(const std::string& path, FileFormat format, char delimiter, RecordArray<Rec>* out,
+                  std::string* error) {
   return format == FileFormat::Csv ? read_csv_records(path, delimiter, out, error)
                                    : read_binary_records(path, out, error);
 }
