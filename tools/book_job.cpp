@@ -211,13 +211,16 @@ bool resolve_book_output(const BookJob& job, int date, std::string* path, FileFo
   return true;
 }
 
-bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar) {
+bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, BookBuffers* buffers) {
   const auto start = std::chrono::steady_clock::now();
   *result = BookResult();
   std::string& error = result->error;
 
-  RecordArray<_L2Order> orders;
-  RecordArray<_L2Trade> trades;
+  BookBuffers own;
+  if (buffers == nullptr) buffers = &own;
+  RecordArray<_L2Order>& orders = buffers->orders;
+  RecordArray<_L2Trade>& trades = buffers->trades;
+  std::vector<const void*>& sequence = buffers->sequence;
   if (bar != nullptr) bar->update(0, "reading " + job.orders_path);
   if (!read_records(job.orders_path, input_format(job, job.orders_path), job.delimiter, &orders,
                     &error) ||
@@ -227,7 +230,7 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar) {
   }
   if (!settle_instrument(job, &orders, &trades, result)) return false;
 
-  std::vector<const void*> sequence;
+  sequence.clear();
   if (!job.sequence_path.empty() &&
       !build_sequence(job, orders, trades, result->symbol, &sequence, &error)) {
     return false;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "progress.h"
 #include "record_io.h"
@@ -44,14 +45,25 @@ struct BookResult {
   double events_per_second() const { return seconds > 0 ? events() / seconds : 0; }
 };
 
+// Memory a job reads its files into. A worker that runs many jobs keeps one and hands it to
+// each: its blocks then fault their pages in once, not once per job (on a virtual machine a
+// page fault costs more than the order book spends on the records the page holds).
+struct BookBuffers {
+  RecordArray<_L2Order> orders;
+  RecordArray<_L2Trade> trades;
+  std::vector<const void*> sequence;
+};
+
 // Where the job's snapshots go and in which format. With a root it builds the day's tick path
 // (creating the day directory), so it needs the date. Returns false with *error set.
 bool resolve_book_output(const BookJob& job, int date, std::string* path, FileFormat* format,
                          std::string* error);
 
-// Runs one job. Thread-safe for distinct jobs writing distinct files (each run has its own
-// builder); bar may be NULL. Returns false with result->error set when the job failed.
-bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar);
+// Runs one job in `buffers` (NULL: its own). Thread-safe for distinct jobs writing distinct
+// files and using distinct buffers (each run has its own builder); bar may be NULL. Returns
+// false with result->error set when the job failed.
+bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar,
+                  BookBuffers* buffers = nullptr);
 
 // "000001.SZ 20240102: 1,000,000 events (515,123 orders, 484,877 trades), 4,801 snapshots
 // in 0.081 s (12.3 M events/s) -> out.csv"

@@ -168,8 +168,9 @@ int run_manifest(const Args& args, const BookJob& base, int threads, bool quiet)
   ProgressBar bar(!quiet);
   // A plain work queue: each worker takes the next job until none is left.
   auto worker = [&]() {
+    BookBuffers buffers;
     for (size_t i = next++; i < jobs.size(); i = next++) {
-      const bool ok = run_book_job(jobs[i].job, &results[i], nullptr);
+      const bool ok = run_book_job(jobs[i].job, &results[i], nullptr, &buffers);
       const size_t finished = ++done;
       {
         std::lock_guard<std::mutex> lock(print_mutex);
