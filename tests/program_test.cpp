@@ -265,6 +265,13 @@ TEST_F(ProgramBookTest, MissingAndWrongFilesAreNamed) {
                 path("x.csv")});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("is not a file of trade records"), std::string::npos) << r.err;
+  // The same mistake with CSV files: their columns say so.
+  r = quotelab({"book", "--orders", path("s_orders.csv"), "--trades", path("s_orders.csv"), "--out",
+                path("x.csv")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("has no bid_seq_num column: it is not a file of trade records"),
+            std::string::npos)
+      << r.err;
   // A cut file: not a whole number of records.
   const std::string orders = slurp(path("s_orders.dat"));
   spit(path("cut.dat"), orders.substr(0, orders.size() - 5));

@@ -147,6 +147,30 @@ std::string join_header(std::initializer_list<const char*> names, char delimiter
   return out + "\r\n";
 }
 
+// Columns without which a file cannot be the kind asked for: an order file read as trades
+// would otherwise decode into cancellations of nothing, and a trade file read as orders into
+// orders without a side, both without a word. Returns the missing column's name, or NULL.
+const char* missing_key_column(const KX::_MDColumnIndexTable& c, RecordKind kind) {
+  const unsigned char absent = KX::_MDColumnIndexTable::kColumnAbsent;
+  switch (kind) {
+    case RecordKind::Order:
+      if (c.seq_num == absent) return "seq_num";
+      if (c.bs_flag == absent) return "bs_flag";
+      if (c.order_type_sh == absent && c.order_type_sz == absent) {
+        return "order_type_sh or order_type_sz";
+      }
+      return nullptr;
+    case RecordKind::Trade:
+      if (c.bid_seq_num == absent) return "bid_seq_num";
+      if (c.ask_seq_num == absent) return "ask_seq_num";
+      return nullptr;
+    case RecordKind::Tick:
+    case RecordKind::Bar:
+      return nullptr;
+  }
+  return nullptr;
+}
+
 std::string describe_open_failure(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return "cannot open '" + path + "': " + errno_text();
@@ -349,12 +373,18 @@ bool read_csv_records(const std::string& path, char delimiter, RecordArray<Rec>*
     *error = "'" + path + "' has no instrument column (instrument, symbol, instr or code)";
     return false;
   }
+  const RecordKind kind = RecordTraits<Rec>::kKind;
+  if (const char* missing = missing_key_column(reader.column_index, kind)) {
+    *error = "'" + path + "' has no " + missing + " column: it is not a file of " +
+             kind_name(kind) + " records";
+    return false;
+  }
   out->clear();
   // Rows of these files take 50 to 80 bytes; reserving for the short end avoids the copies of
   // growing an array of a million records.
   struct stat st;
   if (stat(path.c_str(), &st) == 0) out->reserve(static_cast<size_t>(st.st_size) / 48 + 16);
-  const uint8_t type = kind_type_code(RecordTraits<Rec>::kKind);
+  const uint8_t type = kind_type_code(kind);
   while (csv_next(reader.csv_handle) == 0) {
     Rec* rec = out->append_zeroed();
     if (rec == nullptr) {
