@@ -221,6 +221,37 @@ BENCHMARK(BM_QueueAlone_Moodycamel)
 
 #endif
 
+// ---- the queue alone on one thread: the cost of the operations without any cache traffic ----
+
+void BM_QueueOneThread_BlockQueue(benchmark::State& state) {
+  KX::BlockQueue q(kQueueCapacity);
+  msg_item_s* out[kBulk];
+  int64_t i = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < kBulk; ++k) q.push(fake_item(i++));
+    bool mark = false;
+    benchmark::DoNotOptimize(q.pop_batch(out, kBulk, &mark));
+  }
+  set_rates(state, state.iterations() * kBulk);
+}
+BENCHMARK(BM_QueueOneThread_BlockQueue);
+
+#if defined(QL_HAVE_MOODYCAMEL)
+void BM_QueueOneThread_Moodycamel(benchmark::State& state) {
+  moodycamel::ConcurrentQueue<msg_item_s*> q(kQueueCapacity);
+  moodycamel::ProducerToken ptok(q);
+  moodycamel::ConsumerToken ctok(q);
+  msg_item_s* out[kBulk];
+  int64_t i = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < kBulk; ++k) q.try_enqueue(ptok, fake_item(i++));
+    benchmark::DoNotOptimize(q.try_dequeue_bulk(ctok, out, kBulk));
+  }
+  set_rates(state, state.iterations() * kBulk);
+}
+BENCHMARK(BM_QueueOneThread_Moodycamel);
+#endif
+
 // ---- latency of a trickle -------------------------------------------------------------------
 
 constexpr int kTrickleItems = 5000;
