@@ -107,8 +107,13 @@ void set_rates(benchmark::State& state, int64_t items) {
 
 constexpr int64_t kEndToEndItems = 1 << 20;
 
+// state.range(0): producers; state.range(1): items per producer's pool. A pool twice the
+// queue's capacity posts each item at most once at a time, as a host that wraps every record in
+// an item of its own does; a pool of 4096 has the same items in the queue many times over, so
+// producer and publishing thread change the same reference counts at once.
 void BM_PublishEndToEnd(benchmark::State& state) {
   const int producers = static_cast<int>(state.range(0));
+  const int pool_size = static_cast<int>(state.range(1));
   KX::MDPublishLib pub;
   BenchSender sender;
   if (!init_publisher(pub, sender, null_publish) || pub.start() != 0) {
@@ -116,7 +121,7 @@ void BM_PublishEndToEnd(benchmark::State& state) {
     return;
   }
   std::vector<std::unique_ptr<ItemPool>> pools;
-  for (int p = 0; p < producers; ++p) pools.push_back(std::make_unique<ItemPool>(4096));
+  for (int p = 0; p < producers; ++p) pools.push_back(std::make_unique<ItemPool>(pool_size));
   const int64_t per_producer = kEndToEndItems / producers;
   for (auto _ : state) {
     const int64_t target = sender.received.load(std::memory_order_acquire) + kEndToEndItems;

@@ -24,6 +24,8 @@
 
 namespace KX {
 
+class MDPublishLib;
+
 namespace detail {
 struct BlockQueueLayout;
 struct BlockQueueProbe;  // tests: holds a producer between its claim and its store
@@ -121,6 +123,7 @@ class QL_API BlockQueue {
  private:
   friend struct detail::BlockQueueLayout;
   friend struct detail::BlockQueueProbe;
+  friend class MDPublishLib;  // takes its reference between claim and store
 
   struct Cell {
     std::atomic<uint32_t> sequence;  // p + 1 once the item of position p is stored
@@ -144,7 +147,8 @@ class QL_API BlockQueue {
   uint32_t mask() const { return capacity - 1; }
   bool head_stored() const;
   void release_cells();
-  // The two steps of push: claim a free position (false when full), then store into it.
+  // The two steps of push: claim a free position (false when full), then store into it. A
+  // claimed position must be stored promptly: the consumer waits for it.
   inline bool claim(uint32_t* pos);
   inline void store(uint32_t pos, msg_item_s* item);
 };
