@@ -136,9 +136,11 @@ void BM_PublishEndToEnd(benchmark::State& state) {
   set_rates(state, state.iterations() * kEndToEndItems);
 }
 BENCHMARK(BM_PublishEndToEnd)
-    ->Arg(1)
-    ->Arg(2)
-    ->ArgName("producers")
+    ->Args({1, 2 * KX::MDPublishLib::kDefaultCapacity})
+    ->Args({2, 2 * KX::MDPublishLib::kDefaultCapacity})
+    ->Args({1, 4096})
+    ->Args({2, 4096})
+    ->ArgNames({"producers", "pool"})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
