@@ -924,10 +924,10 @@ class QueueConsumer {
 };
 
 TEST_F(PublishBlockQueueTest, ConsumerNeverSleepsOnAClaimedCell) {
-  // Producer A claims position 0 and stalls; producer B stores position 1, which moves count
-  // from 0 to 1 and wakes the consumer, who can take nothing (position 0 is not stored). When
-  // A finally stores, count goes from 1 to 2 and nobody signals: a consumer that had gone to
-  // sleep would wait out its full idle sleep.
+  // Producer A claims position 0 and stalls; producer B stores position 1 and wakes the
+  // consumer, who can take nothing (position 0 is not stored). A consumer that went back to
+  // sleep on that, signalled only when an item arrives in an empty queue, would miss A's
+  // store (the queue was not empty then) and wait out its full idle sleep.
   msg_item_s* a = make_item(2, 1);
   msg_item_s* b = make_item(2, 2);
   {
@@ -936,7 +936,7 @@ TEST_F(PublishBlockQueueTest, ConsumerNeverSleepsOnAClaimedCell) {
     uint32_t pos_a = 0;
     ASSERT_TRUE(KX::detail::BlockQueueProbe::claim(q, &pos_a));
     ASSERT_TRUE(q.push(b));
-    // Give the consumer time to wake, find nothing and reach its idle wait.
+    // Give the consumer time to wake, find nothing takeable and reach its idle wait.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     KX::detail::BlockQueueProbe::store(q, pos_a, a);
     ASSERT_TRUE(consumer.wait_taken(2, kDeliveryTimeoutMs)) << "the consumer slept on a store";

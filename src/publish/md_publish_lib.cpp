@@ -214,7 +214,7 @@ int MDPublishLib::post_msg(msg_item_s* item) {
     entry.reserved = 0;
     return sender.publish(sender.instance, &entry, 1, 0);
   }
-  // Claim first: a full queue is refused without touching the item's count, which the
+  // Claim first: a full queue is refused without touching the item's reference count, which the
   // publishing thread may be changing at that moment.
   uint32_t pos;
   if (!queue.claim(&pos)) return -149;
