@@ -19,7 +19,10 @@ extern "C" {
 
 typedef struct tl_logger_s tl_logger_s;
 
-/* Receives each message that passes the threshold: the formatted text has no line end. */
+/* Receives each message that passes the threshold: the formatted text has no line end, and is
+ * cut to at most 1023 bytes (never inside a UTF-8 character). NULL func, file or format arrive
+ * as "". Calls are serialised. A message that the sink logs itself goes to standard error; a
+ * sink must not call tl_log_set_sink. */
 typedef void (*tl_sink_fn)(void* user, int level, const char* func, const char* file, int line,
                            const char* text);
 
@@ -30,7 +33,8 @@ QL_API void tl_log(tl_logger_s* logger, const char* func, const char* file, int 
                    const char* fmt, ...) QL_PRINTF_FORMAT(6, 7);
 QL_API void tl_vlog(tl_logger_s* logger, const char* func, const char* file, int line, int level,
                     const char* fmt, va_list args);
-/* Installs a sink (NULL restores standard error). */
+/* Installs a sink (NULL restores standard error). Once it returns the previous sink is no
+ * longer running or called. */
 QL_API void tl_log_set_sink(tl_logger_s* logger, tl_sink_fn sink, void* user);
 /* Sets the threshold; returns the previous one. */
 QL_API int tl_log_set_level(tl_logger_s* logger, int level);

@@ -41,10 +41,11 @@ QL_STATIC_ASSERT(sizeof(msg_item_s) == 32, msg_item_header_size);
  * data may be NULL only when n is 0. Returns the item, or NULL (n < 0, data NULL with n > 0,
  * out of memory): nothing is allocated then. */
 QL_API msg_item_s* msg_item_alloc(const void* data, int n);
-/* Adds n references. Returns the new count, or -1 for a NULL item. */
+/* Adds n references (n >= 0). Returns the new count, or -1 with nothing changed for a NULL
+ * item, n < 0, an item whose count is already 0, or a count that would pass INT32_MAX. */
 QL_API int msg_item_addref(msg_item_s* item, int n);
 /* Drops one reference and frees the item when none is left. Returns the new count (0 when
- * freed), or -1 for a NULL item. */
+ * freed), or -1 for a NULL item or one whose count is already 0 (never freed twice). */
 QL_API int msg_item_decref_release(msg_item_s* item);
 /* Returns the current count (a snapshot when other threads change it), or -1 for NULL. */
 QL_API int msg_item_refcount(const msg_item_s* item);
@@ -250,13 +251,14 @@ QL_API int bar_csv_header(char* buf, int size, char delimiter);
  *
  * Libraries are loaded by path exactly as given (RTLD_NOW | RTLD_LOCAL).
  * ========================================================================================== */
-/* Returns the library handle, or NULL (see dynlib_error). */
+/* Returns the library handle, or NULL (see dynlib_error); a NULL or empty path gives NULL. */
 QL_API void* dynlib_open(const char* path);
 /* Returns the address of the export `name`, or NULL. */
 QL_API void* dynlib_sym(void* lib, const char* name);
 /* Unloads the library; NULL does nothing. */
 QL_API void dynlib_close(void* lib);
-/* Returns the text of the calling thread's last loading failure, or "" . */
+/* Returns the text of the calling thread's last failure of dynlib_open, dynlib_sym or
+ * dynlib_close, or "" when there was none. */
 QL_API const char* dynlib_error(void);
 
 #ifdef __cplusplus
@@ -332,7 +334,10 @@ class QL_API StringTable {
 };
 
 /* Runs the virtual Run() on a thread of its own. StartThread and StopThread are called from
- * one controlling thread. */
+ * one controlling thread. A derived class stops its thread in its own destructor (make Run()
+ * return, then StopThread): once the derived part is gone Run() can no longer run safely. The
+ * base destructor still joins a thread left running rather than ending the process. An
+ * exception that escapes Run() is logged (level 1) and ends only the thread. */
 class QL_API ThreadRunner {
  public:
   ThreadRunner();

@@ -1,0 +1,201 @@
+// Message items: payload copies, header fields, argument checks and reference counts changed
+// from several threads.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "quotelab/records.h"
+#include "quotelab/utilcore.h"
+
+namespace {
+
+class MsgItemTest : public ::testing::Test {
+ protected:
+  void SetUp() override { live_at_start_ = msg_item_live_count(); }
+  // Every test frees what it allocates: the live count must be back where it started.
+  void TearDown() override { EXPECT_EQ(msg_item_live_count(), live_at_start_); }
+
+  int64_t live_at_start_ = 0;
+};
+
+TEST_F(MsgItemTest, CopiesPayloadAndRecordsHeader) {
+  _L2Snapshot snap;
+  std::memset(&snap, 0, sizeof snap);
+  snap.type = 2;
+  snap.exchange = 1;
+  std::strcpy(snap.symbol, "600000");
+  snap.last = 10.5;
+
+  msg_item_s* item = msg_item_alloc(&snap, sizeof snap);
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(msg_item_live_count(), live_at_start_ + 1);
+  EXPECT_EQ(msg_item_refcount(item), 1);
+  EXPECT_EQ(msg_item_data_len(item), static_cast<int>(sizeof snap));
+  EXPECT_EQ(msg_item_type(item), 2);
+  EXPECT_EQ(item->ext_len, 0);
+
+  void* data = msg_item_data(item);
+  EXPECT_EQ(static_cast<char*>(data), reinterpret_cast<char*>(item) + 32);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(data) % 16, 0u);
+  EXPECT_EQ(std::memcmp(data, &snap, sizeof snap), 0);
+  EXPECT_NE(data, static_cast<void*>(&snap));  // a copy, not the caller's record
+
+  EXPECT_EQ(msg_item_decref_release(item), 0);
+}
+
+TEST_F(MsgItemTest, TypeIsTheFirstPayloadByteAtAllocation) {
+  const unsigned char high_type[3] = {0xF0, 1, 2};
+  msg_item_s* item = msg_item_alloc(high_type, 3);
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(msg_item_type(item), 0xF0);  // unsigned, not sign-extended
+  static_cast<unsigned char*>(msg_item_data(item))[0] = 7;
+  EXPECT_EQ(msg_item_type(item), 0xF0);
+  msg_item_decref_release(item);
+}
+
+TEST_F(MsgItemTest, PayloadIsAlignedForEverySize) {
+  std::vector<unsigned char> bytes(300, 0xAB);
+  for (int n : {1, 15, 16, 17, 31, 92, 106, 180, 252, 300}) {
+    msg_item_s* item = msg_item_alloc(bytes.data(), n);
+    ASSERT_NE(item, nullptr) << n;
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(msg_item_data(item)) % 16, 0u) << n;
+    EXPECT_EQ(msg_item_data_len(item), n);
+    EXPECT_EQ(std::memcmp(msg_item_data(item), bytes.data(), n), 0) << n;
+    msg_item_decref_release(item);
+  }
+}
+
+TEST_F(MsgItemTest, EmptyPayload) {
+  msg_item_s* from_null = msg_item_alloc(nullptr, 0);
+  ASSERT_NE(from_null, nullptr);
+  EXPECT_EQ(msg_item_data_len(from_null), 0);
+  EXPECT_EQ(msg_item_type(from_null), 0);
+  EXPECT_NE(msg_item_data(from_null), nullptr);
+
+  const char byte = 9;
+  msg_item_s* zero_of_data = msg_item_alloc(&byte, 0);
+  ASSERT_NE(zero_of_data, nullptr);
+  EXPECT_EQ(msg_item_type(zero_of_data), 0);
+
+  msg_item_decref_release(from_null);
+  msg_item_decref_release(zero_of_data);
+}
+
+TEST_F(MsgItemTest, BadAllocationArgumentsAllocateNothing) {
+  const char byte = 2;
+  EXPECT_EQ(msg_item_alloc(&byte, -1), nullptr);
+  EXPECT_EQ(msg_item_alloc(&byte, INT32_MIN), nullptr);
+  EXPECT_EQ(msg_item_alloc(nullptr, 1), nullptr);
+  EXPECT_EQ(msg_item_alloc(nullptr, -5), nullptr);
+  EXPECT_EQ(msg_item_live_count(), live_at_start_);
+}
+
+TEST_F(MsgItemTest, NullItemIsAccepted) {
+  EXPECT_EQ(msg_item_addref(nullptr, 1), -1);
+  EXPECT_EQ(msg_item_decref_release(nullptr), -1);
+  EXPECT_EQ(msg_item_refcount(nullptr), -1);
+  EXPECT_EQ(msg_item_data(nullptr), nullptr);
+  EXPECT_EQ(msg_item_data_len(nullptr), -1);
+  EXPECT_EQ(msg_item_type(nullptr), -1);
+}
+
+TEST_F(MsgItemTest, CountsRiseAndFallAndFreeAtZero) {
+  const char byte = 3;
+  msg_item_s* item = msg_item_alloc(&byte, 1);
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(msg_item_addref(item, 1), 2);
+  EXPECT_EQ(msg_item_addref(item, 3), 5);
+  EXPECT_EQ(msg_item_addref(item, 0), 5);
+  for (int expected = 4; expected >= 1; --expected) {
+    EXPECT_EQ(msg_item_decref_release(item), expected);
+  }
+  EXPECT_EQ(msg_item_live_count(), live_at_start_ + 1);
+  EXPECT_EQ(msg_item_decref_release(item), 0);
+  EXPECT_EQ(msg_item_live_count(), live_at_start_);
+}
+
+TEST_F(MsgItemTest, RefusedAddrefLeavesCountAlone) {
+  const char byte = 3;
+  msg_item_s* item = msg_item_alloc(&byte, 1);
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(msg_item_addref(item, -1), -1);         // would drop a reference without freeing
+  EXPECT_EQ(msg_item_addref(item, INT32_MAX), -1);  // would wrap the count
+  EXPECT_EQ(msg_item_refcount(item), 1);
+  EXPECT_EQ(msg_item_decref_release(item), 0);
+}
+
+TEST_F(MsgItemTest, SpentCountIsNotReleasedTwice) {
+  // An item whose count is already 0 (here forged in a buffer that is not heap memory) must
+  // not be freed again by a stray release.
+  alignas(16) unsigned char block[64] = {};
+  auto* forged = reinterpret_cast<msg_item_s*>(block);
+  forged->refcount = 0;
+  EXPECT_EQ(msg_item_decref_release(forged), -1);
+  EXPECT_EQ(msg_item_addref(forged, 1), -1);
+  EXPECT_EQ(forged->refcount, 0);
+}
+
+// Four threads each take and drop references on every shared item many times; the counts must
+// end where they started, and releasing the owners' references then frees everything.
+TEST_F(MsgItemTest, CountsChangedFromFourThreadsBalance) {
+  constexpr int kItems = 8;
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 20000;
+  std::vector<msg_item_s*> items;
+  for (int i = 0; i < kItems; ++i) {
+    const unsigned char type = static_cast<unsigned char>(i);
+    items.push_back(msg_item_alloc(&type, 1));
+    ASSERT_NE(items.back(), nullptr);
+  }
+
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&items, t] {
+      for (int r = 0; r < kRounds; ++r) {
+        msg_item_s* item = items[(r + t) % kItems];
+        const int n = 1 + (r % 3);
+        msg_item_addref(item, n);
+        for (int k = 0; k < n; ++k) msg_item_decref_release(item);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+
+  for (msg_item_s* item : items) EXPECT_EQ(msg_item_refcount(item), 1);
+  for (msg_item_s* item : items) EXPECT_EQ(msg_item_decref_release(item), 0);
+}
+
+// Handing an item to other threads that each drop their reference: exactly one of them frees
+// it, whichever comes last, and the payload stays readable until then.
+TEST_F(MsgItemTest, LastHolderOnAnyThreadFrees) {
+  constexpr int kThreads = 4;
+  constexpr int kItems = 2000;
+  std::vector<msg_item_s*> items;
+  for (int i = 0; i < kItems; ++i) {
+    const int payload = i;
+    msg_item_s* item = msg_item_alloc(&payload, sizeof payload);
+    ASSERT_NE(item, nullptr);
+    msg_item_addref(item, kThreads - 1);  // one reference per thread
+    items.push_back(item);
+  }
+  std::vector<long> sums(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (msg_item_s* item : items) {
+        int value;
+        std::memcpy(&value, msg_item_data(item), sizeof value);
+        sums[t] += value;
+        msg_item_decref_release(item);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  const long expected = static_cast<long>(kItems) * (kItems - 1) / 2;
+  for (long sum : sums) EXPECT_EQ(sum, expected);
+}
+
+}  // namespace
