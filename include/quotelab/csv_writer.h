@@ -89,7 +89,7 @@ class QL_API DataCsvWriter : public CsvWriter {
   uint32_t write_count_ = 0;
 
   int write_row(const char* row, int len);
-  void count_and_flush_tick(int32_t time);
+  void count_row_and_flush(int32_t time);
 };
 
 }  // namespace KX

@@ -18,7 +18,7 @@
 namespace KX {
 
 /* The kind of a data file. The string overloads accept "bin" and "csv" in any letter case. */
-enum DataFileType { BIN = 0, CSV = 1 };
+enum DataFileType : int { BIN = 0, CSV = 1 };
 
 /* Builds data file paths under one root. Holds nothing but the root text: copies are
  * independent, and a const object may be used by several threads at once. */

@@ -131,7 +131,7 @@ int DataCsvWriter::write_row(const char* row, int len) {
   return static_cast<int>(fwrite(row, static_cast<size_t>(len), 1, stream));
 }
 
-void DataCsvWriter::count_and_flush_tick(int32_t time) {
+void DataCsvWriter::count_row_and_flush(int32_t time) {
   ++write_count_;
   if (write_count_ % flush_interval_ == 0 || detail::is_close_time(time)) fflush(stream);
 }
@@ -142,7 +142,7 @@ int DataCsvWriter::write(_L2Snapshot* rec) {
   if (!stream || !rec) return -1;
   char row[kSnapshotRowSize];
   const int result = write_row(row, l2snapshot_to_csv(row, kSnapshotRowSize - 1, rec, delimiter));
-  count_and_flush_tick(rec->time);
+  count_row_and_flush(rec->time);
   return result;
 }
 
@@ -150,7 +150,7 @@ int DataCsvWriter::write(_MDIndex* rec) {
   if (!stream || !rec) return -1;
   char row[kIndexRowSize];
   const int result = write_row(row, mdindex_to_csv(row, kIndexRowSize - 1, rec, delimiter));
-  count_and_flush_tick(rec->time);
+  count_row_and_flush(rec->time);
   return result;
 }
 
@@ -159,7 +159,8 @@ int DataCsvWriter::write(_BarData* rec) {
   char row[kBarRowSize];
   const int result = write_row(row, bar_to_csv(row, kBarRowSize - 1, rec, delimiter));
   ++write_count_;
-  // Bar times are HHMMSS here: 15:00:00 and 15:15:00 end the stock and futures sessions.
+  // 150000 and 151500 are 15:00:00 and 15:15:00 as HHMMSS: the stock and the index-futures
+  // closes, after which every bar is flushed.
   const int32_t time = rec->time;
   if (time != last_bar_time_ || time == 150000 || time == 151500) {
     fflush(stream);
