@@ -292,16 +292,19 @@ TEST_F(GoldenRows, SnapshotRowIsTheFormattersRow) {
 
 // ---- trade and order rows against a printf reference ----------------------------------------
 
-// The row as printf would build it: delimiter before every field, "%.3lf" prices.
+// The rows as printf would build them: delimiter before every field, "%.3lf" prices.
+std::string printf_price(double price) {
+  if (price == 0.0) return "0";
+  char buf[400];
+  snprintf(buf, sizeof(buf), "%.3lf", price);
+  return buf;
+}
+
 std::string printf_row(const _L2Trade& t, char d) {
   const char* ex = exchange_str(t.exchange);
-  char buf[1000];
-  std::string price = "0";
-  if (t.price != 0.0) {
-    snprintf(buf, sizeof(buf), "%.3lf", t.price);
-    price = buf;
-  }
+  const std::string price = printf_price(t.price);
   const std::string symbol(t.symbol, strnlen(t.symbol, sizeof(t.symbol)));
+  char buf[1000];
   snprintf(buf, sizeof(buf), "%c%s%c%s%c%d%c%d%c%d%c%u%c%s%c%lld%c%lld%c%lld%c%c%c%c\r\n", d,
            ex ? ex : "", d, symbol.c_str(), d, t.action_day, d, t.time, d, t.aux_no, d, t.volume, d,
            price.c_str(), d, static_cast<long long>(t.seq_num), d,
@@ -312,13 +315,9 @@ std::string printf_row(const _L2Trade& t, char d) {
 
 std::string printf_row(const _L2Order& o, char d) {
   const char* ex = exchange_str(o.exchange);
-  char buf[1000];
-  std::string price = "0";
-  if (o.price != 0.0) {
-    snprintf(buf, sizeof(buf), "%.3lf", o.price);
-    price = buf;
-  }
+  const std::string price = printf_price(o.price);
   const std::string symbol(o.symbol, strnlen(o.symbol, sizeof(o.symbol)));
+  char buf[1000];
   snprintf(buf, sizeof(buf), "%c%s%c%s%c%d%c%d%c%d%c%u%c%s%c%lld%c%lld%c%c%c%c\r\n", d,
            ex ? ex : "", d, symbol.c_str(), d, o.action_day, d, o.time, d, o.aux_no, d, o.volume, d,
            price.c_str(), d, static_cast<long long>(o.seq_num), d,

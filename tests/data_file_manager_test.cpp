@@ -203,7 +203,7 @@ TEST_F(SmallBuffer, CutFileNameStillCreatesTheDay) {
 
 TEST_F(SmallBuffer, CutDayDirectoryCreatesNothing) {
   DataFileManager m(root_.c_str());
-  const int size = static_cast<int>(root_.size()) + 5;  // "<root>/2023" and the NUL
+  const int size = static_cast<int>(root_.size()) + 6;  // "<root>/2023" and the NUL
   EXPECT_EQ(tick_path(m, size), size - 1);
   EXPECT_EQ(std::string(guarded_), root_ + "/2023");
   EXPECT_TRUE(untouched_from(size));

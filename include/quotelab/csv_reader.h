@@ -168,7 +168,6 @@ class QL_API DataCsvReader : public CsvReader {
 
  private:
   void bind_columns();
-  const char* instrument_text();
 };
 
 }  // namespace KX

@@ -4,6 +4,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "platform/text_tools.h"
+
 namespace KX {
 namespace detail {
 namespace {
@@ -114,13 +116,6 @@ inline int64_t read_int64(csv_file* csv, unsigned char pos) {
   return pos == kAbsent ? 0 : csv_get_int64_byidx(csv, pos);
 }
 
-inline bool is_blank(char c) {
-  return c == ' ' || c == '\t';
-}
-inline bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 // A flag column (bs_flag, order types) holds either the flag character itself ("B", "1", "D")
 // or its code as a number ("66"). One character is taken as its code, so "1" is the market
 // order type '1' (49) and not the number 1; a longer text is read as a number. Blanks around
@@ -131,10 +126,10 @@ char read_flag(csv_file* csv, unsigned char pos) {
   int len = 0;
   const char* text = csv_get_field(csv, pos, &len);
   if (!text) return 0;
-  while (len > 0 && is_blank(*text)) ++text, --len;
-  while (len > 0 && is_blank(text[len - 1])) --len;
-  if (len == 0) return 0;
-  if (len == 1) return text[0];
+  const char* end = text + len;
+  ql__trim_blanks(&text, &end);
+  if (end - text == 0) return 0;
+  if (end - text == 1) return text[0];
   return static_cast<char>(csv_get_int32_byidx(csv, pos) & 0xff);
 }
 
@@ -149,7 +144,7 @@ int64_t read_int_at(const char* text, size_t len, size_t pos) {
     ++pos;
   }
   int64_t value = 0;
-  for (; pos < len && is_digit(text[pos]); ++pos) {
+  for (; pos < len && ql__is_digit(text[pos]); ++pos) {
     if (value < INT32_MAX) value = value * 10 + (text[pos] - '0');
   }
   return negative ? -value : value;
@@ -171,6 +166,24 @@ int time_with_fraction(const char* text, size_t len, int64_t hhmmss, size_t dot_
     hhmmss = hhmmss * 1000 + read_int_at(text, len, dot_pos + 1);
   }
   return to_int32(hhmmss);
+}
+
+// The common start of every decoder: the instrument text (false when the row has none), the
+// symbol and exchange from it, then the date and time.
+template <typename Rec>
+bool start_record(DataCsvReader& reader, Rec* rec) {
+  const _MDColumnIndexTable& c = reader.column_index;
+  if (!rec || !reader.csv_handle || c.instrument == kAbsent) return false;
+  const char* instrument = csv_get_byidx(reader.csv_handle, c.instrument);
+  if (!instrument) return false;
+  DataCsvReader::smart_extract_symbol(instrument, &rec->exchange, rec->symbol,
+                                      sizeof(rec->symbol) - 1);
+  int date = 0;
+  int time = 0;
+  reader.get_date_time(&date, &time, nullptr);
+  rec->action_day = date;
+  rec->time = time;
+  return true;
 }
 
 }  // namespace
@@ -228,11 +241,6 @@ unsigned char DataCsvReader::smart_find_csv_col_idx(void* csv, const char* name)
   return smart_find_csv_col_idx(csv, name ? names : nullptr);
 }
 
-const char* DataCsvReader::instrument_text() {
-  if (!csv_handle || column_index.instrument == detail::kAbsent) return nullptr;
-  return csv_get_byidx(csv_handle, column_index.instrument);
-}
-
 void DataCsvReader::get_date_time(int* date, int* time, _MDColumnIndexTable* table) {
   const _MDColumnIndexTable& t = table ? *table : column_index;
   int d = 0;
@@ -250,16 +258,9 @@ void DataCsvReader::get_date_time(int* date, int* time, _MDColumnIndexTable* tab
 }
 
 bool DataCsvReader::get(_L2Snapshot* rec) {
-  const char* instrument = rec ? instrument_text() : nullptr;
-  if (!instrument) return false;
+  if (!detail::start_record(*this, rec)) return false;
   csv_file* csv = csv_handle;
   const _MDColumnIndexTable& c = column_index;
-  smart_extract_symbol(instrument, &rec->exchange, rec->symbol, sizeof(rec->symbol) - 1);
-  int date = 0;
-  int time = 0;
-  get_date_time(&date, &time, nullptr);
-  rec->action_day = date;
-  rec->time = time;
   rec->open = detail::read_double(csv, c.open);
   rec->high = detail::read_double(csv, c.high);
   rec->low = detail::read_double(csv, c.low);
@@ -284,16 +285,9 @@ bool DataCsvReader::get(_L2Snapshot* rec) {
 }
 
 bool DataCsvReader::get(_BarData* rec) {
-  const char* instrument = rec ? instrument_text() : nullptr;
-  if (!instrument) return false;
+  if (!detail::start_record(*this, rec)) return false;
   csv_file* csv = csv_handle;
   const _MDColumnIndexTable& c = column_index;
-  smart_extract_symbol(instrument, &rec->exchange, rec->symbol, sizeof(rec->symbol) - 1);
-  int date = 0;
-  int time = 0;
-  get_date_time(&date, &time, nullptr);
-  rec->action_day = date;
-  rec->time = time;
   rec->open = detail::read_double(csv, c.open);
   rec->high = detail::read_double(csv, c.high);
   rec->low = detail::read_double(csv, c.low);
@@ -310,16 +304,9 @@ bool DataCsvReader::get(_BarData* rec) {
 }
 
 bool DataCsvReader::get(_L2Trade* rec) {
-  const char* instrument = rec ? instrument_text() : nullptr;
-  if (!instrument) return false;
+  if (!detail::start_record(*this, rec)) return false;
   csv_file* csv = csv_handle;
   const _MDColumnIndexTable& c = column_index;
-  smart_extract_symbol(instrument, &rec->exchange, rec->symbol, sizeof(rec->symbol) - 1);
-  int date = 0;
-  int time = 0;
-  get_date_time(&date, &time, nullptr);
-  rec->action_day = date;
-  rec->time = time;
   rec->price = detail::read_double(csv, c.last);
   rec->volume = static_cast<uint32_t>(detail::read_int32(csv, c.volume));
   rec->seq_num = detail::read_int64(csv, c.seq_num);
@@ -330,16 +317,9 @@ bool DataCsvReader::get(_L2Trade* rec) {
 }
 
 bool DataCsvReader::get(_L2Order* rec) {
-  const char* instrument = rec ? instrument_text() : nullptr;
-  if (!instrument) return false;
+  if (!detail::start_record(*this, rec)) return false;
   csv_file* csv = csv_handle;
   const _MDColumnIndexTable& c = column_index;
-  smart_extract_symbol(instrument, &rec->exchange, rec->symbol, sizeof(rec->symbol) - 1);
-  int date = 0;
-  int time = 0;
-  get_date_time(&date, &time, nullptr);
-  rec->action_day = date;
-  rec->time = time;
   rec->price = detail::read_double(csv, c.last);
   rec->volume = static_cast<uint32_t>(detail::read_int32(csv, c.volume));
   rec->seq_num = detail::read_int64(csv, c.seq_num);
@@ -356,26 +336,15 @@ bool DataCsvReader::get(_L1Snapshot* /*rec*/) {
 
 int DataCsvReader::smart_extract_symbol(const char* text, unsigned char* exchange,
                                         char* const symbol, int max_len) {
-  const char* dot = text ? strchr(text, '.') : nullptr;
-  if (symbol && max_len >= 0) {
-    const size_t code_len = !text ? 0 : dot ? static_cast<size_t>(dot - text) : strlen(text);
-    const size_t n = code_len < static_cast<size_t>(max_len) ? code_len : max_len;
-    if (n) memcpy(symbol, text, n);
-    symbol[n] = '\0';
+  // Without room for a symbol the exchange is still taken, through a one-byte scratch output.
+  char scratch[1];
+  const bool has_room = symbol && max_len >= 0;
+  char* const out = has_room ? symbol : scratch;
+  if (!text) {
+    out[0] = '\0';
+    return 1;
   }
-  if (!dot) return 1;
-  if (exchange) {
-    const char* suffix = dot + 1;
-    if (detail::is_digit(*suffix)) {
-      // Unsigned arithmetic wraps, and its low 8 bits are those of the number written.
-      unsigned code = 0;
-      for (const char* p = suffix; detail::is_digit(*p); ++p) code = code * 10 + (*p - '0');
-      *exchange = static_cast<unsigned char>(code & 0xff);
-    } else {
-      *exchange = static_cast<unsigned char>(exchange_int(suffix) & 0xff);
-    }
-  }
-  return 2;
+  return SymbolTools::extract_symbol(out, has_room ? max_len : 0, exchange, text);
 }
 
 int DataCsvReader::smart_conv_datetime(const char* text, int* date, int* time) {
