@@ -85,11 +85,11 @@ TEST_F(ColumnBinding, EmptyOrMissingFileLeavesReaderEmpty) {
 TEST_F(ColumnBinding, ShortVendorHeader) {
   auto r = open("symbol,date,time,price,vol\n600000.SH,2023-01-05,93000000,10.5,100\n");
   const _MDColumnIndexTable& t = r->column_index;
-  EXPECT_EQ(t.instrument, 0);
-  EXPECT_EQ(t.datetime, 1);
-  EXPECT_EQ(t.time, 2);
-  EXPECT_EQ(t.last, 3);
-  EXPECT_EQ(t.volume, 4);
+  EXPECT_EQ(+t.instrument, 0);
+  EXPECT_EQ(+t.datetime, 1);
+  EXPECT_EQ(+t.time, 2);
+  EXPECT_EQ(+t.last, 3);
+  EXPECT_EQ(+t.volume, 4);
   _MDColumnIndexTable expected;
   expected.instrument = 0;
   expected.datetime = 1;
@@ -109,21 +109,21 @@ TEST_F(ColumnBinding, ListOrderWinsOverFileOrder) {
 TEST_F(ColumnBinding, CapitalisedAndMixedCaseNames) {
   auto r = open("Symbol,LAST,Open_Interest,AskSeqNum,seqnum,BIDSEQNUM,OffserSeqNUm\n");
   const _MDColumnIndexTable& t = r->column_index;
-  EXPECT_EQ(t.instrument, 0);
-  EXPECT_EQ(t.last, 1);
-  EXPECT_EQ(t.open_interest, 2);
-  EXPECT_EQ(t.ask_seq_num, 3) << "AskSeqNum precedes OffserSeqNUm";
-  EXPECT_EQ(t.seq_num, 4);
-  EXPECT_EQ(t.bid_seq_num, 5);
+  EXPECT_EQ(+t.instrument, 0);
+  EXPECT_EQ(+t.last, 1);
+  EXPECT_EQ(+t.open_interest, 2);
+  EXPECT_EQ(+t.ask_seq_num, 3) << "AskSeqNum precedes OffserSeqNUm";
+  EXPECT_EQ(+t.seq_num, 4);
+  EXPECT_EQ(+t.bid_seq_num, 5);
 }
 
 TEST_F(ColumnBinding, LevelNamesAreExact) {
   auto r = open("symbol,ask_price_1,ask_price1,bid_volume10,ask_volume_2\n");
   const _MDColumnIndexTable& t = r->column_index;
-  EXPECT_EQ(t.ask_price[0], 2);
-  EXPECT_EQ(t.bid_volume[9], 3);
-  EXPECT_EQ(t.ask_volume[1], kAbsent) << "a separator before the level number is not accepted";
-  for (int i = 1; i < 10; ++i) EXPECT_EQ(t.ask_price[i], kAbsent);
+  EXPECT_EQ(+t.ask_price[0], 2);
+  EXPECT_EQ(+t.bid_volume[9], 3);
+  EXPECT_EQ(+t.ask_volume[1], kAbsent) << "a separator before the level number is not accepted";
+  for (int i = 1; i < 10; ++i) EXPECT_EQ(+t.ask_price[i], kAbsent);
 }
 
 TEST_F(ColumnBinding, ColumnsBeyond254AreAbsentNotWrapped) {
@@ -143,10 +143,10 @@ TEST_F(ColumnBinding, ColumnsBeyond254AreAbsentNotWrapped) {
   }
   auto r = open(header + "\n" + row + "\n");
   const _MDColumnIndexTable& t = r->column_index;
-  EXPECT_EQ(t.open, 254);
-  EXPECT_EQ(t.high, kAbsent);
-  EXPECT_EQ(t.last, kAbsent);
-  EXPECT_EQ(t.low, kAbsent);
+  EXPECT_EQ(+t.open, 254);
+  EXPECT_EQ(+t.high, kAbsent);
+  EXPECT_EQ(+t.last, kAbsent);
+  EXPECT_EQ(+t.low, kAbsent);
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, "last"), kAbsent);
   const char* const names[] = {"lowest", "volume", nullptr};
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, names), kAbsent)
@@ -155,11 +155,11 @@ TEST_F(ColumnBinding, ColumnsBeyond254AreAbsentNotWrapped) {
   _L2Snapshot s;
   memset(&s, 0, sizeof(s));
   ASSERT_TRUE(r->get(&s));
-  EXPECT_EQ(s.open, 254.5);
-  EXPECT_EQ(s.high, 0.0);
-  EXPECT_EQ(s.last, 0.0);
-  EXPECT_EQ(s.low, 0.0);
-  EXPECT_EQ(s.volume, 43);
+  EXPECT_EQ(+s.open, 254.5);
+  EXPECT_EQ(+s.high, 0.0);
+  EXPECT_EQ(+s.last, 0.0);
+  EXPECT_EQ(+s.low, 0.0);
+  EXPECT_EQ(+s.volume, 43);
 }
 
 TEST_F(ColumnBinding, FindByNameLists) {
@@ -199,7 +199,7 @@ class Decoding : public CsvFiles {
   static Rec next(DataCsvReader& r, bool expect_ok = true) {
     Rec rec;
     memset(&rec, 0, sizeof(rec));
-    EXPECT_EQ(csv_next(r.csv_handle), 0);
+    EXPECT_EQ(csv_next(+r.csv_handle), 0);
     EXPECT_EQ(r.get(&rec), expect_ok);
     return rec;
   }
@@ -208,50 +208,50 @@ class Decoding : public CsvFiles {
 TEST_F(Decoding, VendorSnapshot) {
   auto r = open_data("vendor_snapshot.csv");
   _L2Snapshot s = next<_L2Snapshot>(*r);
-  EXPECT_EQ(s.type, 0) << "the caller sets the type";
-  EXPECT_EQ(s.exchange, exchange_int("SH"));
+  EXPECT_EQ(+s.type, 0) << "the caller sets the type";
+  EXPECT_EQ(+s.exchange, exchange_int("SH"));
   EXPECT_STREQ(s.symbol, "600000");
-  EXPECT_EQ(s.action_day, 20230105);
-  EXPECT_EQ(s.time, 93000000);
-  EXPECT_EQ(s.last, 10.5) << "Last_Px, not the earlier Price column";
-  EXPECT_EQ(s.volume, 12345678901LL);
-  EXPECT_EQ(s.turnover, 129629.62);
-  EXPECT_EQ(s.high, 10.8);
-  EXPECT_EQ(s.low, 10.1);
-  EXPECT_EQ(s.open, 10.2);
-  EXPECT_EQ(s.pre_close, 10.0);
-  EXPECT_EQ(s.num_trades, 321);
-  EXPECT_EQ(s.iopv, 1.234);
-  EXPECT_EQ(s.trading_day, 20230105);
-  EXPECT_EQ(s.upper_limit, 0.0) << "limits are detected but not decoded";
-  EXPECT_EQ(s.lower_limit, 0.0);
-  EXPECT_EQ(s.ask_price[0], 10.51);
-  EXPECT_EQ(s.ask_volume[0], 100);
-  EXPECT_EQ(s.bid_price[0], 10.49);
-  EXPECT_EQ(s.bid_volume[0], 200);
-  EXPECT_EQ(s.ask_price[1], 10.52);
-  EXPECT_EQ(s.bid_volume[1], 400);
-  EXPECT_EQ(s.ask_price[9], 10.6);
-  EXPECT_EQ(s.bid_volume[9], 900);
-  EXPECT_EQ(s.bid_price[9], 0.0);
+  EXPECT_EQ(+s.action_day, 20230105);
+  EXPECT_EQ(+s.time, 93000000);
+  EXPECT_EQ(+s.last, 10.5) << "Last_Px, not the earlier Price column";
+  EXPECT_EQ(+s.volume, 12345678901LL);
+  EXPECT_EQ(+s.turnover, 129629.62);
+  EXPECT_EQ(+s.high, 10.8);
+  EXPECT_EQ(+s.low, 10.1);
+  EXPECT_EQ(+s.open, 10.2);
+  EXPECT_EQ(+s.pre_close, 10.0);
+  EXPECT_EQ(+s.num_trades, 321);
+  EXPECT_EQ(+s.iopv, 1.234);
+  EXPECT_EQ(+s.trading_day, 20230105);
+  EXPECT_EQ(+s.upper_limit, 0.0) << "limits are detected but not decoded";
+  EXPECT_EQ(+s.lower_limit, 0.0);
+  EXPECT_EQ(+s.ask_price[0], 10.51);
+  EXPECT_EQ(+s.ask_volume[0], 100);
+  EXPECT_EQ(+s.bid_price[0], 10.49);
+  EXPECT_EQ(+s.bid_volume[0], 200);
+  EXPECT_EQ(+s.ask_price[1], 10.52);
+  EXPECT_EQ(+s.bid_volume[1], 400);
+  EXPECT_EQ(+s.ask_price[9], 10.6);
+  EXPECT_EQ(+s.bid_volume[9], 900);
+  EXPECT_EQ(+s.bid_price[9], 0.0);
 
   s = next<_L2Snapshot>(*r);
-  EXPECT_EQ(s.exchange, 0) << "no suffix, no exchange";
+  EXPECT_EQ(+s.exchange, 0) << "no suffix, no exchange";
   EXPECT_STREQ(s.symbol, "IF2301");
-  EXPECT_EQ(s.action_day, 20230104);
-  EXPECT_EQ(s.trading_day, 20230105);
-  EXPECT_EQ(s.pre_settle, 3997.6);
-  EXPECT_EQ(s.settle, 4000.8);
-  EXPECT_EQ(s.open_interest, 88000);
-  EXPECT_EQ(s.pre_open_interest, 87000);
-  EXPECT_EQ(s.ask_price[1], 0.0);
+  EXPECT_EQ(+s.action_day, 20230104);
+  EXPECT_EQ(+s.trading_day, 20230105);
+  EXPECT_EQ(+s.pre_settle, 3997.6);
+  EXPECT_EQ(+s.settle, 4000.8);
+  EXPECT_EQ(+s.open_interest, 88000);
+  EXPECT_EQ(+s.pre_open_interest, 87000);
+  EXPECT_EQ(+s.ask_price[1], 0.0);
 
   s = next<_L2Snapshot>(*r);
-  EXPECT_EQ(s.exchange, 2) << "a numeric suffix is the code itself";
+  EXPECT_EQ(+s.exchange, 2) << "a numeric suffix is the code itself";
   EXPECT_STREQ(s.symbol, "000001");
-  EXPECT_EQ(s.action_day, 20230105);
-  EXPECT_EQ(s.last, 0.0);
-  EXPECT_EQ(s.trading_day, 0);
+  EXPECT_EQ(+s.action_day, 20230105);
+  EXPECT_EQ(+s.last, 0.0);
+  EXPECT_EQ(+s.trading_day, 0);
 }
 
 TEST_F(Decoding, RowWithoutInstrumentLeavesRecordUntouched) {
@@ -297,17 +297,17 @@ TEST_F(Decoding, Level1SnapshotsAreNotDecoded) {
 TEST_F(Decoding, VendorTradesAndFlags) {
   auto r = open_data("vendor_trade.csv");
   _L2Trade t = next<_L2Trade>(*r);
-  EXPECT_EQ(t.exchange, exchange_int("SZ"));
+  EXPECT_EQ(+t.exchange, exchange_int("SZ"));
   EXPECT_STREQ(t.symbol, "000001");
-  EXPECT_EQ(t.action_day, 20230105) << "date from the date text when no action_day column";
-  EXPECT_EQ(t.time, 93000120);
-  EXPECT_EQ(t.price, 10.5);
-  EXPECT_EQ(t.volume, 100u);
-  EXPECT_EQ(t.seq_num, 1);
-  EXPECT_EQ(t.bid_seq_num, 5000000000LL);
-  EXPECT_EQ(t.ask_seq_num, 5000000001LL) << "bound through OffserSeqNUm";
-  EXPECT_EQ(t.bs_flag, 'B');
-  EXPECT_EQ(t.trade_flag, 0);
+  EXPECT_EQ(+t.action_day, 20230105) << "date from the date text when no action_day column";
+  EXPECT_EQ(+t.time, 93000120);
+  EXPECT_EQ(+t.price, 10.5);
+  EXPECT_EQ(+t.volume, 100u);
+  EXPECT_EQ(+t.seq_num, 1);
+  EXPECT_EQ(+t.bid_seq_num, 5000000000LL);
+  EXPECT_EQ(+t.ask_seq_num, 5000000001LL) << "bound through OffserSeqNUm";
+  EXPECT_EQ(+t.bs_flag, 'B');
+  EXPECT_EQ(+t.trade_flag, 0);
   EXPECT_EQ(next<_L2Trade>(*r).bs_flag, 'S');
   EXPECT_EQ(next<_L2Trade>(*r).bs_flag, 66) << "a longer text is the flag's number";
   EXPECT_EQ(next<_L2Trade>(*r).bs_flag, 0) << "empty flag";
@@ -317,70 +317,70 @@ TEST_F(Decoding, VendorTradesAndFlags) {
 TEST_F(Decoding, VendorOrdersTakeOrderTypeByExchange) {
   auto r = open_data("vendor_order.csv");
   _L2Order o = next<_L2Order>(*r);
-  EXPECT_EQ(o.exchange, 1);
-  EXPECT_EQ(o.order_index, -1) << "widened with its sign";
-  EXPECT_EQ(o.seq_num, 1);
-  EXPECT_EQ(o.price, 10.5);
-  EXPECT_EQ(o.volume, 100u);
-  EXPECT_EQ(o.bs_flag, 'B');
-  EXPECT_EQ(o.order_type, '2') << "Shanghai: order_type_sh; \"2\" is the limit order type";
-  EXPECT_EQ(o.action_day, 20230105);
-  EXPECT_EQ(o.time, 93000000);
+  EXPECT_EQ(+o.exchange, 1);
+  EXPECT_EQ(+o.order_index, -1) << "widened with its sign";
+  EXPECT_EQ(+o.seq_num, 1);
+  EXPECT_EQ(+o.price, 10.5);
+  EXPECT_EQ(+o.volume, 100u);
+  EXPECT_EQ(+o.bs_flag, 'B');
+  EXPECT_EQ(+o.order_type, '2') << "Shanghai: order_type_sh; \"2\" is the limit order type";
+  EXPECT_EQ(+o.action_day, 20230105);
+  EXPECT_EQ(+o.time, 93000000);
 
   o = next<_L2Order>(*r);
-  EXPECT_EQ(o.exchange, 2);
-  EXPECT_EQ(o.bs_flag, 'S');
-  EXPECT_EQ(o.order_type, '1') << "Shenzhen: order_type_sz; \"1\" is the market order type";
-  EXPECT_EQ(o.price, 0.0);
+  EXPECT_EQ(+o.exchange, 2);
+  EXPECT_EQ(+o.bs_flag, 'S');
+  EXPECT_EQ(+o.order_type, '1') << "Shenzhen: order_type_sz; \"1\" is the market order type";
+  EXPECT_EQ(+o.price, 0.0);
 
   o = next<_L2Order>(*r);
-  EXPECT_EQ(o.exchange, 0);
+  EXPECT_EQ(+o.exchange, 0);
   EXPECT_STREQ(o.symbol, "IF2301");
-  EXPECT_EQ(o.order_type, 'U') << "no exchange: order_type_sz";
+  EXPECT_EQ(+o.order_type, 'U') << "no exchange: order_type_sz";
 
   o = next<_L2Order>(*r);
-  EXPECT_EQ(o.exchange, 2);
-  EXPECT_EQ(o.order_type, 'D');
+  EXPECT_EQ(+o.exchange, 2);
+  EXPECT_EQ(+o.order_type, 'D');
 
   o = next<_L2Order>(*r);
-  EXPECT_EQ(o.exchange, 1) << "600000.1";
-  EXPECT_EQ(o.order_type, 'D');
+  EXPECT_EQ(+o.exchange, 1) << "600000.1";
+  EXPECT_EQ(+o.order_type, 'D');
 
   o = next<_L2Order>(*r);
   EXPECT_STREQ(o.symbol, "ABCDEFGHI") << "cut to 9 characters";
-  EXPECT_EQ(o.bs_flag, 'S') << "83 read as a number";
-  EXPECT_EQ(o.order_type, '1');
+  EXPECT_EQ(+o.bs_flag, 'S') << "83 read as a number";
+  EXPECT_EQ(+o.order_type, '1');
 
   o = next<_L2Order>(*r);
-  EXPECT_EQ(o.order_type, 49);
+  EXPECT_EQ(+o.order_type, 49);
 }
 
 TEST_F(Decoding, VendorBars) {
   auto r = open_data("vendor_bar.csv");
   _BarData b = next<_BarData>(*r);
-  EXPECT_EQ(b.exchange, 1);
+  EXPECT_EQ(+b.exchange, 1);
   EXPECT_STREQ(b.symbol, "600000");
-  EXPECT_EQ(b.action_day, 20230105);
-  EXPECT_EQ(b.time, 0) << "the time is never taken from the datetime text";
-  EXPECT_EQ(b.open, 10.2);
-  EXPECT_EQ(b.high, 10.8);
-  EXPECT_EQ(b.low, 10.1);
-  EXPECT_EQ(b.close, 10.5);
-  EXPECT_EQ(b.turnover, 1000.5);
-  EXPECT_EQ(b.volume, 100);
-  EXPECT_EQ(b.turn, 0.12);
-  EXPECT_EQ(b.iopv, 1.5);
-  EXPECT_EQ(b.pre_close, 10.0);
-  EXPECT_EQ(b.trading_day, 20230105);
-  EXPECT_EQ(b.num_trades, 12);
-  EXPECT_EQ(b.extension, 0);
+  EXPECT_EQ(+b.action_day, 20230105);
+  EXPECT_EQ(+b.time, 0) << "the time is never taken from the datetime text";
+  EXPECT_EQ(+b.open, 10.2);
+  EXPECT_EQ(+b.high, 10.8);
+  EXPECT_EQ(+b.low, 10.1);
+  EXPECT_EQ(+b.close, 10.5);
+  EXPECT_EQ(+b.turnover, 1000.5);
+  EXPECT_EQ(+b.volume, 100);
+  EXPECT_EQ(+b.turn, 0.12);
+  EXPECT_EQ(+b.iopv, 1.5);
+  EXPECT_EQ(+b.pre_close, 10.0);
+  EXPECT_EQ(+b.trading_day, 20230105);
+  EXPECT_EQ(+b.num_trades, 12);
+  EXPECT_EQ(+b.extension, 0);
 
   b = next<_BarData>(*r);
-  EXPECT_EQ(b.exchange, exchange_int("SHF"));
+  EXPECT_EQ(+b.exchange, exchange_int("SHF"));
   EXPECT_STREQ(b.symbol, "rb2305");
-  EXPECT_EQ(b.open_interest, 150000);
-  EXPECT_EQ(b.trading_day, 20230106);
-  EXPECT_EQ(b.turn, 0.0);
+  EXPECT_EQ(+b.open_interest, 150000);
+  EXPECT_EQ(+b.trading_day, 20230106);
+  EXPECT_EQ(+b.turn, 0.0);
 }
 
 TEST_F(Decoding, DateAndTimeColumns) {
@@ -400,8 +400,8 @@ TEST_F(Decoding, DateAndTimeColumns) {
     first = false;
     int date = -1, time = -1;
     r->get_date_time(&date, &time, nullptr);
-    EXPECT_EQ(date, c.date);
-    EXPECT_EQ(time, c.time);
+    EXPECT_EQ(date, +c.date);
+    EXPECT_EQ(time, +c.time);
   }
 
   // A caller's table: no datetime column bound, so the date stays as the column gives it.
@@ -435,8 +435,8 @@ TEST_P(SmartConvDatetime, ConvertsByFixedPositions) {
   auto text = exact(c.text);
   int date = -1, time = -1;
   EXPECT_EQ(DataCsvReader::smart_conv_datetime(text.get(), &date, &time), 0);
-  EXPECT_EQ(date, c.date) << c.text;
-  EXPECT_EQ(time, c.time) << c.text;
+  EXPECT_EQ(date, +c.date) << +c.text;
+  EXPECT_EQ(time, +c.time) << +c.text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -491,10 +491,10 @@ TEST_P(SmartExtractSymbol, SplitsCodeAndExchange) {
   // The output holds exactly max_len + 1 bytes, on the heap so that ASan sees an overrun.
   std::unique_ptr<char[]> symbol(new char[c.max_len + 1]);
   unsigned char exchange = 77;
-  EXPECT_EQ(DataCsvReader::smart_extract_symbol(text.get(), &exchange, symbol.get(), c.max_len),
+  EXPECT_EQ(DataCsvReader::smart_extract_symbol(text.get(), &exchange, symbol.get(), +c.max_len),
             c.result);
   EXPECT_STREQ(symbol.get(), c.symbol);
-  EXPECT_EQ(exchange, c.exchange);
+  EXPECT_EQ(exchange, +c.exchange);
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, SmartExtractSymbol,
