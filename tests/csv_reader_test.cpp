@@ -195,11 +195,14 @@ class Decoding : public CsvFiles {
     EXPECT_NE(reader->csv_handle, nullptr) << name;
     return reader;
   }
+  // Moves to the next row (unless advance is false) and decodes it into a zeroed record.
   template <typename Rec>
-  static Rec next(DataCsvReader& r, bool expect_ok = true) {
+  static Rec next(DataCsvReader& r, bool expect_ok = true, bool advance = true) {
     Rec rec;
     memset(&rec, 0, sizeof(rec));
-    EXPECT_EQ(csv_next(+r.csv_handle), 0);
+    if (advance) {
+      EXPECT_EQ(csv_next(r.csv_handle), 0);
+    }
     EXPECT_EQ(r.get(&rec), expect_ok);
     return rec;
   }
@@ -383,6 +386,13 @@ TEST_F(Decoding, VendorBars) {
   EXPECT_EQ(+b.turn, 0.0);
 }
 
+TEST_F(Decoding, UnsignedVolumesOfTradesAndOrders) {
+  auto r = open("symbol,volume\nA,3000000000\nA,-1\nA,4294967296\n");
+  EXPECT_EQ(+next<_L2Trade>(*r, true, false).volume, 3000000000u) << "above INT32_MAX";
+  EXPECT_EQ(+next<_L2Order>(*r).volume, 4294967295u) << "-1 wraps";
+  EXPECT_EQ(+next<_L2Order>(*r).volume, 0u) << "wider than 32 bits";
+}
+
 TEST_F(Decoding, DateAndTimeColumns) {
   auto r = open(
       "symbol,action_day,time,datetime\n"
@@ -400,8 +410,8 @@ TEST_F(Decoding, DateAndTimeColumns) {
     first = false;
     int date = -1, time = -1;
     r->get_date_time(&date, &time, nullptr);
-    EXPECT_EQ(date, +c.date);
-    EXPECT_EQ(time, +c.time);
+    EXPECT_EQ(date, c.date);
+    EXPECT_EQ(time, c.time);
   }
 
   // A caller's table: no datetime column bound, so the date stays as the column gives it.
@@ -435,8 +445,8 @@ TEST_P(SmartConvDatetime, ConvertsByFixedPositions) {
   auto text = exact(c.text);
   int date = -1, time = -1;
   EXPECT_EQ(DataCsvReader::smart_conv_datetime(text.get(), &date, &time), 0);
-  EXPECT_EQ(date, +c.date) << +c.text;
-  EXPECT_EQ(time, +c.time) << +c.text;
+  EXPECT_EQ(date, c.date) << c.text;
+  EXPECT_EQ(time, c.time) << c.text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -491,10 +501,10 @@ TEST_P(SmartExtractSymbol, SplitsCodeAndExchange) {
   // The output holds exactly max_len + 1 bytes, on the heap so that ASan sees an overrun.
   std::unique_ptr<char[]> symbol(new char[c.max_len + 1]);
   unsigned char exchange = 77;
-  EXPECT_EQ(DataCsvReader::smart_extract_symbol(text.get(), &exchange, symbol.get(), +c.max_len),
+  EXPECT_EQ(DataCsvReader::smart_extract_symbol(text.get(), &exchange, symbol.get(), c.max_len),
             c.result);
   EXPECT_STREQ(symbol.get(), c.symbol);
-  EXPECT_EQ(exchange, +c.exchange);
+  EXPECT_EQ(exchange, c.exchange);
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, SmartExtractSymbol,

@@ -474,10 +474,10 @@ TEST_F(FlushSchedule, CloseWindowFlushesAtOnce) {
   for (const Case& c : cases) {
     _L2Snapshot s = make_snapshot(2);
     s.time = c.time;
-    EXPECT_EQ(write_and_check_flushed(&s), +c.flushed) << "snapshot time " << +c.time;
+    EXPECT_EQ(write_and_check_flushed(&s), c.flushed) << "snapshot time " << c.time;
     _MDIndex x = make_index(2);
     x.time = c.time;
-    EXPECT_EQ(write_and_check_flushed(&x), +c.flushed) << "index time " << +c.time;
+    EXPECT_EQ(write_and_check_flushed(&x), c.flushed) << "index time " << c.time;
   }
 }
 
@@ -492,7 +492,7 @@ TEST_F(FlushSchedule, BarsFlushOnNewTimeAndAtTheCloses) {
   for (const Case& c : cases) {
     _BarData b = make_bar(3);
     b.time = c.time;
-    EXPECT_EQ(write_and_check_flushed(&b), +c.flushed) << "bar time " << +c.time;
+    EXPECT_EQ(write_and_check_flushed(&b), c.flushed) << "bar time " << c.time;
   }
   EXPECT_EQ(writer_->last_bar_time(), 0);
   EXPECT_EQ(writer_->write_count(), 12u);

@@ -115,6 +115,13 @@ inline int32_t read_int32(csv_file* csv, unsigned char pos) {
 inline int64_t read_int64(csv_file* csv, unsigned char pos) {
   return pos == kAbsent ? 0 : csv_get_int64_byidx(csv, pos);
 }
+// An unsigned 32-bit quantity (trade and order volumes): every int32 value as the int32 getter
+// gives it (-1 wraps as it always did), and the values above INT32_MAX that the field holds and
+// the writer writes ("%u"), which the int32 getter would turn into 0. Anything wider gives 0.
+inline uint32_t read_uint32(csv_file* csv, unsigned char pos) {
+  const int64_t v = read_int64(csv, pos);
+  return v >= INT32_MIN && v <= UINT32_MAX ? static_cast<uint32_t>(v) : 0;
+}
 
 // A flag column (bs_flag, order types) holds either the flag character itself ("B", "1", "D")
 // or its code as a number ("66"). One character is taken as its code, so "1" is the market
@@ -308,7 +315,7 @@ bool DataCsvReader::get(_L2Trade* rec) {
   csv_file* csv = csv_handle;
   const _MDColumnIndexTable& c = column_index;
   rec->price = detail::read_double(csv, c.last);
-  rec->volume = static_cast<uint32_t>(detail::read_int32(csv, c.volume));
+  rec->volume = detail::read_uint32(csv, c.volume);
   rec->seq_num = detail::read_int64(csv, c.seq_num);
   rec->bid_seq_num = detail::read_int64(csv, c.bid_seq_num);
   rec->ask_seq_num = detail::read_int64(csv, c.ask_seq_num);
@@ -321,7 +328,7 @@ bool DataCsvReader::get(_L2Order* rec) {
   csv_file* csv = csv_handle;
   const _MDColumnIndexTable& c = column_index;
   rec->price = detail::read_double(csv, c.last);
-  rec->volume = static_cast<uint32_t>(detail::read_int32(csv, c.volume));
+  rec->volume = detail::read_uint32(csv, c.volume);
   rec->seq_num = detail::read_int64(csv, c.seq_num);
   rec->order_index = detail::read_int32(csv, c.order_index);  // widened with its sign
   rec->bs_flag = detail::read_flag(csv, c.bs_flag);
