@@ -509,6 +509,26 @@ TEST_F(FlushSchedule, TradesAndOrdersNeverFlush) {
   EXPECT_EQ(writer_->write_count(), 0u);
 }
 
+// With the writer's own stream buffer (no test buffer): rows wait for the scheduled flush
+// rather than trickling out every 4 KB.
+TEST_F(CsvWriterFiles, OwnBufferHoldsRowsUntilAFlush) {
+  const std::string file = path("own_buffer.csv");
+  DataCsvWriter w(file.c_str(), "w", ',');
+  long written = 0;
+  char row[4000];
+  for (int i = 0; i < 100; ++i) {
+    _L2Snapshot s = make_snapshot(i);
+    ASSERT_EQ(w.write(&s), 1);
+    written += l2snapshot_to_csv(row, sizeof(row), &s, ',');
+  }
+  EXPECT_EQ(file_size(file), 0) << written << " bytes should still be buffered";
+  _L2Snapshot close = make_snapshot(100);
+  close.time = 150000000;
+  ASSERT_EQ(w.write(&close), 1);
+  written += l2snapshot_to_csv(row, sizeof(row), &close, ',');
+  EXPECT_EQ(file_size(file), written);
+}
+
 // ---- failures -------------------------------------------------------------------------------
 
 using WriterFailures = CsvWriterFiles;

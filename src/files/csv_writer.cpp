@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <charconv>
+#include <new>
 
 #include "quotelab/utilcore.h"
 
@@ -116,6 +117,8 @@ int CsvWriter::open_csv(const char* csv_file, const char* mode) {
             csv_file ? csv_file : "(null)", mode ? mode : "(null)", errno);
     return 1;
   }
+  if (!stream_buffer) stream_buffer.reset(new (std::nothrow) char[kStreamBufferSize]);
+  if (stream_buffer) setvbuf(stream, stream_buffer.get(), _IOFBF, kStreamBufferSize);
   return 0;
 }
 
