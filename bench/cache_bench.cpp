@@ -1,0 +1,250 @@
+// Market data cache hot paths over a full market of 5,000 symbols: tick updates and lookups,
+// bar updates, history queries, the snapshot filter and the bar series map.
+//
+// Each benchmark reports items per second; "heap_bytes_per_op" is the change of the heap's
+// in-use bytes over the timed loop divided by the operations (0 when nothing is allocated per
+// call once a symbol is known).
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quotelab/bar_series_map.h"
+#include "quotelab/mdata_cache.h"
+#include "quotelab/mdata_filter.h"
+
+namespace {
+
+constexpr int kSymbols = 5000;
+constexpr int kKeepBars = 240;
+
+const std::vector<std::string>& symbols() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> v;
+    for (int i = 0; i < kSymbols; ++i) {
+      char buf[16];
+      snprintf(buf, sizeof(buf), "%06d", i < kSymbols / 2 ? 600000 + i : i);
+      v.push_back(buf);
+    }
+    return v;
+  }();
+  return names;
+}
+
+int exchange_of(int i) {
+  return i < kSymbols / 2 ? 1 : 2;
+}
+
+_L2Snapshot make_snap(int i, int time) {
+  _L2Snapshot s;
+  memset(&s, 0, sizeof(s));
+  s.type = QL_RECORD_L2SNAPSHOT;
+  s.exchange = static_cast<uint8_t>(exchange_of(i));
+  strncpy(s.symbol, symbols()[i].c_str(), sizeof(s.symbol) - 1);
+  s.action_day = 20240102;
+  s.time = time;
+  s.last = 10.0 + i * 0.01;
+  s.volume = 1000 + i;
+  s.ask_price[0] = s.last + 0.01;
+  s.bid_price[0] = s.last;
+  return s;
+}
+
+_BarData make_bar(int i, int minute) {
+  _BarData b;
+  memset(&b, 0, sizeof(b));
+  b.type = QL_RECORD_BAR;
+  b.exchange = static_cast<uint8_t>(exchange_of(i));
+  strncpy(b.symbol, symbols()[i].c_str(), sizeof(b.symbol) - 1);
+  b.action_day = 20240102;
+  b.trading_day = 20240102;
+  b.time = minute;
+  b.close = 10.0 + minute * 0.001;
+  return b;
+}
+
+size_t heap_in_use() {
+  return mallinfo2().uordblks;
+}
+
+void report(benchmark::State& state, size_t heap_before) {
+  state.SetItemsProcessed(state.iterations());
+  double grown = static_cast<double>(heap_in_use()) - static_cast<double>(heap_before);
+  state.counters["heap_bytes_per_op"] =
+      benchmark::Counter(grown / static_cast<double>(state.iterations()));
+  state.counters["ns_per_op"] =
+      benchmark::Counter(static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// A cache holding a tick of every symbol.
+std::unique_ptr<KX::MDataCache> ticked_cache() {
+  std::unique_ptr<KX::MDataCache> cache(new KX::MDataCache(1, kKeepBars));
+  for (int i = 0; i < kSymbols; ++i) {
+    _L2Snapshot s = make_snap(i, 93000000);
+    cache->update_set_tick(symbols()[i].c_str(), &s);
+  }
+  return cache;
+}
+
+void BM_UpdateSetTickKnown(benchmark::State& state) {
+  auto cache = ticked_cache();
+  std::vector<_L2Snapshot> snaps;
+  for (int i = 0; i < kSymbols; ++i) snaps.push_back(make_snap(i, 93000003));
+  int i = 0;
+  size_t heap = heap_in_use();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(cache->update_set_tick(symbols()[i].c_str(), &snaps[i]));
+    if (++i == kSymbols) i = 0;
+  }
+  report(state, heap);
+}
+BENCHMARK(BM_UpdateSetTickKnown);
+
+void BM_UpdateTickKnown(benchmark::State& state) {
+  auto cache = ticked_cache();
+  // Two items per symbol, cached in turn: each call swaps one reference for another.
+  std::vector<msg_item_s*> items;
+  for (int i = 0; i < 2 * kSymbols; ++i) {
+    _L2Snapshot s = make_snap(i % kSymbols, 93000003 + i / kSymbols);
+    items.push_back(msg_item_alloc(&s, sizeof(s)));
+  }
+  int i = 0;
+  size_t heap = heap_in_use();
+  for (auto _ : state) {
+    int sym = i % kSymbols;
+    benchmark::DoNotOptimize(cache->update_tick(symbols()[sym].c_str(), items[i]));
+    if (++i == 2 * kSymbols) i = 0;
+  }
+  report(state, heap);
+  cache.reset();
+  for (msg_item_s* item : items) msg_item_decref_release(item);
+}
+BENCHMARK(BM_UpdateTickKnown);
+
+void BM_LastTick(benchmark::State& state) {
+  auto cache = ticked_cache();
+  int i = 0;
+  size_t heap = heap_in_use();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(cache->last_tick(symbols()[i].c_str()));
+    if (++i == kSymbols) i = 0;
+  }
+  report(state, heap);
+}
+BENCHMARK(BM_LastTick);
+
+void BM_LastTickCopy(benchmark::State& state) {
+  auto cache = ticked_cache();
+  _L2Snapshot out;
+  int i = 0;
+  size_t heap = heap_in_use();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(cache->last_tick(&out, symbols()[i].c_str()));
+    if (++i == kSymbols) i = 0;
+  }
+  report(state, heap);
+}
+BENCHMARK(BM_LastTickCopy);
+
+void BM_LastPrice(benchmark::State& state) {
+  auto cache = ticked_cache();
+  int i = 0;
+  size_t heap = heap_in_use();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(cache->last_price(symbols()[i].c_str()));
+    if (++i == kSymbols) i = 0;
+  }
+  report(state, heap);
+}
+BENCHMARK(BM_LastPrice);
+
+void BM_UpdateBar(benchmark::State& state) {
+  KX::MDataCache cache(1, kKeepBars);
+  std::vector<_BarData> bars;
+  for (int i = 0; i < kSymbols; ++i) bars.push_back(make_bar(i, 0));
+  int i = 0;
+  int minute = 1;
+  for (auto _ : state) {
+    bars[i].time = minute;
+    benchmark::DoNotOptimize(cache.update_bar(symbols()[i].c_str(), &bars[i]));
+    if (++i == kSymbols) {
+      i = 0;
+      ++minute;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.counters["ns_per_op"] =
+      benchmark::Counter(static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_UpdateBar);
+
+void BM_HistoryData240Closes(benchmark::State& state) {
+  KX::MDataCache cache(1, kKeepBars);
+  for (int i = 0; i < kSymbols; ++i) {
+    for (int m = 1; m <= kKeepBars; ++m) {
+      _BarData b = make_bar(i, m);
+      cache.update_bar(symbols()[i].c_str(), &b);
+    }
+  }
+  cache.history_data(symbols()[0].c_str(), 4, kKeepBars, "1m");  // this thread's buffers
+  int i = 0;
+  size_t heap = heap_in_use();
+  for (auto _ : state) {
+    KX::NumArray v = cache.history_data(symbols()[i].c_str(), 4, kKeepBars, "1m");
+    benchmark::DoNotOptimize(v.data);
+    if (++i == kSymbols) i = 0;
+  }
+  report(state, heap);
+}
+BENCHMARK(BM_HistoryData240Closes);
+
+void BM_MDataFilter(benchmark::State& state) {
+  KX::MDataFilter filter;
+  std::vector<_L2Snapshot> snaps;
+  for (int i = 0; i < kSymbols; ++i) {
+    snaps.push_back(make_snap(i, 93000000));
+    filter.filter(&snaps[i]);
+  }
+  // Every symbol gets a newer snapshot, then a repeat of it: half pass, half are dropped.
+  int i = 0;
+  int round = 0;
+  size_t heap = heap_in_use();
+  for (auto _ : state) {
+    if ((round & 1) == 0) snaps[i].time = 93000000 + round;
+    benchmark::DoNotOptimize(filter.filter(&snaps[i]));
+    if (++i == kSymbols) {
+      i = 0;
+      ++round;
+    }
+  }
+  report(state, heap);
+}
+BENCHMARK(BM_MDataFilter);
+
+void BM_BarSeriesPush(benchmark::State& state) {
+  KX::BarDataSeriesMap map(static_cast<int>(state.range(0)));
+  std::vector<_BarData> bars;
+  for (int i = 0; i < kSymbols; ++i) {
+    bars.push_back(make_bar(i, 0));
+    map.push(&bars[i]);
+  }
+  int i = 0;
+  size_t heap = heap_in_use();
+  for (auto _ : state) {
+    ++bars[i].time;
+    benchmark::DoNotOptimize(map.push(&bars[i]));
+    if (++i == kSymbols) i = 0;
+  }
+  report(state, heap);
+}
+BENCHMARK(BM_BarSeriesPush)->Arg(30)->Arg(240);
+
+}  // namespace
+
+BENCHMARK_MAIN();
