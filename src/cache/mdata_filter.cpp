@@ -32,7 +32,7 @@ struct FilterRecord {
 int build_key(char (&key)[kKeyBuffer], const _L2Snapshot* snap) {
   size_t n = strnlen(snap->symbol, kSymbolField);
   key[0] = static_cast<char>(snap->exchange);
-  memcpy(key + 1, snap->symbol, n);
+  memcpy(key + 1, snap->symbol, kSymbolField);  // a fixed-size copy: two vector moves
   key[n + 1] = '\0';
   return static_cast<int>(n) + 1;
 }
