@@ -67,15 +67,6 @@ TEST_F(ThreadRunnerTest, StartsAgainAfterStop) {
   EXPECT_EQ(runner_.runs.load(), 2);
 }
 
-TEST_F(ThreadRunnerTest, RunThatReturnedStillNeedsStop) {
-  runner_.stop_requested.Set();  // Run() returns at once
-  ASSERT_EQ(runner_.StartThread(), 0);
-  runner_.started.WaitOnce(-1);
-  EXPECT_TRUE(runner_.IsThreadStarted());  // started and not joined yet
-  runner_.StopThread();
-  EXPECT_FALSE(runner_.IsThreadStarted());
-}
-
 // A runner whose derived destructor does not stop the thread. Run() touches only state outside
 // the object, so the base destructor may wait for it after the derived part is gone.
 std::atomic<bool> g_finished{false};

@@ -66,14 +66,6 @@ TEST(TimeToolsCalendar, MonthAndYearEnds) {
   EXPECT_EQ(TimeTools::to_time_t(20231231, 235959), 1704038399);  // 2023-12-31 15:59:59 UTC
 }
 
-TEST(TimeToolsCalendar, TimeOfDayFields) {
-  const int64_t midnight = TimeTools::to_time_t(20230105, 0);
-  EXPECT_EQ(TimeTools::to_time_t(20230105, 1) - midnight, 1);
-  EXPECT_EQ(TimeTools::to_time_t(20230105, 100) - midnight, 60);
-  EXPECT_EQ(TimeTools::to_time_t(20230105, 10000) - midnight, 3600);
-  EXPECT_EQ(TimeTools::to_time_t(20230105, 235959) - midnight, kDay - 1);
-}
-
 TEST(TimeToolsCalendar, OutOfRangeFieldsCarryOver) {
   // As mktime would: month 13 is January next year, day 0 the last day of the month before,
   // 24:00:00 the next midnight.

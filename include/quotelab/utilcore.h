@@ -64,19 +64,24 @@ QL_API int64_t msg_item_live_count(void);
  * csv_open reads the whole file into memory in one pass and parses its header row. Rows are
  * then visited forward with csv_next: right after opening the cursor stands before the first
  * data row. Handles a UTF-8 byte-order mark, LF and CRLF line ends, quoted fields (delimiters
- * and line breaks inside quotes, "" for a quote), blank lines (skipped) and a missing final
- * line end. Header names match ASCII-case-insensitively after trimming blanks.
+ * and line breaks inside quotes, "" for a quote), blank lines (skipped; a line of nothing but
+ * blanks counts as blank) and a missing final line end. Header names match ASCII-case-
+ * insensitively after trimming blanks. Stray quotes are read leniently: a quote inside an
+ * unquoted field is text, text after a closing quote is kept, and an unterminated quote takes
+ * the rest of the file.
  *
  * Field texts stay valid until the next csv_next or csv_close. A field that the row lacks is
  * "missing" (csv_get_byidx gives NULL); an empty field gives "". The typed getters return the
  * handle's default for a missing or empty field, or a text that is not a number. Integers are
  * read with an optional sign; a fraction (".0") after the digits is ignored; values outside
- * the type's range give the default. Blanks around a number are ignored.
+ * the type's range give the default. Blanks around a number are ignored. Reals are read as
+ * std::from_chars reads them (so "nan" and "inf" are numbers), with an optional '+'.
  * ========================================================================================== */
 typedef struct csv_file csv_file;
 
-/* Opens `path`, splitting fields at `delimiter`; flags must be 0. Returns the handle, or NULL
- * when the file cannot be read or has no header row. */
+/* Opens `path`, splitting fields at `delimiter` (any byte but '"', CR and LF); flags must be 0.
+ * Returns the handle, or NULL when the file cannot be read, has no header row, or the
+ * arguments are unusable. */
 QL_API csv_file* csv_open(const char* path, char delimiter, int flags);
 /* As csv_open over `len` bytes of memory (copied). Returns the handle or NULL. */
 QL_API csv_file* csv_open_mem(const char* data, size_t len, char delimiter, int flags);
@@ -99,8 +104,8 @@ QL_API int csv_next(csv_file* csv);
 QL_API int csv_eof(const csv_file* csv);
 /* Returns the number of fields of the current row, 0 when there is none. */
 QL_API int csv_field_count(const csv_file* csv);
-/* Returns the 1-based number of the current line in the file (the header is line 1), 0 before
- * the first row. */
+/* Returns the 1-based number of the line where the current row starts (the header is line 1
+ * when no blank line precedes it), 0 when there is no current row. */
 QL_API long csv_line_number(const csv_file* csv);
 /* Returns the NUL-terminated text of field idx of the current row, or NULL when the row has no
  * such field (idx < 0, idx >= the row's fields, no current row). */
@@ -212,7 +217,8 @@ QL_API size_t epool_footprint(const epool_s* pool);
  *  1 "SH" (SSE, SHA, XSHG)   2 "SZ" (SZSE, SZA, XSHE)   3 "HK"   8 "CFE" (CFFEX)
  *  9 "SHF" (SHFE)  10 "DCE"  11 "CZC" (CZCE)  12 "INE"  13 "GFE" (GFEX)  15 "BJ" (BSE)
  * ========================================================================================== */
-/* Returns the code of an exchange text or alias (any letter case), 0 when unknown or NULL. */
+/* Returns the code of an exchange text or alias (any letter case, blanks around it ignored),
+ * 0 when unknown or NULL. */
 QL_API int exchange_int(const char* text);
 /* Returns the first text of a code ("SH" for 1), or NULL when the code has none. */
 QL_API const char* exchange_str(int code);
@@ -397,8 +403,9 @@ class QL_API SymbolTools {
  public:
   /* Splits "code.EXCH" into `out` (at most max_len characters plus NUL; out holds max_len + 1
    * bytes) and *exchange (when exchange is not NULL and there is a suffix: a decimal suffix is
-   * taken as the code itself, a text by exchange_int). Returns 2 with a suffix, 1 without, -1
-   * for NULL text or out. */
+   * taken as the code itself (its low 8 bits), a text by exchange_int). The text is split at its
+   * first '.'. Returns 2 with a suffix, 1 without, -1 for NULL text or out or a negative
+   * max_len (nothing is written then). */
   static int extract_symbol(char* out, int max_len, unsigned char* exchange, const char* text);
 };
 
@@ -408,7 +415,8 @@ class QL_API StringUtil {
   static bool endswith_c(const char* s, const char* suffix);
   /* True when a and b are equal ignoring ASCII case; false for NULL. */
   static bool iequals(const char* a, const char* b);
-  /* Copies at most max_len characters of src and a NUL into dst (dst holds max_len + 1). */
+  /* Copies at most max_len characters of src and a NUL into dst (dst holds max_len + 1); NULL
+   * src copies "". NULL dst or a negative max_len does nothing. */
   static void copy_cut(char* dst, const char* src, int max_len);
 };
 
