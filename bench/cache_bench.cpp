@@ -71,7 +71,16 @@ size_t heap_in_use() {
   return mallinfo2().uordblks;
 }
 
-void report(benchmark::State& state, size_t heap_before) {
+// Runs op(i) once per iteration, i cycling over 0 .. period - 1, and reports items per
+// second, ns per item and the heap growth per item.
+template <typename Op>
+void run_cycling(benchmark::State& state, int period, Op op) {
+  int i = 0;
+  size_t heap_before = heap_in_use();
+  for (auto _ : state) {
+    op(i);
+    if (++i == period) i = 0;
+  }
   state.SetItemsProcessed(state.iterations());
   double grown = static_cast<double>(heap_in_use()) - static_cast<double>(heap_before);
   state.counters["heap_bytes_per_op"] =
@@ -81,12 +90,16 @@ void report(benchmark::State& state, size_t heap_before) {
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+const char* sym(int i) {
+  return symbols()[i].c_str();
+}
+
 // A cache holding a tick of every symbol.
 std::unique_ptr<KX::MDataCache> ticked_cache() {
   std::unique_ptr<KX::MDataCache> cache(new KX::MDataCache(1, kKeepBars));
   for (int i = 0; i < kSymbols; ++i) {
     _L2Snapshot s = make_snap(i, 93000000);
-    cache->update_set_tick(symbols()[i].c_str(), &s);
+    cache->update_set_tick(sym(i), &s);
   }
   return cache;
 }
@@ -95,13 +108,8 @@ void BM_UpdateSetTickKnown(benchmark::State& state) {
   auto cache = ticked_cache();
   std::vector<_L2Snapshot> snaps;
   for (int i = 0; i < kSymbols; ++i) snaps.push_back(make_snap(i, 93000003));
-  int i = 0;
-  size_t heap = heap_in_use();
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(cache->update_set_tick(symbols()[i].c_str(), &snaps[i]));
-    if (++i == kSymbols) i = 0;
-  }
-  report(state, heap);
+  run_cycling(state, kSymbols,
+              [&](int i) { benchmark::DoNotOptimize(cache->update_set_tick(sym(i), &snaps[i])); });
 }
 BENCHMARK(BM_UpdateSetTickKnown);
 
@@ -113,14 +121,9 @@ void BM_UpdateTickKnown(benchmark::State& state) {
     _L2Snapshot s = make_snap(i % kSymbols, 93000003 + i / kSymbols);
     items.push_back(msg_item_alloc(&s, sizeof(s)));
   }
-  int i = 0;
-  size_t heap = heap_in_use();
-  for (auto _ : state) {
-    int sym = i % kSymbols;
-    benchmark::DoNotOptimize(cache->update_tick(symbols()[sym].c_str(), items[i]));
-    if (++i == 2 * kSymbols) i = 0;
-  }
-  report(state, heap);
+  run_cycling(state, 2 * kSymbols, [&](int i) {
+    benchmark::DoNotOptimize(cache->update_tick(sym(i % kSymbols), items[i]));
+  });
   cache.reset();
   for (msg_item_s* item : items) msg_item_decref_release(item);
 }
@@ -128,38 +131,21 @@ BENCHMARK(BM_UpdateTickKnown);
 
 void BM_LastTick(benchmark::State& state) {
   auto cache = ticked_cache();
-  int i = 0;
-  size_t heap = heap_in_use();
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(cache->last_tick(symbols()[i].c_str()));
-    if (++i == kSymbols) i = 0;
-  }
-  report(state, heap);
+  run_cycling(state, kSymbols, [&](int i) { benchmark::DoNotOptimize(cache->last_tick(sym(i))); });
 }
 BENCHMARK(BM_LastTick);
 
 void BM_LastTickCopy(benchmark::State& state) {
   auto cache = ticked_cache();
   _L2Snapshot out;
-  int i = 0;
-  size_t heap = heap_in_use();
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(cache->last_tick(&out, symbols()[i].c_str()));
-    if (++i == kSymbols) i = 0;
-  }
-  report(state, heap);
+  run_cycling(state, kSymbols,
+              [&](int i) { benchmark::DoNotOptimize(cache->last_tick(&out, sym(i))); });
 }
 BENCHMARK(BM_LastTickCopy);
 
 void BM_LastPrice(benchmark::State& state) {
   auto cache = ticked_cache();
-  int i = 0;
-  size_t heap = heap_in_use();
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(cache->last_price(symbols()[i].c_str()));
-    if (++i == kSymbols) i = 0;
-  }
-  report(state, heap);
+  run_cycling(state, kSymbols, [&](int i) { benchmark::DoNotOptimize(cache->last_price(sym(i))); });
 }
 BENCHMARK(BM_LastPrice);
 
@@ -173,17 +159,13 @@ void BM_UpdateBar(benchmark::State& state) {
     int prefill = kKeepBars + (i * 137) % (3 * kKeepBars);
     for (int m = 1; m <= prefill; ++m) {
       bars[i].time = m;
-      cache.update_bar(symbols()[i].c_str(), &bars[i]);
+      cache.update_bar(sym(i), &bars[i]);
     }
   }
-  int i = 0;
-  size_t heap = heap_in_use();
-  for (auto _ : state) {
+  run_cycling(state, kSymbols, [&](int i) {
     ++bars[i].time;
-    benchmark::DoNotOptimize(cache.update_bar(symbols()[i].c_str(), &bars[i]));
-    if (++i == kSymbols) i = 0;
-  }
-  report(state, heap);
+    benchmark::DoNotOptimize(cache.update_bar(sym(i), &bars[i]));
+  });
 }
 BENCHMARK(BM_UpdateBar);
 
@@ -192,18 +174,14 @@ void BM_HistoryData240Closes(benchmark::State& state) {
   for (int i = 0; i < kSymbols; ++i) {
     for (int m = 1; m <= kKeepBars; ++m) {
       _BarData b = make_bar(i, m);
-      cache.update_bar(symbols()[i].c_str(), &b);
+      cache.update_bar(sym(i), &b);
     }
   }
-  cache.history_data(symbols()[0].c_str(), 4, kKeepBars, "1m");  // this thread's buffers
-  int i = 0;
-  size_t heap = heap_in_use();
-  for (auto _ : state) {
-    KX::NumArray v = cache.history_data(symbols()[i].c_str(), 4, kKeepBars, "1m");
+  cache.history_data(sym(0), 4, kKeepBars, "1m");  // this thread's buffers
+  run_cycling(state, kSymbols, [&](int i) {
+    KX::NumArray v = cache.history_data(sym(i), 4, kKeepBars, "1m");
     benchmark::DoNotOptimize(v.data);
-    if (++i == kSymbols) i = 0;
-  }
-  report(state, heap);
+  });
 }
 BENCHMARK(BM_HistoryData240Closes);
 
@@ -214,19 +192,13 @@ void BM_MDataFilter(benchmark::State& state) {
     snaps.push_back(make_snap(i, 93000000));
     filter.filter(&snaps[i]);
   }
-  // Every symbol gets a newer snapshot, then a repeat of it: half pass, half are dropped.
-  int i = 0;
-  int round = 0;
-  size_t heap = heap_in_use();
-  for (auto _ : state) {
+  // Each round over the symbols alternates: newer snapshots (pass), then repeats (dropped).
+  int64_t n = 0;
+  run_cycling(state, kSymbols, [&](int i) {
+    int round = static_cast<int>(n++ / kSymbols);
     if ((round & 1) == 0) snaps[i].time = 93000000 + round;
     benchmark::DoNotOptimize(filter.filter(&snaps[i]));
-    if (++i == kSymbols) {
-      i = 0;
-      ++round;
-    }
-  }
-  report(state, heap);
+  });
 }
 BENCHMARK(BM_MDataFilter);
 
@@ -237,14 +209,10 @@ void BM_BarSeriesPush(benchmark::State& state) {
     bars.push_back(make_bar(i, 0));
     map.push(&bars[i]);
   }
-  int i = 0;
-  size_t heap = heap_in_use();
-  for (auto _ : state) {
+  run_cycling(state, kSymbols, [&](int i) {
     ++bars[i].time;
     benchmark::DoNotOptimize(map.push(&bars[i]));
-    if (++i == kSymbols) i = 0;
-  }
-  report(state, heap);
+  });
 }
 BENCHMARK(BM_BarSeriesPush)->Arg(30)->Arg(240);
 

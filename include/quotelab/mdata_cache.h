@@ -80,6 +80,7 @@ class QL_API NumArray {
 
  private:
   void release();
+  void take(NumArray& other);
 };
 
 /* A plain growable vector of trivially copyable elements, grown with realloc. Whoever holds a
@@ -290,7 +291,15 @@ class QL_API MDataCache {
   // does not grow the pool.
   table_s* key_table = nullptr;
 
+  struct RecordKind;
+  static const RecordKind kTickKind;
+  static const RecordKind kIndexKind;
+
   const char* intern_key(const char* symbol, int len);
+  void watermark_from(const void* rec, const RecordKind& kind);
+  int cache_item(table_s* table, const char* symbol, msg_item_s* item, const RecordKind& kind);
+  int cache_copy(table_s* table, const char* symbol, const void* rec, const RecordKind& kind);
+  int copy_out(table_s* table, const char* symbol, void* out, int size) const;
   int put_item(table_s* table, const char* symbol, msg_item_s* item);
   int put_copy(table_s* table, const char* symbol, const void* rec, int rec_size);
   void* cached_payload(table_s* table, const char* symbol) const;

@@ -2,6 +2,7 @@
 // The bar operations and history queries are in mdata_cache_bars.cpp.
 #include "quotelab/mdata_cache.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "cache/mdata_cache_detail.h"
@@ -199,30 +200,79 @@ int MDataCache::drop_item(table_s* table, const char* symbol) {
   return 1;
 }
 
+// ---- records cached in items ----------------------------------------------------------------
+
+// What the cache needs to know of a record type that it keeps in message items.
+struct MDataCache::RecordKind {
+  int size;           // bytes of the record; shorter payloads are refused
+  size_t day_offset;  // action_day and time feed the watermark
+  size_t time_offset;
+  const char* name;      // "tick" or "index", for the log
+  const char* set_func;  // the copying update, for the log
+  int set_line;
+};
+
+const MDataCache::RecordKind MDataCache::kTickKind = {QL_L2SNAPSHOT_SIZE,
+                                                      offsetof(_L2Snapshot, action_day),
+                                                      offsetof(_L2Snapshot, time),
+                                                      "tick",
+                                                      "KX::MDataCache::update_set_tick",
+                                                      366};
+const MDataCache::RecordKind MDataCache::kIndexKind = {
+    QL_MDINDEX_SIZE, offsetof(_MDIndex, action_day),     offsetof(_MDIndex, time),
+    "index",         "KX::MDataCache::update_set_index", 446};
+
+void MDataCache::watermark_from(const void* rec, const RecordKind& kind) {
+  int32_t date = 0, time = 0;
+  memcpy(&date, static_cast<const char*>(rec) + kind.day_offset, sizeof(date));
+  memcpy(&time, static_cast<const char*>(rec) + kind.time_offset, sizeof(time));
+  update_tick_datetime(date, time);
+}
+
+int MDataCache::cache_item(table_s* table, const char* symbol, msg_item_s* item,
+                           const RecordKind& kind) {
+  if (keep_tick == 0) return -150;
+  // A payload shorter than the record (or a NULL item, length -1) is refused untouched.
+  if (symbol == nullptr || msg_item_data_len(item) < kind.size) return -1;
+  int rc = put_item(table, symbol, item);
+  if (rc >= 0) watermark_from(msg_item_data(item), kind);
+  return rc;
+}
+
+int MDataCache::cache_copy(table_s* table, const char* symbol, const void* rec,
+                           const RecordKind& kind) {
+  if (keep_tick == 0) return -150;
+  int rc = put_copy(table, symbol, rec, kind.size);
+  if (rc == kEntryWithoutItem) {
+    tl_log(tl_log_get_global(), kind.set_func, kLogSource, kind.set_line, kLogFailure,
+           "empty table_node_value for %s symbol=%s", kind.name, symbol);
+    return -1;
+  }
+  if (rc >= 0) watermark_from(rec, kind);
+  return rc;
+}
+
+int MDataCache::copy_out(table_s* table, const char* symbol, void* out, int size) const {
+  if (out == nullptr || symbol == nullptr) return -1;
+  const void* rec = cached_payload(table, symbol);
+  if (rec == nullptr) return -107;
+  memmove(out, rec, static_cast<size_t>(size));
+  return 0;
+}
+
 // ---- ticks ----------------------------------------------------------------------------------
 
 int MDataCache::update_tick(const char* symbol, msg_item_s* item) {
-  if (keep_tick == 0) return -150;
-  // A payload shorter than a snapshot (or a NULL item, length -1) is refused untouched.
-  if (symbol == nullptr || msg_item_data_len(item) < QL_L2SNAPSHOT_SIZE) return -1;
-  const _L2Snapshot* snap = static_cast<const _L2Snapshot*>(msg_item_data(item));
-  int rc = put_item(tick_table, symbol, item);
-  if (rc < 0) return rc;
-  update_tick_datetime(snap->action_day, snap->time);
-  if (is_auction_tick(snap)) update_auction_tick(symbol, snap);
+  int rc = cache_item(tick_table, symbol, item, kTickKind);
+  if (rc >= 0) {
+    const _L2Snapshot* snap = static_cast<const _L2Snapshot*>(msg_item_data(item));
+    if (is_auction_tick(snap)) update_auction_tick(symbol, snap);
+  }
   return rc;
 }
 
 int MDataCache::update_set_tick(const char* symbol, const _L2Snapshot* snap) {
-  if (keep_tick == 0) return -150;
-  int rc = put_copy(tick_table, symbol, snap, QL_L2SNAPSHOT_SIZE);
-  if (rc == kEntryWithoutItem) {
-    tl_log(tl_log_get_global(), "KX::MDataCache::update_set_tick", kLogSource, 366, kLogFailure,
-           "empty table_node_value for tick symbol=%s", symbol);
-    return -1;
-  }
-  if (rc >= 0) update_tick_datetime(snap->action_day, snap->time);
-  return rc;
+  return cache_copy(tick_table, symbol, snap, kTickKind);
 }
 
 int MDataCache::update_auction_tick(const char* symbol, const _L2Snapshot* snap) {
@@ -235,19 +285,11 @@ _L2Snapshot* MDataCache::last_tick(const char* symbol) {
 }
 
 int MDataCache::last_tick(_L2Snapshot* out, const char* symbol) {
-  if (out == nullptr || symbol == nullptr) return -1;
-  const void* snap = cached_payload(tick_table, symbol);
-  if (snap == nullptr) return -107;
-  memmove(out, snap, QL_L2SNAPSHOT_SIZE);
-  return 0;
+  return copy_out(tick_table, symbol, out, QL_L2SNAPSHOT_SIZE);
 }
 
 int MDataCache::auction_tick(_L2Snapshot* out, const char* symbol) {
-  if (out == nullptr || symbol == nullptr) return -1;
-  const void* snap = cached_payload(auction_table, symbol);
-  if (snap == nullptr) return -107;
-  memmove(out, snap, QL_L2SNAPSHOT_SIZE);
-  return 0;
+  return copy_out(auction_table, symbol, out, QL_L2SNAPSHOT_SIZE);
 }
 
 double MDataCache::last_price(const char* symbol) {
@@ -282,24 +324,11 @@ int MDataCache::get_num_auctions() const {
 // ---- index quotes ---------------------------------------------------------------------------
 
 int MDataCache::update_index(const char* symbol, msg_item_s* item) {
-  if (keep_tick == 0) return -150;
-  if (symbol == nullptr || msg_item_data_len(item) < QL_MDINDEX_SIZE) return -1;
-  const _MDIndex* idx = static_cast<const _MDIndex*>(msg_item_data(item));
-  int rc = put_item(index_table, symbol, item);
-  if (rc >= 0) update_tick_datetime(idx->action_day, idx->time);
-  return rc;
+  return cache_item(index_table, symbol, item, kIndexKind);
 }
 
 int MDataCache::update_set_index(const char* symbol, const _MDIndex* idx) {
-  if (keep_tick == 0) return -150;
-  int rc = put_copy(index_table, symbol, idx, QL_MDINDEX_SIZE);
-  if (rc == kEntryWithoutItem) {
-    tl_log(tl_log_get_global(), "KX::MDataCache::update_set_index", kLogSource, 446, kLogFailure,
-           "empty table_node_value for index symbol=%s", symbol);
-    return -1;
-  }
-  if (rc >= 0) update_tick_datetime(idx->action_day, idx->time);
-  return rc;
+  return cache_copy(index_table, symbol, idx, kIndexKind);
 }
 
 _MDIndex* MDataCache::last_index(const char* symbol) {
@@ -307,11 +336,7 @@ _MDIndex* MDataCache::last_index(const char* symbol) {
 }
 
 int MDataCache::last_index(_MDIndex* out, const char* symbol) {
-  if (out == nullptr || symbol == nullptr) return -1;
-  const void* idx = cached_payload(index_table, symbol);
-  if (idx == nullptr) return -107;
-  memmove(out, idx, QL_MDINDEX_SIZE);
-  return 0;
+  return copy_out(index_table, symbol, out, QL_MDINDEX_SIZE);
 }
 
 int MDataCache::get_num_indexes() const {

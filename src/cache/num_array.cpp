@@ -36,38 +36,31 @@ NumArray::NumArray(int type_) : owns(1), type(type_), elem_size(elem_size_of(typ
   capacity = data != nullptr ? bytes : 0;
 }
 
-NumArray::NumArray(NumArray&& other) noexcept
-    : data(other.data),
-      size(other.size),
-      capacity(other.capacity),
-      owns(other.owns),
-      count(other.count),
-      type(other.type),
-      elem_size(other.elem_size),
-      name(other.name) {
-  other.data = nullptr;
-  other.owns = 0;
-  other.size = other.capacity = 0;
-  other.count = 0;
+NumArray::NumArray(NumArray&& other) noexcept {
+  take(other);
 }
 
 NumArray& NumArray::operator=(NumArray&& other) noexcept {
   if (this != &other) {
     release();
-    data = other.data;
-    size = other.size;
-    capacity = other.capacity;
-    owns = other.owns;
-    count = other.count;
-    type = other.type;
-    elem_size = other.elem_size;
-    name = other.name;
-    other.data = nullptr;
-    other.owns = 0;
-    other.size = other.capacity = 0;
-    other.count = 0;
+    take(other);
   }
   return *this;
+}
+
+void NumArray::take(NumArray& other) {
+  data = other.data;
+  size = other.size;
+  capacity = other.capacity;
+  owns = other.owns;
+  count = other.count;
+  type = other.type;
+  elem_size = other.elem_size;
+  name = other.name;
+  other.data = nullptr;
+  other.owns = 0;
+  other.size = other.capacity = 0;
+  other.count = 0;
 }
 
 NumArray::~NumArray() {
