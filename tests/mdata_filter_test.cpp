@@ -110,7 +110,7 @@ TEST_F(FilterTest, ClearForgetsEverything) {
     _L2Snapshot s = snap(std::to_string(i).c_str(), 1, 20240102, 93000000);
     ASSERT_EQ(filter_.filter(&s), 0);
   }
-  EXPECT_EQ(filter_.size(), 20001);
+  EXPECT_EQ(filter_.size(), 20002);
 }
 
 // Exchange 11 repeats timestamps: the volume and best quotes tell snapshots apart.
