@@ -66,7 +66,7 @@ class ProgramTest : public ::testing::Test {
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
   // Runs quotelab with args, standard output and error captured into files.
-  Outcome quotelab(const std::vector<std::string>& args) {
+  Outcome quotelab(const std::vector<std::string>& args, char** env = environ) {
     std::vector<std::string> argv_text = {QL_TOOL_PATH};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -81,7 +81,7 @@ class ProgramTest : public ::testing::Test {
                                      0644);
     pid_t pid = 0;
     Outcome run;
-    const int rc = posix_spawn(&pid, QL_TOOL_PATH, &actions, nullptr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, QL_TOOL_PATH, &actions, nullptr, argv.data(), env);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
       ADD_FAILURE() << "cannot start " << QL_TOOL_PATH << ": " << std::strerror(rc);
@@ -168,6 +168,22 @@ TEST_F(ProgramCommandLineTest, OptionErrorsNameTheOption) {
   r = quotelab({"replay", "--kind", "mock", "--from", "20240230", "--to", "20240301"});
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("--from: '20240230' is not a date"), std::string::npos) << r.err;
+}
+
+TEST_F(ProgramCommandLineTest, ValuesMayFollowAnEqualsSignAndOptionsComeOnce) {
+  Outcome r = quotelab({"simulate", "--orders=500", "--seed=3", "--orders-out=" + path("o.dat"),
+                        "--trades-out", path("t.dat")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("seed 3"), std::string::npos) << r.out;
+  r = quotelab({"book", "--quiet=yes"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("--quiet takes no value"), std::string::npos) << r.err;
+  r = quotelab({"book", "--date", "20240102", "--date", "20240103"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("--date is given twice"), std::string::npos) << r.err;
+  r = quotelab({"columns", "stray.csv"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("unexpected argument 'stray.csv'"), std::string::npos) << r.err;
 }
 
 // ---- simulate --------------------------------------------------------------------------------
@@ -329,6 +345,30 @@ TEST_F(ProgramBookTest, ShanghaiSequenceIsCheckedAgainstTheFiles) {
   EXPECT_NE(r.err.find("byte 3: expected O (order) or T (trade)"), std::string::npos) << r.err;
 }
 
+TEST_F(ProgramBookTest, OptionsOverrideTheRecordsAndShapeTheSnapshots) {
+  simulate("s");
+  ASSERT_EQ(book("s", ".dat", path("i3000.dat")).code, 0);
+  ASSERT_EQ(book("s", ".dat", path("i1000.dat"), {"--interval-ms", "1000"}).code, 0);
+  // A sparse day: more snapshots at the shorter interval, not three times as many.
+  EXPECT_GT(read_records<_L2Snapshot>(path("i1000.dat")).size(),
+            read_records<_L2Snapshot>(path("i3000.dat")).size());
+  const Outcome r = book("s", ".dat", path("d.dat"), {"--date", "20240105", "--exchange", "SH"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("000001.SH 20240105"), std::string::npos) << r.out;
+  const auto ticks = read_records<_L2Snapshot>(path("d.dat"));
+  ASSERT_FALSE(ticks.empty());
+  EXPECT_EQ(ticks.front().trading_day, 20240105);
+  EXPECT_EQ(ticks.front().exchange, 1);
+}
+
+TEST_F(ProgramBookTest, TheProgressBarStaysOffWhenStandardErrorIsAFile) {
+  simulate("s");
+  const Outcome r = quotelab({"book", "--orders", path("s_orders.dat"), "--trades",
+                              path("s_trades.dat"), "--out", path("x.dat")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+}
+
 // ---- book --manifest -------------------------------------------------------------------------
 class ProgramManifestTest : public ProgramTest {
  protected:
@@ -484,6 +524,37 @@ TEST_F(ProgramConvertTest, TicksAndOrdersRoundTrip) {
   EXPECT_EQ(slurp(path("orders.dat")), slurp(path("s_orders.dat")));
 }
 
+TEST_F(ProgramConvertTest, VendorBarsBecomeBinaryAndComeBackWithTheirValues) {
+  Outcome r = quotelab({"convert", "--in", QL_TEST_DATA_DIR "/files/vendor_bar.csv", "--kind",
+                        "bar", "--out", path("bars.dat")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto bars = read_records<_BarData>(path("bars.dat"));
+  ASSERT_EQ(bars.size(), 2u);
+  EXPECT_EQ(bars[0].type, QL_RECORD_BAR);
+  EXPECT_STREQ(bars[0].symbol, "600000");
+  EXPECT_EQ(bars[0].exchange, 1);
+  EXPECT_DOUBLE_EQ(bars[0].high, 10.8);
+  EXPECT_EQ(bars[0].volume, 100);
+  EXPECT_EQ(bars[1].trading_day, 20230106);
+  r = quotelab({"convert", "--in", path("bars.dat"), "--out", path("bars.csv")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = quotelab({"convert", "--in", path("bars.csv"), "--kind", "bar", "--out", path("again.dat")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(slurp(path("again.dat")), slurp(path("bars.dat")));
+}
+
+TEST_F(ProgramConvertTest, VendorTradesKeepTheirSequenceNumbersAndFlags) {
+  const Outcome r = quotelab({"convert", "--in", QL_TEST_DATA_DIR "/files/vendor_trade.csv",
+                              "--kind", "trade", "--out", path("trades.dat")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto trades = read_records<_L2Trade>(path("trades.dat"));
+  ASSERT_GE(trades.size(), 4u);
+  EXPECT_EQ(trades[0].bid_seq_num, 5000000000LL);
+  EXPECT_EQ(trades[0].bs_flag, 'B');
+  EXPECT_EQ(trades[0].action_day, 20230105);
+  EXPECT_EQ(trades[3].ask_seq_num, 14);
+}
+
 TEST_F(ProgramConvertTest, KindIsNeededForCsvAndCheckedForBinary) {
   simulate("s");
   Outcome r = quotelab({"convert", "--in", path("s_orders.csv"), "--out", path("x.dat")});
@@ -534,6 +605,22 @@ TEST_F(ProgramDemoTest, RunsWithoutDataAndSaysWhereTheSnapshotsWent) {
   EXPECT_NE(r.out.find(path("demo") + "/20240102/tick.csv"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("match the trade file"), std::string::npos) << r.out;
   EXPECT_GT(count_lines(slurp(path("demo/20240102/tick.csv"))), 100u);
+}
+
+TEST_F(ProgramDemoTest, WithoutRootItUsesANewDirectoryUnderTmpdir) {
+  std::string tmpdir = "TMPDIR=" + dir_;
+  char* env[] = {tmpdir.data(), nullptr};
+  const Outcome r = quotelab({"demo", "--orders", "2000"}, env);
+  ASSERT_EQ(r.code, 0) << r.err << r.out;
+  EXPECT_NE(r.out.find(dir_ + "/quotelab-demo-"), std::string::npos) << r.out;
+  size_t days = 0;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    if (entry.path().filename().string().rfind("quotelab-demo-", 0) == 0) {
+      EXPECT_TRUE(fs::exists(entry.path() / "20240102" / "tick.csv"));
+      ++days;
+    }
+  }
+  EXPECT_EQ(days, 1u);
 }
 
 }  // namespace
