@@ -85,6 +85,9 @@ void report(const char* command, const char* format, ...) __attribute__((format(
 bool is_valid_date(int64_t yyyymmdd);
 int next_calendar_day(int yyyymmdd);
 
+// The directory for temporary files: $TMPDIR, or /tmp.
+std::string temp_directory();
+
 // "12,345,678": large counts in summaries.
 std::string group_digits(uint64_t n);
 

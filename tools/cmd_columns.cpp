@@ -90,7 +90,8 @@ std::vector<Binding> bindings_of(const KX::_MDColumnIndexTable& c) {
 // The field a header name would bind on its own, or "" for a name no field accepts. Asks the
 // reader itself, through a one-column file, so the answer follows its own name lists.
 std::string field_accepting(const char* name, char delimiter) {
-  char path[] = "/tmp/quotelab-columns-XXXXXX";
+  std::string pattern = temp_directory() + "/quotelab-columns-XXXXXX";
+  char* path = pattern.data();
   const int fd = mkstemp(path);
   if (fd < 0) return "";
   std::string header = "\"";

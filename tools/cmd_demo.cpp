@@ -55,9 +55,7 @@ bool make_root(const Args& args, std::string* root) {
     }
     return true;
   }
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quotelab-demo-XXXXXX";
+  const std::string pattern = temp_directory() + "/quotelab-demo-XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   if (mkdtemp(buf.data()) == nullptr) {
