@@ -70,6 +70,8 @@ QL_API int64_t msg_item_live_count(void);
  * unquoted field is text, text after a closing quote is kept, and an unterminated quote takes
  * the rest of the file.
  *
+ * A handle is used by one thread at a time; separate handles share nothing.
+ *
  * Field texts stay valid until the next csv_next or csv_close. A field that the row lacks is
  * "missing" (csv_get_byidx gives NULL); an empty field gives "". The typed getters return the
  * handle's default for a missing or empty field, or a text that is not a number. Integers are
@@ -240,10 +242,15 @@ QL_API const char* bar_field_str(int n);
  * Each writes one complete CSV row (fields separated by `delimiter`, ending in "\r\n") into
  * buf, writing at most `size` bytes including a terminating NUL, and returns the row's length
  * without the NUL; a row that does not fit is cut (NUL-terminated) and the result is -1.
+ * Reentrant: they keep no state.
  * Each *_csv_header twin writes the header line naming the row's columns with names that
  * DataCsvReader binds, so a file written as header + rows reads back into the same records.
  * Prices are written in the shortest form that reads back to the same double. The instrument
- * column carries symbol.EXCHANGE (e.g. 600000.SH), or the symbol alone for exchange 0.
+ * column carries symbol.EXCHANGE (e.g. 600000.SH), the code in digits for an exchange without
+ * text (600000.5), or the symbol alone for exchange 0; a symbol holding the delimiter, a quote
+ * or a line break is quoted. The result is -1 also for a NULL buf or rec, a size below 1, or a
+ * delimiter that can stand inside a number or an exchange text (letters, digits, '.', '+',
+ * '-'), a quote, CR, LF or NUL (buf then holds "" when size allows).
  * ========================================================================================== */
 QL_API int l2snapshot_to_csv(char* buf, int size, const _L2Snapshot* rec, char delimiter);
 QL_API int mdindex_to_csv(char* buf, int size, const _MDIndex* rec, char delimiter);
