@@ -79,14 +79,10 @@ void remove_level(orderbook* b, orderbook_queue* q) {
   give_level_record(b, q);
 }
 
-void free_order(orderbook* b, ob_order* o) {
-  if (table_remove(b->order_map, int_key(o->order_seq_num), 8) == nullptr && b->debug_level != 0) {
-    ob_log(b, "%s: order=%lld|%d/%d|%.3lf|%d not found in order map\n", "orderbook_ob_order_free",
-           static_cast<long long>(o->order_seq_num), o->quantity, o->orig_quantity, o->px / 1000.0,
-           o->update_time);
-  }
-  o->prev = nullptr;
-  give_order_record(b, o);
+void log_order_not_in_map(orderbook* b, const ob_order* o) {
+  ob_log(b, "%s: order=%lld|%d/%d|%.3lf|%d not found in order map\n", "orderbook_ob_order_free",
+         static_cast<long long>(o->order_seq_num), o->quantity, o->orig_quantity, o->px / 1000.0,
+         o->update_time);
 }
 
 void destroy_book(orderbook* b) {

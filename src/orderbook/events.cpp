@@ -100,8 +100,8 @@ int32_t crossable(const orderbook* b, int32_t side, uint32_t px, bool limited, i
 // Crosses an incoming order (inside the window) and rests what is left when it may rest:
 // outside the window always, inside it when rest_unpriced or the price is positive. Returns the
 // quantity left, or a refusal (ORDERBOOK_DUPLICATE, ORDERBOOK_NO_MEMORY) that changed nothing.
-int32_t enter_order(orderbook* b, int64_t seq, int32_t order_type, int32_t side, double price,
-                    int32_t quantity, int32_t t, bool rest_unpriced) {
+QL_OB_HOT int32_t enter_order(orderbook* b, int64_t seq, int32_t order_type, int32_t side,
+                              double price, int32_t quantity, int32_t t, bool rest_unpriced) {
   const uint32_t px = price_to_px(price);
   const bool window = in_continuous_window(t);
   const bool limited = order_type != '1';
