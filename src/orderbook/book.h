@@ -103,8 +103,10 @@ struct alignas(16) orderbook {
   int32_t mode;
   int32_t last_time;  // latest accepted order or trade event
   ql::detail::mpool* block_pool;
-  orderbook_queue* bids;  // best bid; chain by strictly decreasing px
-  orderbook_queue* asks;  // best ask; chain by strictly increasing px
+  orderbook_queue* bids;      // best bid; chain by strictly decreasing px
+  orderbook_queue* asks;      // best ask; chain by strictly increasing px
+  orderbook_queue* bid_tail;  // worst bid and ask: a new level far from the touch is linked
+  orderbook_queue* ask_tail;  // from the nearer end of its chain
   orderbook_queue* free_queues;
   ql::detail::ob_order* free_orders;
   table_s* order_map;  // order_seq_num -> ob_order
@@ -137,6 +139,13 @@ inline table_s* level_table(orderbook* b, int32_t side) {
 }
 inline orderbook_queue** chain_head(orderbook* b, int32_t side) {
   return side == 'B' ? &b->bids : &b->asks;
+}
+inline orderbook_queue** chain_tail(orderbook* b, int32_t side) {
+  return side == 'B' ? &b->bid_tail : &b->ask_tail;
+}
+// True when px a is a better price than px b on the side (higher bid, lower ask).
+inline bool better_px(int32_t side, uint32_t a, uint32_t b) {
+  return side == 'B' ? a > b : a < b;
 }
 
 // ---- records: free lists first, then the pool ----------------------------------------------
@@ -176,20 +185,32 @@ QL_OB_HOT void init_level(orderbook* b, orderbook_queue* q, int32_t side, uint32
   q->generation = ++b->next_level_gen;
 }
 
-// Links an unlinked level into its side's chain: right after the last level that is better,
-// found by walking from the best price.
+// Links an unlinked level into its side's chain between the levels better and worse than it,
+// walking from whichever end of the chain is nearer in price.
 QL_OB_HOT void link_level(orderbook* b, orderbook_queue* q) {
-  orderbook_queue** head = chain_head(b, q->side);
-  orderbook_queue* prev = nullptr;
-  orderbook_queue* cur = *head;
-  if (q->side == 'B') {
-    while (cur != nullptr && cur->px > q->px) prev = cur, cur = cur->next;
-  } else {
-    while (cur != nullptr && cur->px < q->px) prev = cur, cur = cur->next;
+  const int32_t side = q->side;
+  orderbook_queue** head = chain_head(b, side);
+  orderbook_queue** tail = chain_tail(b, side);
+  orderbook_queue* prev = nullptr;  // the level q goes after
+  orderbook_queue* next = nullptr;  // the level q goes before
+  if (*head != nullptr) {
+    const int64_t from_best = static_cast<int64_t>(q->px) - (*head)->px;
+    const int64_t from_worst = static_cast<int64_t>(q->px) - (*tail)->px;
+    if ((from_best < 0 ? -from_best : from_best) <= (from_worst < 0 ? -from_worst : from_worst)) {
+      next = *head;
+      while (next != nullptr && better_px(side, next->px, q->px)) prev = next, next = next->next;
+    } else {
+      prev = *tail;
+      while (prev != nullptr && better_px(side, q->px, prev->px)) next = prev, prev = prev->prev;
+    }
   }
   q->prev = prev;
-  q->next = cur;
-  if (cur != nullptr) cur->prev = q;
+  q->next = next;
+  if (next != nullptr) {
+    next->prev = q;
+  } else {
+    *tail = q;
+  }
   if (prev != nullptr) {
     prev->next = q;
   } else {
