@@ -510,6 +510,19 @@ TEST_F(BookTest, AggregatingCancellationKeepsOtherOrdersQuantity) {
   EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 200, 1}}));
 }
 
+// Executions take from the level total without knowing which orders they took; a cancellation
+// says what remained of its order, and that is what leaves the level.
+TEST_F(BookTest, AggregatingCancellationTakesWhatTheExchangeSaysRemained) {
+  make("SZ", 1);
+  order(1, 'B', 10.00, 300, kMorning);
+  order(2, 'B', 10.00, 200, kMorning);
+  order(3, 'S', 10.00, 100, kMorning + 1);          // takes 100 of order 1
+  EXPECT_EQ(trade(1, 0, 0, 200, kMorning + 2), 0);  // order 1's remaining 200 cancelled
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 200, 1}}));
+  EXPECT_EQ(orderbook_cancel_order(book_, 2), 0);  // no quantity given: the entered 200
+  EXPECT_TRUE(bids().empty());
+}
+
 TEST_F(BookTest, AggregatingLevelNeverGoesBelowZero) {
   make("SZ", 1);
   order(1, 'B', 10.00, 300, kMorning);

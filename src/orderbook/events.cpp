@@ -168,7 +168,12 @@ int32_t cancel_resting(orderbook* b, int64_t seq, int32_t quantity, double price
            orderbook_side2str(side), t);
   }
   int64_t take = o->quantity;
-  if (q->aggregate && take > q->quantity) take = q->quantity > 0 ? q->quantity : 0;
+  if (q->aggregate) {
+    // The book does not know which orders executions took: the cancellation's own quantity
+    // (what the exchange says remained) is the better measure when it is smaller.
+    if (quantity > 0 && quantity < take) take = quantity;
+    if (take > q->quantity) take = q->quantity > 0 ? q->quantity : 0;
+  }
   q->quantity -= take;
   remove_order(b, q, o);
   if (level_spent(q)) remove_level(b, q);
