@@ -292,6 +292,9 @@ struct CustomMatch {
   }
 };
 
+// The generic operations stay out of line so that the integer path of each public function
+// is a leaf without the generic path's register saves.
+
 // Runs op(match) with the matcher of the table's key kind: the one dispatch of a call.
 template <class Op>
 auto with_generic_match(const table_s* t, const GenericKey& k, Op op) {
@@ -299,14 +302,14 @@ auto with_generic_match(const table_s* t, const GenericKey& k, Op op) {
   return op(CustomMatch{k, t->compare});
 }
 
-table_node_s* generic_find(table_s* t, const void* key, int len) {
+[[gnu::noinline]] table_node_s* generic_find(table_s* t, const void* key, int len) {
   GenericKey k;
   if (!make_generic_key(t, key, len, &k)) return nullptr;
   return with_generic_match(
       t, k, [&](auto match) { return find_node<GenericSlots>(t, k(t->log2_capacity), match); });
 }
 
-int generic_insert(table_s* t, const void* key, int len, void* value) {
+[[gnu::noinline]] int generic_insert(table_s* t, const void* key, int len, void* value) {
   GenericKey k;
   if (!make_generic_key(t, key, len, &k)) return -1;
   const TableGenericSlot entry{{const_cast<void*>(key), value}, k.hash, k.len};
@@ -314,7 +317,7 @@ int generic_insert(table_s* t, const void* key, int len, void* value) {
       t, k, [&](auto match) { return insert_entry<GenericSlots>(t, k, match, entry); });
 }
 
-void* generic_remove(table_s* t, const void* key, int len) {
+[[gnu::noinline]] void* generic_remove(table_s* t, const void* key, int len) {
   GenericKey k;
   if (!make_generic_key(t, key, len, &k)) return nullptr;
   return with_generic_match(
