@@ -98,7 +98,9 @@ std::string difference(orderbook* book, const BookTruth& truth, bool counts = tr
 
 class DiffTest : public testing::TestWithParam<DiffCase> {
  protected:
-  void SetUp() override {
+  void SetUp() override { day_ = simulate(false); }
+
+  qlsim::Day simulate(bool distinct_group_times) {
     const DiffCase& c = GetParam();
     qlsim::Config config;
     config.style = c.style;
@@ -108,8 +110,21 @@ class DiffTest : public testing::TestWithParam<DiffCase> {
     config.aggressive_ratio = c.aggressive_ratio;
     config.target_resting = c.target_resting;
     config.record_truth = true;
-    day_ = qlsim::simulate_day(config);
-    ASSERT_FALSE(day_.truths.empty());
+    config.distinct_group_times = distinct_group_times;
+    qlsim::Day day = qlsim::simulate_day(config);
+    EXPECT_FALSE(day.truths.empty());
+    return day;
+  }
+
+  // Group boundaries to check a whole run at: every group of a small day, a spread of about 400
+  // for larger ones, and always the last.
+  static std::vector<size_t> sampled_groups(const qlsim::Day& day) {
+    const size_t groups = day.truths.size();
+    const size_t stride = groups > 400 ? groups / 400 : 1;
+    std::vector<size_t> chosen;
+    for (size_t g = 0; g < groups; g += stride) chosen.push_back(g);
+    if (chosen.back() != groups - 1) chosen.push_back(groups - 1);
+    return chosen;
   }
 
   // Feeds the day through the event functions of a book and compares it with the truth after
@@ -146,21 +161,39 @@ TEST_P(DiffTest, AggregatingBookKeepsTheTrueTotals) {
   replay_and_compare(1);
 }
 
-// run3 over prefixes of the sequence that end at group boundaries (every group for small days,
-// a spread of them for larger ones, and always the last).
+// run3 over prefixes of the sequence that end at group boundaries.
 TEST_P(DiffTest, StreamRunRebuildsTheTrueBook) {
   orderbook_builder* builder =
       orderbook_builder_create(exchange_of(GetParam().style), "000001", 3000);
-  const size_t groups = day_.truths.size();
-  const size_t stride = groups > 400 ? groups / 400 : 1;
-  std::vector<size_t> chosen;
-  for (size_t g = 0; g < groups; g += stride) chosen.push_back(g);
-  if (chosen.back() != groups - 1) chosen.push_back(groups - 1);
-  for (size_t g : chosen) {
+  for (size_t g : sampled_groups(day_)) {
     const BookTruth& truth = day_.truths[g];
     int32_t n = orderbook_builder_run3(builder, day_.config.date, day_.sequence.data(),
                                        static_cast<int32_t>(truth.fed));
     ASSERT_GE(n, 1);
+    std::string d = difference(orderbook_builder_get(builder), truth);
+    ASSERT_EQ(d, "") << "prefix of group " << g << " (" << truth.fed << " records)";
+  }
+  orderbook_builder_release(builder);
+}
+
+// When every message group has a time of its own, merging the two files by time gives back the
+// exchange's sequence, provided equal times take the order first in Shenzhen and the trade
+// first in Shanghai (a Shanghai aggressor's trades precede its resting remainder): run2 over
+// prefixes of both files must rebuild the true book.
+TEST_P(DiffTest, MergedFilesRebuildTheTrueBookWhenGroupsHaveTheirOwnTimes) {
+  const qlsim::Day day = simulate(true);
+  orderbook_builder* builder =
+      orderbook_builder_create(exchange_of(GetParam().style), "000001", 3000);
+  for (size_t g : sampled_groups(day)) {
+    const BookTruth& truth = day.truths[g];
+    int32_t orders = 0;
+    for (size_t k = 0; k < truth.fed; ++k) {
+      orders += *static_cast<const uint8_t*>(day.sequence[k]) == QL_RECORD_L2ORDER ? 1 : 0;
+    }
+    int32_t trades = static_cast<int32_t>(truth.fed) - orders;
+    ASSERT_GE(orderbook_builder_run2(builder, day.config.date, day.orders.data(), orders,
+                                     day.trades.data(), trades),
+              1);
     std::string d = difference(orderbook_builder_get(builder), truth);
     ASSERT_EQ(d, "") << "prefix of group " << g << " (" << truth.fed << " records)";
   }
