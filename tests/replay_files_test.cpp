@@ -174,7 +174,7 @@ TEST_F(BinReplayTest, BarsCarryTheReplayTradingDay) {
     memcpy(&got, buf_, sizeof got);
     EXPECT_EQ(got.trading_day, 0);
     EXPECT_EQ(got.type, b.type);
-    EXPECT_EQ(got.close, b.close);
+    EXPECT_EQ(static_cast<double>(got.close), static_cast<double>(b.close));  // packed fields
   }
 
   KX::DataReplayBin daily("5m", "", path.c_str());

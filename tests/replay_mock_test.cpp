@@ -126,8 +126,9 @@ TEST_F(MockReplayTest, GeneratorsChangeNothingInTheReplay) {
   EXPECT_TRUE(replay.init_bars(-1).empty());
   const auto bars = replay.init_bars(3);
   ASSERT_EQ(bars.size(), 3u);
-  EXPECT_EQ(bars[2].close, 3.0);
-  EXPECT_EQ(bars[2].action_day, kDay);
+  const _BarData third = bars[2];
+  EXPECT_EQ(third.close, 3.0);
+  EXPECT_EQ(third.action_day, kDay);
   EXPECT_EQ(replay.next(buf_, 0, &type_), 464);  // still the ticks of init
 }
 

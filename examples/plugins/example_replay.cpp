@@ -8,8 +8,8 @@
 // plugin_param caps the number of symbols subscribe() keeps (0: the default of 64).
 //
 // Build. The quotelab build makes it into <build>/plugins/example_replay.so. On its own:
-//   g++ -std=c++17 -shared -fPIC -o example_replay.so example_replay.cpp \
-//       $(pkg-config --cflags --libs quotelab)
+//   QL_FLAGS="$(pkg-config --cflags --libs quotelab)"
+//   g++ -std=c++17 -shared -fPIC -o example_replay.so example_replay.cpp $QL_FLAGS
 // A plug-in must be built against the same data_replay.h as the host: the factory writes the
 // library handle into the object's IDataReplay part.
 //
