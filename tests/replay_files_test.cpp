@@ -131,6 +131,30 @@ TEST_F(BinReplayTest, TickDaysEndOnAConsumedRecordAndContinueAfterInit) {
   EXPECT_EQ(replay.init(kDay3), -3);
 }
 
+// Large enough that records straddle the replay's read-ahead blocks, and a day ends inside one.
+TEST_F(BinReplayTest, LongFileIsDeliveredRecordForRecord) {
+  const auto ticks = several_days<_L2Snapshot>({1700, 1300}, make_tick);
+  const std::string path = tick_path(KX::BIN);
+  write_binary(path, ticks, 100);
+  KX::DataReplayBin replay("tick", "", path.c_str());
+  replay.init(kDay1);
+  size_t i = 0;
+  int r = 0;
+  while ((r = replay.next(buf_, 464, &type_)) == 464) {
+    ASSERT_EQ(memcmp(buf_, &ticks[i], 464), 0) << i;
+    ++i;
+  }
+  EXPECT_EQ(r, -2);
+  EXPECT_EQ(i, 1700u);
+  replay.init(kDay2);
+  for (++i; (r = replay.next(buf_, 464, &type_)) == 464; ++i) {
+    ASSERT_EQ(memcmp(buf_, &ticks[i], 464), 0) << i;
+  }
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(i, ticks.size());
+  EXPECT_EQ(replay.init(kDay2), -3);
+}
+
 TEST_F(BinReplayTest, TrailingPartialRecordIsNeverDelivered) {
   const auto ticks = several_days<_L2Snapshot>({2}, make_tick);
   const std::string path = tick_path(KX::BIN);

@@ -37,6 +37,7 @@
 #ifndef QUOTELAB_DATA_REPLAY_H
 #define QUOTELAB_DATA_REPLAY_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -173,6 +174,14 @@ class QL_API DataReplayBin : public IDataReplay {
   bool is_tick = false;
   /* Whole records of this replay's kind (464 or 180 bytes). */
   int record_size() const;
+
+ private:
+  unsigned char* block_ = nullptr; /* file bytes read ahead; NULL: read through stdio */
+  size_t block_pos_ = 0;           /* first byte not yet delivered */
+  size_t block_end_ = 0;           /* end of the bytes read */
+  bool hit_end_ = false;           /* a record read found the end of the file */
+  bool read_record(void* dst, size_t n);
+  bool refill(size_t n);
 };
 
 /* Replays the rows of a market-data CSV file (comma-separated, with a header row) decoded by
