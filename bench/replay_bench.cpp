@@ -107,6 +107,20 @@ int64_t drain(KX::IDataReplay& replay, void* buf, int size) {
   return n;
 }
 
+// One iteration constructs a replay with make() and replays it to its end.
+template <typename Replay, typename Make>
+void replay_whole_day(benchmark::State& state, Make make) {
+  alignas(8) unsigned char buf[QL_L2SNAPSHOT_SIZE];
+  int64_t records = 0;
+  for (auto _ : state) {
+    Replay replay = make();
+    records += drain(replay, buf, sizeof buf);
+    benchmark::DoNotOptimize(buf);
+  }
+  if (records == 0) state.SkipWithError("nothing replayed");
+  report(state, records);
+}
+
 void BM_FreadTick(benchmark::State& state) {
   alignas(8) unsigned char buf[QL_L2SNAPSHOT_SIZE];
   int64_t records = 0;
@@ -127,41 +141,20 @@ void BM_FreadTick(benchmark::State& state) {
 BENCHMARK(BM_FreadTick)->Unit(benchmark::kMillisecond);
 
 void BM_BinTickReplay(benchmark::State& state) {
-  alignas(8) unsigned char buf[QL_L2SNAPSHOT_SIZE];
-  int64_t records = 0;
-  for (auto _ : state) {
-    KX::DataReplayBin replay("tick", "", kTickFile.c_str());
-    records += drain(replay, buf, sizeof buf);
-    benchmark::DoNotOptimize(buf);
-  }
-  if (records == 0) state.SkipWithError("nothing replayed");
-  report(state, records);
+  replay_whole_day<KX::DataReplayBin>(
+      state, [] { return KX::DataReplayBin("tick", "", kTickFile.c_str()); });
 }
 BENCHMARK(BM_BinTickReplay)->Unit(benchmark::kMillisecond);
 
 void BM_BinBarReplay(benchmark::State& state) {
-  alignas(8) unsigned char buf[QL_BAR_SIZE];
-  int64_t records = 0;
-  for (auto _ : state) {
-    KX::DataReplayBin replay("1m", "", kBarFile.c_str());
-    records += drain(replay, buf, sizeof buf);
-    benchmark::DoNotOptimize(buf);
-  }
-  if (records == 0) state.SkipWithError("nothing replayed");
-  report(state, records);
+  replay_whole_day<KX::DataReplayBin>(state,
+                                      [] { return KX::DataReplayBin("1m", "", kBarFile.c_str()); });
 }
 BENCHMARK(BM_BinBarReplay)->Unit(benchmark::kMillisecond);
 
 void BM_CsvTickReplay(benchmark::State& state) {
-  alignas(8) unsigned char buf[QL_L2SNAPSHOT_SIZE];
-  int64_t records = 0;
-  for (auto _ : state) {
-    KX::DataReplayCsv replay("tick", "", kCsvFile.c_str());
-    records += drain(replay, buf, sizeof buf);
-    benchmark::DoNotOptimize(buf);
-  }
-  if (records == 0) state.SkipWithError("nothing replayed");
-  report(state, records);
+  replay_whole_day<KX::DataReplayCsv>(
+      state, [] { return KX::DataReplayCsv("tick", "", kCsvFile.c_str()); });
 }
 BENCHMARK(BM_CsvTickReplay)->Unit(benchmark::kMillisecond);
 
@@ -172,14 +165,8 @@ void BM_ArrayTickReplay(benchmark::State& state) {
   for (int i = 0; i < kBinaryRecords; ++i) ticks.push_back(tick_of(i));
   for (auto& t : ticks) pointers.push_back(&t);
   KX::DataArray array(pointers.data(), static_cast<int>(pointers.size()), sizeof(_L2Snapshot));
-  alignas(8) unsigned char buf[QL_L2SNAPSHOT_SIZE];
-  int64_t records = 0;
-  for (auto _ : state) {
-    KX::DataReplayArray replay("tick", "", &array);
-    records += drain(replay, buf, sizeof buf);
-    benchmark::DoNotOptimize(buf);
-  }
-  report(state, records);
+  replay_whole_day<KX::DataReplayArray>(
+      state, [&array] { return KX::DataReplayArray("tick", "", &array); });
 }
 BENCHMARK(BM_ArrayTickReplay)->Unit(benchmark::kMillisecond);
 
