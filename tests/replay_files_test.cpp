@@ -463,6 +463,13 @@ TEST_F(CsvReplayTest, CsvThatDoesNotOpenIsReportedAndLeavesBufUntouched) {
   EXPECT_EQ(type_, 0xEE);
 }
 
+TEST_F(CsvReplayTest, HeaderOnlyFileHasNothingToGive) {
+  KX::DataReplayCsv replay("tick", "", write_csv("symbol,action_day,time\n").c_str());
+  EXPECT_TRUE(replay.is_open());
+  EXPECT_EQ(replay.init(kDay1), -3);
+  EXPECT_EQ(replay.next(buf_, 464, &type_), -3);
+}
+
 TEST_F(CsvReplayTest, NullBufferIsRefusedWithoutMovingTheRow) {
   const std::string path = write_csv("symbol,action_day,time\n600000.SH,20240102,93000000\n");
   KX::DataReplayCsv replay("tick", "", path.c_str());
