@@ -22,10 +22,12 @@
  *
  * Results of next():
  *   > 0  a record was written into buf; the value is its size (464, 180, 92 or 68)
- *     0  end of the file (Bin); a record of an unknown kind was passed over (Array)
+ *     0  end of the file (Bin); an element passed over, the frequency naming no record
+ *        kind (Array)
  *    -1  bad argument (buf NULL; for Bin a size smaller than the record); frequency not
- *        served (Mock); a NULL element (Array)
- *    -2  the current record belongs to another trading day: the day's data ends here
+ *        served (Mock); an element that cannot be read as a record, passed over (Array)
+ *    -2  the current record belongs to another trading day: the day's data ends here (Csv
+ *        and Array stay on that record; Bin has consumed it)
  *    -3  no more records
  *    -4  the source is not open (Bin)
  *    -6  a bar of an earlier trading day was skipped; call again (Array)
