@@ -580,4 +580,26 @@ TEST_F(StringKeyTableTest, CustomKeysDifferentialWithGrowth) {
   EXPECT_EQ(visited, (int)ref.size());
 }
 
+// A table keyed by integers through the caller's own comparison and identity hash (the
+// general path): 0 and negative keys are keys like any other.
+int int_equal(const void* a, const void* b) {
+  return a == b ? 0 : 1;
+}
+uint64_t identity_hash(const void* k, int) {
+  return (uint64_t)(intptr_t)k;
+}
+
+TEST(CustomIntegerKeys, ZeroAndNegativeKeysWork) {
+  table_s* t = table_new(int_equal, identity_hash, nullptr, nullptr);
+  ASSERT_NE(t, nullptr);
+  for (int64_t k = -1000; k <= 1000; ++k) ASSERT_EQ(table_insert(t, K(k), 8, V(k + 5000)), 0);
+  EXPECT_EQ(table_insert(t, K(0), 8, V(1)), 1);
+  for (int64_t k = -1000; k <= 1000; k += 2) ASSERT_EQ(I(table_remove(t, K(k), 8)), k + 5000);
+  for (int64_t k = -1000; k <= 1000; ++k) {
+    EXPECT_EQ(table_find(t, K(k), 8) != nullptr, k % 2 != 0) << k;
+  }
+  EXPECT_EQ(table_length(t), 1000);
+  table_free(&t);
+}
+
 }  // namespace

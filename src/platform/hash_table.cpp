@@ -28,9 +28,9 @@ constexpr int kMinLog2Capacity = 4;  // 16 slots
 constexpr int kMaxLog2Capacity = 30;
 
 // Maximum load 0.7. With linear probing an unsuccessful probe (every insert of a new key)
-// costs about (1 + 1/(1-a)^2)/2 slots: 2.5 at a = 0.5 but 8.5 at 0.75 and 50 at 0.9. At 0.7 it
-// stays near 6 slots (two cache lines of 16-byte slots) while the table is between 35% and
-// 70% full, where 0.5 would double the memory touched by random lookups in big tables.
+// costs about (1 + 1/(1-a)^2)/2 slots: 2.5 at a = 0.5, 6 at 0.7, 8.5 at 0.75, 50 at 0.9. At 0.7
+// that stays within about two cache lines of 16-byte slots, while a limit of 0.5 would double
+// the memory of big tables (and the cache and TLB misses of random lookups in them).
 int64_t max_entries(int log2_capacity) {
   return ((int64_t)1 << log2_capacity) * 7 / 10;
 }
@@ -222,22 +222,26 @@ struct GenericKey {
   size_t operator()(int log2) const { return table_generic_home(hash, log2); }
 };
 
-// Measures and hashes a key. Returns false for keys no lookup can match (NULL, negative
-// length). Byte-string keys of length 0 are measured with strlen; custom keys pass `len` to
-// their hash as given, or are hashed as byte strings when the table has no hash function.
+// Measures and hashes a key. Returns false for keys no lookup can match. A custom table with
+// its own hash takes any key (an integer in pointer form included, 0 too) and passes `len` to
+// its hash as given. Keys read as bytes (byte-string tables, custom tables without a hash)
+// must not be NULL; a length of 0 means strlen.
 bool make_generic_key(const table_s* t, const void* key, int len, GenericKey* out) {
+  out->key = key;
+  out->len = (uint32_t)len;
+  if (t->kind == TableKind::kCustom && t->hash != nullptr) {
+    out->hash = table_mix_hash(t->hash(key, len));
+    return true;
+  }
   if (key == nullptr || len < 0) return false;
   size_t n = (size_t)len;
-  if (n == 0 && (t->kind == TableKind::kBytes || t->hash == nullptr)) {
+  if (n == 0) {
     n = strlen(static_cast<const char*>(key));
     if (n > (size_t)INT32_MAX) return false;
   }
-  const int hash_len = t->kind == TableKind::kBytes ? (int)n : len;
-  const uint64_t h =
-      t->hash != nullptr ? t->hash(key, hash_len) : KX::detail::table_bytes_hash(key, n);
-  out->key = key;
   out->len = (uint32_t)n;
-  out->hash = table_mix_hash(h);
+  out->hash = table_mix_hash(t->hash != nullptr ? t->hash(key, (int)n)
+                                                : KX::detail::table_bytes_hash(key, n));
   return true;
 }
 

@@ -1,0 +1,165 @@
+// quotelab feed simulator: one stock, one trading day, as the exchange publishes it.
+//
+// simulate_day runs a seeded price-time-priority matching engine through a whole day (opening
+// call auction, passive orders before the open, continuous trading with limit orders, market
+// orders and cancellations, closing call auction) and writes what happened as _L2Order and
+// _L2Trade records in Shenzhen or Shanghai style, together with the exchange's own sequence of
+// those records and, on request, the true book after every message group. It is the reference
+// the order book is checked against, so it is written for plain correctness, independently of
+// the order book engine; it is still fast (a 1,000,000-event day takes a fraction of a second).
+//
+// Records as written
+// ------------------
+// Shenzhen style (exchange 2, millisecond times):
+//   - every order as entered: order_type '2' limit, '1' market (price 0), full quantity;
+//   - one sequence counter (ApplSeqNum) shared by orders and trades, in seq_num of both (and
+//     repeated in order_index of orders and aux_no of trades);
+//   - trades name bid_seq_num and ask_seq_num, price of the resting order, trade_flag 'F',
+//     bs_flag the aggressor's side ('B'/'S'; 0 for call auction trades);
+//   - cancellations are trade records with the cancelled order's number on its side and 0 on
+//     the other, price 0, volume the cancelled quantity, trade_flag '4', bs_flag 0;
+//   - a market order is immediate-or-cancel over the whole opposite side: the unfilled rest is
+//     cancelled at once by such a cancellation record.
+// Shanghai style (exchange 1, times at 10 ms resolution):
+//   - seq_num of an order record is the order number (OrderNo), given to every order at entry,
+//     so an aggressive order's number is larger than that of every order resting before it;
+//   - the exchange's one sequence (BizIndex) over orders and trades is order_index of orders and
+//     aux_no of trades; seq_num of a trade is its own trade number (TradeIndex);
+//   - during continuous trading an aggressive order's trades come first, then its resting
+//     remainder as an order record (order_type '2', volume the remainder) with the same time; an
+//     order filled at once never appears as an order record;
+//   - a market order takes at most five price levels; half of them are immediate-or-cancel
+//     (no order record ever), the other half rest their unfilled part as a limit order at the
+//     last fill price (an order record '2' after the trades, as above);
+//   - cancellations are order records of order_type 'D' carrying the cancelled order's number,
+//     side, price and remaining quantity;
+//   - trade bs_flag is the aggressor's side, 0 for call auction trades.
+// In both styles orders entered during the call auctions and before the open appear as entered.
+//
+// The day
+// -------
+//   09:15:00 - 09:25:00  opening call auction; cancellations until 09:20:00
+//   09:25:00.000         single-price match (maximum volume; ties: Shanghai the smallest
+//                        imbalance then the middle price, Shenzhen the price nearest the previous
+//                        close); trades pair both sides in price-time priority
+//   09:25 - 09:30        passive orders only (never marketable), no cancellations
+//   09:30:00 - 14:57:00  continuous trading (no orders 11:30 - 13:00)
+//   14:57:01 - 15:00:00  closing call auction, no cancellations
+//   15:00:00.000         closing match (Shenzhen ties: nearest the last trade price)
+// Times never decrease along the sequence; unrelated records may share a time.
+//
+// Message groups and truth
+// ------------------------
+// A message group is the records of one incoming action: an order with its trades (and, in
+// Shanghai, its remainder or, in Shenzhen, its market rest cancellation), one cancellation, or
+// one call auction match. Actions that publish nothing (a Shanghai market order that found
+// nothing) form no group. With record_truth a BookTruth is kept after every group: every price
+// level of the exchange's true book, best first, and the trade statistics over the trade records
+// fed so far (cancellation records excluded). `fed` strictly increases from truth to truth.
+//
+// Not thread-safe per call; separate calls share nothing and may run on separate threads.
+#ifndef QUOTELAB_SIM_FEED_SIM_H
+#define QUOTELAB_SIM_FEED_SIM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "quotelab/records.h"
+
+namespace qlsim {
+
+enum class Style { Shenzhen, Shanghai };
+
+struct Config {
+  Style style = Style::Shenzhen;
+  uint64_t seed = 1;
+  int orders = 10000;  // order entries over the day (auctions and continuous), cancellations aside
+  std::string symbol = "000001";  // at most 9 characters are written into the records
+  int date = 20240102;
+  double pre_close = 10.00;   // 0.01 to 5000.00; limits are +-10% (rounded half up to 0.01),
+                              // prices on a 0.01 grid
+  bool record_truth = false;  // keep the true book after each message group
+
+  // The mix. With the defaults a day has about 1.9 records per entry in Shenzhen style and
+  // 1.6 in Shanghai style.
+  double cancel_ratio = 0.5;  // chance that an action cancels, when target_resting orders rest;
+                              // it grows with the book, which keeps the book near that size
+  int target_resting = 300;
+  double market_ratio = 0.05;      // share of continuous entries that are market orders
+  double aggressive_ratio = 0.25;  // share of continuous limit entries priced through the touch
+  double daily_volatility = 0.02;  // standard deviation of the fair price's drift over the day
+  // Share of the entries in the opening auction, before the open and in the closing auction;
+  // continuous trading takes the rest.
+  double opening_share = 0.04;
+  double passive_share = 0.005;
+  double closing_share = 0.02;
+};
+
+// One price level: price in currency units, px in thousandths, total quantity, order count.
+struct LevelTruth {
+  double price;
+  uint32_t px;
+  int64_t quantity;
+  int32_t orders;
+};
+
+struct BookTruth {
+  size_t fed;                          // records of Day::sequence fed when this truth holds
+  int32_t time;                        // time of the last record of the group
+  std::vector<LevelTruth> bids, asks;  // every level, best first
+  int32_t num_trades;
+  int64_t volume;
+  double turnover;               // sum of volume * price over the trade records, in sequence order
+  double open, high, low, last;  // 0 until the first trade
+};
+
+// One simulated day. `sequence` points into `orders` and `trades`; copies and moves keep it
+// pointing into their own vectors.
+struct Day {
+  Config config;
+  double upper_limit = 0, lower_limit = 0;
+  std::vector<_L2Order> orders;       // the order file, in sequence order
+  std::vector<_L2Trade> trades;       // the trade file, in sequence order
+  std::vector<const void*> sequence;  // every record once, in the exchange's true sequence
+  std::vector<BookTruth> truths;      // when config.record_truth
+
+  Day() = default;
+  Day(const Day& other);
+  Day& operator=(const Day& other);
+  Day(Day&&) = default;
+  Day& operator=(Day&&) = default;
+
+  size_t events() const { return orders.size() + trades.size(); }
+};
+
+// Simulates one day. Deterministic per config (seed included); no global state.
+Day simulate_day(const Config& config);
+
+// ---- call auction price ---------------------------------------------------------------------
+// The total quantity of one side at one price, in ticks of 0.01.
+struct AuctionLevel {
+  int32_t ticks;
+  int64_t quantity;
+};
+
+// Result of a call auction: price in ticks and the volume executed there; volume 0 when the
+// book does not cross (the price is then 0).
+struct AuctionMatch {
+  int32_t ticks = 0;
+  int64_t volume = 0;
+};
+
+// Finds the single auction price of a book: the price with the largest executable volume at
+// which every buy above it and every sell below it executes in full. Among several, Shanghai
+// takes those leaving the smallest unmatched quantity at the price and then their middle price
+// (rounded half up to the tick); Shenzhen takes the one nearest reference_ticks. Levels may come
+// in any order and may repeat a price. Returns the price and volume, or volume 0.
+AuctionMatch call_auction_price(const std::vector<AuctionLevel>& bids,
+                                const std::vector<AuctionLevel>& asks, Style style,
+                                int32_t reference_ticks);
+
+}  // namespace qlsim
+
+#endif  // QUOTELAB_SIM_FEED_SIM_H

@@ -1,0 +1,1068 @@
+// The publisher: sender loading, the type filter, direct and thread mode, the queue's
+// capacity, stop and destruction, the thread's wake-up, and totals under contention.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quotelab/md_publish_lib.h"
+#include "quotelab/msg_sender.h"
+#include "quotelab/tracelog.h"
+#include "quotelab/utilcore.h"
+
+#if defined(__SANITIZE_THREAD__)
+#define QL_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QL_UNDER_TSAN 1
+#endif
+#endif
+
+namespace KX {
+namespace detail {
+// Holds a producer between the two steps of its push, as a preempted thread would be.
+struct BlockQueueProbe {
+  static bool claim(BlockQueue& q, uint32_t* pos) { return q.claim(pos); }
+  static void store(BlockQueue& q, uint32_t pos, msg_item_s* item) { q.store(pos, item); }
+};
+}  // namespace detail
+}  // namespace KX
+
+namespace {
+
+using KX::BlockQueue;
+using KX::MDPublishLib;
+
+const std::string kRecordPath = QL_PLUGIN_DIR "/sender_record.so";
+const std::string kLoadPath = QL_PLUGIN_DIR "/sender_load.so";
+const std::string kNoPublishPath = QL_PLUGIN_DIR "/sender_nopublish.so";
+const std::string kBinFilePath = QL_PLUGIN_DIR "/bin_file_sender.so";
+
+// Long enough for a loaded machine, well short of the thread's 1000 ms idle sleep.
+constexpr int kDeliveryTimeoutMs = 500;
+constexpr int kBulkTimeoutMs = 120000;
+
+bool is_loaded(const std::string& path) {
+  void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (h != nullptr) dlclose(h);
+  return h != nullptr;
+}
+
+// A 16-byte payload: record type code, then a tag at bytes 8..15 that the test sender records.
+msg_item_s* make_item(unsigned char type, int64_t tag) {
+  unsigned char buf[16] = {0};
+  buf[0] = type;
+  std::memcpy(buf + 8, &tag, sizeof tag);
+  return msg_item_alloc(buf, sizeof buf);
+}
+
+// One captured log message.
+struct LogLine {
+  int level;
+  std::string func, file, text;
+  int line;
+};
+
+struct LogCapture {
+  std::mutex mutex;
+  std::vector<LogLine> lines;
+
+  static void sink(void* user, int level, const char* func, const char* file, int line,
+                   const char* text) {
+    auto* self = static_cast<LogCapture*>(user);
+    std::lock_guard<std::mutex> lock(self->mutex);
+    self->lines.push_back({level, func, file, text, line});
+  }
+  // The first message whose text starts with `prefix`, or a line with level -1.
+  LogLine find(const std::string& prefix) {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const LogLine& l : lines)
+      if (l.text.compare(0, prefix.size(), prefix) == 0) return l;
+    return {-1, "", "", "", 0};
+  }
+};
+
+// The test sender's record, read through its extra exports.
+struct RecordApi {
+  void* lib = nullptr;
+  int (*live)() = nullptr;
+  int (*batches)(void*) = nullptr;
+  int (*batch)(void*, int, int*) = nullptr;
+  int (*entries)(void*) = nullptr;
+  void (*entry)(void*, int, msg_sender_data_s*, int64_t*, int*) = nullptr;
+  int (*wait)(void*, int, int) = nullptr;
+  int (*debug)(void*) = nullptr;
+  const char* (*create_arg)(void*, int, long long*) = nullptr;
+
+  template <typename Fn>
+  void bind(Fn& fn, const char* name) {
+    fn = reinterpret_cast<Fn>(dynlib_sym(lib, name));
+    ASSERT_NE(fn, nullptr) << name;
+  }
+  void open() {
+    lib = dynlib_open(kRecordPath.c_str());
+    ASSERT_NE(lib, nullptr) << dynlib_error();
+    bind(live, "sender_record_live");
+    bind(batches, "sender_record_batches");
+    bind(batch, "sender_record_batch");
+    bind(entries, "sender_record_entries");
+    bind(entry, "sender_record_entry");
+    bind(wait, "sender_record_wait");
+    bind(debug, "sender_record_debug");
+    bind(create_arg, "sender_record_create_arg");
+  }
+  std::vector<int> batch_sizes(void* inst) {
+    std::vector<int> sizes;
+    for (int i = 0; i < batches(inst); ++i) sizes.push_back(batch(inst, i, nullptr));
+    return sizes;
+  }
+  std::vector<int64_t> tags(void* inst) {
+    std::vector<int64_t> out;
+    const int n = entries(inst);
+    out.reserve(n);
+    for (int i = 0; i < n; ++i) {
+      msg_sender_data_s d;
+      int64_t tag;
+      int refcount;
+      entry(inst, i, &d, &tag, &refcount);
+      out.push_back(tag);
+    }
+    return out;
+  }
+};
+
+// Holds the test sender library open, captures the log, and checks at the end that every
+// item and every sender instance made during the test is gone again.
+class PublishTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    items_at_start_ = msg_item_live_count();
+    ASSERT_NO_FATAL_FAILURE(rec_.open());
+    senders_at_start_ = rec_.live();
+    tl_log_set_sink(tl_log_get_global(), &LogCapture::sink, &log_);
+    log_level_ = tl_log_set_level(tl_log_get_global(), 5);
+  }
+  void TearDown() override {
+    for (msg_item_s* item : held_) msg_item_decref_release(item);
+    tl_log_set_sink(tl_log_get_global(), nullptr, nullptr);
+    tl_log_set_level(tl_log_get_global(), log_level_);
+    EXPECT_EQ(msg_item_live_count(), items_at_start_) << "items leaked or lost";
+    EXPECT_EQ(rec_.live(), senders_at_start_) << "sender instances leaked or released twice";
+    dynlib_close(rec_.lib);
+  }
+
+  // A new item the test holds one reference on until TearDown.
+  msg_item_s* item(unsigned char type, int64_t tag) {
+    msg_item_s* it = make_item(type, tag);
+    held_.push_back(it);
+    return it;
+  }
+  // Loads the test sender into a table and initialises `pub` with it; returns the instance.
+  void* init_record(MDPublishLib& pub, const char* params = "") {
+    msg_sender_s table;
+    std::memset(&table, 0, sizeof table);
+    EXPECT_EQ(MDPublishLib::msg_sender_load(&table, kRecordPath.c_str()), 0);
+    EXPECT_EQ(pub.init(&table, params, "arg2", "arg3", 42), 0);
+    return table.instance;
+  }
+
+  RecordApi rec_;
+  LogCapture log_;
+  std::vector<msg_item_s*> held_;
+  int64_t items_at_start_ = 0;
+  int senders_at_start_ = 0;
+  int log_level_ = 3;
+};
+
+// ---- loading senders ------------------------------------------------------------------------
+
+using SenderLoadTest = PublishTest;
+
+TEST_F(SenderLoadTest, LooksUpExportsAndNamesAnUnnamedSenderEmpty) {
+  msg_sender_s t;
+  std::memset(&t, 0, sizeof t);
+  ASSERT_EQ(MDPublishLib::msg_sender_load(&t, kRecordPath.c_str()), 0);
+  ASSERT_NE(t.sender_name, nullptr);
+  EXPECT_STREQ(t.sender_name, "");
+  EXPECT_NE(t.module, nullptr);
+  EXPECT_EQ(t.instance, nullptr);
+  EXPECT_EQ(reinterpret_cast<void*>(t.create), dynlib_sym(t.module, "msg_sender_create"));
+  EXPECT_NE(t.release, nullptr);
+  EXPECT_NE(t.publish, nullptr);
+  EXPECT_NE(t.set_debug, nullptr);
+  EXPECT_NE(t.set_param, nullptr);
+  dynlib_close(t.module);  // never handed to a publisher: still the caller's
+}
+
+TEST_F(SenderLoadTest, PluginsOwnLoaderFillsTheTable) {
+  msg_sender_s t;
+  std::memset(&t, 0, sizeof t);
+  ASSERT_EQ(MDPublishLib::msg_sender_load(&t, kLoadPath.c_str()), 0);
+  EXPECT_STREQ(t.sender_name, "sender_load");
+  EXPECT_EQ(t.set_debug, nullptr);
+  auto published = reinterpret_cast<int (*)(void*)>(dynlib_sym(t.module, "sender_load_published"));
+  ASSERT_NE(published, nullptr);
+  {
+    MDPublishLib pub;
+    pub.set_thread_mode(0);
+    pub.set_debug(3);  // no set_debug entry: nothing may be called through NULL
+    ASSERT_EQ(pub.init(&t, "", nullptr, nullptr, 0), 0);
+    EXPECT_STREQ(pub.get_sender_name(), "sender_load");
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(pub.post_msg(item(2, i)), 0);
+    EXPECT_EQ(published(t.instance), 3);
+  }
+}
+
+TEST_F(SenderLoadTest, MissingPublishGivesMinus17AndUnloadsTheLibrary) {
+  msg_sender_s t;
+  std::memset(&t, 0, sizeof t);
+  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, kNoPublishPath.c_str()), -17);
+  EXPECT_EQ(t.module, nullptr);
+  // Nothing that points into the unloaded library is left behind.
+  EXPECT_EQ(t.create, nullptr);
+  EXPECT_EQ(t.release, nullptr);
+  ASSERT_NE(t.sender_name, nullptr);
+  EXPECT_STREQ(t.sender_name, "");
+  EXPECT_FALSE(is_loaded(kNoPublishPath));
+
+  MDPublishLib pub;
+  EXPECT_EQ(pub.init(kNoPublishPath.c_str(), "p", nullptr, nullptr, 0), -17);
+  EXPECT_FALSE(is_loaded(kNoPublishPath));
+  EXPECT_EQ(pub.get_sender_name(), nullptr);
+  const LogLine l = log_.find("mdpublish load");
+  EXPECT_EQ(l.text, "mdpublish load libpath='" + kNoPublishPath + "' failed rv=-17");
+  EXPECT_EQ(l.level, 1);
+  EXPECT_EQ(l.func, "KX::MDPublishLib::init");
+  EXPECT_EQ(l.file, "md_publish_lib");
+  EXPECT_EQ(l.line, 59);
+}
+
+TEST_F(SenderLoadTest, MissingLibraryGivesMinus1) {
+  const std::string path = QL_PLUGIN_DIR "/no_such_sender.so";
+  msg_sender_s t;
+  std::memset(&t, 0, sizeof t);
+  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, path.c_str()), -1);
+  EXPECT_EQ(MDPublishLib::msg_sender_load(nullptr, kRecordPath.c_str()), -1);
+  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, nullptr), -1);
+  MDPublishLib pub;
+  EXPECT_EQ(pub.init(path.c_str(), "", nullptr, nullptr, 0), -1);
+  EXPECT_EQ(log_.find("mdpublish load").text, "mdpublish load libpath='" + path + "' failed rv=-1");
+  EXPECT_EQ(pub.init(static_cast<const char*>(nullptr), "", nullptr, nullptr, 0), -1);
+}
+
+// ---- init -----------------------------------------------------------------------------------
+
+using InitTest = PublishTest;
+
+TEST_F(InitTest, CreateGetsTheArgumentsAndTheDebugLevelSetBefore) {
+  MDPublishLib pub;
+  EXPECT_EQ(pub.get_sender_name(), nullptr);
+  pub.set_debug(2);
+  void* inst = init_record(pub, "p1");
+  ASSERT_NE(inst, nullptr);
+  long long arg4 = 0;
+  EXPECT_STREQ(rec_.create_arg(inst, 1, &arg4), "p1");
+  EXPECT_STREQ(rec_.create_arg(inst, 2, nullptr), "arg2");
+  EXPECT_STREQ(rec_.create_arg(inst, 3, nullptr), "arg3");
+  EXPECT_EQ(arg4, 42);
+  EXPECT_EQ(rec_.debug(inst), 2);
+  EXPECT_STREQ(pub.get_sender_name(), "");
+
+  char expected[128];
+  std::snprintf(expected, sizeof expected, "mdpublish create instance=%p with params=p1", inst);
+  const LogLine l = log_.find("mdpublish create");
+  EXPECT_EQ(l.text, expected);
+  EXPECT_EQ(l.level, 3);
+  EXPECT_EQ(l.line, 78);
+}
+
+TEST_F(InitTest, DebugZeroLeavesTheSendersLevelAlone) {
+  MDPublishLib pub;
+  void* inst = init_record(pub);
+  EXPECT_EQ(rec_.debug(inst), -1);
+}
+
+TEST_F(InitTest, FailedCreateLeavesThePublisherUninitialised) {
+  MDPublishLib pub;
+  msg_sender_s t;
+  std::memset(&t, 0, sizeof t);
+  ASSERT_EQ(MDPublishLib::msg_sender_load(&t, kRecordPath.c_str()), 0);
+  EXPECT_EQ(pub.init(&t, "null", nullptr, nullptr, 0), -1);
+  EXPECT_EQ(t.instance, nullptr);
+  const LogLine l = log_.find("mdpublish msg_sender_create");
+  EXPECT_EQ(l.text, "mdpublish msg_sender_create(null) failed");
+  EXPECT_EQ(l.level, 1);
+  EXPECT_EQ(l.line, 71);
+  EXPECT_EQ(pub.get_sender_name(), nullptr);
+  EXPECT_EQ(pub.start(), -1);
+  dynlib_close(t.module);  // refused: the table stays the caller's
+
+  // The path form unloads what it loaded: the library is held only by this test then.
+  EXPECT_EQ(pub.init(kRecordPath.c_str(), "null", nullptr, nullptr, 0), -1);
+  EXPECT_EQ(pub.get_sender_name(), nullptr);
+  EXPECT_EQ(pub.init(kLoadPath.c_str(), "null", nullptr, nullptr, 0), -1);
+  EXPECT_FALSE(is_loaded(kLoadPath)) << "a failed init left its library loaded";
+  // A later init with good parameters still succeeds.
+  EXPECT_EQ(pub.init(kRecordPath.c_str(), "", nullptr, nullptr, 0), 0);
+  EXPECT_EQ(rec_.live(), senders_at_start_ + 1);
+}
+
+TEST_F(InitTest, SecondInitIsRefusedAndTheFirstSenderIsReleasedOnce) {
+  void* first = nullptr;
+  {
+    MDPublishLib pub;
+    pub.set_thread_mode(0);
+    first = init_record(pub);
+    ASSERT_NE(first, nullptr);
+    // Table form: refused before create is called; the caller keeps its module.
+    msg_sender_s t;
+    std::memset(&t, 0, sizeof t);
+    ASSERT_EQ(MDPublishLib::msg_sender_load(&t, kRecordPath.c_str()), 0);
+    EXPECT_EQ(pub.init(&t, "", nullptr, nullptr, 0), -1);
+    EXPECT_EQ(t.instance, nullptr);
+    dynlib_close(t.module);
+    // Path form: refused before anything is loaded.
+    EXPECT_EQ(pub.init(kLoadPath.c_str(), "", nullptr, nullptr, 0), -1);
+    EXPECT_FALSE(is_loaded(kLoadPath));
+    EXPECT_EQ(rec_.live(), senders_at_start_ + 1);
+    // The first sender still serves.
+    EXPECT_EQ(pub.post_msg(item(2, 7)), 0);
+    EXPECT_EQ(rec_.entries(first), 1);
+  }
+  // TearDown checks that the one instance was released exactly once.
+}
+
+TEST_F(InitTest, TableWithoutCreateOrPublishIsRefusedUntouched) {
+  static int creates = 0;
+  creates = 0;
+  msg_sender_s t;
+  std::memset(&t, 0, sizeof t);
+  t.create = [](const char*, const char*, const char*, long long) -> void* {
+    ++creates;
+    return &creates;
+  };
+  MDPublishLib pub;
+  EXPECT_EQ(pub.init(&t, "", nullptr, nullptr, 0), -17);
+  EXPECT_EQ(creates, 0);
+  EXPECT_EQ(pub.init(static_cast<msg_sender_s*>(nullptr), "", nullptr, nullptr, 0), -1);
+  EXPECT_EQ(pub.start(), -1);
+}
+
+TEST_F(InitTest, InProcessTableWithoutNameIsNamedEmpty) {
+  static int instance = 0;
+  msg_sender_s t;
+  std::memset(&t, 0, sizeof t);
+  t.create = [](const char*, const char*, const char*, long long) -> void* { return &instance; };
+  t.publish = [](void*, msg_sender_data_s*, int n, int) { return n; };
+  MDPublishLib pub;
+  ASSERT_EQ(pub.init(&t, "", nullptr, nullptr, 0), 0);
+  ASSERT_NE(pub.get_sender_name(), nullptr);
+  EXPECT_STREQ(pub.get_sender_name(), "");
+  ASSERT_EQ(pub.start(), 0);
+  pub.stop();
+  EXPECT_EQ(log_.find("mdpublish[").text.compare(0, 12, "mdpublish[] "), 0);
+}
+
+TEST_F(InitTest, NothingWorksBeforeInit) {
+  MDPublishLib pub;
+  msg_item_s* it = item(2, 1);
+  EXPECT_EQ(pub.start(), -1);
+  EXPECT_FALSE(pub.IsThreadStarted());
+  EXPECT_EQ(pub.post_msg(it), -1);
+  EXPECT_EQ(msg_item_refcount(it), 1);
+  EXPECT_EQ(pub.queue_count(), 0);
+  msg_sender_data_s d;
+  std::memset(&d, 0, sizeof d);
+  EXPECT_EQ(pub.do_send_datas(&d, 1), -1);
+  pub.set_thread_mode(0);
+  EXPECT_EQ(pub.start(), -1);
+  EXPECT_EQ(pub.post_msg(it), -1);
+  EXPECT_EQ(pub.stop(), 0);
+}
+
+// ---- the type filter and bad items ----------------------------------------------------------
+
+using FilterTest = PublishTest;
+
+TEST_F(FilterTest, SwitchedOffTypeIsRefusedAndNothingQueued) {
+  MDPublishLib pub;
+  init_record(pub);
+  EXPECT_TRUE(pub.can_send(2));
+  EXPECT_EQ(pub.set_quote_type(2, false), 0);
+  EXPECT_FALSE(pub.can_send(2));
+  EXPECT_TRUE(pub.can_send(3));
+  msg_item_s* tick = item(2, 1);
+  EXPECT_EQ(pub.post_msg(tick), -150);
+  EXPECT_EQ(pub.queue_count(), 0);
+  EXPECT_EQ(msg_item_refcount(tick), 1);
+  EXPECT_EQ(pub.post_msg(item(3, 2)), 0);
+  EXPECT_EQ(pub.queue_count(), 1);
+  pub.set_thread_mode(0);
+  EXPECT_EQ(pub.post_msg(tick), -150);
+}
+
+TEST_F(FilterTest, FlagArrayIsIndexedByTypeCode) {
+  MDPublishLib pub;
+  unsigned char flags[257];
+  std::memset(flags, 0, sizeof flags);
+  EXPECT_EQ(pub.set_quote_types(flags, 257), -1);
+  EXPECT_EQ(pub.set_quote_types(flags, -1), -1);
+  EXPECT_EQ(pub.set_quote_types(nullptr, 3), -1);
+  for (int t = 0; t < 256; ++t) ASSERT_TRUE(pub.can_send(static_cast<unsigned char>(t)));
+  EXPECT_EQ(pub.set_quote_types(flags, 3), 0);
+  EXPECT_FALSE(pub.can_send(0));
+  EXPECT_FALSE(pub.can_send(1));
+  EXPECT_FALSE(pub.can_send(2));
+  EXPECT_TRUE(pub.can_send(3));
+  EXPECT_EQ(pub.set_quote_types(flags, 256), 0);
+  EXPECT_FALSE(pub.can_send(255));
+  EXPECT_EQ(pub.set_quote_types(nullptr, 0), 0);
+}
+
+TEST_F(FilterTest, EmptyPayloadAndNullItemAreRefused) {
+  for (int mode : {1, 0}) {
+    MDPublishLib pub;
+    pub.set_thread_mode(mode);
+    void* inst = init_record(pub);
+    msg_item_s* empty = msg_item_alloc(nullptr, 0);
+    ASSERT_NE(empty, nullptr);
+    held_.push_back(empty);
+    EXPECT_EQ(pub.post_msg(empty), -1);
+    EXPECT_EQ(pub.post_msg(nullptr), -1);
+    EXPECT_EQ(msg_item_refcount(empty), 1);
+    EXPECT_EQ(pub.queue_count(), 0);
+    EXPECT_EQ(rec_.entries(inst), 0);
+  }
+}
+
+// ---- direct mode ----------------------------------------------------------------------------
+
+using DirectModeTest = PublishTest;
+
+TEST_F(DirectModeTest, PostCallsTheSenderAtOnceAndTakesNoReference) {
+  MDPublishLib pub;
+  pub.set_thread_mode(0);
+  void* inst = init_record(pub, "fail=-5");
+  EXPECT_EQ(pub.start(), 0);
+  EXPECT_FALSE(pub.IsThreadStarted());
+  msg_item_s* it = item(0xF0, 77);
+  EXPECT_EQ(pub.post_msg(it), -5);  // the sender's result
+  EXPECT_EQ(msg_item_refcount(it), 1);
+  ASSERT_EQ(rec_.entries(inst), 1);
+  msg_sender_data_s d;
+  int64_t tag;
+  int refcount;
+  rec_.entry(inst, 0, &d, &tag, &refcount);
+  EXPECT_EQ(d.msg_type, 0xF0);  // the header's 16-bit type, widened without sign
+  EXPECT_EQ(d.data_len, 16);
+  EXPECT_EQ(d.item, nullptr);
+  EXPECT_EQ(d.reserved, 0);
+  EXPECT_EQ(tag, 77);
+  int debug = -1;
+  EXPECT_EQ(rec_.batch(inst, 0, &debug), 1);
+  EXPECT_EQ(debug, 0);
+  EXPECT_EQ(pub.queue_count(), 0);
+  EXPECT_EQ(pub.stop(), 0);
+}
+
+TEST_F(DirectModeTest, DoSendDatasPassesTheBatchThrough) {
+  MDPublishLib pub;
+  pub.set_debug(4);
+  void* inst = init_record(pub, "fail=9");
+  unsigned char rec[16] = {3};
+  msg_sender_data_s d[2];
+  std::memset(d, 0, sizeof d);
+  for (auto& e : d) {
+    e.msg_type = 3;
+    e.data_len = 16;
+    e.data = rec;
+  }
+  EXPECT_EQ(pub.do_send_datas(d, 2), 9);
+  int debug = -1;
+  EXPECT_EQ(rec_.batch(inst, 0, &debug), 2);
+  EXPECT_EQ(debug, 0);
+  EXPECT_EQ(pub.do_send_datas(d, -1), -1);
+  EXPECT_EQ(pub.do_send_datas(nullptr, 1), -1);
+  EXPECT_EQ(rec_.batches(inst), 1);
+}
+
+// ---- thread mode ----------------------------------------------------------------------------
+
+using ThreadModeTest = PublishTest;
+
+TEST_F(ThreadModeTest, QueuedItemsGoOutInBatchesOf128InPostingOrder) {
+  MDPublishLib pub;
+  pub.set_debug(1);
+  void* inst = init_record(pub);
+  std::vector<msg_item_s*> posted;
+  for (int i = 0; i < 300; ++i) {
+    posted.push_back(item(i == 5 ? 0xF0 : 2, i));
+    ASSERT_EQ(pub.post_msg(posted.back()), 0);
+    ASSERT_EQ(msg_item_refcount(posted.back()), 2);
+  }
+  EXPECT_EQ(pub.queue_count(), 300);
+  ASSERT_EQ(pub.start(), 0);
+  ASSERT_EQ(rec_.wait(inst, 300, kBulkTimeoutMs), 1);
+  EXPECT_EQ(pub.stop(), 0);
+
+  EXPECT_EQ(rec_.batch_sizes(inst), (std::vector<int>{128, 128, 44}));
+  int debug = -1;
+  rec_.batch(inst, 2, &debug);
+  EXPECT_EQ(debug, 1);  // the level the thread started with
+  for (int i = 0; i < 300; ++i) {
+    msg_sender_data_s d;
+    int64_t tag;
+    int refcount;
+    rec_.entry(inst, i, &d, &tag, &refcount);
+    EXPECT_EQ(tag, i);
+    EXPECT_EQ(d.item, posted[i]);
+    EXPECT_EQ(d.msg_type, i == 5 ? -16 : 2);  // first byte read as a signed byte
+    EXPECT_EQ(d.data_len, 16);
+    EXPECT_EQ(d.reserved, 0);
+    EXPECT_EQ(refcount, 2);  // the publisher holds its reference during the call
+    EXPECT_EQ(msg_item_refcount(posted[i]), 1);  // and has released it since
+  }
+  EXPECT_EQ(pub.queue_count(), 0);
+}
+
+TEST_F(ThreadModeTest, TrickleIsDeliveredWithoutWaitingOutTheIdleSleep) {
+  // Each item must arrive long before the thread's 1000 ms sleep would end on its own: an
+  // item stored while the thread is on its way to sleep must wake it.
+  MDPublishLib pub;
+  void* inst = init_record(pub);
+  ASSERT_EQ(pub.start(), 0);
+  std::mt19937 rng(7);
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_EQ(pub.post_msg(item(2, i)), 0);
+    ASSERT_EQ(rec_.wait(inst, i + 1, kDeliveryTimeoutMs), 1) << "item " << i << " waited";
+    // Land the next post anywhere in the thread's way from its last batch to its sleep.
+    const int pause = static_cast<int>(rng() % 60);
+    if (pause > 0) std::this_thread::sleep_for(std::chrono::microseconds(pause));
+  }
+  pub.stop();
+  std::vector<int64_t> tags = rec_.tags(inst);
+  for (int i = 0; i < 300; ++i) EXPECT_EQ(tags[i], i);
+}
+
+TEST_F(ThreadModeTest, ConcurrentTrickleFromTwoProducersIsDeliveredPromptly) {
+  // Two pushes racing: one claims a position and stores it after the other's item has woken
+  // the thread; the thread must not fall asleep on the claimed cell.
+  MDPublishLib pub;
+  void* inst = init_record(pub);
+  ASSERT_EQ(pub.start(), 0);
+  constexpr int kRounds = 150;
+  std::atomic<int> round{-1};
+  std::atomic<int> done{0};
+  auto producer = [&](int id) {
+    for (int r = 0; r < kRounds; ++r) {
+      while (round.load(std::memory_order_acquire) < r) std::this_thread::yield();
+      msg_item_s* it = make_item(2, id * 1000 + r);
+      EXPECT_EQ(pub.post_msg(it), 0);
+      msg_item_decref_release(it);
+      done.fetch_add(1, std::memory_order_release);
+    }
+  };
+  std::thread a(producer, 0), b(producer, 1);
+  for (int r = 0; r < kRounds; ++r) {
+    round.store(r, std::memory_order_release);
+    while (done.load(std::memory_order_acquire) < 2 * (r + 1)) std::this_thread::yield();
+    ASSERT_EQ(rec_.wait(inst, 2 * (r + 1), kDeliveryTimeoutMs), 1) << "round " << r;
+  }
+  a.join();
+  b.join();
+  pub.stop();
+  EXPECT_EQ(rec_.entries(inst), 2 * kRounds);
+}
+
+TEST_F(ThreadModeTest, StartTwiceAndRestart) {
+  MDPublishLib pub;
+  void* inst = init_record(pub);
+  EXPECT_EQ(pub.start(), 0);
+  EXPECT_EQ(pub.start(), 1);
+  EXPECT_EQ(pub.stop(), 0);
+  EXPECT_FALSE(pub.IsThreadStarted());
+  EXPECT_EQ(pub.start(), 0);
+  EXPECT_EQ(pub.post_msg(item(2, 1)), 0);
+  EXPECT_EQ(rec_.wait(inst, 1, kBulkTimeoutMs), 1);
+  EXPECT_EQ(pub.stop(), 0);
+}
+
+TEST_F(ThreadModeTest, StopReleasesUnsentItemsAndTwiceIsHarmless) {
+  MDPublishLib pub;
+  void* inst = init_record(pub);
+  std::vector<msg_item_s*> posted;
+  for (int i = 0; i < 10; ++i) {
+    posted.push_back(item(2, i));
+    ASSERT_EQ(pub.post_msg(posted.back()), 0);
+  }
+  EXPECT_EQ(pub.stop(), 0);
+  EXPECT_EQ(pub.queue_count(), 0);
+  for (msg_item_s* it : posted) EXPECT_EQ(msg_item_refcount(it), 1);
+  EXPECT_EQ(rec_.entries(inst), 0);
+  EXPECT_EQ(pub.stop(), 0);
+  EXPECT_EQ(pub.queue_count(), 0);
+}
+
+TEST_F(ThreadModeTest, ItemsPostedAfterStopWaitForTheNextStart) {
+  MDPublishLib pub;
+  void* inst = init_record(pub);
+  ASSERT_EQ(pub.start(), 0);
+  pub.stop();
+  msg_item_s* it = item(2, 5);
+  ASSERT_EQ(pub.post_msg(it), 0);
+  EXPECT_EQ(msg_item_refcount(it), 2);
+  ASSERT_EQ(pub.start(), 0);
+  EXPECT_EQ(rec_.wait(inst, 1, kBulkTimeoutMs), 1);
+  pub.stop();
+  EXPECT_EQ(msg_item_refcount(it), 1);
+}
+
+// The failure line's queue_count is a snapshot: stop's mark may already be in the queue.
+bool matches(const std::string& text, const char* pattern) {
+  return testing::internal::RE::FullMatch(text, testing::internal::RE(pattern));
+}
+
+TEST_F(ThreadModeTest, FailingPublishWithDebugPrintsOncePerBatchAndReleases) {
+  MDPublishLib pub;
+  pub.set_debug(1);
+  void* inst = init_record(pub, "fail=-5");
+  std::vector<msg_item_s*> posted;
+  for (int i = 0; i < 3; ++i) {
+    posted.push_back(item(2, i));
+    ASSERT_EQ(pub.post_msg(posted.back()), 0);
+  }
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(pub.start(), 0);
+  ASSERT_EQ(rec_.wait(inst, 3, kBulkTimeoutMs), 1);
+  pub.stop();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(
+      matches(out, "MDPublishLib: call msg_sender_publish rv=-5 by num_msg=3, queue_count=[01]\n"))
+      << out;
+  EXPECT_EQ(rec_.batches(inst), 1);  // not retried
+  for (msg_item_s* it : posted) EXPECT_EQ(msg_item_refcount(it), 1);
+}
+
+TEST_F(ThreadModeTest, DebugAboveTwoAlsoPrintsEachBatch) {
+  MDPublishLib pub;
+  pub.set_debug(3);
+  void* inst = init_record(pub, "fail=-2");
+  for (int i = 0; i < 2; ++i) ASSERT_EQ(pub.post_msg(item(2, i)), 0);
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(pub.start(), 0);
+  ASSERT_EQ(rec_.wait(inst, 2, kBulkTimeoutMs), 1);
+  pub.stop();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(matches(out,
+                      "MDPublishLib: poped num_msg=2 from queue, now count queue=0, pubed=0\n"
+                      "MDPublishLib: call msg_sender_publish rv=-2 by num_msg=2, "
+                      "queue_count=[01]\n"))
+      << out;
+}
+
+TEST_F(ThreadModeTest, SuccessfulBatchesPrintNothingBelowDebug3) {
+  MDPublishLib pub;
+  pub.set_debug(2);
+  void* inst = init_record(pub);
+  ASSERT_EQ(pub.post_msg(item(2, 0)), 0);
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(pub.start(), 0);
+  ASSERT_EQ(rec_.wait(inst, 1, kBulkTimeoutMs), 1);
+  pub.stop();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(ThreadModeTest, ThreadLogsItsStartAndStop) {
+  MDPublishLib pub;
+  pub.set_debug(2);
+  void* inst = init_record(pub);
+  ASSERT_EQ(pub.start(), 0);
+  ASSERT_EQ(pub.post_msg(item(2, 0)), 0);
+  ASSERT_EQ(rec_.wait(inst, 1, kBulkTimeoutMs), 1);  // the thread is up and has logged
+  pub.stop();
+  const LogLine run = log_.find("mdpublish[");
+  EXPECT_EQ(run.text, "mdpublish[] thread running=1, debug=2...");
+  EXPECT_EQ(run.level, 4);
+  EXPECT_EQ(run.func, "KX::MDPublishLib::Run");
+  EXPECT_EQ(run.file, "md_publish_lib");
+  EXPECT_EQ(run.line, 162);
+  const LogLine stopped = log_.find("mdpublish thread stopped.");
+  EXPECT_EQ(stopped.text, "mdpublish thread stopped.");
+  EXPECT_EQ(stopped.level, 4);
+  EXPECT_EQ(stopped.func, "KX::MDPublishLib::Run");
+  EXPECT_EQ(stopped.line, 205);
+}
+
+TEST_F(ThreadModeTest, StopEndsTheThreadEvenAfterSwitchingToDirectMode) {
+  MDPublishLib pub;
+  init_record(pub);
+  ASSERT_EQ(pub.start(), 0);
+  pub.set_thread_mode(0);
+  pub.stop();
+  EXPECT_FALSE(pub.IsThreadStarted());
+}
+
+TEST_F(ThreadModeTest, PostingDuringStopAndDestructionLosesAndLeaksNothing) {
+  // Items posted while stop runs may land behind its stop mark; destruction releases them.
+  std::atomic<bool> go{true};
+  std::atomic<int> accepted{0};
+  void* inst = nullptr;
+  {
+    MDPublishLib pub(256);
+    inst = init_record(pub);
+    auto producer = [&](int id) {
+      for (int k = 0; go.load(std::memory_order_relaxed); ++k) {
+        msg_item_s* it = make_item(2, id * 10000000 + k);
+        if (pub.post_msg(it) == 0) accepted.fetch_add(1, std::memory_order_relaxed);
+        msg_item_decref_release(it);
+      }
+    };
+    std::thread a(producer, 1), b(producer, 2);
+    for (int i = 0; i < 20; ++i) {
+      EXPECT_EQ(pub.start(), 0);
+      std::this_thread::yield();
+      pub.stop();
+    }
+    go.store(false);
+    a.join();
+    b.join();
+    EXPECT_LE(rec_.entries(inst), accepted.load());
+  }
+  // TearDown checks that every accepted item was released.
+}
+
+// ---- the queue's capacity -------------------------------------------------------------------
+
+using CapacityTest = PublishTest;
+
+TEST_F(CapacityTest, RequestsRiseToThePowerOfTwo) {
+  EXPECT_EQ(BlockQueue::round_capacity(65536), 65536u);
+  EXPECT_EQ(BlockQueue::round_capacity(1000), 1024u);
+  EXPECT_EQ(BlockQueue::round_capacity(1025), 2048u);
+  EXPECT_EQ(BlockQueue::round_capacity(3), 4u);
+  EXPECT_EQ(BlockQueue::round_capacity(2), 2u);
+  EXPECT_EQ(BlockQueue::round_capacity(1), 1u);
+  EXPECT_EQ(BlockQueue::round_capacity(0), 0u);
+  EXPECT_EQ(BlockQueue::round_capacity(-5), 0u);
+  EXPECT_EQ(MDPublishLib().queue_capacity(), 65536u);
+  EXPECT_EQ(MDPublishLib(1000).queue_capacity(), 1024u);
+  EXPECT_EQ(MDPublishLib(0).queue_capacity(), 0u);
+  // Beyond what a queue may hold: refuses everything rather than failing later.
+  EXPECT_EQ(MDPublishLib(0x7fffffff).queue_capacity(), 0u);
+}
+
+TEST_F(CapacityTest, Capacity1000Holds1024ThenRefusesWithCountsRestored) {
+  MDPublishLib pub(1000);
+  init_record(pub);
+  for (int i = 0; i < 1024; ++i) ASSERT_EQ(pub.post_msg(item(2, i)), 0) << i;
+  msg_item_s* extra = item(2, 1024);
+  EXPECT_EQ(pub.post_msg(extra), -149);
+  EXPECT_EQ(msg_item_refcount(extra), 1);
+  EXPECT_EQ(pub.queue_count(), 1024);
+  pub.stop();
+  for (msg_item_s* it : held_) EXPECT_EQ(msg_item_refcount(it), 1);
+}
+
+TEST_F(CapacityTest, CapacityOneTakesOneItemAndCapacityZeroNone) {
+  MDPublishLib one(1);
+  init_record(one);
+  msg_item_s* a = item(2, 1);
+  msg_item_s* b = item(2, 2);
+  EXPECT_EQ(one.post_msg(a), 0);
+  EXPECT_EQ(one.post_msg(b), -149);
+  EXPECT_EQ(msg_item_refcount(a), 2);
+  EXPECT_EQ(msg_item_refcount(b), 1);
+
+  MDPublishLib zero(0);
+  init_record(zero);
+  EXPECT_EQ(zero.post_msg(b), -149);
+  EXPECT_EQ(msg_item_refcount(b), 1);
+  EXPECT_EQ(zero.start(), 0);
+  EXPECT_EQ(zero.stop(), 0);  // no room for a stop mark: the thread is woken all the same
+}
+
+TEST_F(CapacityTest, CapacityOneDeliversEveryItemThroughManyWrapArounds) {
+  MDPublishLib pub(1);
+  void* inst = init_record(pub);
+  ASSERT_EQ(pub.start(), 0);
+  constexpr int kItems = 2000;
+  for (int i = 0; i < kItems; ++i) {
+    msg_item_s* it = make_item(2, i);
+    while (pub.post_msg(it) == -149) std::this_thread::yield();
+    msg_item_decref_release(it);
+  }
+  ASSERT_EQ(rec_.wait(inst, kItems, kBulkTimeoutMs), 1);
+  pub.stop();
+  std::vector<int64_t> tags = rec_.tags(inst);
+  for (int i = 0; i < kItems; ++i) ASSERT_EQ(tags[i], i);
+}
+
+// ---- the queue on its own -------------------------------------------------------------------
+
+class BlockQueueTest : public ::testing::Test {
+ protected:
+  void SetUp() override { items_at_start_ = msg_item_live_count(); }
+  void TearDown() override { EXPECT_EQ(msg_item_live_count(), items_at_start_); }
+  int64_t items_at_start_ = 0;
+};
+
+TEST_F(BlockQueueTest, NothingIsTakenBeforeItIsStoredOnTheFirstPass) {
+  BlockQueue q(4);
+  msg_item_s* out[4];
+  bool mark = true;
+  EXPECT_EQ(q.pop_batch(out, 4, &mark), 0);  // position 0, never stored
+  EXPECT_FALSE(mark);
+  EXPECT_TRUE(q.empty());
+  msg_item_s* it = make_item(2, 1);
+  ASSERT_TRUE(q.push(it));  // the queue takes over this reference
+  EXPECT_EQ(q.get_count(), 1);
+  EXPECT_EQ(q.pop_batch(out, 4, &mark), 1);
+  EXPECT_EQ(out[0], it);
+  EXPECT_EQ(q.pop_batch(out, 4, &mark), 0);  // position 1, never stored
+  msg_item_decref_release(it);
+}
+
+TEST_F(BlockQueueTest, StopMarkEndsABatchAndDestructionReleasesItemsBehindIt) {
+  msg_item_s* a = make_item(2, 1);
+  msg_item_s* b = make_item(2, 2);
+  msg_item_s* c = make_item(2, 3);
+  msg_item_addref(a, 1);
+  msg_item_addref(b, 1);
+  msg_item_addref(c, 1);
+  {
+    BlockQueue q(8);
+    ASSERT_TRUE(q.push(a));
+    ASSERT_TRUE(q.push(nullptr));
+    ASSERT_TRUE(q.push(b));
+    ASSERT_TRUE(q.push(nullptr));
+    ASSERT_TRUE(q.push(c));
+    EXPECT_EQ(q.drain(false), 1);  // a, then the first mark
+    EXPECT_EQ(msg_item_refcount(a), 1);
+    EXPECT_EQ(q.get_count(), 3);
+    msg_item_s* out[8];
+    bool mark = false;
+    EXPECT_EQ(q.pop_batch(out, 8, &mark), 1);  // b, then the second mark ends the batch
+    EXPECT_TRUE(mark);
+    EXPECT_EQ(out[0], b);
+    msg_item_decref_release(b);
+  }
+  EXPECT_EQ(msg_item_refcount(c), 1);  // released by the queue's destructor
+  msg_item_decref_release(a);
+  msg_item_decref_release(b);
+  msg_item_decref_release(c);
+}
+
+TEST_F(BlockQueueTest, WrapsAroundKeepingOrderAndFullness) {
+  BlockQueue q(4);
+  msg_item_s* it = make_item(2, 0);
+  msg_item_s* out[4];
+  bool mark = false;
+  for (int lap = 0; lap < 50; ++lap) {
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(q.push(it));
+    ASSERT_FALSE(q.push(it)) << "lap " << lap;
+    ASSERT_EQ(q.pop_batch(out, 3, &mark), 3);
+    ASSERT_TRUE(q.push(it));
+    ASSERT_EQ(q.pop_batch(out, 4, &mark), 2);
+    ASSERT_EQ(q.pop_batch(out, 4, &mark), 0);
+    ASSERT_TRUE(q.empty());
+  }
+  msg_item_decref_release(it);
+}
+
+// The publishing thread's loop, on a bare queue: take a batch, or idle.
+class QueueConsumer {
+ public:
+  explicit QueueConsumer(BlockQueue& q) : q_(q), thread_([this] { run(); }) {}
+  ~QueueConsumer() {
+    stop_.store(true);
+    q_.wake();
+    thread_.join();
+  }
+  // Waits until `n` items have been taken. Returns false after timeout_ms.
+  bool wait_taken(int n, int timeout_ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cond_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                          [&] { return static_cast<int>(taken_.size()) >= n; });
+  }
+  std::vector<msg_item_s*> taken() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return taken_;
+  }
+
+ private:
+  void run() {
+    msg_item_s* out[MDPublishLib::kMaxBatch];
+    while (!stop_.load()) {
+      bool mark = false;
+      const int n = q_.pop_batch(out, MDPublishLib::kMaxBatch, &mark);
+      if (n > 0) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        taken_.insert(taken_.end(), out, out + n);
+        cond_.notify_all();
+      } else if (!mark) {
+        q_.wait(MDPublishLib::kIdleWaitMs);
+      }
+    }
+  }
+  BlockQueue& q_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable cond_;
+  std::vector<msg_item_s*> taken_;
+  std::thread thread_;
+};
+
+TEST_F(BlockQueueTest, ConsumerNeverSleepsOnAClaimedCell) {
+  // Producer A claims position 0 and stalls; producer B stores position 1, which moves count
+  // from 0 to 1 and wakes the consumer, who can take nothing (position 0 is not stored). When
+  // A finally stores, count goes from 1 to 2 and nobody signals: a consumer that had gone to
+  // sleep would wait out its full idle sleep.
+  msg_item_s* a = make_item(2, 1);
+  msg_item_s* b = make_item(2, 2);
+  {
+    BlockQueue q(8);
+    QueueConsumer consumer(q);
+    uint32_t pos_a = 0;
+    ASSERT_TRUE(KX::detail::BlockQueueProbe::claim(q, &pos_a));
+    ASSERT_TRUE(q.push(b));
+    // Give the consumer time to wake, find nothing and reach its idle wait.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    KX::detail::BlockQueueProbe::store(q, pos_a, a);
+    ASSERT_TRUE(consumer.wait_taken(2, kDeliveryTimeoutMs)) << "the consumer slept on a store";
+    EXPECT_EQ(consumer.taken(), (std::vector<msg_item_s*>{a, b}));
+  }
+  msg_item_decref_release(a);
+  msg_item_decref_release(b);
+}
+
+TEST_F(BlockQueueTest, ItemArrivingJustBeforeTheSleepWakesTheConsumer) {
+  BlockQueue q(64);
+  QueueConsumer consumer(q);
+  std::mt19937 rng(11);
+  std::vector<msg_item_s*> items;
+  for (int i = 0; i < 300; ++i) {
+    items.push_back(make_item(2, i));
+    ASSERT_TRUE(q.push(items.back()));
+    ASSERT_TRUE(consumer.wait_taken(i + 1, kDeliveryTimeoutMs)) << "item " << i << " waited";
+    const int pause = static_cast<int>(rng() % 40);
+    if (pause > 0) std::this_thread::sleep_for(std::chrono::microseconds(pause));
+  }
+  EXPECT_EQ(consumer.taken(), items);
+  for (msg_item_s* it : items) msg_item_decref_release(it);
+}
+
+// ---- totals under contention ----------------------------------------------------------------
+
+#if defined(QL_UNDER_TSAN)
+constexpr int kStressItems = 100000;  // ThreadSanitizer runs an order of magnitude slower
+#else
+constexpr int kStressItems = 1000000;
+#endif
+
+TEST_F(ThreadModeTest, FourProducersEveryItemDeliveredExactlyOnce) {
+  constexpr int kProducers = 4;
+  constexpr int kPerProducer = kStressItems / kProducers;
+  MDPublishLib pub;
+  void* inst = init_record(pub);
+  ASSERT_EQ(pub.start(), 0);
+  std::atomic<int> full_refusals{0};
+  auto producer = [&](int id) {
+    for (int k = 0; k < kPerProducer; ++k) {
+      msg_item_s* it = make_item(2, static_cast<int64_t>(id) * kPerProducer + k);
+      int rv;
+      while ((rv = pub.post_msg(it)) == -149) {
+        full_refusals.fetch_add(1, std::memory_order_relaxed);
+        EXPECT_EQ(msg_item_refcount(it), 1);
+        std::this_thread::yield();
+      }
+      EXPECT_EQ(rv, 0);
+      msg_item_decref_release(it);  // the publisher's reference keeps it alive
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int p = 0; p < kProducers; ++p) threads.emplace_back(producer, p);
+  for (auto& t : threads) t.join();
+  ASSERT_EQ(rec_.wait(inst, kStressItems, kBulkTimeoutMs), 1);
+  pub.stop();
+  EXPECT_EQ(pub.queue_count(), 0);
+
+  std::vector<int64_t> tags = rec_.tags(inst);
+  ASSERT_EQ(static_cast<int>(tags.size()), kStressItems);
+  std::vector<unsigned char> seen(kStressItems, 0);
+  std::vector<int64_t> last(kProducers, -1);
+  for (int64_t tag : tags) {
+    ASSERT_GE(tag, 0);
+    ASSERT_LT(tag, kStressItems);
+    ASSERT_EQ(seen[tag]++, 0) << "tag " << tag << " delivered twice";
+    const int p = static_cast<int>(tag / kPerProducer);
+    ASSERT_GT(tag, last[p]) << "producer " << p << " out of order";
+    last[p] = tag;
+  }
+  for (int p = 0; p < kProducers; ++p) EXPECT_EQ(last[p], (p + 1) * int64_t{kPerProducer} - 1);
+  for (int b = 0; b < rec_.batches(inst); ++b) ASSERT_LE(rec_.batch(inst, b, nullptr), 128);
+  // TearDown: msg_item_live_count() is back where it started.
+}
+
+// ---- the example sender ---------------------------------------------------------------------
+
+using BinFileSenderTest = PublishTest;
+
+TEST_F(BinFileSenderTest, PublishedTicksReadBackByteForByte) {
+  const std::string path = testing::TempDir() + "publish_test_ticks.bin";
+  std::remove(path.c_str());
+  std::string expected;
+  {
+    MDPublishLib pub;
+    unsigned char only_ticks[256] = {0};
+    only_ticks[QL_RECORD_L2SNAPSHOT] = 1;
+    ASSERT_EQ(pub.set_quote_types(only_ticks, 256), 0);
+    ASSERT_EQ(pub.init(kBinFilePath.c_str(), path.c_str(), nullptr, nullptr, 0), 0);
+    ASSERT_EQ(pub.start(), 0);
+    for (int i = 0; i < 500; ++i) {
+      _L2Snapshot tick;
+      std::memset(&tick, 0, sizeof tick);
+      tick.type = QL_RECORD_L2SNAPSHOT;
+      tick.exchange = 1;
+      std::snprintf(tick.symbol, sizeof tick.symbol, "6%05d", i % 7);
+      tick.action_day = 20230105;
+      tick.trading_day = 20230105;
+      tick.time = 93000000 + i * 3000;
+      tick.last = 10.0 + i * 0.01;
+      tick.volume = 1000 * i;
+      tick.bid_price[0] = tick.last - 0.01;
+      tick.bid_volume[9] = i;
+      msg_item_s* it = msg_item_alloc(&tick, sizeof tick);
+      ASSERT_EQ(pub.post_msg(it), 0);
+      msg_item_decref_release(it);
+      expected.append(reinterpret_cast<const char*>(&tick), sizeof tick);
+    }
+    _BarData bar;
+    std::memset(&bar, 0, sizeof bar);
+    bar.type = QL_RECORD_BAR;
+    msg_item_s* bar_item = msg_item_alloc(&bar, sizeof bar);
+    EXPECT_EQ(pub.post_msg(bar_item), -150);  // would spoil a tick file
+    msg_item_decref_release(bar_item);
+    // Stopping now could leave some ticks unsent; wait until the queue has gone out.
+    for (int spins = 0; pub.queue_count() != 0 && spins < 100000; ++spins)
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    pub.stop();
+  }  // the sender's release closes the file
+  std::ifstream in(path, std::ios::binary);
+  const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(got.size(), 500u * sizeof(_L2Snapshot));
+  EXPECT_TRUE(got == expected) << "file differs from the posted ticks";
+  std::remove(path.c_str());
+}
+
+}  // namespace
