@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
@@ -395,6 +397,47 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"1e400", -1, -2, -3.5}, NumberCase{"-1e400", -1, -2, -3.5},
                       NumberCase{"0.1", 0, 0, 0.1},
                       NumberCase{"123456.789012", 123456, 123456, 123456.789012}));
+
+// Random decimals and integers of every length read exactly as std::from_chars reads them,
+// whichever way the reader takes to get there.
+TEST_F(CsvTest, NumbersAgreeWithFromChars) {
+  std::mt19937_64 rng(99);
+  std::string text = "v\n";
+  std::vector<std::string> samples;
+  for (int i = 0; i < 20000; ++i) {
+    std::string s = (rng() % 3 == 0) ? "-" : "";
+    const int int_digits = static_cast<int>(rng() % 20);
+    const int frac_digits = static_cast<int>(rng() % 12);
+    for (int k = 0; k < int_digits; ++k) s += static_cast<char>('0' + rng() % 10);
+    if (frac_digits > 0 || int_digits == 0) s += '.';
+    for (int k = 0; k < frac_digits || (int_digits == 0 && k == 0); ++k) {
+      s += static_cast<char>('0' + rng() % 10);
+    }
+    samples.push_back(s);
+    text += s + "\n";
+  }
+  csv_file* h = open(text);
+  ASSERT_NE(h, nullptr);
+  csv_set_default_value(h, -3.5, -3.5, -1, -2);
+  for (const std::string& s : samples) {
+    ASSERT_EQ(csv_next(h), 0);
+    const char* b = s.data();
+    const char* e = b + s.size();
+    double d = -3.5;
+    auto rd = std::from_chars(b, e, d);
+    ASSERT_TRUE(rd.ec == std::errc() && rd.ptr == e) << s;
+    const double got = csv_get_double_byidx(h, 0);
+    ASSERT_EQ(memcmp(&got, &d, sizeof d), 0) << s << " read as " << got << " not " << d;
+    int64_t i64 = -2;
+    auto ri = std::from_chars(b, e, i64);
+    const bool whole = ri.ec == std::errc() && (ri.ptr == e || *ri.ptr == '.');
+    ASSERT_EQ(csv_get_int64_byidx(h, 0), whole ? i64 : -2) << s;
+    int32_t i32 = -1;
+    auto r32 = std::from_chars(b, e, i32);
+    const bool whole32 = r32.ec == std::errc() && (r32.ptr == e || *r32.ptr == '.');
+    ASSERT_EQ(csv_get_int32_byidx(h, 0), whole32 ? i32 : -1) << s;
+  }
+}
 
 TEST_F(CsvTest, ReadsFloatsInTheirOwnRange) {
   csv_file* h = open("a,b,c\n3.4e38,1e39,0.1\n");

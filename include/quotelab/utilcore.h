@@ -243,7 +243,11 @@ QL_API const char* bar_field_str(int n);
  * Each *_csv_header twin writes the header line naming the row's columns with names that
  * DataCsvReader binds, so a file written as header + rows reads back into the same records.
  * Prices are written in the shortest form that reads back to the same double. The instrument
- * column carries symbol.EXCHANGE (e.g. 600000.SH), or the symbol alone for exchange 0.
+ * column carries symbol.EXCHANGE (e.g. 600000.SH), the code in digits for an exchange without
+ * text (600000.5), or the symbol alone for exchange 0; a symbol holding the delimiter, a quote
+ * or a line break is quoted. The result is -1 also for a NULL buf or rec, a size below 1, or a
+ * delimiter that can stand inside a number or an exchange text (letters, digits, '.', '+',
+ * '-'), a quote, CR, LF or NUL (buf then holds "" when size allows).
  * ========================================================================================== */
 QL_API int l2snapshot_to_csv(char* buf, int size, const _L2Snapshot* rec, char delimiter);
 QL_API int mdindex_to_csv(char* buf, int size, const _MDIndex* rec, char delimiter);

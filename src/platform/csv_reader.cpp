@@ -1,9 +1,14 @@
 // The CSV reader: the whole file is loaded into one block, and each csv_next splits one row in
 // place (fields NUL-terminated, quoted fields unescaped where they stand), recording the
 // fields in an array that is reused from row to row. Rows without quotes, the common case by
-// far, are split by a word-at-a-time scan; a quote anywhere in a row hands the rest of that
-// row to a byte-wise splitter that knows quoting.
+// far, are split by a block scan (16 bytes with SSE2, else 8 bytes in a word); a quote
+// anywhere in a row hands the rest of that row to a byte-wise splitter that knows quoting.
+#include <sys/mman.h>
 #include <sys/stat.h>
+#if defined(__SSE2__) && !defined(QL_CSV_PORTABLE_SCAN)
+#include <emmintrin.h>
+#define QL_CSV_SSE2_SCAN 1
+#endif
 
 #include <charconv>
 #include <climits>
@@ -12,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <system_error>
 
@@ -25,18 +31,24 @@ struct Field {
   size_t len;
 };
 
+// The loaded text: malloc'ed (mapped == 0) or a mapping of `mapped` bytes.
+struct Block {
+  char* data = nullptr;
+  size_t mapped = 0;
+};
+
 // Bytes behind the data: a '\n' that stops the scan of a last row without line end, then
-// zeroes, so that the 8-byte loads of the word scan never leave the block.
-constexpr size_t kTailPad = 16;
+// zeroes, so that the block loads of the scan (up to 16 bytes) never leave the block.
+constexpr size_t kTailPad = 32;
 // Field slots taken at open; rows with more fields grow the array (doubling), once.
 constexpr int kInitialFieldSlots = 64;
 
 }  // namespace
 
 struct csv_file {
-  char* block = nullptr;  // malloc'ed: data + kTailPad
-  char* pos = nullptr;    // start of the first line not yet read
-  char* end = nullptr;    // end of the data; the sentinel '\n' stands here
+  Block block;          // the file's bytes + kTailPad
+  char* pos = nullptr;  // start of the first line not yet read
+  char* end = nullptr;  // end of the data; the sentinel '\n' stands here
   char delimiter = ',';
 
   Field* fields = nullptr;  // fields of the current row
@@ -60,15 +72,40 @@ namespace {
 
 // ---- loading -------------------------------------------------------------------------------
 
-// Reads the whole stream into a malloc'ed block with kTailPad spare bytes; NULL on failure.
-char* read_stream(FILE* f, size_t* out_len) {
-  size_t cap = 1 << 16;
-  struct stat st;
-  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    cap = static_cast<size_t>(st.st_size) + 1;  // +1: the read that meets the end needs no growth
+// Blocks of this size or more are mapped directly and offered transparent huge pages: filling
+// a large block through 4 KB pages takes a page fault per page, which dominates loading on
+// virtual machines (100 MB: about 300 ms with 4 KB pages, 20 ms with huge pages). Smaller
+// blocks come from malloc, where a mapping would waste more than it saves.
+constexpr size_t kMappedBlockMin = size_t{4} << 20;
+
+Block block_alloc(size_t bytes) {
+  Block b;
+  if (bytes >= kMappedBlockMin) {
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return b;
+#ifdef MADV_HUGEPAGE
+    madvise(p, bytes, MADV_HUGEPAGE);  // a hint: without huge pages the block still works
+#endif
+    b.data = static_cast<char*>(p);
+    b.mapped = bytes;
+  } else {
+    b.data = static_cast<char*>(malloc(bytes));
   }
+  return b;
+}
+
+void block_free(Block b) {
+  if (b.mapped) {
+    munmap(b.data, b.mapped);
+  } else {
+    free(b.data);
+  }
+}
+
+// Reads a stream of unknown length (a pipe, a FIFO) into a growing malloc'ed block.
+Block read_unsized(FILE* f, size_t* out_len) {
+  size_t cap = size_t{1} << 16, len = 0;
   char* data = static_cast<char*>(malloc(cap + kTailPad));
-  size_t len = 0;
   while (data) {
     if (len == cap) {
       char* grown = static_cast<char*>(realloc(data, cap * 2 + kTailPad));
@@ -76,24 +113,48 @@ char* read_stream(FILE* f, size_t* out_len) {
       data = grown;
       cap *= 2;
     }
-    size_t n = fread(data + len, 1, cap - len, f);
+    const size_t n = fread(data + len, 1, cap - len, f);
     len += n;
     if (n == 0) {
       if (ferror(f)) break;
       *out_len = len;
-      return data;
+      return Block{data, 0};
     }
   }
   free(data);
-  return nullptr;
+  return Block{};
+}
+
+// Reads the whole file into a block with kTailPad spare bytes. A regular file is read up to
+// the size it had when opened. Returns a block with NULL data on failure.
+Block read_file(FILE* f, size_t* out_len) {
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0) return Block{};
+  if (!S_ISREG(st.st_mode) || st.st_size <= 0) return read_unsized(f, out_len);
+  const size_t size = static_cast<size_t>(st.st_size);
+  if (size > SIZE_MAX - kTailPad) return Block{};
+  Block b = block_alloc(size + kTailPad);
+  if (!b.data) return b;
+  size_t len = 0;
+  while (len < size) {
+    const size_t n = fread(b.data + len, 1, size - len, f);
+    if (n == 0) break;
+    len += n;
+  }
+  if (ferror(f)) {
+    block_free(b);
+    return Block{};
+  }
+  *out_len = len;
+  return b;
 }
 
 // ---- splitting rows ------------------------------------------------------------------------
 
 bool reserve_field(csv_file* c) {
   if (c->field_count < c->field_slots) return true;
-  int slots = c->field_slots ? c->field_slots * 2 : kInitialFieldSlots;
-  if (slots <= c->field_slots) return false;  // int overflow: absurd row
+  if (c->field_slots > INT_MAX / 2) return false;  // an absurd row
+  const int slots = c->field_slots ? c->field_slots * 2 : kInitialFieldSlots;
   Field* grown = static_cast<Field*>(realloc(c->fields, sizeof(Field) * slots));
   if (!grown) return false;
   c->fields = grown;
@@ -109,26 +170,67 @@ inline bool push_field(csv_file* c, char* text, size_t len) {
   return true;
 }
 
-inline uint64_t load_word(const char* p) {
-  uint64_t w;
-  memcpy(&w, p, sizeof w);
+#if QL_CSV_SSE2_SCAN
+constexpr int kBlockBytes = 16;
+
+// Finds, in the 16 bytes at p, the delimiters and the "stops" (line feeds and quotes): bit i
+// of each mask stands for byte i.
+class BlockScanner {
+ public:
+  explicit BlockScanner(char delimiter)
+      : delims_(_mm_set1_epi8(delimiter)),
+        newlines_(_mm_set1_epi8('\n')),
+        quotes_(_mm_set1_epi8('"')) {}
+
+  void scan(const char* p, uint32_t* delims, uint32_t* stops) const {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    *delims = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, delims_)));
+    *stops = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, newlines_), _mm_cmpeq_epi8(v, quotes_))));
+  }
+
+ private:
+  __m128i delims_, newlines_, quotes_;
+};
+#else
+constexpr int kBlockBytes = 8;
+
+// The same over one 64-bit word, for machines without SSE2.
+class BlockScanner {
+ public:
+  explicit BlockScanner(char delimiter)
+      : delims_(broadcast(delimiter)), newlines_(broadcast('\n')), quotes_(broadcast('"')) {}
+
+  void scan(const char* p, uint32_t* delims, uint32_t* stops) const {
+    uint64_t w;
+    memcpy(&w, p, sizeof w);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  w = __builtin_bswap64(w);  // lowest address in the lowest byte, as ctz expects
+    w = __builtin_bswap64(w);  // lowest address in the lowest byte
 #endif
-  return w;
-}
+    *delims = byte_bits(equal_bytes(w, delims_));
+    *stops = byte_bits(equal_bytes(w, newlines_) | equal_bytes(w, quotes_));
+  }
 
-inline uint64_t broadcast(char c) {
-  return 0x0101010101010101ull * static_cast<unsigned char>(c);
-}
+ private:
+  static uint64_t broadcast(char c) {
+    return 0x0101010101010101ull * static_cast<unsigned char>(c);
+  }
+  // High bit of each byte of w that equals the byte of `pattern`; exact (no carries between
+  // bytes).
+  static uint64_t equal_bytes(uint64_t w, uint64_t pattern) {
+    constexpr uint64_t k7f = 0x7f7f7f7f7f7f7f7full;
+    const uint64_t x = w ^ pattern;
+    return ~(((x & k7f) + k7f) | x | k7f);
+  }
+  // Gathers the high bits of the 8 bytes into bits 0..7 (byte i to bit i): each product term
+  // lands on a distinct bit, so nothing carries into the top byte.
+  static uint32_t byte_bits(uint64_t high_bits) {
+    return static_cast<uint32_t>(((high_bits >> 7) * 0x0102040810204080ull) >> 56);
+  }
 
-// High bit of each byte of w that equals the byte of `pattern`; exact (no carries between
-// bytes), so every set bit is a real match.
-inline uint64_t equal_bytes(uint64_t w, uint64_t pattern) {
-  constexpr uint64_t k7f = 0x7f7f7f7f7f7f7f7full;
-  uint64_t x = w ^ pattern;
-  return ~(((x & k7f) + k7f) | x | k7f);
-}
+  uint64_t delims_, newlines_, quotes_;
+};
+#endif
 
 // Splits the rest of a row from field start p, knowing quotes: a field that opens with '"'
 // runs to the matching '"' ("" stands for one quote; delimiters and line breaks inside are
@@ -174,42 +276,51 @@ char* split_quoted_rest(csv_file* c, char* p) {
       out = p;
       if (p < end && *p == '\n' && out > start && out[-1] == '\r') --out;
     }
+    // Read *p before push_field's NUL may overwrite it.
     const bool more = p < end && *p == delim;
-    const bool line_end = p < end;  // read before push_field may overwrite *p
+    const bool line_feed = p < end && !more;
     if (!push_field(c, start, static_cast<size_t>(out - start))) return nullptr;
     if (more) {
       p += 1;
       continue;
     }
-    return line_end ? p + 1 : end;
+    return line_feed ? p + 1 : end;
   }
 }
 
 // Splits the row that starts at p into c->fields. Returns the start of the next line, or
-// NULL when out of memory.
+// NULL when out of memory. The field array is kept in locals here: the NUL stores would
+// otherwise make the compiler reload it from *c after every field.
 char* split_row(csv_file* c, char* p) {
-  c->field_count = 0;
-  const char delim = c->delimiter;
-  const uint64_t delims = broadcast(delim), newlines = broadcast('\n'), quotes = broadcast('"');
+  const BlockScanner scanner(c->delimiter);
+  Field* fields = c->fields;
+  int count = 0, slots = c->field_slots;
   char* field = p;
-  for (char* word = p;; word += 8) {
-    const uint64_t w = load_word(word);
-    uint64_t hits = equal_bytes(w, delims) | equal_bytes(w, newlines) | equal_bytes(w, quotes);
-    while (hits) {
-      char* at = word + (__builtin_ctzll(hits) >> 3);
-      hits &= hits - 1;
-      if (*at == delim) {
-        if (!push_field(c, field, static_cast<size_t>(at - field))) return nullptr;
-        field = at + 1;
-      } else if (*at == '\n') {
-        size_t len = static_cast<size_t>(at - field);
-        if (len > 0 && at[-1] == '\r') --len;
-        if (!push_field(c, field, len)) return nullptr;
-        return at < c->end ? at + 1 : c->end;
-      } else {
-        return split_quoted_rest(c, field);
+  for (char* block = p;; block += kBlockBytes) {
+    uint32_t delims, stops;
+    scanner.scan(block, &delims, &stops);
+    if (stops) delims &= (stops & (0 - stops)) - 1;  // the delimiters before the first stop
+    while (delims) {
+      char* at = block + __builtin_ctz(delims);
+      delims &= delims - 1;
+      if (count == slots) {
+        c->field_count = count;
+        if (!reserve_field(c)) return nullptr;
+        fields = c->fields;
+        slots = c->field_slots;
       }
+      *at = '\0';
+      fields[count++] = Field{field, static_cast<size_t>(at - field)};
+      field = at + 1;
     }
+    if (!stops) continue;
+    char* at = block + __builtin_ctz(stops);
+    c->field_count = count;
+    if (*at == '"') return split_quoted_rest(c, field);
+    size_t len = static_cast<size_t>(at - field);
+    if (len > 0 && at[-1] == '\r') --len;
+    if (!push_field(c, field, len)) return nullptr;
+    return at < c->end ? at + 1 : c->end;
   }
 }
 
@@ -272,14 +383,15 @@ bool delimiter_usable(char d) {
   return d != '"' && d != '\n' && d != '\r';
 }
 
-// Builds a handle over `data` (malloc'ed, len bytes of text, kTailPad spare); takes ownership.
-csv_file* open_block(char* data, size_t len, char delimiter) {
+// Builds a handle over block b holding len bytes of text and kTailPad spare; takes ownership.
+csv_file* open_block(Block b, size_t len, char delimiter) {
   csv_file* c = new (std::nothrow) csv_file;
   if (!c) {
-    free(data);
+    block_free(b);
     return nullptr;
   }
-  c->block = data;
+  c->block = b;
+  char* const data = b.data;
   c->delimiter = delimiter;
   data[len] = '\n';
   memset(data + len + 1, 0, kTailPad - 1);
@@ -315,31 +427,84 @@ inline void skip_plus(const char** b, const char* e, bool real) {
   if (**b == '+' && *b + 1 < e && (ql__is_digit((*b)[1]) || (real && (*b)[1] == '.'))) ++*b;
 }
 
+// True when [p, e) is empty or a '.' and digits: the fraction an integer read drops.
+inline bool only_fraction(const char* p, const char* e) {
+  if (p == e) return true;
+  if (*p != '.') return false;
+  for (++p; p < e; ++p) {
+    if (!ql__is_digit(*p)) return false;
+  }
+  return true;
+}
+
 template <class Int>
-Int parse_integer(const csv_file* c, int idx, Int fallback) {
-  const char *b, *e;
-  if (!number_span(field_at(c, idx), &b, &e)) return fallback;
+Int parse_integer_slow(const char* b, const char* e, Int fallback) {
   skip_plus(&b, e, false);
   Int v;
   auto r = std::from_chars(b, e, v);
   if (r.ec != std::errc()) return fallback;  // not a number, or out of the type's range
-  if (r.ptr == e) return v;
-  if (*r.ptr != '.') return fallback;
-  for (const char* s = r.ptr + 1; s < e; ++s) {  // a fraction is dropped
-    if (!ql__is_digit(*s)) return fallback;
+  return only_fraction(r.ptr, e) ? v : fallback;
+}
+
+// Up to this many digits fit any int64 (and, with the range check, any int32) without
+// overflow checks; longer numbers take from_chars.
+constexpr int kFastIntDigits = 18;
+
+template <class Int>
+Int parse_integer(const csv_file* c, int idx, Int fallback) {
+  const char *b, *e;
+  if (!number_span(field_at(c, idx), &b, &e)) return fallback;
+  const char* p = b;
+  const bool negative = *p == '-';
+  if (negative || *p == '+') ++p;
+  const char* digits = p;
+  uint64_t v = 0;
+  while (p < e && ql__is_digit(*p) && p - digits < kFastIntDigits) {
+    v = v * 10 + static_cast<unsigned>(*p++ - '0');
   }
-  return v;
+  if (p == digits || (p < e && ql__is_digit(*p))) return parse_integer_slow(b, e, fallback);
+  if (!only_fraction(p, e)) return fallback;
+  const uint64_t limit =
+      static_cast<uint64_t>(std::numeric_limits<Int>::max()) + (negative ? 1 : 0);
+  if (v > limit) return fallback;
+  return static_cast<Int>(negative ? 0 - v : v);
 }
 
 template <class Real>
-Real parse_real(const csv_file* c, int idx, Real fallback) {
-  const char *b, *e;
-  if (!number_span(field_at(c, idx), &b, &e)) return fallback;
+Real parse_real_slow(const char* b, const char* e, Real fallback) {
   skip_plus(&b, e, true);
   Real v;
   auto r = std::from_chars(b, e, v);
   if (r.ec != std::errc() || r.ptr != e) return fallback;
   return v;
+}
+
+// A plain decimal of at most 15 digits is exact as an integer mantissa, and so is 10^k for
+// k <= 22; one IEEE division of the two is then correctly rounded, the same double that
+// from_chars gives. Anything else (exponents, long numbers, nan, garbage) goes to from_chars.
+constexpr int kFastRealDigits = 15;
+constexpr double kPowersOf10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+inline double parse_double(const csv_file* c, int idx, double fallback) {
+  const char *b, *e;
+  if (!number_span(field_at(c, idx), &b, &e)) return fallback;
+  const char* p = b;
+  const bool negative = *p == '-';
+  if (negative || *p == '+') ++p;
+  uint64_t mantissa = 0;
+  int digits = 0, fraction = 0;
+  for (; p < e && ql__is_digit(*p); ++p, ++digits)
+    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+  if (p < e && *p == '.') {
+    for (++p; p < e && ql__is_digit(*p); ++p, ++digits, ++fraction) {
+      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    }
+  }
+  if (p != e || digits == 0 || digits > kFastRealDigits) return parse_real_slow(b, e, fallback);
+  double v = static_cast<double>(mantissa);
+  if (fraction) v /= kPowersOf10[fraction];
+  return negative ? -v : v;
 }
 
 }  // namespace
@@ -353,25 +518,25 @@ csv_file* csv_open(const char* path, char delimiter, int flags) {
   FILE* f = fopen(path, "rb");
   if (!f) return nullptr;
   size_t len = 0;
-  char* data = read_stream(f, &len);
+  const Block b = read_file(f, &len);
   fclose(f);
-  return data ? open_block(data, len, delimiter) : nullptr;
+  return b.data ? open_block(b, len, delimiter) : nullptr;
 }
 
 csv_file* csv_open_mem(const char* data, size_t len, char delimiter, int flags) {
   if ((!data && len > 0) || flags != 0 || !delimiter_usable(delimiter)) return nullptr;
   if (len > SIZE_MAX - kTailPad) return nullptr;
-  char* copy = static_cast<char*>(malloc(len + kTailPad));
-  if (!copy) return nullptr;
-  if (len > 0) memcpy(copy, data, len);
-  return open_block(copy, len, delimiter);
+  const Block b = block_alloc(len + kTailPad);
+  if (!b.data) return nullptr;
+  if (len > 0) memcpy(b.data, data, len);
+  return open_block(b, len, delimiter);
 }
 
 void csv_close(csv_file* csv) {
   if (!csv) return;
   free(csv->columns);
   free(csv->fields);
-  free(csv->block);
+  block_free(csv->block);
   delete csv;
 }
 
@@ -442,11 +607,14 @@ int64_t csv_get_int64_byidx(csv_file* csv, int idx) {
 }
 
 double csv_get_double_byidx(csv_file* csv, int idx) {
-  return parse_real<double>(csv, idx, csv ? csv->double_default : 0.0);
+  return parse_double(csv, idx, csv ? csv->double_default : 0.0);
 }
 
 float csv_get_float_byidx(csv_file* csv, int idx) {
-  return parse_real<float>(csv, idx, csv ? csv->float_default : 0.0f);
+  const char *b, *e;
+  const float fallback = csv ? csv->float_default : 0.0f;
+  if (!number_span(field_at(csv, idx), &b, &e)) return fallback;
+  return parse_real_slow(b, e, fallback);  // from_chars rounds to float once
 }
 
 }  // extern "C"
