@@ -41,9 +41,12 @@ constexpr char kCancelOrder = 'D';
 // The book keeps one slot per tick between the limits: a previous close of 5,000.00 gives
 // 100,000 slots a side, beyond any listed stock's price.
 constexpr double kMaxPreCloseTicks = 500000;
+// Room reserved up front is for days of up to this many entries; larger ones grow as they go.
+constexpr int kMaxReservedEntries = 20000000;
 
+// A share between 0 and 1; not a number counts as 0.
 double clamp_share(double share) {
-  return std::clamp(share, 0.0, 1.0);
+  return share > 0 ? std::min(share, 1.0) : 0.0;
 }
 
 class Simulation {
@@ -92,9 +95,10 @@ class Simulation {
   int32_t last_trade_ = 0;
 };
 
+// The previous close in ticks, brought into 0.01 .. 5000.00 (not a number gives 0.01).
 int32_t pre_close_ticks(const Config& config) {
   const double ticks = std::round(config.pre_close * 100.0);
-  return static_cast<int32_t>(std::clamp(ticks, 1.0, kMaxPreCloseTicks));
+  return ticks >= 1.0 ? static_cast<int32_t>(std::min(ticks, kMaxPreCloseTicks)) : 1;
 }
 
 // Limits are the previous close +-10%, rounded half up to the tick.
@@ -126,7 +130,7 @@ Simulation::Simulation(Day& day)
 // Growing the files by doubling copies them again and again; reserving generously up front
 // costs only address space, as pages are touched when records are written.
 void Simulation::reserve_room() {
-  const size_t entries = static_cast<size_t>(std::max(0, config_.orders));
+  const size_t entries = static_cast<size_t>(std::clamp(config_.orders, 0, kMaxReservedEntries));
   day_.orders.reserve(entries * 3 / 2 + 16);
   day_.trades.reserve(entries * 3 / 2 + 16);
   day_.sequence.reserve(entries * 3 + 32);
@@ -160,9 +164,9 @@ template <typename Enter>
 void Simulation::run_phase(std::vector<PhaseClock::Span> spans, int entries, Cancels cancels,
                            Enter enter) {
   if (entries <= 0) return;
-  PhaseClock clock(std::move(spans), entries, resolution_ms_, rng_);
+  PhaseClock clock(std::move(spans), entries, resolution_ms_, config_.distinct_group_times, rng_);
   for (int i = 0; i < entries; ++i) {
-    const int entry_time = clock.entry_time(i);
+    clock.plan_entry(i);
     while (cancels != Cancels::None && wants_cancel()) {
       const int t = clock.time_before_entry();
       if (cancels == Cancels::Until0920 && t >= kOpeningCancelEnd) break;
@@ -170,7 +174,7 @@ void Simulation::run_phase(std::vector<PhaseClock::Span> spans, int entries, Can
       cancel_random(t);
     }
     drift();
-    enter(entry_time);
+    enter(clock.entry_time());
   }
 }
 

@@ -11,14 +11,16 @@ double price_of(int32_t ticks) {
   return ticks / 100.0;
 }
 
+// A zero-filled record with the fields every record of the day shares.
 template <typename Record>
-void fill_header(Record& rec, uint8_t type, uint8_t exchange, const Config& config, int time) {
+Record blank_record(uint8_t type, uint8_t exchange, const Config& config) {
+  Record rec;
   std::memset(&rec, 0, sizeof rec);
   rec.type = type;
   rec.exchange = exchange;
   std::strncpy(rec.symbol, config.symbol.c_str(), sizeof rec.symbol - 1);
   rec.action_day = config.date;
-  rec.time = time;
+  return rec;
 }
 
 }  // namespace
@@ -26,7 +28,8 @@ void fill_header(Record& rec, uint8_t type, uint8_t exchange, const Config& conf
 FeedWriter::FeedWriter(Day& day)
     : day_(day),
       shanghai_(day.config.style == Style::Shanghai),
-      exchange_(day.config.style == Style::Shanghai ? 1 : 2) {}
+      blank_order_(blank_record<_L2Order>(QL_RECORD_L2ORDER, shanghai_ ? 1 : 2, day.config)),
+      blank_trade_(blank_record<_L2Trade>(QL_RECORD_L2TRADE, shanghai_ ? 1 : 2, day.config)) {}
 
 int64_t FeedWriter::next_order_number() {
   return shanghai_ ? ++order_number_ : next_sequence();
@@ -34,8 +37,8 @@ int64_t FeedWriter::next_order_number() {
 
 void FeedWriter::order(const SimOrder& o, int32_t volume, int32_t price_ticks, char order_type,
                        int time) {
-  _L2Order rec;
-  fill_header(rec, QL_RECORD_L2ORDER, exchange_, day_.config, time);
+  _L2Order rec = blank_order_;
+  rec.time = time;
   rec.volume = static_cast<uint32_t>(volume);
   rec.price = price_of(price_ticks);
   rec.seq_num = o.number;
@@ -46,8 +49,8 @@ void FeedWriter::order(const SimOrder& o, int32_t volume, int32_t price_ticks, c
 }
 
 void FeedWriter::trade(const SimBook& book, const Fill& fill, char aggressor, int time) {
-  _L2Trade rec;
-  fill_header(rec, QL_RECORD_L2TRADE, exchange_, day_.config, time);
+  _L2Trade rec = blank_trade_;
+  rec.time = time;
   rec.volume = static_cast<uint32_t>(fill.quantity);
   rec.price = price_of(fill.ticks);
   rec.bid_seq_num = book.order(fill.buy).number;
@@ -62,8 +65,8 @@ void FeedWriter::trade(const SimBook& book, const Fill& fill, char aggressor, in
 }
 
 void FeedWriter::cancellation_trade(const SimOrder& o, int32_t volume, int time) {
-  _L2Trade rec;
-  fill_header(rec, QL_RECORD_L2TRADE, exchange_, day_.config, time);
+  _L2Trade rec = blank_trade_;
+  rec.time = time;
   rec.volume = static_cast<uint32_t>(volume);
   if (o.side == Side::Buy) {
     rec.bid_seq_num = o.number;

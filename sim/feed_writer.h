@@ -45,7 +45,8 @@ class FeedWriter {
 
   Day& day_;
   bool shanghai_;
-  uint8_t exchange_;
+  _L2Order blank_order_;  // zero-filled but for type, exchange, symbol and date
+  _L2Trade blank_trade_;
   int64_t sequence_ = 0;      // ApplSeqNum or BizIndex
   int64_t order_number_ = 0;  // Shanghai OrderNo
   int64_t trade_number_ = 0;  // Shanghai TradeIndex

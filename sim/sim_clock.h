@@ -18,28 +18,35 @@ int time_of_ms(int ms);
 int time_add_ms(int hhmmssmmm, int ms);
 
 // Gives the times of one phase: `entries` evenly spread entry times with jitter, and any number
-// of cancellation times between them, never decreasing, at the feed's resolution.
+// of times for other actions between them. Times never decrease, fall on the feed's resolution
+// and inside the phase's spans; with `distinct` each is later than the one before while the
+// phase has room.
 class PhaseClock {
  public:
   struct Span {
     int begin, end;  // HHMMSSmmm, end excluded
   };
-  PhaseClock(std::vector<Span> spans, int entries, int resolution_ms, Rng& rng);
+  PhaseClock(std::vector<Span> spans, int entries, int resolution_ms, bool distinct, Rng& rng);
 
-  // Time of entry i (0 <= i < entries); call with i increasing.
-  int entry_time(int i);
-  // A time from the last one given up to that of the coming entry, for an action before it.
+  // Picks the moment of entry i (0 <= i < entries, in increasing order).
+  void plan_entry(int i);
+  // A time for an action before the planned entry.
   int time_before_entry();
+  // The time of the planned entry, after any actions before it.
+  int entry_time();
 
  private:
-  int wall_time(int64_t offset_ms) const;
+  int wall_ms(int64_t offset_ms) const;
+  int give(int ms);
 
   std::vector<Span> spans_;
   int64_t total_ms_ = 0;
   int entries_;
   int resolution_;
-  int last_ = 0;   // ms of the last action given a time
-  int entry_ = 0;  // ms of the coming entry
+  bool distinct_;
+  int first_ms_, last_allowed_ms_;
+  int given_ms_ = -1;  // the last time given, -1 before the first
+  int planned_ms_ = 0;
   Rng& rng_;
 };
 

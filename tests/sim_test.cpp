@@ -479,6 +479,43 @@ TEST_P(SimDayTest, CopyPointsIntoItsOwnRecords) {
   EXPECT_EQ(moved.sequence.front(), static_cast<const void*>(&moved.orders.front()));
 }
 
+// Merges the order and trade files by time the way the order book's builder does: orders first
+// at equal times in Shenzhen, trades first in Shanghai (where a remainder follows its trades).
+std::vector<const void*> merge_by_time(const Day& day) {
+  const bool trades_first = day.config.style == Style::Shanghai;
+  std::vector<const void*> merged;
+  size_t i = 0, j = 0;
+  while (i < day.orders.size() && j < day.trades.size()) {
+    const int to = day.orders[i].time, tt = day.trades[j].time;
+    if (to > tt || (to == tt && trades_first)) {
+      merged.push_back(&day.trades[j++]);
+    } else {
+      merged.push_back(&day.orders[i++]);
+    }
+  }
+  while (i < day.orders.size()) merged.push_back(&day.orders[i++]);
+  while (j < day.trades.size()) merged.push_back(&day.trades[j++]);
+  return merged;
+}
+
+TEST_P(SimDayTest, DistinctGroupTimesLetAMergeByTimeRestoreTheSequence) {
+  Config c = day_config(GetParam(), 7, 8000);
+  c.distinct_group_times = true;
+  const Day distinct = qlsim::simulate_day(c);
+  size_t fed = 0;
+  int previous = 0;
+  for (const BookTruth& truth : distinct.truths) {
+    ASSERT_GT(truth.time, previous);
+    for (; fed < truth.fed; ++fed) ASSERT_EQ(time_of(distinct.sequence[fed]), truth.time);
+    previous = truth.time;
+  }
+  EXPECT_TRUE(merge_by_time(distinct) == distinct.sequence);
+  // Without it groups share times, and at 10 ms a merge by time cannot tell their order.
+  if (GetParam() == Style::Shanghai) {
+    EXPECT_FALSE(merge_by_time(day_) == day_.sequence);
+  }
+}
+
 // ---- Shanghai style ------------------------------------------------------------------------
 
 // One day of one style, shared by the tests of that style.
@@ -734,6 +771,14 @@ TEST(SimConfigTest, ExtremeInputsStayWithinTheRecords) {
   EXPECT_EQ(dear.upper_limit, 5500.00);
   EXPECT_EQ(dear.sequence.size(), dear.events());
   for (const auto& t : dear.trades) ASSERT_LE(+t.price, dear.upper_limit);
+  const double nan = std::nan("");
+  c.pre_close = nan;
+  c.opening_share = nan;
+  c.daily_volatility = nan;
+  c.cancel_ratio = nan;
+  const Day undefined = qlsim::simulate_day(c);
+  EXPECT_EQ(undefined.upper_limit, 0.01);
+  EXPECT_EQ(undefined.sequence.size(), undefined.events());
 }
 
 TEST(SimConfigTest, HigherPricedStockUsesItsOwnLimits) {

@@ -70,6 +70,8 @@ QL_API int64_t msg_item_live_count(void);
  * unquoted field is text, text after a closing quote is kept, and an unterminated quote takes
  * the rest of the file.
  *
+ * A handle is used by one thread at a time; separate handles share nothing.
+ *
  * Field texts stay valid until the next csv_next or csv_close. A field that the row lacks is
  * "missing" (csv_get_byidx gives NULL); an empty field gives "". The typed getters return the
  * handle's default for a missing or empty field, or a text that is not a number. Integers are
@@ -240,6 +242,7 @@ QL_API const char* bar_field_str(int n);
  * Each writes one complete CSV row (fields separated by `delimiter`, ending in "\r\n") into
  * buf, writing at most `size` bytes including a terminating NUL, and returns the row's length
  * without the NUL; a row that does not fit is cut (NUL-terminated) and the result is -1.
+ * Reentrant: they keep no state.
  * Each *_csv_header twin writes the header line naming the row's columns with names that
  * DataCsvReader binds, so a file written as header + rows reads back into the same records.
  * Prices are written in the shortest form that reads back to the same double. The instrument

@@ -39,7 +39,12 @@ static_assert(sizeof(ob_order) == 48, "pool records are multiples of 16 bytes");
 
 constexpr int kSymbolCapacity = 64;  // symbol text kept by a book, NUL included
 constexpr int kExchangeNameCapacity = 8;
-constexpr int kTableBuckets = 16384;
+// Entries the tables have room for at creation; they grow by doubling beyond. Small on
+// purpose: a typical book's tables then stay in the first-level cache, where tables sized for
+// 16384 entries (512 KB each) missed it on most lookups and took 40% of the event rate, and a
+// map of thousands of instruments costs tens of kilobytes per book instead of megabytes.
+constexpr int kOrderMapRoom = 1024;
+constexpr int kLevelTableRoom = 256;
 
 // Continuous-trading window: event times 09:30:00.000 to 14:57:00.999 inclusive.
 constexpr int32_t kWindowOpen = 93000000;
@@ -186,10 +191,25 @@ inline void link_level(orderbook* b, orderbook_queue* q) {
 // no queued orders (aggregating levels never have any).
 void remove_level(orderbook* b, orderbook_queue* q);
 
+// Levels looked at from the best before asking the side's table: most orders arrive, and most
+// cancellations and executions happen, within a few levels of the touch, where walking the
+// chain is cheaper than a table lookup; deeper prices go to the table at once.
+constexpr int kNearLevels = 4;
+
+// The level of side at px, or null when there is none.
+inline orderbook_queue* find_level(orderbook* b, int32_t side, uint32_t px) {
+  orderbook_queue* q = *chain_head(b, side);
+  for (int i = 0; i < kNearLevels && q != nullptr; ++i, q = q->next) {
+    if (q->px == px) return q;
+    if (side == 'B' ? q->px < px : q->px > px) return nullptr;  // passed its place
+  }
+  if (q == nullptr) return nullptr;
+  return static_cast<orderbook_queue*>(table_get_value(level_table(b, side), int_key(px), 0));
+}
+
 // The level an order was entered at, or null when it no longer exists.
 inline orderbook_queue* order_level(orderbook* b, const ob_order* o) {
-  auto* q =
-      static_cast<orderbook_queue*>(table_get_value(level_table(b, o->side), int_key(o->px), 0));
+  orderbook_queue* q = find_level(b, o->side, o->px);
   return (q != nullptr && q->generation == o->level_gen) ? q : nullptr;
 }
 
@@ -235,10 +255,48 @@ struct order_reservation {
   bool new_level = false;
 };
 
-// Returns 0, ORDERBOOK_DUPLICATE (seq already in order_map) or ORDERBOOK_NO_MEMORY.
-int32_t reserve_order(orderbook* b, int64_t seq, int32_t side, uint32_t px, order_reservation* res);
+// Takes the records an order needs to rest and enters it in order_map. Returns 0,
+// ORDERBOOK_DUPLICATE (seq already in order_map) or ORDERBOOK_NO_MEMORY, having changed nothing.
+inline int32_t reserve_order(orderbook* b, int64_t seq, int32_t side, uint32_t px,
+                             order_reservation* res) {
+  ob_order* o = take_order_record(b);
+  if (o == nullptr) return ORDERBOOK_NO_MEMORY;
+  int r = table_insert(b->order_map, int_key(seq), 8, o);
+  if (r != 0) {
+    give_order_record(b, o);
+    return r == 1 ? ORDERBOOK_DUPLICATE : ORDERBOOK_NO_MEMORY;
+  }
+  orderbook_queue* q = find_level(b, side, px);
+  bool fresh = false;
+  if (q == nullptr) {
+    q = take_level_record(b);
+    if (q == nullptr || table_insert(level_table(b, side), int_key(px), 0, q) != 0) {
+      if (q != nullptr) give_level_record(b, q);
+      table_remove(b->order_map, int_key(seq), 8);
+      give_order_record(b, o);
+      return ORDERBOOK_NO_MEMORY;
+    }
+    init_level(b, q, side, px);
+    fresh = true;
+  }
+  res->order = o;
+  res->level = q;
+  res->new_level = fresh;
+  return ORDERBOOK_OK;
+}
+
 // Gives the reserved records back untouched.
-void release_reservation(orderbook* b, int64_t seq, order_reservation* res);
+inline void release_reservation(orderbook* b, int64_t seq, order_reservation* res) {
+  if (res->order == nullptr) return;
+  table_remove(b->order_map, int_key(seq), 8);
+  give_order_record(b, res->order);
+  if (res->new_level) {
+    table_remove(level_table(b, res->level->side), int_key(res->level->px), 0);
+    give_level_record(b, res->level);
+  }
+  *res = order_reservation{};
+}
+
 // Rests the reserved order: links a new level, fills the order, queues it at the tail.
 inline void commit_order(orderbook* b, order_reservation* res, int64_t seq, uint32_t px,
                          int32_t quantity, int32_t orig_quantity, int32_t time, int32_t side) {
@@ -289,13 +347,29 @@ int32_t on_l2trade(orderbook* b, int64_t bid_seq, int64_t ask_seq, double price,
 // Frees a book's tables and pool (the record with them), whoever holds it.
 void destroy_book(orderbook* b);
 
-// Counts one trade in the snapshot's statistics (snapshot.cpp).
-void count_trade(orderbook* b, int32_t quantity, double price, int32_t t);
+// Counts one trade in the snapshot's statistics.
+inline void count_trade(orderbook* b, int32_t quantity, double price, int32_t t) {
+  _L2Snapshot& s = b->snapshot;
+  s.num_trades += 1;
+  s.volume += quantity;
+  s.time = t;
+  s.last = price;
+  s.turnover += quantity * price;
+  if (s.open == 0) s.open = price;
+  if (price > s.high) s.high = price;
+  if (s.low == 0 || price < s.low) s.low = price;
+}
 
 // Refreshes the level arrays and time of the book's snapshot (snapshot.cpp).
 void refresh_snapshot(orderbook* b);
 
-// Milliseconds from t1 to t2 (negative when t2 is earlier); 0 when equal.
-int32_t time_diff_ms(int32_t t1, int32_t t2);
+// Milliseconds since midnight of a time HHMMSSmmm. Every intermediate fits in 32 bits for any
+// 32-bit input (at most 214 hours), so no wider arithmetic is needed.
+inline int32_t time_to_ms(int32_t t) {
+  int32_t hh = t / 10000000;
+  int32_t mm = (t / 100000) % 100;
+  int32_t ss = (t / 1000) % 100;
+  return ((hh * 60 + mm) * 60 + ss) * 1000 + t % 1000;
+}
 
 }  // namespace ql::detail

@@ -20,11 +20,7 @@ QL_API const char* orderbook_exchangeid_str(uint8_t exchange_id) {
 }
 
 QL_API int32_t time2msec(int32_t time) {
-  int64_t hh = time / 10000000;
-  int64_t mm = (time / 100000) % 100;
-  int64_t ss = (time / 1000) % 100;
-  int64_t ms = time % 1000;
-  return static_cast<int32_t>(((hh * 60 + mm) * 60 + ss) * 1000 + ms);
+  return ql::detail::time_to_ms(time);
 }
 
 QL_API int32_t msec2time(int32_t msec) {
@@ -36,12 +32,3 @@ QL_API int32_t msec2time(int32_t msec) {
 }
 
 }  // extern "C"
-
-namespace ql::detail {
-
-int32_t time_diff_ms(int32_t t1, int32_t t2) {
-  if (t1 == t2) return 0;
-  return static_cast<int32_t>(static_cast<int64_t>(time2msec(t2)) - time2msec(t1));
-}
-
-}  // namespace ql::detail

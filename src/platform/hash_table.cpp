@@ -10,6 +10,9 @@
 // millions of orders a day) and no removal can hide another key.
 #include <stdlib.h>
 #include <string.h>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "platform/hash_table_detail.h"
 
@@ -33,6 +36,35 @@ constexpr int kMaxLog2Capacity = 30;
 // the memory of big tables (and the cache and TLB misses of random lookups in them).
 int64_t max_entries(int log2_capacity) {
   return ((int64_t)1 << log2_capacity) * 7 / 10;
+}
+
+// Slot arrays from this size up are mapped directly and marked for transparent huge pages: a
+// random lookup in a table of a million entries otherwise misses the TLB as well as the cache,
+// and filling fresh memory costs one page fault per 4 KiB. Smaller arrays (the order book's
+// pre-sized tables among them) stay on the heap and commit no more than they touch.
+constexpr size_t kHugeSlotBytes = (size_t)2 << 20;
+
+// Returns `bytes` of zeroed memory for a slot array, or NULL.
+void* alloc_slots(size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (bytes >= kHugeSlotBytes) {
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    madvise(p, bytes, MADV_HUGEPAGE);  // a hint: without huge pages the array still works
+    return p;
+  }
+#endif
+  return calloc(1, bytes);
+}
+
+void free_slots(void* p, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (bytes >= kHugeSlotBytes) {
+    munmap(p, bytes);
+    return;
+  }
+#endif
+  free(p);
 }
 
 }  // namespace
@@ -103,7 +135,7 @@ int resize(table_s* t, int log2) {
   using Slot = typename S::Slot;
   if (log2 > kMaxLog2Capacity) return -1;
   const size_t capacity = (size_t)1 << log2;
-  Slot* fresh = static_cast<Slot*>(calloc(capacity, sizeof(Slot)));
+  Slot* fresh = static_cast<Slot*>(alloc_slots(capacity * sizeof(Slot)));
   if (fresh == nullptr) return -1;
   Slot* old = slots_of<S>(t);
   const size_t old_capacity = t->mask + 1;
@@ -113,7 +145,7 @@ int resize(table_s* t, int log2) {
     while (!S::empty(fresh[i])) i = (i + 1) & (capacity - 1);
     fresh[i] = old[j];
   }
-  free(old);
+  free_slots(old, old_capacity * sizeof(Slot));
   t->slots = fresh;
   t->log2_capacity = log2;
   t->mask = capacity - 1;
@@ -260,6 +292,9 @@ struct CustomMatch {
   }
 };
 
+// The generic operations stay out of line so that the integer path of each public function
+// is a leaf without the generic path's register saves.
+
 // Runs op(match) with the matcher of the table's key kind: the one dispatch of a call.
 template <class Op>
 auto with_generic_match(const table_s* t, const GenericKey& k, Op op) {
@@ -267,14 +302,14 @@ auto with_generic_match(const table_s* t, const GenericKey& k, Op op) {
   return op(CustomMatch{k, t->compare});
 }
 
-table_node_s* generic_find(table_s* t, const void* key, int len) {
+[[gnu::noinline]] table_node_s* generic_find(table_s* t, const void* key, int len) {
   GenericKey k;
   if (!make_generic_key(t, key, len, &k)) return nullptr;
   return with_generic_match(
       t, k, [&](auto match) { return find_node<GenericSlots>(t, k(t->log2_capacity), match); });
 }
 
-int generic_insert(table_s* t, const void* key, int len, void* value) {
+[[gnu::noinline]] int generic_insert(table_s* t, const void* key, int len, void* value) {
   GenericKey k;
   if (!make_generic_key(t, key, len, &k)) return -1;
   const TableGenericSlot entry{{const_cast<void*>(key), value}, k.hash, k.len};
@@ -282,7 +317,7 @@ int generic_insert(table_s* t, const void* key, int len, void* value) {
       t, k, [&](auto match) { return insert_entry<GenericSlots>(t, k, match, entry); });
 }
 
-void* generic_remove(table_s* t, const void* key, int len) {
+[[gnu::noinline]] void* generic_remove(table_s* t, const void* key, int len) {
   GenericKey k;
   if (!make_generic_key(t, key, len, &k)) return nullptr;
   return with_generic_match(
@@ -359,7 +394,7 @@ table_s* table_new(table_compare_fn compare, table_hash_fn hash, table_release_f
   t->log2_capacity = kMinLog2Capacity;
   t->mask = ((size_t)1 << kMinLog2Capacity) - 1;
   t->grow_at = max_entries(kMinLog2Capacity);
-  t->slots = calloc(t->mask + 1, slot_bytes(t));
+  t->slots = alloc_slots((t->mask + 1) * slot_bytes(t));
   if (t->slots == nullptr) {
     free(t);
     return nullptr;
@@ -409,7 +444,7 @@ void table_clear(table_s* t) {
 void table_free(table_s** t) {
   if (t == nullptr || *t == nullptr) return;
   table_clear(*t);
-  free((*t)->slots);
+  free_slots((*t)->slots, ((*t)->mask + 1) * slot_bytes(*t));
   free(*t);
   *t = nullptr;
 }

@@ -1,0 +1,365 @@
+// The builder: replays a day's orders and trades through its own book and emits snapshots.
+//
+// The two inputs of run and run2 are merged by time; while both still have records the earlier
+// goes first, and at equal times a Shenzhen book takes the order and a Shanghai book the trade
+// (a Shanghai aggressor's trades are published before its resting remainder, which would
+// otherwise cross the book and execute the same quantity again). Once one input is used up the
+// other goes on alone with the same checks and snapshots, so a day whose trades end early still
+// gets its interval snapshots.
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+
+#include "orderbook/book.h"
+
+// Not thread-safe: one thread at a time. Owns its book; borrows the arrays it is given.
+struct orderbook_builder {
+  orderbook* book;
+  int32_t interval_ms;
+  int32_t date;
+  void* cb_user_data;
+  orderbook_builder_callback callback;
+  struct {
+    int32_t count;
+    const int64_t* seq_num;
+    const int32_t* order_type;
+    const int32_t* bs_flag;
+    const double* price;
+    const int32_t* quantity;
+    const int32_t* time;
+  } orders;
+  struct {
+    int32_t count;
+    const int64_t* seq_num;
+    const int64_t* bid_seq_num;
+    const int64_t* ask_seq_num;
+    const double* price;
+    const int32_t* quantity;
+    const int32_t* time;
+  } trades;
+  bool running;  // inside a run: the callback may not re-enter or release the builder
+};
+
+namespace ql::detail {
+namespace {
+
+constexpr int32_t kDefaultIntervalMs = 3000;
+constexpr int32_t kMinIntervalMs = 10;  // intervals at or below this mean the default
+constexpr int32_t kAuctionIntervalMs = 5000;
+constexpr int32_t kAuctionMatchTime = 92500000;  // no interval snapshots 09:25 to 09:30
+
+enum class snapshot_rule {
+  interval,       // run: every interval from the first event, no final snapshot
+  trading_hours,  // run2, run3: opening, auction and interval snapshots, and a final one
+};
+
+// The snapshot and ordering bookkeeping of one run.
+class day_replay {
+ public:
+  day_replay(orderbook_builder* builder, const char* name, snapshot_rule rule)
+      : builder_(builder), name_(name), rule_(rule) {}
+
+  // True until an ordering error: events are checked and snapshots emitted.
+  bool checking() const { return checking_; }
+  int32_t emitted() const { return emitted_; }
+
+  // Before an order of time t is fed: the opening snapshot shows the book as the opening call
+  // auction left it.
+  void before_order(int32_t t) {
+    if (checking_ && rule_ == snapshot_rule::trading_hours && t >= kWindowOpen &&
+        prev_ < kWindowOpen) {
+      set_base(prev_);
+      emit();
+    }
+  }
+
+  // After an event of time t was fed; number names it in the ordering message (orders fed so
+  // far, or the trade's index).
+  void after_event(int32_t t, bool is_order, int32_t number) {
+    if (!checking_) return;
+    if (prev_ == 0) {
+      prev_ = t;
+      if (rule_ == snapshot_rule::interval) set_base(t);
+      return;
+    }
+    if (prev_ > t) {
+      std::fprintf(stderr,
+                   is_order ? "%s: ERROR l2order %d prev_time=%d, curr_time=%d\n"
+                            : "%s: ERROR l2trade idx=%d prev_time=%d, curr_time=%d\n",
+                   name_, number, prev_, t);
+      checking_ = false;
+      return;
+    }
+    // A second check at the same time gives the same answer (or none due once it emitted).
+    if (t != checked_) {
+      checked_ = t;
+      if (due(t)) {
+        emit();
+        set_base(t);
+      }
+    }
+    prev_ = t;
+  }
+
+  void emit() {
+    orderbook* b = builder_->book;
+    refresh_snapshot(b);
+    if (builder_->callback != nullptr) {
+      builder_->callback(builder_, &b->snapshot, builder_->cb_user_data);
+    }
+    ++emitted_;
+  }
+
+ private:
+  void set_base(int32_t t) {
+    base_ = t;
+    base_ms_ = time_to_ms(t);
+  }
+
+  // Milliseconds of t; the conversion of its whole second is kept, since many events share one.
+  int32_t ms_of(int32_t t) {
+    int32_t second = t / 1000;
+    if (second != second_) {
+      second_ = second;
+      second_ms_ = time_to_ms(second * 1000);
+    }
+    return second_ms_ + (t - second * 1000);
+  }
+
+  bool due(int32_t t) {
+    int32_t since = t == base_ ? 0 : ms_of(t) - base_ms_;
+    if (rule_ == snapshot_rule::interval) return since > builder_->interval_ms;
+    if (t < kAuctionMatchTime) return since > kAuctionIntervalMs;
+    return t > kWindowOpen && since > builder_->interval_ms;
+  }
+
+  orderbook_builder* builder_;
+  const char* name_;
+  snapshot_rule rule_;
+  bool checking_ = true;
+  int32_t prev_ = 0;
+  int32_t checked_ = INT32_MIN;  // time of the last snapshot check
+  int32_t base_ = 0;             // time of the last interval snapshot
+  int32_t base_ms_ = 0;
+  int32_t second_ = -1;  // t / 1000 of the last conversion, and its milliseconds
+  int32_t second_ms_ = time_to_ms(-1000);
+  int32_t emitted_ = 0;
+};
+
+// Marks a builder as running for the length of a run.
+class run_scope {
+ public:
+  explicit run_scope(orderbook_builder* b) : b_(b) { b_->running = true; }
+  ~run_scope() { b_->running = false; }
+  run_scope(const run_scope&) = delete;
+  run_scope& operator=(const run_scope&) = delete;
+
+ private:
+  orderbook_builder* b_;
+};
+
+// Common start of every run: refuses a builder without a book (with its message) or one that
+// is busy, then resets the book for the date. Returns false when the run must not go on.
+bool start_run(orderbook_builder* builder, int32_t date, const char* name) {
+  if (builder->book == nullptr) {
+    std::fprintf(stderr, "%s: orderbook engine is null\n", name);
+    return false;
+  }
+  if (builder->book->busy) return false;
+  builder->date = date;
+  orderbook_reset(builder->book, date);
+  return true;
+}
+
+bool arrays_given(int32_t count, std::initializer_list<const void*> arrays) {
+  if (count < 0) return false;
+  if (count == 0) return true;
+  for (const void* a : arrays) {
+    if (a == nullptr) return false;
+  }
+  return true;
+}
+
+void feed_order(orderbook* b, const _L2Order& o) {
+  on_l2order(b, o.seq_num, static_cast<signed char>(o.order_type),
+             static_cast<signed char>(o.bs_flag), o.price, static_cast<int32_t>(o.volume), o.time);
+}
+
+void feed_trade(orderbook* b, const _L2Trade& t) {
+  on_l2trade(b, t.bid_seq_num, t.ask_seq_num, t.price, static_cast<int32_t>(t.volume), t.time);
+}
+
+// The merge of run and run2 over two time-ordered inputs: order_time(i), trade_time(j),
+// feed_order(i), feed_trade(j). Feeds every record; checks and snapshots end at an ordering
+// error, after which the remaining orders go first, then the remaining trades.
+template <class OrderTime, class TradeTime, class FeedOrder, class FeedTrade>
+void merge_day(day_replay& replay, bool trades_first_at_equal_times, int32_t order_count,
+               int32_t trade_count, OrderTime order_time, TradeTime trade_time,
+               FeedOrder feed_order_at, FeedTrade feed_trade_at) {
+  int32_t i = 0;
+  int32_t j = 0;
+  while (replay.checking() && (i < order_count || j < trade_count)) {
+    bool trade_next;
+    if (j >= trade_count) {
+      trade_next = false;
+    } else if (i >= order_count) {
+      trade_next = true;
+    } else {
+      int32_t ot = order_time(i);
+      int32_t tt = trade_time(j);
+      trade_next = trades_first_at_equal_times ? ot >= tt : ot > tt;
+    }
+    if (trade_next) {
+      int32_t t = trade_time(j);
+      feed_trade_at(j);
+      replay.after_event(t, false, j);
+      ++j;
+    } else {
+      int32_t t = order_time(i);
+      replay.before_order(t);
+      feed_order_at(i);
+      ++i;
+      replay.after_event(t, true, i);
+    }
+  }
+  for (; i < order_count; ++i) feed_order_at(i);
+  for (; j < trade_count; ++j) feed_trade_at(j);
+}
+
+}  // namespace
+}  // namespace ql::detail
+
+using namespace ql::detail;
+
+extern "C" {
+
+QL_API orderbook_builder* orderbook_builder_create(const char* exchange, const char* symbol,
+                                                   int32_t interval_ms) {
+  auto* builder = static_cast<orderbook_builder*>(std::calloc(1, sizeof(orderbook_builder)));
+  if (builder == nullptr) return nullptr;
+  builder->book = orderbook_create(exchange, symbol, 1, 0);
+  if (builder->book != nullptr) builder->book->owner = builder;
+  builder->interval_ms = interval_ms > kMinIntervalMs ? interval_ms : kDefaultIntervalMs;
+  return builder;
+}
+
+QL_API void orderbook_builder_release(orderbook_builder* builder) {
+  if (builder == nullptr || builder->running) return;
+  destroy_book(builder->book);
+  std::free(builder);
+}
+
+QL_API orderbook* orderbook_builder_get(orderbook_builder* builder) {
+  return builder == nullptr ? nullptr : builder->book;
+}
+
+QL_API void orderbook_builder_set_interval_ms(orderbook_builder* builder, int32_t interval_ms) {
+  if (builder != nullptr) builder->interval_ms = interval_ms;
+}
+
+QL_API void orderbook_builder_set_callback(orderbook_builder* builder,
+                                           orderbook_builder_callback cb, void* user_data) {
+  if (builder == nullptr) return;
+  builder->callback = cb;
+  builder->cb_user_data = user_data;
+}
+
+QL_API int32_t orderbook_builder_set_l2orders(orderbook_builder* builder, int32_t count,
+                                              const int64_t* seq_num, const int32_t* order_type,
+                                              const int32_t* bs_flag, const double* price,
+                                              const int32_t* quantity, const int32_t* time) {
+  if (builder == nullptr || builder->running ||
+      !arrays_given(count, {seq_num, order_type, bs_flag, price, quantity, time})) {
+    return ORDERBOOK_ERROR;
+  }
+  builder->orders = {count, seq_num, order_type, bs_flag, price, quantity, time};
+  return ORDERBOOK_OK;
+}
+
+QL_API int32_t orderbook_builder_set_l2trades(orderbook_builder* builder, int32_t count,
+                                              const int64_t* seq_num, const int64_t* bid_seq_num,
+                                              const int64_t* ask_seq_num, const double* price,
+                                              const int32_t* quantity, const int32_t* time) {
+  if (builder == nullptr || builder->running ||
+      !arrays_given(count, {seq_num, bid_seq_num, ask_seq_num, price, quantity, time})) {
+    return ORDERBOOK_ERROR;
+  }
+  builder->trades = {count, seq_num, bid_seq_num, ask_seq_num, price, quantity, time};
+  return ORDERBOOK_OK;
+}
+
+QL_API int32_t orderbook_builder_run(orderbook_builder* builder, int32_t date) {
+  static const char kName[] = "orderbook_builder_run";
+  if (builder == nullptr || builder->running) return ORDERBOOK_ERROR;
+  if (!start_run(builder, date, kName)) return ORDERBOOK_ERROR;
+  run_scope running(builder);
+  orderbook* b = builder->book;
+  const auto& o = builder->orders;
+  const auto& t = builder->trades;
+  day_replay replay(builder, kName, snapshot_rule::interval);
+  merge_day(
+      replay, b->is_sse != 0, o.count, t.count, [&](int32_t i) { return o.time[i]; },
+      [&](int32_t j) { return t.time[j]; },
+      [&](int32_t i) {
+        on_l2order(b, o.seq_num[i], o.order_type[i], o.bs_flag[i], o.price[i], o.quantity[i],
+                   o.time[i]);
+      },
+      [&](int32_t j) {
+        on_l2trade(b, t.bid_seq_num[j], t.ask_seq_num[j], t.price[j], t.quantity[j], t.time[j]);
+      });
+  return replay.emitted();
+}
+
+QL_API int32_t orderbook_builder_run2(orderbook_builder* builder, int32_t date,
+                                      const _L2Order* orders, int32_t order_count,
+                                      const _L2Trade* trades, int32_t trade_count) {
+  static const char kName[] = "orderbook_builder_run2";
+  if (builder == nullptr || builder->running || !arrays_given(order_count, {orders}) ||
+      !arrays_given(trade_count, {trades})) {
+    return ORDERBOOK_ERROR;
+  }
+  if (!start_run(builder, date, kName)) return ORDERBOOK_ERROR;
+  run_scope running(builder);
+  orderbook* b = builder->book;
+  day_replay replay(builder, kName, snapshot_rule::trading_hours);
+  merge_day(
+      replay, b->is_sse != 0, order_count, trade_count, [&](int32_t i) { return orders[i].time; },
+      [&](int32_t j) { return trades[j].time; }, [&](int32_t i) { feed_order(b, orders[i]); },
+      [&](int32_t j) { feed_trade(b, trades[j]); });
+  replay.emit();
+  return replay.emitted();
+}
+
+QL_API int32_t orderbook_builder_run3(orderbook_builder* builder, int32_t date,
+                                      const void* const* records, int32_t count) {
+  static const char kName[] = "orderbook_builder_run3";
+  if (builder == nullptr || builder->running || !arrays_given(count, {records})) {
+    return ORDERBOOK_ERROR;
+  }
+  if (!start_run(builder, date, kName)) return ORDERBOOK_ERROR;
+  run_scope running(builder);
+  orderbook* b = builder->book;
+  day_replay replay(builder, kName, snapshot_rule::trading_hours);
+  int32_t orders_fed = 0;
+  int32_t trades_fed = 0;
+  for (int32_t k = 0; k < count; ++k) {
+    const void* rec = records[k];
+    if (rec == nullptr) continue;
+    const uint8_t type = *static_cast<const uint8_t*>(rec);
+    if (type == QL_RECORD_L2ORDER) {
+      const auto& o = *static_cast<const _L2Order*>(rec);
+      replay.before_order(o.time);
+      feed_order(b, o);
+      replay.after_event(o.time, true, ++orders_fed);
+    } else if (type == QL_RECORD_L2TRADE) {
+      const auto& t = *static_cast<const _L2Trade*>(rec);
+      feed_trade(b, t);
+      replay.after_event(t.time, false, trades_fed++);
+    }
+  }
+  replay.emit();
+  return replay.emitted();
+}
+
+}  // extern "C"

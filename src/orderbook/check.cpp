@@ -1,0 +1,99 @@
+// A full consistency check of a book's structures, for tests and diagnosis (it walks every
+// level, order and free record, so it is far too slow for the event path).
+#include <cstdio>
+#include <unordered_set>
+
+#include "orderbook/book.h"
+
+namespace ql::detail {
+namespace {
+
+struct checker {
+  const orderbook* b;
+  std::unordered_set<const void*> free_records;
+  int64_t queued_orders = 0;
+
+  int fail(int code, const char* what, int64_t detail) const {
+    std::fprintf(stderr, "orderbook check failed (%d): %s [%lld]\n", code, what,
+                 static_cast<long long>(detail));
+    return code;
+  }
+
+  int check_queue(const orderbook_queue* q) {
+    int64_t sum = 0;
+    int32_t n = 0;
+    const ob_order* prev = nullptr;
+    for (const ob_order* o = q->head; o != nullptr; prev = o, o = o->next) {
+      if (free_records.count(o) != 0) return fail(-20, "freed order reachable", o->order_seq_num);
+      if (o->prev != prev) return fail(-21, "order prev link", o->order_seq_num);
+      if (o->quantity <= 0) return fail(-22, "queued order without quantity", o->order_seq_num);
+      if (o->side != q->side || o->px != q->px || o->level_gen != q->generation) {
+        return fail(-23, "order filed under another level", o->order_seq_num);
+      }
+      auto* t = const_cast<table_s*>(b->order_map);
+      if (table_get_value(t, int_key(o->order_seq_num), 8) != o) {
+        return fail(-24, "queued order not findable by number", o->order_seq_num);
+      }
+      sum += o->quantity;
+      ++n;
+    }
+    if (q->tail != prev) return fail(-25, "queue tail", q->px);
+    if (sum != q->quantity) return fail(-26, "level quantity differs from its orders", q->px);
+    if (n != q->num_orders) return fail(-27, "level order count", q->px);
+    queued_orders += n;
+    return 0;
+  }
+
+  int check_side(const orderbook_queue* head, int32_t side, table_s* table) {
+    int32_t levels = 0;
+    const orderbook_queue* prev = nullptr;
+    for (const orderbook_queue* q = head; q != nullptr; prev = q, q = q->next) {
+      if (free_records.count(q) != 0) return fail(-10, "freed level reachable", q->px);
+      if (q->prev != prev) return fail(-11, "level prev link", q->px);
+      if (q->side != side) return fail(-12, "level on the wrong side", q->px);
+      if (prev != nullptr && (side == 'B' ? q->px >= prev->px : q->px <= prev->px)) {
+        return fail(-13, "levels out of price order", q->px);
+      }
+      if (table_get_value(table, int_key(q->px), 0) != q) {
+        return fail(-14, "level not in its table", q->px);
+      }
+      if (q->aggregate) {
+        if (q->quantity <= 0) return fail(-15, "aggregate level without quantity", q->px);
+        if (q->head != nullptr) return fail(-16, "aggregate level with a queue", q->px);
+      } else {
+        if (q->head == nullptr) return fail(-17, "empty level kept", q->px);
+        int r = check_queue(q);
+        if (r != 0) return r;
+      }
+      ++levels;
+    }
+    if (table_length(table) != levels) return fail(-18, "table holds other levels", levels);
+    return 0;
+  }
+
+  int run() {
+    for (const ob_order* o = b->free_orders; o != nullptr; o = o->next) free_records.insert(o);
+    for (const orderbook_queue* q = b->free_queues; q != nullptr; q = q->next) {
+      free_records.insert(q);
+    }
+    int r = check_side(b->bids, 'B', b->bid_px_table);
+    if (r == 0) r = check_side(b->asks, 'S', b->ask_px_table);
+    if (r != 0) return r;
+    if (!b->aggregate && table_length(b->order_map) != queued_orders) {
+      return fail(-30, "order map holds orders that are not queued", queued_orders);
+    }
+    return 0;
+  }
+};
+
+}  // namespace
+}  // namespace ql::detail
+
+// Checks every invariant of the book's levels, queues, tables and free lists. Returns 0 when
+// the book is consistent, else a negative code naming the first broken invariant (also
+// written to standard error); -1 for NULL.
+extern "C" QL_API int ql__orderbook_check(const orderbook* book) {
+  if (book == nullptr) return -1;
+  ql::detail::checker c{book, {}};
+  return c.run();
+}

@@ -1,0 +1,751 @@
+// The order book: lifecycle, event processing under the Shanghai and Shenzhen rules, the
+// refusals that keep it consistent, its messages, snapshots, queries and printing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "quotelab/orderbook.h"
+
+extern "C" int ql__orderbook_check(const orderbook* book);
+extern "C" void ql__orderbook_pool_fail_after(int n);
+
+namespace {
+
+constexpr int32_t kAuction = 91500000;   // 09:15:00.000
+constexpr int32_t kMatch = 92500000;     // 09:25:00.000
+constexpr int32_t kMorning = 100000000;  // 10:00:00.000
+
+struct Level {
+  double price;
+  int64_t quantity;
+  int32_t orders;
+  bool operator==(const Level& o) const {
+    return std::tie(price, quantity, orders) == std::tie(o.price, o.quantity, o.orders);
+  }
+};
+std::ostream& operator<<(std::ostream& os, const Level& l) {
+  return os << "{" << l.price << " x " << l.quantity << " /" << l.orders << "}";
+}
+
+// Every level of one side, best first: n = 1, 2, ... for asks, -1, -2, ... for bids.
+std::vector<Level> side_levels(orderbook* book, int sign) {
+  std::vector<Level> out;
+  for (orderbook_queue* q = orderbook_at(book, sign); q != nullptr; q = orderbook_queue_next(q)) {
+    out.push_back(
+        {orderbook_queue_price(q), orderbook_queue_quantity(q), orderbook_queue_num_orders(q)});
+  }
+  return out;
+}
+
+std::string print_to_string(orderbook* book, int depth) {
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* f = open_memstream(&buf, &len);
+  orderbook_print(book, f, depth);
+  std::fclose(f);
+  std::string s(buf, len);
+  std::free(buf);
+  return s;
+}
+
+class BookTest : public testing::Test {
+ protected:
+  void TearDown() override {
+    if (book_ != nullptr) {
+      EXPECT_EQ(ql__orderbook_check(book_), 0);
+      orderbook_release(book_);
+    }
+  }
+  orderbook* make(const char* exchange, uint8_t aggregate = 0) {
+    book_ = orderbook_create(exchange, "600000", 0, aggregate);
+    orderbook_reset(book_, 20240105);
+    return book_;
+  }
+  int32_t order(int64_t seq, int32_t side, double price, int32_t qty, int32_t t,
+                int32_t type = '2') {
+    return orderbook_on_l2order(book_, seq, type, side, price, qty, t);
+  }
+  int32_t trade(int64_t bid, int64_t ask, double price, int32_t qty, int32_t t) {
+    return orderbook_on_l2trade(book_, 0, bid, ask, price, qty, t);
+  }
+  std::vector<Level> bids() { return side_levels(book_, -1); }
+  std::vector<Level> asks() { return side_levels(book_, 1); }
+
+  orderbook* book_ = nullptr;
+};
+
+// ---- lifecycle and codes -----------------------------------------------------------------------
+
+TEST(BookCodes, TextsAndTimes) {
+  EXPECT_STREQ(orderbook_side2str('X'), "");
+  EXPECT_STREQ(orderbook_side2str('B'), "BID");
+  EXPECT_STREQ(orderbook_bsflag2str('S'), "SELL");
+  EXPECT_STREQ(orderbook_bsflag2str(0), "");
+  EXPECT_STREQ(orderbook_exchangeid_str(1), "SSE");
+  EXPECT_STREQ(orderbook_exchangeid_str(3), "");
+  EXPECT_EQ(time2msec(93000000), 34200000);
+  EXPECT_EQ(msec2time(34200000), 93000000);
+  EXPECT_EQ(time2msec(145959999), 53999999);
+  EXPECT_EQ(msec2time(53999999), 145959999);
+}
+
+TEST_F(BookTest, ExchangeTextsSelectTheRules) {
+  struct Case {
+    const char* text;
+    uint8_t id;
+  } cases[] = {{"xshg", 1}, {"Sh", 1}, {"sse", 1}, {"sz", 2}, {"XSHE", 2}, {"HK", 0}};
+  for (const Case& c : cases) {
+    orderbook* b = orderbook_create(c.text, "000001", 0, 0);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(orderbook_snapshot(b)->exchange, c.id) << c.text;
+    // A Shanghai book matches continuous trades against resting orders and reports the
+    // quantity that found none; Shenzhen-rule books ignore them.
+    EXPECT_EQ(orderbook_on_l2trade(b, 0, 2, 1, 10.0, 100, kMorning), c.id == 1 ? 100 : 0);
+    orderbook_release(b);
+  }
+}
+
+TEST_F(BookTest, LongSymbolKeepsTwentyNineCharactersInTheSnapshotAcrossReset) {
+  const char* sym = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  orderbook* b = orderbook_create("SZ", sym, 0, 0);
+  EXPECT_EQ(std::string(orderbook_snapshot(b)->symbol), std::string(sym, 29));
+  orderbook_reset(b, 20240105);
+  EXPECT_EQ(std::string(orderbook_snapshot(b)->symbol), std::string(sym, 29));
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* f = open_memstream(&buf, &len);
+  orderbook_print(b, f, 0);
+  std::fclose(f);
+  EXPECT_NE(std::string(buf, len).find(std::string(sym) + ".SZ"), std::string::npos);
+  std::free(buf);
+  orderbook_release(b);
+}
+
+TEST_F(BookTest, PricesMapToThousandths) {
+  make("SZ");
+  order(1, 'B', 10.23, 100, kAuction);
+  order(2, 'B', 10.2299999, 100, kAuction);
+  order(3, 'B', 10.2294, 100, kAuction);
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.23, 200, 2}, {10.229, 100, 1}}));
+  EXPECT_EQ(orderbook_queue_find(book_, 10.23), orderbook_at(book_, -1));
+}
+
+TEST_F(BookTest, NewLevelsLandInPriceOrder) {
+  make("SZ");
+  order(1, 'B', 10.00, 100, kAuction);
+  order(2, 'B', 10.02, 100, kAuction);
+  order(3, 'B', 10.01, 100, kAuction);
+  order(4, 'B', 10.01, 50, kAuction);
+  order(5, 'S', 10.05, 100, kAuction);
+  order(6, 'S', 10.03, 100, kAuction);
+  order(7, 'S', 10.04, 100, kAuction);
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.02, 100, 1}, {10.01, 150, 2}, {10.00, 100, 1}}));
+  EXPECT_EQ(asks(), (std::vector<Level>{{10.03, 100, 1}, {10.04, 100, 1}, {10.05, 100, 1}}));
+}
+
+TEST_F(BookTest, ResetEmptiesTheBookAndKeepsTheIdSequence) {
+  make("SZ");
+  orderbook_init_static_fields(book_, 20240105, 10.0, 11.0, 9.0);
+  EXPECT_EQ(orderbook_gen_order_id(book_), -1);
+  for (int i = 0; i < 3000; ++i) order(i + 1, 'B', 9.0 + i * 0.01, 100, kMorning);
+  orderbook_reset(book_, 20240106);
+  const _L2Snapshot* s = orderbook_snapshot(book_);
+  EXPECT_EQ(s->action_day, 20240106);
+  EXPECT_EQ(s->trading_day, 0);
+  EXPECT_EQ(s->pre_close, 0.0);
+  EXPECT_EQ(s->type, 2);
+  EXPECT_EQ(orderbook_at(book_, -1), nullptr);
+  EXPECT_EQ(orderbook_queue_find(book_, 9.0), nullptr);
+  EXPECT_EQ(order(1, 'B', 9.0, 100, kAuction), 0);  // earlier than yesterday's last event
+  EXPECT_EQ(orderbook_gen_order_id(book_), -2);
+}
+
+TEST_F(BookTest, StaticFieldsTakeTodayForDateZero) {
+  make("SZ");
+  orderbook_init_static_fields(book_, 0, 10.0, 11.0, 9.0);
+  const _L2Snapshot* s = orderbook_snapshot(book_);
+  EXPECT_GT(s->trading_day, 20200101);
+  EXPECT_EQ(s->action_day, s->trading_day);
+  EXPECT_EQ(s->upper_limit, 11.0);
+}
+
+TEST(BookNull, EveryEntryPointAcceptsNull) {
+  orderbook_release(nullptr);
+  orderbook_reset(nullptr, 1);
+  EXPECT_EQ(orderbook_create(nullptr, "x", 0, 0), nullptr);
+  EXPECT_EQ(orderbook_on_l2order(nullptr, 1, '2', 'B', 1.0, 1, 1), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_on_l2trade(nullptr, 1, 1, 2, 1.0, 1, 1), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_cancel_order(nullptr, -1), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_snapshot(nullptr), nullptr);
+  EXPECT_FALSE(orderbook_get_price_qty(nullptr, 1, nullptr, nullptr));
+  EXPECT_EQ(orderbook_queue_sum_quantity(nullptr), 0);
+  EXPECT_EQ(orderbook_queue_next(nullptr), nullptr);
+  orderbook_print(nullptr, stdout, 5);
+  orderbook_queue_print2(nullptr, stdout, 1, -1);
+}
+
+// ---- events: Shanghai
+// ----------------------------------------------------------------------------
+
+TEST_F(BookTest, ShanghaiAuctionTradeConsumesBestFirstAndReducesTheAggressor) {
+  make("SSE");
+  order(1, 'B', 10.00, 500, kMatch - 1000);
+  order(2, 'B', 10.01, 300, kMatch - 1000);
+  order(3, 'S', 9.99, 600, kMatch - 1000);  // rests without crossing in the auction
+  EXPECT_EQ(asks(), (std::vector<Level>{{9.99, 600, 1}}));
+  EXPECT_EQ(trade(1, 3, 10.00, 600, kMatch), 0);
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 200, 1}}));
+  EXPECT_TRUE(asks().empty());
+  EXPECT_EQ(orderbook_on_cancel_order(book_, 3, 0, 0, 'S', kMatch), ORDERBOOK_NOT_FOUND);
+}
+
+TEST_F(BookTest, ShanghaiContinuousTradeReportsWhatFoundNoAsk) {
+  make("SSE");
+  order(1, 'S', 10.00, 100, kMorning);
+  order(2, 'S', 10.02, 100, kMorning);
+  order(3, 'B', 9.90, 100, kMorning);
+  EXPECT_EQ(trade(9, 1, 10.01, 250, kMorning + 1), 150);  // buyer later: asks up to 10.01
+  EXPECT_EQ(asks(), (std::vector<Level>{{10.02, 100, 1}}));
+  EXPECT_EQ(bids(), (std::vector<Level>{{9.90, 100, 1}}));  // buy order 9 not looked up
+}
+
+TEST_F(BookTest, ShanghaiCancellationIsAnOrderOfTypeD) {
+  make("SH");
+  order(1, 'B', 10.00, 300, kMorning);
+  EXPECT_EQ(order(1, 'B', 10.00, 300, kMorning + 5, 'D'), 0);
+  EXPECT_TRUE(bids().empty());
+  EXPECT_EQ(order(1, 'B', 10.00, 300, kMorning + 6, 'D'), ORDERBOOK_NOT_FOUND);
+}
+
+// A call-auction trade reduces the aggressor's own order by at most what it has left, and its
+// level by the same: the other orders at that level stay whole.
+TEST_F(BookTest, ShanghaiAuctionAggressorNeverTakesOtherOrdersQuantity) {
+  make("SSE");
+  order(5, 'S', 9.99, 500, kMatch - 1000);
+  order(10, 'B', 10.00, 100, kMatch - 1000);
+  order(11, 'B', 10.00, 200, kMatch - 1000);
+  EXPECT_EQ(trade(10, 5, 10.00, 300, kMatch), 0);
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 200, 1}}));
+  EXPECT_EQ(asks(), (std::vector<Level>{{9.99, 200, 1}}));
+  EXPECT_EQ(orderbook_on_cancel_order(book_, 11, 200, 10.0, 'B', kMatch), 0);
+}
+
+// ---- events: Shenzhen
+// ----------------------------------------------------------------------------
+
+TEST_F(BookTest, ShenzhenOrderCrossesOnArrivalAndTradesOnlyCount) {
+  make("SZ");
+  order(1, 'S', 10.01, 400, kMorning);
+  order(2, 'S', 10.02, 300, kMorning);
+  EXPECT_EQ(order(3, 'B', 10.02, 1000, kMorning + 10), 300);
+  EXPECT_TRUE(asks().empty());
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.02, 300, 1}}));
+  EXPECT_EQ(trade(3, 1, 10.01, 400, kMorning + 10), 0);
+  EXPECT_EQ(trade(3, 2, 10.02, 300, kMorning + 10), 0);
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.02, 300, 1}}));
+  const _L2Snapshot* s = orderbook_snapshot(book_);
+  EXPECT_EQ(s->volume, 700);
+  EXPECT_EQ(s->num_trades, 2);
+  EXPECT_DOUBLE_EQ(s->turnover, 400 * 10.01 + 300 * 10.02);
+}
+
+TEST_F(BookTest, ShenzhenCancellationTradeRemovesTheOrderAndKeepsStatistics) {
+  make("SZ");
+  order(17, 'S', 10.01, 400, kMorning);
+  EXPECT_EQ(trade(0, 17, 0.0, 400, kMorning + 20), 0);
+  EXPECT_TRUE(asks().empty());
+  const _L2Snapshot* s = orderbook_snapshot(book_);
+  EXPECT_EQ(s->num_trades, 0);
+  EXPECT_EQ(orderbook_prev_update_time(book_), kMorning + 20);
+  EXPECT_EQ(trade(0, 17, 0.0, 400, kMorning + 30), ORDERBOOK_NOT_FOUND);
+  EXPECT_EQ(trade(0, 0, 0.0, 400, kMorning + 30), 0);
+}
+
+TEST_F(BookTest, ShenzhenAuctionTradeConsumesBothSides) {
+  make("SZ");
+  order(1, 'B', 10.00, 500, kAuction);
+  order(2, 'S', 9.98, 300, kAuction);
+  EXPECT_EQ(trade(1, 2, 10.00, 300, kMatch), 0);
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 200, 1}}));
+  EXPECT_TRUE(asks().empty());
+}
+
+TEST_F(BookTest, MarketOrderCrossesEveryLevelAndDropsItsRestAtPriceZero) {
+  make("SZ");
+  order(1, 'S', 10.01, 100, kMorning);
+  order(2, 'S', 10.50, 100, kMorning);
+  EXPECT_EQ(order(3, 'B', 0.0, 300, kMorning + 1, '1'), 100);
+  EXPECT_TRUE(asks().empty());
+  EXPECT_TRUE(bids().empty());
+}
+
+TEST_F(BookTest, WindowEdgesDecideWhetherOrdersCross) {
+  make("SZ");
+  order(1, 'S', 10.00, 100, 92000000);
+  EXPECT_EQ(order(2, 'B', 10.05, 100, 92959999), 0);  // rests: the book is crossed
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.05, 100, 1}}));
+  EXPECT_EQ(order(3, 'B', 10.05, 100, 93000000), 0);  // crosses the ask whole
+  EXPECT_TRUE(asks().empty());
+  EXPECT_EQ(order(4, 'S', 10.00, 100, 145700999), 0);  // crosses the bid at 10.05
+  EXPECT_TRUE(bids().empty());
+  EXPECT_EQ(order(5, 'S', 10.00, 100, 145701000), 0);  // rests again
+  EXPECT_EQ(asks(), (std::vector<Level>{{10.00, 100, 1}}));
+}
+
+TEST_F(BookTest, EarlierEventsAreRefusedAndEqualTimesAccepted) {
+  make("SZ");
+  order(1, 'B', 10.00, 100, kMorning);
+  EXPECT_EQ(order(2, 'B', 10.01, 100, kMorning - 1), ORDERBOOK_EARLIER);
+  EXPECT_EQ(trade(0, 1, 0, 100, kMorning - 1), ORDERBOOK_EARLIER);
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 100, 1}}));
+  EXPECT_EQ(order(2, 'B', 10.01, 100, kMorning), 100);  // rests whole
+}
+
+TEST_F(BookTest, TradeStatisticsOpenHighLowLast) {
+  make("SZ");
+  trade(1, 2, 10.00, 100, kMorning);
+  const _L2Snapshot* s = orderbook_snapshot(book_);
+  EXPECT_EQ(std::make_tuple(s->open, s->high, s->low, s->last),
+            std::make_tuple(10.0, 10.0, 10.0, 10.0));
+  trade(3, 4, 10.20, 100, kMorning + 1);
+  trade(5, 6, 9.80, 100, kMorning + 2);
+  trade(7, 8, 10.10, 100, kMorning + 3);
+  s = orderbook_snapshot(book_);
+  EXPECT_EQ(std::make_tuple(s->open, s->high, s->low, s->last),
+            std::make_tuple(10.0, 10.2, 9.8, 10.1));
+  EXPECT_TRUE(orderbook_update_snapshot(book_, 50, 11.0, kMorning + 9));
+  EXPECT_EQ(orderbook_last_price(book_), 11.0);
+  EXPECT_EQ(orderbook_snapshot(book_)->volume, 450);
+  EXPECT_EQ(orderbook_snapshot(book_)->time, kMorning + 3);  // last_time unchanged
+}
+
+TEST_F(BookTest, CancellationOfADifferentQuantityRemovesTheWholeOrder) {
+  make("SZ");
+  orderbook_set_debug(book_, 1, [](orderbook*, const char* text) {
+    std::fprintf(stderr, "%s", text);
+    return 0;
+  });
+  order(1, 'B', 10.00, 300, kMorning);
+  order(2, 'B', 10.00, 200, kMorning);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(orderbook_on_cancel_order(book_, 1, 100, 10.0, 'B', kMorning + 1), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "orderbook_on_cancel_order: cannel quantity 100 not equal to order_quantity 300 for "
+            "order_seq_num=1,side=BID,cancel_time=100000001\n");
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 200, 1}}));
+}
+
+// ---- events: the caller's own orders ---------------------------------------------------------
+
+struct Exec {
+  int64_t id;
+  int32_t kind, quantity;
+  double price;
+  int32_t time;
+};
+
+class OwnOrderTest : public BookTest {
+ protected:
+  static int record(orderbook*, int64_t id, int32_t kind, int32_t qty, double price, int32_t t,
+                    void* user) {
+    static_cast<std::vector<Exec>*>(user)->push_back({id, kind, qty, price, t});
+    return 0;
+  }
+  std::vector<Exec> execs_;
+};
+
+TEST_F(OwnOrderTest, InsertOnAFreshBookRestsWithoutCrossing) {
+  orderbook* b = orderbook_create("SZ", "000001", 0, 0);
+  orderbook_on_l2order(b, 1, '2', 'S', 10.00, 100, 0);
+  EXPECT_EQ(orderbook_insert_order(b, orderbook_gen_order_id(b), 'B', 100, 10.50), 100);
+  EXPECT_EQ(side_levels(b, -1), (std::vector<Level>{{10.50, 100, 1}}));
+  EXPECT_EQ(ql__orderbook_check(b), 0);
+  orderbook_release(b);
+}
+
+TEST_F(OwnOrderTest, ShanghaiTradeReportsFillsAndCancelReportsTheRest) {
+  make("SSE");
+  orderbook_set_exec_callback(book_, record, &execs_);
+  order(1, 'S', 10.10, 100, kMorning);
+  int64_t id = orderbook_gen_order_id(book_);
+  EXPECT_EQ(orderbook_insert_order(book_, id, 'B', 500, 10.00), 500);
+  EXPECT_EQ(trade(-1, 7, 10.00, 200, kMorning + 5), 0);  // the seller (7) came later
+  ASSERT_EQ(execs_.size(), 1u);
+  EXPECT_EQ(std::make_tuple(execs_[0].id, execs_[0].kind, execs_[0].quantity, execs_[0].price,
+                            execs_[0].time),
+            std::make_tuple(id, 0, 200, 10.0, kMorning + 5));
+  EXPECT_EQ(orderbook_cancel_order(book_, id), 0);
+  ASSERT_EQ(execs_.size(), 2u);
+  EXPECT_EQ(std::make_tuple(execs_[1].kind, execs_[1].quantity), std::make_tuple(1, 300));
+  EXPECT_EQ(orderbook_cancel_order(book_, id), ORDERBOOK_NOT_FOUND);
+}
+
+TEST_F(OwnOrderTest, OwnAggressorIsReportedAtTheLastEventTime) {
+  make("SZ");
+  orderbook_set_exec_callback(book_, record, &execs_);
+  order(1, 'S', 10.00, 100, kMorning);
+  order(2, 'S', 10.01, 100, kMorning + 7);
+  int64_t id = orderbook_gen_order_id(book_);
+  EXPECT_EQ(orderbook_insert_order(book_, id, 'B', 150, 10.01), 0);
+  ASSERT_EQ(execs_.size(), 2u);
+  EXPECT_EQ(std::make_tuple(execs_[0].quantity, execs_[0].price, execs_[0].time),
+            std::make_tuple(100, 10.0, kMorning + 7));
+  EXPECT_EQ(std::make_tuple(execs_[1].quantity, execs_[1].price), std::make_tuple(50, 10.01));
+}
+
+// A callback may read the book but not change it: the book is in the middle of an update.
+TEST_F(OwnOrderTest, CallbacksCannotChangeTheBook) {
+  make("SZ");
+  struct Ctx {
+    int64_t other;
+    int32_t cancel_result = 1;
+  } ctx{0};
+  orderbook_set_exec_callback(
+      book_,
+      [](orderbook* b, int64_t, int32_t, int32_t, double, int32_t, void* user) {
+        auto* c = static_cast<Ctx*>(user);
+        c->cancel_result = orderbook_cancel_order(b, c->other);
+        orderbook_release(b);
+        orderbook_reset(b, 1);
+        return 0;
+      },
+      &ctx);
+  int64_t a = orderbook_gen_order_id(book_);
+  ctx.other = orderbook_gen_order_id(book_);
+  orderbook_insert_order(book_, a, 'S', 100, 10.00);
+  orderbook_insert_order(book_, ctx.other, 'S', 100, 10.00);
+  order(1, 'B', 10.00, 150, kMorning);
+  EXPECT_EQ(ctx.cancel_result, ORDERBOOK_ERROR);
+  EXPECT_EQ(asks(), (std::vector<Level>{{10.00, 50, 1}}));
+}
+
+// ---- refusals that keep the book consistent ------------------------------------------------
+
+TEST_F(BookTest, DuplicateNumberIsRefusedAndTheFirstOrderStaysFindable) {
+  make("SZ");
+  EXPECT_EQ(order(5, 'B', 10.00, 100, kMorning), 100);
+  EXPECT_EQ(order(5, 'B', 10.01, 200, kMorning), ORDERBOOK_DUPLICATE);
+  EXPECT_EQ(order(6, 'S', 10.05, 100, kMorning), 100);
+  EXPECT_EQ(order(5, 'B', 10.05, 100, kMorning), ORDERBOOK_DUPLICATE);  // would cross whole
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 100, 1}}));
+  EXPECT_EQ(asks(), (std::vector<Level>{{10.05, 100, 1}}));
+  EXPECT_EQ(ql__orderbook_check(book_), 0);
+  EXPECT_EQ(trade(5, 0, 0, 100, kMorning + 1), 0);
+  EXPECT_TRUE(bids().empty());
+  EXPECT_EQ(order(5, 'B', 10.01, 200, kMorning + 1), 200);  // free again
+}
+
+TEST_F(BookTest, OwnOrderIdInUseIsRefused) {
+  make("SZ");
+  EXPECT_EQ(orderbook_insert_order(book_, -1, 'B', 100, 10.0), 100);
+  EXPECT_EQ(orderbook_insert_order(book_, -1, 'S', 100, 11.0), ORDERBOOK_DUPLICATE);
+  EXPECT_TRUE(asks().empty());
+}
+
+// The side given with a cancellation only labels messages: the order's own side finds its
+// level, even in a crossed auction book with a level of the other side at the same price.
+TEST_F(BookTest, CancellationUsesTheOrdersOwnSide) {
+  make("SZ");
+  order(1, 'B', 10.00, 100, kAuction);
+  order(2, 'S', 10.00, 300, kAuction);
+  order(3, 'B', 10.00, 50, kAuction);
+  EXPECT_EQ(orderbook_on_cancel_order(book_, 1, 100, 10.0, 'S', kAuction), 0);
+  EXPECT_EQ(orderbook_on_cancel_order(book_, 3, 50, 10.0, 'X', kAuction), 0);
+  EXPECT_TRUE(bids().empty());
+  EXPECT_EQ(asks(), (std::vector<Level>{{10.00, 300, 1}}));
+}
+
+TEST_F(BookTest, BadQuantitiesAndSides) {
+  make("SZ");
+  EXPECT_EQ(order(1, 'B', 10.0, -5, kMorning), ORDERBOOK_ERROR);
+  EXPECT_EQ(order(2, 'B', 10.0, 0, kMorning), 0);  // nothing to rest
+  EXPECT_EQ(order(2, 'B', 10.0, 0, kAuction), ORDERBOOK_EARLIER);
+  EXPECT_TRUE(bids().empty());
+  EXPECT_EQ(trade(1, 2, 10.0, -5, kMorning), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_insert_order(book_, -1, 'B', -1, 10.0), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_insert_order(book_, -1, 'Q', 1, 10.0), ORDERBOOK_BAD_SIDE);
+  EXPECT_EQ(orderbook_on_order_cross(book_, 3, '2', 'Q', 10.0, 1, kMorning), ORDERBOOK_BAD_SIDE);
+  EXPECT_EQ(order(3, 'Q', 10.0, 100, kMorning), ORDERBOOK_BAD_SIDE);  // no message inside
+  double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(order(4, 'B', nan, 100, kAuction + 2), ORDERBOOK_EARLIER);
+  EXPECT_EQ(order(4, 'B', nan, 100, kMorning), 100);  // not a positive price: nothing rests
+  EXPECT_EQ(order(5, 'B', 1e300, 100, 150000000), 0);
+  EXPECT_TRUE(asks().empty());
+}
+
+// ---- aggregating books -----------------------------------------------------------------------
+
+TEST_F(BookTest, AggregatingCancellationKeepsOtherOrdersQuantity) {
+  make("SZ", 1);
+  order(1, 'B', 10.00, 300, kMorning);
+  order(2, 'B', 10.00, 200, kMorning);
+  EXPECT_EQ(orderbook_queue_aggregate(orderbook_at(book_, -1)), 1);
+  EXPECT_EQ(orderbook_queue_sum_quantity(orderbook_at(book_, -1)), 0);
+  EXPECT_EQ(order(1, 'B', 10.00, 300, kMorning + 1, 'D'), 0);
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 200, 1}}));
+}
+
+TEST_F(BookTest, AggregatingLevelNeverGoesBelowZero) {
+  make("SZ", 1);
+  order(1, 'B', 10.00, 300, kMorning);
+  order(2, 'B', 10.00, 200, kMorning);
+  EXPECT_EQ(order(3, 'S', 10.00, 250, kMorning + 1), 0);  // executes 250 of the 500
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 250, 2}}));
+  // Order 1's 300 would take the level below zero: the level ends, nothing goes negative.
+  EXPECT_EQ(order(1, 'B', 10.00, 300, kMorning + 2, 'D'), 0);
+  EXPECT_TRUE(bids().empty());
+  // Order 2 was entered at the level just removed; a new level at that price is not its own.
+  order(4, 'B', 10.00, 100, kMorning + 3);
+  EXPECT_EQ(order(2, 'B', 10.00, 200, kMorning + 4, 'D'), ORDERBOOK_NO_LEVEL);
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 100, 1}}));
+  EXPECT_EQ(order(2, 'B', 10.00, 200, kMorning + 4, 'D'), ORDERBOOK_NOT_FOUND);  // freed
+}
+
+// ---- allocation failures ---------------------------------------------------------------------
+
+class PoolFailureTest : public BookTest {
+ protected:
+  void TearDown() override {
+    ql__orderbook_pool_fail_after(-1);
+    BookTest::TearDown();
+  }
+};
+
+TEST_F(PoolFailureTest, CreateFailsWithTheMessage) {
+  ql__orderbook_pool_fail_after(0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(orderbook_create("SZ", "000001", 0, 0), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "mpool_create: L:237 alloc pool block 49152bytes failed\n");
+}
+
+TEST_F(PoolFailureTest, EventsThatCannotGetRecordsChangeNothing) {
+  make("SZ");
+  ql__orderbook_pool_fail_after(0);  // the first block is all there is
+  order(900000, 'S', 10.50, 100, kAuction);
+  int64_t seq = 1;
+  testing::internal::CaptureStderr();
+  int32_t r = 0;
+  while ((r = order(seq, 'B', 10.00, 10, kAuction)) == 0) ++seq;
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(r, ORDERBOOK_NO_MEMORY);
+  EXPECT_EQ(err, "mpool_alloc: L:279 alloc pool block 49152bytes failed\n");
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 10 * (seq - 1), int32_t(seq - 1)}}));
+  // An order record is free again after a cancellation, but a new price still needs a level.
+  EXPECT_EQ(order(1, 'B', 10.00, 10, kAuction, 'D'), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(order(seq, 'B', 9.00, 10, kAuction + 1), ORDERBOOK_NO_MEMORY);
+  testing::internal::GetCapturedStderr();
+  // Nothing of the refused order is left: not its number, not its level, not its time.
+  EXPECT_EQ(orderbook_queue_find(book_, 9.00), nullptr);
+  EXPECT_EQ(order(seq, 'B', 10.00, 10, kAuction, 'D'), ORDERBOOK_NOT_FOUND);
+  EXPECT_EQ(orderbook_snapshot(book_)->time, kAuction);
+  EXPECT_EQ(ql__orderbook_check(book_), 0);
+  // An order that crosses whole needs no record; one that rests at an existing level needs an
+  // order record, and the cancelled one is there for it.
+  EXPECT_EQ(order(seq + 1, 'B', 10.50, 100, kMorning), 0);
+  EXPECT_EQ(order(seq + 2, 'B', 10.00, 10, kMorning), 10);
+  ql__orderbook_pool_fail_after(-1);
+  EXPECT_EQ(order(seq + 3, 'B', 9.00, 10, kMorning + 1), 10);
+  EXPECT_EQ(order(seq + 4, 'B', 8.00, 10, kMorning + 1), 10);
+}
+
+// ---- messages --------------------------------------------------------------------------------
+
+class MessageTest : public BookTest {
+ protected:
+  void SetUp() override {
+    make("SZ");
+    orderbook_set_debug(book_, 0, collect);
+    order(1, 'B', 10.00, 300, kMorning);
+  }
+  static int collect(orderbook*, const char* text) {
+    lines().push_back(text);
+    return 0;
+  }
+  static std::vector<std::string>& lines() {
+    static std::vector<std::string> v;
+    return v;
+  }
+  void TearDown() override {
+    lines().clear();
+    BookTest::TearDown();
+  }
+};
+
+TEST_F(MessageTest, CancelledOrderNotFoundIsWrittenAboveLevelTwo) {
+  for (int level : {0, 1, 2}) {
+    orderbook_set_debug(book_, level, collect);
+    EXPECT_EQ(orderbook_on_cancel_order(book_, 99, 10, 10.5, 'S', kMorning), -3);
+  }
+  EXPECT_TRUE(lines().empty());
+  orderbook_set_debug(book_, 3, collect);
+  orderbook_on_cancel_order(book_, 99, 10, 10.5, 'S', kMorning);
+  ASSERT_EQ(lines().size(), 1u);
+  EXPECT_EQ(lines()[0],
+            "orderbook_on_cancel_order: not found order by order_seq_num=99,quantity=10,"
+            "price=10.500,side=ASK,cancel_time=100000000\n");
+}
+
+TEST_F(MessageTest, QuantityMismatchNeedsANonzeroLevel) {
+  orderbook_set_debug(book_, 0, collect);
+  order(2, 'B', 10.00, 300, kMorning);
+  orderbook_on_cancel_order(book_, 2, 10, 10.0, 'B', kMorning);
+  EXPECT_TRUE(lines().empty());
+  orderbook_set_debug(book_, -1, collect);
+  orderbook_on_cancel_order(book_, 1, 10, 10.0, 'B', kMorning);
+  EXPECT_EQ(lines().size(), 1u);
+}
+
+TEST_F(MessageTest, StaleAggregateCancellationNamesTheMissingLevel) {
+  orderbook* b = orderbook_create("SZ", "000002", 0, 1);
+  orderbook_set_debug(b, 1, collect);
+  orderbook_on_l2order(b, 1, '2', 'B', 10.00, 300, kMorning);
+  orderbook_on_l2order(b, 2, '2', 'S', 10.00, 300, kMorning);
+  EXPECT_EQ(orderbook_on_l2order(b, 1, 'D', 'B', 10.00, 300, kMorning), ORDERBOOK_NO_LEVEL);
+  ASSERT_EQ(lines().size(), 1u);
+  EXPECT_EQ(lines()[0],
+            "orderbook_on_cancel_order: not found orderque for order_seq_num=1,quantity=300,"
+            "price=10.000,px=10000,side=BID,cancel_time=100000000\n");
+  orderbook_release(b);
+}
+
+TEST_F(MessageTest, WithoutCallbackLinesGoToStandardOutput) {
+  orderbook_set_debug(book_, 3, nullptr);
+  testing::internal::CaptureStdout();
+  orderbook_on_cancel_order(book_, 7, 1, 1.0, 'B', 5);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "orderbook_on_cancel_order: not found order by order_seq_num=7,quantity=1,"
+            "price=1.000,side=BID,cancel_time=5\n");
+}
+
+TEST_F(MessageTest, UnknownFlagOutsideTheWindowGoesToStandardErrorAtAnyLevel) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(order(3, 'X', 10.5, 100, 150000000), ORDERBOOK_BAD_SIDE);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "on_l2order: unknown bs_flag=88 for update_time=150000000, seq_num=3, quantity=100, "
+            "price=10.500\n");
+  EXPECT_TRUE(lines().empty());
+}
+
+// ---- snapshots and queries -------------------------------------------------------------------
+
+TEST_F(BookTest, SnapshotFillsTenLevelsAndZeroesTheRest) {
+  make("SZ");
+  order(1, 'S', 10.01, 100, kAuction);
+  order(2, 'S', 10.02, 200, kAuction);
+  order(3, 'S', 10.03, 300, kAuction + 5);
+  const _L2Snapshot* s = orderbook_snapshot(book_);
+  EXPECT_EQ(s->time, kAuction + 5);
+  EXPECT_EQ(std::vector<double>(s->ask_price, s->ask_price + 4),
+            (std::vector<double>{10.01, 10.02, 10.03, 0}));
+  EXPECT_EQ(std::vector<int32_t>(s->ask_volume, s->ask_volume + 4),
+            (std::vector<int32_t>{100, 200, 300, 0}));
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(s->bid_price[i] + s->bid_volume[i], 0);
+  _L2Snapshot copy;
+  EXPECT_EQ(orderbook_snapshot_cp(book_, &copy), 0);
+  EXPECT_EQ(std::memcmp(&copy, s, sizeof copy), 0);
+}
+
+TEST_F(BookTest, LevelQuantityBeyondThirtyTwoBitsShowsItsLowBits) {
+  make("SZ");
+  for (int i = 1; i <= 3; ++i) order(i, 'B', 10.0, std::numeric_limits<int32_t>::max(), kAuction);
+  int64_t total = 3LL * std::numeric_limits<int32_t>::max();
+  EXPECT_EQ(orderbook_queue_quantity(orderbook_at(book_, -1)), total);
+  EXPECT_EQ(orderbook_snapshot(book_)->bid_volume[0],
+            static_cast<int32_t>(static_cast<uint32_t>(total)));
+}
+
+TEST_F(BookTest, LevelZeroIsTheBestLevelAtTheLastPrice) {
+  make("SZ");
+  order(1, 'B', 10.00, 100, kAuction);
+  order(2, 'S', 10.00, 100, kAuction);         // crossed auction book
+  EXPECT_EQ(orderbook_at(book_, 0), nullptr);  // no trade yet: last is 0
+  trade(7, 8, 10.00, 1, kMorning);
+  EXPECT_EQ(orderbook_at(book_, 0), orderbook_at(book_, -1));
+  trade(7, 8, 10.01, 1, kMorning);
+  EXPECT_EQ(orderbook_at(book_, 0), nullptr);
+  EXPECT_EQ(orderbook_at(book_, 2), nullptr);
+  int64_t q = 0;
+  double p = 0;
+  EXPECT_TRUE(orderbook_get_price_qty(book_, 1, nullptr, nullptr));
+  EXPECT_TRUE(orderbook_get_price_qty(book_, -1, &q, &p));
+  EXPECT_EQ(std::make_tuple(q, p), std::make_tuple(int64_t{100}, 10.0));
+  q = 5;
+  EXPECT_FALSE(orderbook_get_price_qty(book_, -2, &q, &p));
+  EXPECT_EQ(q, 5);
+  EXPECT_FALSE(orderbook_get_price_qty(book_, std::numeric_limits<int32_t>::min(), &q, &p));
+}
+
+TEST_F(BookTest, PrintShowsOneMoreAskLevelThanBidLevels) {
+  make("SZ");
+  for (int i = 0; i < 5; ++i) {
+    order(10 + i, 'S', 10.01 + i * 0.01, 100 * (i + 1), kAuction);
+    order(20 + i, 'B', 10.00 - i * 0.01, 10 * (i + 1), kAuction);
+  }
+  EXPECT_EQ(print_to_string(book_, 2),
+            "******** orderbook 600000.SZ 91500000 0.000 ********\n"
+            "ASK3 10.030 \t300\n"
+            "ASK2 10.020 \t200\n"
+            "ASK1 10.010 \t100\n"
+            "------------------------------------------------------------\n"
+            "BID1 10.000 \t10\n"
+            "BID2 9.990 \t20\n"
+            "\n");
+  EXPECT_EQ(print_to_string(book_, 0),
+            "******** orderbook 600000.SZ 91500000 0.000 ********\n"
+            "ASK1 10.010 \t100\n"
+            "------------------------------------------------------------\n"
+            "\n");
+  orderbook_reset(book_, 20240105);
+  EXPECT_EQ(print_to_string(book_, -3),
+            "******** orderbook 600000.SZ 0 0.000 ********\n"
+            "Asks empty..\n"
+            "------------------------------------------------------------\n"
+            "Bids empty..\n"
+            "\n");
+}
+
+TEST_F(BookTest, QueuePrintListsTheFirstOrders) {
+  make("SZ");
+  for (int i = 1; i <= 60; ++i) order(i, 'B', 10.0, i, kAuction);
+  orderbook_queue* q = orderbook_at(book_, -1);
+  EXPECT_EQ(orderbook_queue_sum_quantity(q), 1830);
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* f = open_memstream(&buf, &len);
+  orderbook_queue_print2(q, f, 1, -1);
+  orderbook_queue_print2(q, f, 2, 0);
+  orderbook_queue_print(q, f, 3);
+  std::fclose(f);
+  std::string expected = "BID1 10.000 \t1830 60/[";
+  for (int i = 1; i <= 50; ++i) expected += std::to_string(i) + (i < 50 ? "," : "]\n");
+  expected += "BID2 10.000 \t1830 60/[]\nBID3 10.000 \t1830\n";
+  EXPECT_EQ(std::string(buf, len), expected);
+  std::free(buf);
+}
+
+TEST_F(BookTest, QueuePrintCutsALongListBeforeTheBufferEnds) {
+  make("SZ");
+  for (int i = 1; i <= 500; ++i) order(i, 'B', 10.0, 1000000000 + i, kAuction);
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* f = open_memstream(&buf, &len);
+  orderbook_queue_print2(orderbook_at(book_, -1), f, 1, 1000);
+  std::fclose(f);
+  std::string line(buf, len);
+  std::free(buf);
+  size_t open = line.find('[');
+  size_t close = line.find(']');
+  // 11 characters per entry: 363 entries fit below 3999 characters, less the final comma.
+  EXPECT_EQ(close - open - 1, 363u * 11 - 1);
+}
+
+}  // namespace
