@@ -107,8 +107,13 @@ void set_rates(benchmark::State& state, int64_t items) {
 
 constexpr int64_t kEndToEndItems = 1 << 20;
 
+// state.range(0): producers; state.range(1): items per producer's pool. A pool twice the
+// queue's capacity posts each item at most once at a time, as a host that wraps every record in
+// an item of its own does; a pool of 4096 has the same items in the queue many times over, so
+// producer and publishing thread change the same reference counts at once.
 void BM_PublishEndToEnd(benchmark::State& state) {
   const int producers = static_cast<int>(state.range(0));
+  const int pool_size = static_cast<int>(state.range(1));
   KX::MDPublishLib pub;
   BenchSender sender;
   if (!init_publisher(pub, sender, null_publish) || pub.start() != 0) {
@@ -116,7 +121,7 @@ void BM_PublishEndToEnd(benchmark::State& state) {
     return;
   }
   std::vector<std::unique_ptr<ItemPool>> pools;
-  for (int p = 0; p < producers; ++p) pools.push_back(std::make_unique<ItemPool>(4096));
+  for (int p = 0; p < producers; ++p) pools.push_back(std::make_unique<ItemPool>(pool_size));
   const int64_t per_producer = kEndToEndItems / producers;
   for (auto _ : state) {
     const int64_t target = sender.received.load(std::memory_order_acquire) + kEndToEndItems;
@@ -131,9 +136,11 @@ void BM_PublishEndToEnd(benchmark::State& state) {
   set_rates(state, state.iterations() * kEndToEndItems);
 }
 BENCHMARK(BM_PublishEndToEnd)
-    ->Arg(1)
-    ->Arg(2)
-    ->ArgName("producers")
+    ->Args({1, 2 * KX::MDPublishLib::kDefaultCapacity})
+    ->Args({2, 2 * KX::MDPublishLib::kDefaultCapacity})
+    ->Args({1, 4096})
+    ->Args({2, 4096})
+    ->ArgNames({"producers", "pool"})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
@@ -219,6 +226,37 @@ BENCHMARK(BM_QueueAlone_Moodycamel)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
+#endif
+
+// ---- the queue alone on one thread: the cost of the operations without any cache traffic ----
+
+void BM_QueueOneThread_BlockQueue(benchmark::State& state) {
+  KX::BlockQueue q(kQueueCapacity);
+  msg_item_s* out[kBulk];
+  int64_t i = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < kBulk; ++k) q.push(fake_item(i++));
+    bool mark = false;
+    benchmark::DoNotOptimize(q.pop_batch(out, kBulk, &mark));
+  }
+  set_rates(state, state.iterations() * kBulk);
+}
+BENCHMARK(BM_QueueOneThread_BlockQueue);
+
+#if defined(QL_HAVE_MOODYCAMEL)
+void BM_QueueOneThread_Moodycamel(benchmark::State& state) {
+  moodycamel::ConcurrentQueue<msg_item_s*> q(kQueueCapacity);
+  moodycamel::ProducerToken ptok(q);
+  moodycamel::ConsumerToken ctok(q);
+  msg_item_s* out[kBulk];
+  int64_t i = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < kBulk; ++k) q.try_enqueue(ptok, fake_item(i++));
+    benchmark::DoNotOptimize(q.try_dequeue_bulk(ctok, out, kBulk));
+  }
+  set_rates(state, state.iterations() * kBulk);
+}
+BENCHMARK(BM_QueueOneThread_Moodycamel);
 #endif
 
 // ---- latency of a trickle -------------------------------------------------------------------
