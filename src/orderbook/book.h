@@ -77,7 +77,8 @@ inline const void* int_key(int64_t k) {
 
 }  // namespace ql::detail
 
-// A price level. Hot fields first: the crossing loop reads px, quantity, head and next.
+// A price level, owned by its book (not thread-safe). Hot fields first: the crossing loop reads
+// px, quantity, head and next.
 struct orderbook_queue {
   orderbook_queue* prev;  // toward the best price
   orderbook_queue* next;  // toward worse prices
@@ -95,7 +96,8 @@ struct orderbook_queue {
 };
 static_assert(sizeof(orderbook_queue) == 80, "pool records are multiples of 16 bytes");
 
-// One instrument's book. The record itself is the first allocation of its own pool.
+// One instrument's book. The record itself is the first allocation of its own pool. Not
+// thread-safe: a book, its levels and its orders belong to one thread at a time.
 struct alignas(16) orderbook {
   char symbol[ql::detail::kSymbolCapacity];
   uint32_t is_sse;
@@ -366,7 +368,8 @@ QL_OB_HOT void commit_order(orderbook* b, order_reservation* res, int64_t seq, u
   q->quantity += quantity;
 }
 
-// Marks a book busy for the length of a changing call, so that callbacks cannot change it.
+// Marks a book busy for the length of a changing call, so that callbacks cannot change it. Used
+// on the book's own thread only.
 class busy_scope {
  public:
   explicit busy_scope(orderbook* b) : b_(b) { b_->busy = 1; }

@@ -54,7 +54,7 @@ enum class snapshot_rule {
   trading_hours,  // run2, run3: opening, auction and interval snapshots, and a final one
 };
 
-// The snapshot and ordering bookkeeping of one run.
+// The snapshot and ordering bookkeeping of one run; lives on the running thread's stack.
 class day_replay {
  public:
   day_replay(orderbook_builder* builder, const char* name, snapshot_rule rule)
@@ -151,7 +151,7 @@ class day_replay {
   int32_t emitted_ = 0;
 };
 
-// Marks a builder as running for the length of a run.
+// Marks a builder as running for the length of a run (on the running thread).
 class run_scope {
  public:
   explicit run_scope(orderbook_builder* b) : b_(b) { b_->running = true; }
