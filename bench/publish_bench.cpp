@@ -107,8 +107,13 @@ void set_rates(benchmark::State& state, int64_t items) {
 
 constexpr int64_t kEndToEndItems = 1 << 20;
 
+// state.range(0): producers; state.range(1): items per producer's pool. A pool twice the
+// queue's capacity posts each item at most once at a time, as a host that wraps every record in
+// an item of its own does; a pool of 4096 has the same items in the queue many times over, so
+// producer and publishing thread change the same reference counts at once.
 void BM_PublishEndToEnd(benchmark::State& state) {
   const int producers = static_cast<int>(state.range(0));
+  const int pool_size = static_cast<int>(state.range(1));
   KX::MDPublishLib pub;
   BenchSender sender;
   if (!init_publisher(pub, sender, null_publish) || pub.start() != 0) {
@@ -116,7 +121,7 @@ void BM_PublishEndToEnd(benchmark::State& state) {
     return;
   }
   std::vector<std::unique_ptr<ItemPool>> pools;
-  for (int p = 0; p < producers; ++p) pools.push_back(std::make_unique<ItemPool>(4096));
+  for (int p = 0; p < producers; ++p) pools.push_back(std::make_unique<ItemPool>(pool_size));
   const int64_t per_producer = kEndToEndItems / producers;
   for (auto _ : state) {
     const int64_t target = sender.received.load(std::memory_order_acquire) + kEndToEndItems;
@@ -131,9 +136,11 @@ void BM_PublishEndToEnd(benchmark::State& state) {
   set_rates(state, state.iterations() * kEndToEndItems);
 }
 BENCHMARK(BM_PublishEndToEnd)
-    ->Arg(1)
-    ->Arg(2)
-    ->ArgName("producers")
+    ->Args({1, 2 * KX::MDPublishLib::kDefaultCapacity})
+    ->Args({2, 2 * KX::MDPublishLib::kDefaultCapacity})
+    ->Args({1, 4096})
+    ->Args({2, 4096})
+    ->ArgNames({"producers", "pool"})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
@@ -219,6 +226,71 @@ BENCHMARK(BM_QueueAlone_Moodycamel)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
+// The plain API: no tokens (each call finds the calling thread's sub-queue) and enqueue, which
+// takes more memory when the preallocated blocks run out.
+void BM_QueueAlone_MoodycamelPlain(benchmark::State& state) {
+  const int bulk = static_cast<int>(state.range(0));
+  moodycamel::ConcurrentQueue<msg_item_s*> q(kQueueCapacity);
+  for (auto _ : state) {
+    std::thread producer([&] {
+      for (int64_t i = 0; i < kQueueItems; ++i)
+        while (!q.enqueue(fake_item(i))) cpu_relax();
+    });
+    msg_item_s* out[kBulk];
+    int64_t taken = 0;
+    uintptr_t check = 0;
+    while (taken < kQueueItems) {
+      const int n = static_cast<int>(bulk == 1 ? (q.try_dequeue(out[0]) ? 1 : 0)
+                                               : q.try_dequeue_bulk(out, bulk));
+      if (n == 0) {
+        cpu_relax();
+        continue;
+      }
+      for (int i = 0; i < n; ++i) check += reinterpret_cast<uintptr_t>(out[i]);
+      taken += n;
+    }
+    producer.join();
+    benchmark::DoNotOptimize(check);
+  }
+  set_rates(state, state.iterations() * kQueueItems);
+}
+BENCHMARK(BM_QueueAlone_MoodycamelPlain)
+    ->Arg(1)
+    ->Arg(kBulk)
+    ->ArgName("pop")
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+#endif
+
+// ---- the queue alone on one thread: the cost of the operations without any cache traffic ----
+
+void BM_QueueOneThread_BlockQueue(benchmark::State& state) {
+  KX::BlockQueue q(kQueueCapacity);
+  msg_item_s* out[kBulk];
+  int64_t i = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < kBulk; ++k) q.push(fake_item(i++));
+    bool mark = false;
+    benchmark::DoNotOptimize(q.pop_batch(out, kBulk, &mark));
+  }
+  set_rates(state, state.iterations() * kBulk);
+}
+BENCHMARK(BM_QueueOneThread_BlockQueue);
+
+#if defined(QL_HAVE_MOODYCAMEL)
+void BM_QueueOneThread_Moodycamel(benchmark::State& state) {
+  moodycamel::ConcurrentQueue<msg_item_s*> q(kQueueCapacity);
+  moodycamel::ProducerToken ptok(q);
+  moodycamel::ConsumerToken ctok(q);
+  msg_item_s* out[kBulk];
+  int64_t i = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < kBulk; ++k) q.try_enqueue(ptok, fake_item(i++));
+    benchmark::DoNotOptimize(q.try_dequeue_bulk(ctok, out, kBulk));
+  }
+  set_rates(state, state.iterations() * kBulk);
+}
+BENCHMARK(BM_QueueOneThread_Moodycamel);
 #endif
 
 // ---- latency of a trickle -------------------------------------------------------------------

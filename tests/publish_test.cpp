@@ -187,9 +187,9 @@ class PublishTest : public ::testing::Test {
 
 // ---- loading senders ------------------------------------------------------------------------
 
-using SenderLoadTest = PublishTest;
+using PublishSenderLoadTest = PublishTest;
 
-TEST_F(SenderLoadTest, LooksUpExportsAndNamesAnUnnamedSenderEmpty) {
+TEST_F(PublishSenderLoadTest, LooksUpExportsAndNamesAnUnnamedSenderEmpty) {
   msg_sender_s t;
   std::memset(&t, 0, sizeof t);
   ASSERT_EQ(MDPublishLib::msg_sender_load(&t, kRecordPath.c_str()), 0);
@@ -205,7 +205,7 @@ TEST_F(SenderLoadTest, LooksUpExportsAndNamesAnUnnamedSenderEmpty) {
   dynlib_close(t.module);  // never handed to a publisher: still the caller's
 }
 
-TEST_F(SenderLoadTest, PluginsOwnLoaderFillsTheTable) {
+TEST_F(PublishSenderLoadTest, PluginsOwnLoaderFillsTheTable) {
   msg_sender_s t;
   std::memset(&t, 0, sizeof t);
   ASSERT_EQ(MDPublishLib::msg_sender_load(&t, kLoadPath.c_str()), 0);
@@ -224,7 +224,7 @@ TEST_F(SenderLoadTest, PluginsOwnLoaderFillsTheTable) {
   }
 }
 
-TEST_F(SenderLoadTest, MissingPublishGivesMinus17AndUnloadsTheLibrary) {
+TEST_F(PublishSenderLoadTest, MissingPublishGivesMinus17AndUnloadsTheLibrary) {
   msg_sender_s t;
   std::memset(&t, 0, sizeof t);
   EXPECT_EQ(MDPublishLib::msg_sender_load(&t, kNoPublishPath.c_str()), -17);
@@ -248,7 +248,7 @@ TEST_F(SenderLoadTest, MissingPublishGivesMinus17AndUnloadsTheLibrary) {
   EXPECT_EQ(l.line, 59);
 }
 
-TEST_F(SenderLoadTest, MissingLibraryGivesMinus1) {
+TEST_F(PublishSenderLoadTest, MissingLibraryGivesMinus1) {
   const std::string path = QL_PLUGIN_DIR "/no_such_sender.so";
   msg_sender_s t;
   std::memset(&t, 0, sizeof t);
@@ -263,9 +263,9 @@ TEST_F(SenderLoadTest, MissingLibraryGivesMinus1) {
 
 // ---- init -----------------------------------------------------------------------------------
 
-using InitTest = PublishTest;
+using PublishInitTest = PublishTest;
 
-TEST_F(InitTest, CreateGetsTheArgumentsAndTheDebugLevelSetBefore) {
+TEST_F(PublishInitTest, CreateGetsTheArgumentsAndTheDebugLevelSetBefore) {
   MDPublishLib pub;
   EXPECT_EQ(pub.get_sender_name(), nullptr);
   pub.set_debug(2);
@@ -287,13 +287,13 @@ TEST_F(InitTest, CreateGetsTheArgumentsAndTheDebugLevelSetBefore) {
   EXPECT_EQ(l.line, 78);
 }
 
-TEST_F(InitTest, DebugZeroLeavesTheSendersLevelAlone) {
+TEST_F(PublishInitTest, DebugZeroLeavesTheSendersLevelAlone) {
   MDPublishLib pub;
   void* inst = init_record(pub);
   EXPECT_EQ(rec_.debug(inst), -1);
 }
 
-TEST_F(InitTest, FailedCreateLeavesThePublisherUninitialised) {
+TEST_F(PublishInitTest, FailedCreateLeavesThePublisherUninitialised) {
   MDPublishLib pub;
   msg_sender_s t;
   std::memset(&t, 0, sizeof t);
@@ -318,7 +318,7 @@ TEST_F(InitTest, FailedCreateLeavesThePublisherUninitialised) {
   EXPECT_EQ(rec_.live(), senders_at_start_ + 1);
 }
 
-TEST_F(InitTest, SecondInitIsRefusedAndTheFirstSenderIsReleasedOnce) {
+TEST_F(PublishInitTest, SecondInitIsRefusedAndTheFirstSenderIsReleasedOnce) {
   void* first = nullptr;
   {
     MDPublishLib pub;
@@ -343,7 +343,7 @@ TEST_F(InitTest, SecondInitIsRefusedAndTheFirstSenderIsReleasedOnce) {
   // TearDown checks that the one instance was released exactly once.
 }
 
-TEST_F(InitTest, TableWithoutCreateOrPublishIsRefusedUntouched) {
+TEST_F(PublishInitTest, TableWithoutCreateOrPublishIsRefusedUntouched) {
   static int creates = 0;
   creates = 0;
   msg_sender_s t;
@@ -359,7 +359,7 @@ TEST_F(InitTest, TableWithoutCreateOrPublishIsRefusedUntouched) {
   EXPECT_EQ(pub.start(), -1);
 }
 
-TEST_F(InitTest, InProcessTableWithoutNameIsNamedEmpty) {
+TEST_F(PublishInitTest, InProcessTableWithoutNameIsNamedEmpty) {
   static int instance = 0;
   msg_sender_s t;
   std::memset(&t, 0, sizeof t);
@@ -374,7 +374,7 @@ TEST_F(InitTest, InProcessTableWithoutNameIsNamedEmpty) {
   EXPECT_EQ(log_.find("mdpublish[").text.compare(0, 12, "mdpublish[] "), 0);
 }
 
-TEST_F(InitTest, NothingWorksBeforeInit) {
+TEST_F(PublishInitTest, NothingWorksBeforeInit) {
   MDPublishLib pub;
   msg_item_s* it = item(2, 1);
   EXPECT_EQ(pub.start(), -1);
@@ -393,9 +393,9 @@ TEST_F(InitTest, NothingWorksBeforeInit) {
 
 // ---- the type filter and bad items ----------------------------------------------------------
 
-using FilterTest = PublishTest;
+using PublishFilterTest = PublishTest;
 
-TEST_F(FilterTest, SwitchedOffTypeIsRefusedAndNothingQueued) {
+TEST_F(PublishFilterTest, SwitchedOffTypeIsRefusedAndNothingQueued) {
   MDPublishLib pub;
   init_record(pub);
   EXPECT_TRUE(pub.can_send(2));
@@ -412,7 +412,7 @@ TEST_F(FilterTest, SwitchedOffTypeIsRefusedAndNothingQueued) {
   EXPECT_EQ(pub.post_msg(tick), -150);
 }
 
-TEST_F(FilterTest, FlagArrayIsIndexedByTypeCode) {
+TEST_F(PublishFilterTest, FlagArrayIsIndexedByTypeCode) {
   MDPublishLib pub;
   unsigned char flags[257];
   std::memset(flags, 0, sizeof flags);
@@ -430,7 +430,7 @@ TEST_F(FilterTest, FlagArrayIsIndexedByTypeCode) {
   EXPECT_EQ(pub.set_quote_types(nullptr, 0), 0);
 }
 
-TEST_F(FilterTest, EmptyPayloadAndNullItemAreRefused) {
+TEST_F(PublishFilterTest, EmptyPayloadAndNullItemAreRefused) {
   for (int mode : {1, 0}) {
     MDPublishLib pub;
     pub.set_thread_mode(mode);
@@ -448,9 +448,9 @@ TEST_F(FilterTest, EmptyPayloadAndNullItemAreRefused) {
 
 // ---- direct mode ----------------------------------------------------------------------------
 
-using DirectModeTest = PublishTest;
+using PublishDirectModeTest = PublishTest;
 
-TEST_F(DirectModeTest, PostCallsTheSenderAtOnceAndTakesNoReference) {
+TEST_F(PublishDirectModeTest, PostCallsTheSenderAtOnceAndTakesNoReference) {
   MDPublishLib pub;
   pub.set_thread_mode(0);
   void* inst = init_record(pub, "fail=-5");
@@ -476,7 +476,7 @@ TEST_F(DirectModeTest, PostCallsTheSenderAtOnceAndTakesNoReference) {
   EXPECT_EQ(pub.stop(), 0);
 }
 
-TEST_F(DirectModeTest, DoSendDatasPassesTheBatchThrough) {
+TEST_F(PublishDirectModeTest, DoSendDatasPassesTheBatchThrough) {
   MDPublishLib pub;
   pub.set_debug(4);
   void* inst = init_record(pub, "fail=9");
@@ -499,9 +499,9 @@ TEST_F(DirectModeTest, DoSendDatasPassesTheBatchThrough) {
 
 // ---- thread mode ----------------------------------------------------------------------------
 
-using ThreadModeTest = PublishTest;
+using PublishThreadModeTest = PublishTest;
 
-TEST_F(ThreadModeTest, QueuedItemsGoOutInBatchesOf128InPostingOrder) {
+TEST_F(PublishThreadModeTest, QueuedItemsGoOutInBatchesOf128InPostingOrder) {
   MDPublishLib pub;
   pub.set_debug(1);
   void* inst = init_record(pub);
@@ -536,7 +536,7 @@ TEST_F(ThreadModeTest, QueuedItemsGoOutInBatchesOf128InPostingOrder) {
   EXPECT_EQ(pub.queue_count(), 0);
 }
 
-TEST_F(ThreadModeTest, TrickleIsDeliveredWithoutWaitingOutTheIdleSleep) {
+TEST_F(PublishThreadModeTest, TrickleIsDeliveredWithoutWaitingOutTheIdleSleep) {
   // Each item must arrive long before the thread's 1000 ms sleep would end on its own: an
   // item stored while the thread is on its way to sleep must wake it.
   MDPublishLib pub;
@@ -555,7 +555,7 @@ TEST_F(ThreadModeTest, TrickleIsDeliveredWithoutWaitingOutTheIdleSleep) {
   for (int i = 0; i < 300; ++i) EXPECT_EQ(tags[i], i);
 }
 
-TEST_F(ThreadModeTest, ConcurrentTrickleFromTwoProducersIsDeliveredPromptly) {
+TEST_F(PublishThreadModeTest, ConcurrentTrickleFromTwoProducersIsDeliveredPromptly) {
   // Two pushes racing: one claims a position and stores it after the other's item has woken
   // the thread; the thread must not fall asleep on the claimed cell.
   MDPublishLib pub;
@@ -585,7 +585,7 @@ TEST_F(ThreadModeTest, ConcurrentTrickleFromTwoProducersIsDeliveredPromptly) {
   EXPECT_EQ(rec_.entries(inst), 2 * kRounds);
 }
 
-TEST_F(ThreadModeTest, StartTwiceAndRestart) {
+TEST_F(PublishThreadModeTest, StartTwiceAndRestart) {
   MDPublishLib pub;
   void* inst = init_record(pub);
   EXPECT_EQ(pub.start(), 0);
@@ -598,7 +598,7 @@ TEST_F(ThreadModeTest, StartTwiceAndRestart) {
   EXPECT_EQ(pub.stop(), 0);
 }
 
-TEST_F(ThreadModeTest, StopReleasesUnsentItemsAndTwiceIsHarmless) {
+TEST_F(PublishThreadModeTest, StopReleasesUnsentItemsAndTwiceIsHarmless) {
   MDPublishLib pub;
   void* inst = init_record(pub);
   std::vector<msg_item_s*> posted;
@@ -614,7 +614,7 @@ TEST_F(ThreadModeTest, StopReleasesUnsentItemsAndTwiceIsHarmless) {
   EXPECT_EQ(pub.queue_count(), 0);
 }
 
-TEST_F(ThreadModeTest, ItemsPostedAfterStopWaitForTheNextStart) {
+TEST_F(PublishThreadModeTest, ItemsPostedAfterStopWaitForTheNextStart) {
   MDPublishLib pub;
   void* inst = init_record(pub);
   ASSERT_EQ(pub.start(), 0);
@@ -633,7 +633,7 @@ bool matches(const std::string& text, const char* pattern) {
   return testing::internal::RE::FullMatch(text, testing::internal::RE(pattern));
 }
 
-TEST_F(ThreadModeTest, FailingPublishWithDebugPrintsOncePerBatchAndReleases) {
+TEST_F(PublishThreadModeTest, FailingPublishWithDebugPrintsOncePerBatchAndReleases) {
   MDPublishLib pub;
   pub.set_debug(1);
   void* inst = init_record(pub, "fail=-5");
@@ -654,7 +654,7 @@ TEST_F(ThreadModeTest, FailingPublishWithDebugPrintsOncePerBatchAndReleases) {
   for (msg_item_s* it : posted) EXPECT_EQ(msg_item_refcount(it), 1);
 }
 
-TEST_F(ThreadModeTest, DebugAboveTwoAlsoPrintsEachBatch) {
+TEST_F(PublishThreadModeTest, DebugAboveTwoAlsoPrintsEachBatch) {
   MDPublishLib pub;
   pub.set_debug(3);
   void* inst = init_record(pub, "fail=-2");
@@ -671,7 +671,7 @@ TEST_F(ThreadModeTest, DebugAboveTwoAlsoPrintsEachBatch) {
       << out;
 }
 
-TEST_F(ThreadModeTest, SuccessfulBatchesPrintNothingBelowDebug3) {
+TEST_F(PublishThreadModeTest, SuccessfulBatchesPrintNothingBelowDebug3) {
   MDPublishLib pub;
   pub.set_debug(2);
   void* inst = init_record(pub);
@@ -683,7 +683,7 @@ TEST_F(ThreadModeTest, SuccessfulBatchesPrintNothingBelowDebug3) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-TEST_F(ThreadModeTest, ThreadLogsItsStartAndStop) {
+TEST_F(PublishThreadModeTest, ThreadLogsItsStartAndStop) {
   MDPublishLib pub;
   pub.set_debug(2);
   void* inst = init_record(pub);
@@ -704,7 +704,7 @@ TEST_F(ThreadModeTest, ThreadLogsItsStartAndStop) {
   EXPECT_EQ(stopped.line, 205);
 }
 
-TEST_F(ThreadModeTest, StopEndsTheThreadEvenAfterSwitchingToDirectMode) {
+TEST_F(PublishThreadModeTest, StopEndsTheThreadEvenAfterSwitchingToDirectMode) {
   MDPublishLib pub;
   init_record(pub);
   ASSERT_EQ(pub.start(), 0);
@@ -713,7 +713,7 @@ TEST_F(ThreadModeTest, StopEndsTheThreadEvenAfterSwitchingToDirectMode) {
   EXPECT_FALSE(pub.IsThreadStarted());
 }
 
-TEST_F(ThreadModeTest, PostingDuringStopAndDestructionLosesAndLeaksNothing) {
+TEST_F(PublishThreadModeTest, PostingDuringStopAndDestructionLosesAndLeaksNothing) {
   // Items posted while stop runs may land behind its stop mark; destruction releases them.
   std::atomic<bool> go{true};
   std::atomic<int> accepted{0};
@@ -744,9 +744,9 @@ TEST_F(ThreadModeTest, PostingDuringStopAndDestructionLosesAndLeaksNothing) {
 
 // ---- the queue's capacity -------------------------------------------------------------------
 
-using CapacityTest = PublishTest;
+using PublishCapacityTest = PublishTest;
 
-TEST_F(CapacityTest, RequestsRiseToThePowerOfTwo) {
+TEST_F(PublishCapacityTest, RequestsRiseToThePowerOfTwo) {
   EXPECT_EQ(BlockQueue::round_capacity(65536), 65536u);
   EXPECT_EQ(BlockQueue::round_capacity(1000), 1024u);
   EXPECT_EQ(BlockQueue::round_capacity(1025), 2048u);
@@ -762,7 +762,7 @@ TEST_F(CapacityTest, RequestsRiseToThePowerOfTwo) {
   EXPECT_EQ(MDPublishLib(0x7fffffff).queue_capacity(), 0u);
 }
 
-TEST_F(CapacityTest, Capacity1000Holds1024ThenRefusesWithCountsRestored) {
+TEST_F(PublishCapacityTest, Capacity1000Holds1024ThenRefusesWithCountsRestored) {
   MDPublishLib pub(1000);
   init_record(pub);
   for (int i = 0; i < 1024; ++i) ASSERT_EQ(pub.post_msg(item(2, i)), 0) << i;
@@ -774,7 +774,7 @@ TEST_F(CapacityTest, Capacity1000Holds1024ThenRefusesWithCountsRestored) {
   for (msg_item_s* it : held_) EXPECT_EQ(msg_item_refcount(it), 1);
 }
 
-TEST_F(CapacityTest, CapacityOneTakesOneItemAndCapacityZeroNone) {
+TEST_F(PublishCapacityTest, CapacityOneTakesOneItemAndCapacityZeroNone) {
   MDPublishLib one(1);
   init_record(one);
   msg_item_s* a = item(2, 1);
@@ -792,7 +792,7 @@ TEST_F(CapacityTest, CapacityOneTakesOneItemAndCapacityZeroNone) {
   EXPECT_EQ(zero.stop(), 0);  // no room for a stop mark: the thread is woken all the same
 }
 
-TEST_F(CapacityTest, CapacityOneDeliversEveryItemThroughManyWrapArounds) {
+TEST_F(PublishCapacityTest, CapacityOneDeliversEveryItemThroughManyWrapArounds) {
   MDPublishLib pub(1);
   void* inst = init_record(pub);
   ASSERT_EQ(pub.start(), 0);
@@ -810,14 +810,14 @@ TEST_F(CapacityTest, CapacityOneDeliversEveryItemThroughManyWrapArounds) {
 
 // ---- the queue on its own -------------------------------------------------------------------
 
-class BlockQueueTest : public ::testing::Test {
+class PublishBlockQueueTest : public ::testing::Test {
  protected:
   void SetUp() override { items_at_start_ = msg_item_live_count(); }
   void TearDown() override { EXPECT_EQ(msg_item_live_count(), items_at_start_); }
   int64_t items_at_start_ = 0;
 };
 
-TEST_F(BlockQueueTest, NothingIsTakenBeforeItIsStoredOnTheFirstPass) {
+TEST_F(PublishBlockQueueTest, NothingIsTakenBeforeItIsStoredOnTheFirstPass) {
   BlockQueue q(4);
   msg_item_s* out[4];
   bool mark = true;
@@ -833,7 +833,7 @@ TEST_F(BlockQueueTest, NothingIsTakenBeforeItIsStoredOnTheFirstPass) {
   msg_item_decref_release(it);
 }
 
-TEST_F(BlockQueueTest, StopMarkEndsABatchAndDestructionReleasesItemsBehindIt) {
+TEST_F(PublishBlockQueueTest, StopMarkEndsABatchAndDestructionReleasesItemsBehindIt) {
   msg_item_s* a = make_item(2, 1);
   msg_item_s* b = make_item(2, 2);
   msg_item_s* c = make_item(2, 3);
@@ -863,7 +863,7 @@ TEST_F(BlockQueueTest, StopMarkEndsABatchAndDestructionReleasesItemsBehindIt) {
   msg_item_decref_release(c);
 }
 
-TEST_F(BlockQueueTest, WrapsAroundKeepingOrderAndFullness) {
+TEST_F(PublishBlockQueueTest, WrapsAroundKeepingOrderAndFullness) {
   BlockQueue q(4);
   msg_item_s* it = make_item(2, 0);
   msg_item_s* out[4];
@@ -923,11 +923,11 @@ class QueueConsumer {
   std::thread thread_;
 };
 
-TEST_F(BlockQueueTest, ConsumerNeverSleepsOnAClaimedCell) {
-  // Producer A claims position 0 and stalls; producer B stores position 1, which moves count
-  // from 0 to 1 and wakes the consumer, who can take nothing (position 0 is not stored). When
-  // A finally stores, count goes from 1 to 2 and nobody signals: a consumer that had gone to
-  // sleep would wait out its full idle sleep.
+TEST_F(PublishBlockQueueTest, ConsumerNeverSleepsOnAClaimedCell) {
+  // Producer A claims position 0 and stalls; producer B stores position 1 and wakes the
+  // consumer, who can take nothing (position 0 is not stored). A consumer that went back to
+  // sleep on that, signalled only when an item arrives in an empty queue, would miss A's
+  // store (the queue was not empty then) and wait out its full idle sleep.
   msg_item_s* a = make_item(2, 1);
   msg_item_s* b = make_item(2, 2);
   {
@@ -936,7 +936,7 @@ TEST_F(BlockQueueTest, ConsumerNeverSleepsOnAClaimedCell) {
     uint32_t pos_a = 0;
     ASSERT_TRUE(KX::detail::BlockQueueProbe::claim(q, &pos_a));
     ASSERT_TRUE(q.push(b));
-    // Give the consumer time to wake, find nothing and reach its idle wait.
+    // Give the consumer time to wake, find nothing takeable and reach its idle wait.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     KX::detail::BlockQueueProbe::store(q, pos_a, a);
     ASSERT_TRUE(consumer.wait_taken(2, kDeliveryTimeoutMs)) << "the consumer slept on a store";
@@ -946,7 +946,7 @@ TEST_F(BlockQueueTest, ConsumerNeverSleepsOnAClaimedCell) {
   msg_item_decref_release(b);
 }
 
-TEST_F(BlockQueueTest, ItemArrivingJustBeforeTheSleepWakesTheConsumer) {
+TEST_F(PublishBlockQueueTest, ItemArrivingJustBeforeTheSleepWakesTheConsumer) {
   BlockQueue q(64);
   QueueConsumer consumer(q);
   std::mt19937 rng(11);
@@ -970,7 +970,7 @@ constexpr int kStressItems = 100000;  // ThreadSanitizer runs an order of magnit
 constexpr int kStressItems = 1000000;
 #endif
 
-TEST_F(ThreadModeTest, FourProducersEveryItemDeliveredExactlyOnce) {
+TEST_F(PublishThreadModeTest, FourProducersEveryItemDeliveredExactlyOnce) {
   constexpr int kProducers = 4;
   constexpr int kPerProducer = kStressItems / kProducers;
   MDPublishLib pub;
@@ -1016,9 +1016,9 @@ TEST_F(ThreadModeTest, FourProducersEveryItemDeliveredExactlyOnce) {
 
 // ---- the example sender ---------------------------------------------------------------------
 
-using BinFileSenderTest = PublishTest;
+using PublishBinFileSenderTest = PublishTest;
 
-TEST_F(BinFileSenderTest, PublishedTicksReadBackByteForByte) {
+TEST_F(PublishBinFileSenderTest, PublishedTicksReadBackByteForByte) {
   const std::string path = testing::TempDir() + "publish_test_ticks.bin";
   std::remove(path.c_str());
   std::string expected;

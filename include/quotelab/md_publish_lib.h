@@ -24,6 +24,8 @@
 
 namespace KX {
 
+class MDPublishLib;
+
 namespace detail {
 struct BlockQueueLayout;
 struct BlockQueueProbe;  // tests: holds a producer between its claim and its store
@@ -32,36 +34,51 @@ struct BlockQueueProbe;  // tests: holds a producer between its claim and its st
 /* A bounded multi-producer, single-consumer ring of message item pointers.
  *
  * Positions count up without bound (modulo 2^32); position p uses cell p & (capacity - 1).
- * Each cell carries a sequence that says what the cell holds, in units of half a position:
- *   2p     the cell is free for position p (cell i starts at 2i: free for the first pass),
- *   2p + 1 the item of position p has been stored.
- * A producer claims position p by a compare-and-swap of enqueue_pos only when the cell reads
- * 2p, stores the item, then publishes 2p + 1 (release). The consumer takes the cell only when
- * it reads 2p + 1 (acquire), so it never takes a cell whose item has not been stored, on the
- * first pass (position 0 included) or after any number of wrap-arounds; it then frees the cell
- * for the next pass with 2(p + capacity). Doubling keeps "stored for p" and "free for p + 1"
- * apart even with capacity 1, where they would share a cell; it is why the capacity is at most
- * 2^30. A producer never reads the consumer's position and the consumer never reads the
- * producers' position while items flow, so neither pulls the other's cache line per item.
+ * enqueue_pos is the next position to fill, dequeue_pos the next to take; the queue is full
+ * when capacity <= enqueue_pos - dequeue_pos.
  *
- * `count` (items pushed and not yet taken) drives the wake-up: the push that moves it from 0
- * signals `event`. The consumer takes items in batches and subtracts once per batch. Before it
- * sleeps it resets the event and then checks again that nothing has been claimed, so an item
- * that arrives between its last look and its sleep always wakes it (see wait()).
+ * Push: a producer claims position p by a compare-and-swap of enqueue_pos from p to p + 1
+ * while the queue is not full, stores the item into cell p, then stores p + 1 as the cell's
+ * sequence (release). Pop: the consumer takes cell p only when its sequence reads p + 1
+ * (acquire). Every sequence starts at 0 and position p never stores 0 on the first pass, so a
+ * cell that has not been stored since the start (position 0 included) is never taken; after a
+ * wrap-around the cell still holds the previous pass's p + 1 - capacity, which differs from
+ * p + 1 for every capacity up to 2^31. The consumer publishes its position once per batch
+ * (release); a producer reuses a cell only after reading that position (acquire), so the
+ * consumer's read of the previous item is done by then.
+ *
+ * Cache traffic per item is kept to the cells themselves: the consumer only reads cells and
+ * never reads enqueue_pos while items flow; producers read dequeue_pos only when the copy they
+ * keep beside enqueue_pos (dequeue_seen) says the queue is full.
+ *
+ * Wake-up: the consumer idles in wait(). It polls the next cell for a short while, then raises
+ * `sleeping`, looks once more for a claimed position and only then sleeps on `event`. A
+ * producer signals `event` after its store when it reads `sleeping` raised, so a push costs
+ * one compare-and-swap and no lock while the consumer is awake. The claim, the producer's
+ * read of the flag, the consumer's raise and its last look are sequentially consistent, so
+ * either the last look sees the claim or the producer sees the flag: an item never waits for
+ * the sleep to time out. A producer that claimed a position and has not stored it yet is
+ * waited for without sleeping (its store is instructions away). The number of items waiting
+ * is the difference of the two positions (get_count), so no counter is shared by producers
+ * and consumer.
  *
  * The queue owns one reference per stored item: its destructor releases every item still
  * queued, stop marks skipped.
  *
  * Thread-safety: push from any number of threads at once; pop_batch, drain, wait and empty
- * from one consumer thread at a time. get_count and get_capacity from any thread. */
+ * from one consumer thread at a time; get_count, get_capacity and wake from any thread. */
 class QL_API BlockQueue {
  public:
   /* The largest capacity: 2^30 items. */
   static constexpr uint32_t kMaxCapacity = 1u << 30;
+  /* How long wait() polls before it sleeps, in microseconds: items arriving within it are
+   * taken without the cost of a sleep and a wake-up (a system call each); the price is up to
+   * this much busy time each time the queue runs dry. */
+  static constexpr int kSpinMicros = 20;
 
   /* A queue of `capacity` raised to the next power of two (65536 stays, 1000 gives 1024, 1
    * stays 1, 0 or less gives 0: a queue that refuses every item). Above kMaxCapacity, or when
-   * the cells cannot be allocated, the capacity is 0. */
+   * the cells cannot be allocated, the capacity is 0 (logged). */
   explicit BlockQueue(int capacity);
   virtual ~BlockQueue();
   BlockQueue(const BlockQueue&) = delete;
@@ -87,45 +104,51 @@ class QL_API BlockQueue {
    * nothing claimed is left. Consumer only. Returns the number of items released. */
   int drain(bool through_marks);
 
-  /* Idles the consumer after pop_batch found nothing: returns at once (after a yield) when a
-   * cell has been claimed but not yet stored; otherwise resets the event, looks once more and
-   * sleeps until an item arrives, wake() is called or max_ms milliseconds have passed.
-   * Consumer only. */
+  /* Idles the consumer after pop_batch found nothing. Returns when the next cell is stored,
+   * at once (after a yield) when a cell has been claimed but not yet stored, when wake() is
+   * called, or after max_ms milliseconds. Consumer only. */
   void wait(int max_ms);
   /* Wakes a consumer sleeping in wait(). Any thread. */
   void wake();
   /* True when every position claimed by a producer has been taken. Consumer only. */
   bool empty() const;
 
-  /* Items pushed and not yet taken (a snapshot; briefly off by the size of the batch being
-   * taken). */
-  int get_count() const { return count.load(std::memory_order_relaxed); }
+  /* Items pushed (claimed) and not yet taken, stop marks included: a snapshot. */
+  int get_count() const {
+    return static_cast<int>(enqueue_pos.load(std::memory_order_relaxed) -
+                            dequeue_pos.load(std::memory_order_relaxed));
+  }
   uint32_t get_capacity() const { return capacity; }
 
  private:
   friend struct detail::BlockQueueLayout;
   friend struct detail::BlockQueueProbe;
+  friend class MDPublishLib;  // takes its reference between claim and store
 
   struct Cell {
-    std::atomic<uint32_t> sequence;
+    std::atomic<uint32_t> sequence;  // p + 1 once the item of position p is stored
     msg_item_s* item;
   };
 
-  // Cache line 0 (with the vtable pointer): the count every push changes and the event.
-  std::atomic<int32_t> count{0};
+  // Cache line 0 (with the vtable pointer): read by every push, written when the consumer
+  // goes to sleep and wakes.
+  std::atomic<int32_t> sleeping{0};
   ManualResetEvent event{false};
   // Read-mostly, on a line of its own.
   alignas(64) uint32_t capacity = 0;
-  // The producers' position, changed by every push.
+  // The producers' line: their position and their copy of the consumer's position.
   alignas(64) std::atomic<uint32_t> enqueue_pos{0};
-  // The consumer's position, changed only by the consumer.
+  std::atomic<uint32_t> dequeue_seen{0};
+  // The consumer's position, changed only by the consumer (once per batch).
   alignas(64) std::atomic<uint32_t> dequeue_pos{0};
   // Read-mostly; padded so the object after the queue cannot share its line.
   alignas(64) Cell* cells = nullptr;
 
   uint32_t mask() const { return capacity - 1; }
+  bool head_stored() const;
   void release_cells();
-  // The two steps of push: claim a free position (false when full), then store into it.
+  // The two steps of push: claim a free position (false when full), then store into it. A
+  // claimed position must be stored promptly: the consumer waits for it.
   inline bool claim(uint32_t* pos);
   inline void store(uint32_t pos, msg_item_s* item);
 };
@@ -139,9 +162,11 @@ namespace detail {
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
 #endif
 struct BlockQueueLayout {
-  static_assert(offsetof(BlockQueue, capacity) >= 64, "capacity shares the count's line");
+  static_assert(offsetof(BlockQueue, capacity) >= 64, "capacity shares the flag's line");
   static_assert(offsetof(BlockQueue, enqueue_pos) - offsetof(BlockQueue, capacity) == 64,
                 "enqueue_pos must lie 64 bytes after capacity");
+  static_assert(offsetof(BlockQueue, dequeue_seen) - offsetof(BlockQueue, enqueue_pos) < 64,
+                "the producers' copy of dequeue_pos shares their line");
   static_assert(offsetof(BlockQueue, dequeue_pos) - offsetof(BlockQueue, enqueue_pos) == 64,
                 "dequeue_pos must lie 64 bytes after enqueue_pos");
   static_assert(offsetof(BlockQueue, cells) - offsetof(BlockQueue, dequeue_pos) == 64,
@@ -266,23 +291,25 @@ inline bool BlockQueue::claim(uint32_t* claimed) {
   if (capacity == 0) return false;
   uint32_t pos = enqueue_pos.load(std::memory_order_relaxed);
   for (;;) {
-    // Acquire: when the cell reads "free", the consumer's read of its previous item is done.
-    const uint32_t seq = cells[pos & mask()].sequence.load(std::memory_order_acquire);
-    const int32_t diff = static_cast<int32_t>(seq - 2 * pos);
-    if (diff == 0) {
-      // seq_cst: the consumer's last look before sleeping (empty()) is ordered against it.
-      if (enqueue_pos.compare_exchange_weak(pos, pos + 1, std::memory_order_seq_cst,
-                                            std::memory_order_relaxed)) {
-        *claimed = pos;
-        return true;
+    // Acquire (both loads): a position seen taken has had its item read by the consumer.
+    uint32_t deq = dequeue_seen.load(std::memory_order_acquire);
+    if (pos - deq >= capacity) {
+      deq = dequeue_pos.load(std::memory_order_acquire);
+      if (pos - deq >= capacity) {
+        // Full, unless pos is stale (then deq may even lie beyond it).
+        const uint32_t now = enqueue_pos.load(std::memory_order_relaxed);
+        if (now == pos) return false;
+        pos = now;
+        continue;
       }
-    } else if (diff < 0) {
-      // The cell still holds the item of the previous pass: full, unless pos is stale.
-      const uint32_t now = enqueue_pos.load(std::memory_order_relaxed);
-      if (now == pos) return false;
-      pos = now;
-    } else {
-      pos = enqueue_pos.load(std::memory_order_relaxed);  // another producer took pos
+      // Release: a producer that reads this copy sees what the consumer had done by then.
+      dequeue_seen.store(deq, std::memory_order_release);
+    }
+    // seq_cst: ordered against the consumer's raised flag and last look (see wait()).
+    if (enqueue_pos.compare_exchange_weak(pos, pos + 1, std::memory_order_seq_cst,
+                                          std::memory_order_relaxed)) {
+      *claimed = pos;
+      return true;
     }
   }
 }
@@ -290,36 +317,33 @@ inline bool BlockQueue::claim(uint32_t* claimed) {
 inline void BlockQueue::store(uint32_t pos, msg_item_s* item) {
   Cell& cell = cells[pos & mask()];
   cell.item = item;
-  cell.sequence.store(2 * pos + 1, std::memory_order_release);
-  // seq_cst pairs with the consumer's subtraction and its last look before sleeping.
-  if (count.fetch_add(1, std::memory_order_seq_cst) == 0) event.Set();
+  // Release: the item is visible to a consumer that reads the sequence.
+  cell.sequence.store(pos + 1, std::memory_order_release);
+  // seq_cst: after our claim in the single order, so a consumer that raised the flag before
+  // our claim is seen here (see wait()).
+  if (sleeping.load(std::memory_order_seq_cst) != 0) event.Set();
 }
 
 inline int BlockQueue::pop_batch(msg_item_s** out, int max, bool* stop_mark) {
   *stop_mark = false;
   if (capacity == 0) return 0;
-  uint32_t pos = dequeue_pos.load(std::memory_order_relaxed);
+  const uint32_t first = dequeue_pos.load(std::memory_order_relaxed);
+  uint32_t pos = first;
   int n = 0;
-  int taken = 0;
   while (n < max) {
-    Cell& cell = cells[pos & mask()];
+    const Cell& cell = cells[pos & mask()];
     // Acquire: the item stored before the sequence is visible.
-    if (cell.sequence.load(std::memory_order_acquire) != 2 * pos + 1) break;
+    if (cell.sequence.load(std::memory_order_acquire) != pos + 1) break;
     msg_item_s* item = cell.item;
-    // Release: our read of the item is done before a producer of the next pass reuses it.
-    cell.sequence.store(2 * (pos + capacity), std::memory_order_release);
     ++pos;
-    ++taken;
     if (item == nullptr) {
       *stop_mark = true;
       break;
     }
     out[n++] = item;
   }
-  if (taken > 0) {
-    dequeue_pos.store(pos, std::memory_order_release);
-    count.fetch_sub(taken, std::memory_order_seq_cst);
-  }
+  // Release: our reads of the items are done before a producer reuses their cells.
+  if (pos != first) dequeue_pos.store(pos, std::memory_order_release);
   return n;
 }
 

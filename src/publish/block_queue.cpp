@@ -2,6 +2,7 @@
 // are inline in md_publish_lib.h.
 #include <stdlib.h>
 
+#include <chrono>
 #include <new>
 #include <thread>
 
@@ -33,8 +34,8 @@ BlockQueue::BlockQueue(int requested) {
   }
   cells = static_cast<Cell*>(mem);
   for (uint32_t i = 0; i < rounded; ++i) {
-    // Cell i starts free for position i (sequence 2i): nothing is stored on the first pass.
-    new (&cells[i].sequence) std::atomic<uint32_t>(2 * i);
+    // Sequence 0: no position stores 0 on the first pass, so nothing reads as stored.
+    new (&cells[i].sequence) std::atomic<uint32_t>(0);
     cells[i].item = nullptr;
   }
   capacity = rounded;
@@ -79,20 +80,46 @@ bool BlockQueue::empty() const {
   return enqueue_pos.load(std::memory_order_seq_cst) == dequeue_pos.load(std::memory_order_relaxed);
 }
 
+bool BlockQueue::head_stored() const {
+  if (capacity == 0) return false;
+  const uint32_t pos = dequeue_pos.load(std::memory_order_relaxed);
+  return cells[pos & mask()].sequence.load(std::memory_order_acquire) == pos + 1;
+}
+
+namespace {
+
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#else
+  std::this_thread::yield();
+#endif
+}
+
+}  // namespace
+
 void BlockQueue::wait(int max_ms) {
-  // A claimed cell that is not stored yet: its producer is between its claim and its store,
-  // and its count increment may not signal (count need not be 0 then), so never sleep on it.
-  if (!empty()) {
+  // Poll the head cell only (the producers' line stays theirs) for a short while.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicros);
+  do {
+    if (head_stored()) return;
+    cpu_relax();
+  } while (std::chrono::steady_clock::now() < until);
+
+  // Raise the flag, then look once more. In the single order of seq_cst operations either
+  // this look comes after a producer's claim and sees it, or the claim comes after the look,
+  // so that producer's read of the flag (after its claim) sees it raised and signals.
+  sleeping.store(1, std::memory_order_seq_cst);
+  if (empty()) {
+    event.WaitOnce(max_ms);
+  } else if (!head_stored()) {
+    // Claimed, not stored yet: its producer is between its claim and its store.
     std::this_thread::yield();
-    return;
   }
-  // Reset first, look again, then sleep. Every position claimed after that look belongs to a
-  // push whose count increment comes later in the single order of seq_cst operations; as the
-  // consumer has subtracted every item it took, one of those increments moves count from 0
-  // to 1 and signals after our Reset. An item stored before the look is seen by it.
+  sleeping.store(0, std::memory_order_relaxed);
+  // A signal erased here was meant for this sleep or an earlier one: the next sleep raises
+  // the flag and looks again before it waits.
   event.Reset();
-  if (!empty()) return;
-  event.WaitOnce(max_ms);
 }
 
 void BlockQueue::wake() {
