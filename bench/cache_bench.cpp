@@ -149,14 +149,15 @@ void BM_LastPrice(benchmark::State& state) {
 }
 BENCHMARK(BM_LastPrice);
 
-// Steady state: every array is filled to a different point of its cycle between keep_bars and
-// the bulk-trim threshold (4 x keep_bars), so trims are spread over the timed loop.
+// Steady state: every array has been through one bulk trim (so its storage has reached its
+// peak and is recycled from then on) and stands at a different point of its next cycle between
+// keep_bars and the trim threshold (4 x keep_bars), so trims are spread over the timed loop.
 void BM_UpdateBar(benchmark::State& state) {
   KX::MDataCache cache(1, kKeepBars);
   std::vector<_BarData> bars;
   for (int i = 0; i < kSymbols; ++i) {
     bars.push_back(make_bar(i, 0));
-    int prefill = kKeepBars + (i * 137) % (3 * kKeepBars);
+    int prefill = 4 * kKeepBars + (i * 137) % (3 * kKeepBars);
     for (int m = 1; m <= prefill; ++m) {
       bars[i].time = m;
       cache.update_bar(sym(i), &bars[i]);

@@ -226,6 +226,40 @@ BENCHMARK(BM_QueueAlone_Moodycamel)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
+// The plain API: no tokens (each call finds the calling thread's sub-queue) and enqueue, which
+// takes more memory when the preallocated blocks run out.
+void BM_QueueAlone_MoodycamelPlain(benchmark::State& state) {
+  const int bulk = static_cast<int>(state.range(0));
+  moodycamel::ConcurrentQueue<msg_item_s*> q(kQueueCapacity);
+  for (auto _ : state) {
+    std::thread producer([&] {
+      for (int64_t i = 0; i < kQueueItems; ++i)
+        while (!q.enqueue(fake_item(i))) cpu_relax();
+    });
+    msg_item_s* out[kBulk];
+    int64_t taken = 0;
+    uintptr_t check = 0;
+    while (taken < kQueueItems) {
+      const int n = static_cast<int>(bulk == 1 ? (q.try_dequeue(out[0]) ? 1 : 0)
+                                               : q.try_dequeue_bulk(out, bulk));
+      if (n == 0) {
+        cpu_relax();
+        continue;
+      }
+      for (int i = 0; i < n; ++i) check += reinterpret_cast<uintptr_t>(out[i]);
+      taken += n;
+    }
+    producer.join();
+    benchmark::DoNotOptimize(check);
+  }
+  set_rates(state, state.iterations() * kQueueItems);
+}
+BENCHMARK(BM_QueueAlone_MoodycamelPlain)
+    ->Arg(1)
+    ->Arg(kBulk)
+    ->ArgName("pop")
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 #endif
 
 // ---- the queue alone on one thread: the cost of the operations without any cache traffic ----

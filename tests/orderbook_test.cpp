@@ -150,6 +150,24 @@ TEST_F(BookTest, NewLevelsLandInPriceOrder) {
   EXPECT_EQ(asks(), (std::vector<Level>{{10.03, 100, 1}, {10.04, 100, 1}, {10.05, 100, 1}}));
 }
 
+// New levels are linked from whichever end of the chain is nearer: prices arriving in any order,
+// far and near, inside and outside, still give strictly ordered chains.
+TEST_F(BookTest, LevelsArrivingInAnyOrderKeepThePriceOrder) {
+  make("SZ");
+  uint32_t x = 12345;
+  for (int i = 1; i <= 3000; ++i) {
+    x = x * 1103515245u + 12345u;
+    const int tick = static_cast<int>((x >> 8) % 400);
+    order(i, (i & 1) ? 'B' : 'S', (i & 1) ? 5.0 + tick * 0.01 : 9.01 + tick * 0.01, 10, kAuction);
+    if (i % 7 == 0) order(i - 3, 'B', 0, 0, kAuction, 'D');  // some levels leave again
+  }
+  ASSERT_EQ(ql__orderbook_check(book_), 0);
+  std::vector<Level> b = bids(), a = asks();
+  for (size_t i = 1; i < b.size(); ++i) ASSERT_GT(b[i - 1].price, b[i].price);
+  for (size_t i = 1; i < a.size(); ++i) ASSERT_LT(a[i - 1].price, a[i].price);
+  EXPECT_GT(b.size(), 300u);
+}
+
 TEST_F(BookTest, ResetEmptiesTheBookAndKeepsTheIdSequence) {
   make("SZ");
   orderbook_init_static_fields(book_, 20240105, 10.0, 11.0, 9.0);
@@ -490,6 +508,19 @@ TEST_F(BookTest, AggregatingCancellationKeepsOtherOrdersQuantity) {
   EXPECT_EQ(orderbook_queue_sum_quantity(orderbook_at(book_, -1)), 0);
   EXPECT_EQ(order(1, 'B', 10.00, 300, kMorning + 1, 'D'), 0);
   EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 200, 1}}));
+}
+
+// Executions take from the level total without knowing which orders they took; a cancellation
+// says what remained of its order, and that is what leaves the level.
+TEST_F(BookTest, AggregatingCancellationTakesWhatTheExchangeSaysRemained) {
+  make("SZ", 1);
+  order(1, 'B', 10.00, 300, kMorning);
+  order(2, 'B', 10.00, 200, kMorning);
+  order(3, 'S', 10.00, 100, kMorning + 1);          // takes 100 of order 1
+  EXPECT_EQ(trade(1, 0, 0, 200, kMorning + 2), 0);  // order 1's remaining 200 cancelled
+  EXPECT_EQ(bids(), (std::vector<Level>{{10.00, 200, 1}}));
+  EXPECT_EQ(orderbook_cancel_order(book_, 2), 0);  // no quantity given: the entered 200
+  EXPECT_TRUE(bids().empty());
 }
 
 TEST_F(BookTest, AggregatingLevelNeverGoesBelowZero) {

@@ -98,9 +98,10 @@ typedef int (*orderbook_builder_callback)(orderbook_builder* builder, const _L2S
  *    the sequence-number table, so that its cancellation can be found;
  *  - executions take quantity from level totals, at most what the level holds; a level whose
  *    quantity reaches 0 is removed, and the orders entered at it become stale;
- *  - a cancellation takes the order's remaining quantity from its level, at most what the
- *    level holds, and removes the level only when no quantity remains at it; its order count
- *    counts orders entered and not cancelled (executions are not counted out);
+ *  - a cancellation takes from its level the quantity the cancellation gives, or the order's
+ *    entered quantity when that is smaller or none is given, at most what the level holds; it
+ *    removes the level only when no quantity remains at it; a level's order count counts orders
+ *    entered and not cancelled (executions are not counted out);
  *  - cancelling a stale order (its level was emptied and removed since it was entered) frees
  *    the order and returns ORDERBOOK_NO_LEVEL; no level changes.
  * ========================================================================================== */

@@ -101,7 +101,21 @@ int NumArray::append(const void* value) {
     data = p;
     capacity = want;
   }
-  memcpy(static_cast<char*>(data) + size, value, es);
+  char* end = static_cast<char*>(data) + size;
+  switch (elem_size) {  // fixed-size copies compile to one move each
+    case 8:
+      memcpy(end, value, 8);
+      break;
+    case 4:
+      memcpy(end, value, 4);
+      break;
+    case 2:
+      memcpy(end, value, 2);
+      break;
+    default:
+      memcpy(end, value, es);
+      break;
+  }
   size += es;
   ++count;
   return 0;

@@ -70,7 +70,11 @@ void remove_level(orderbook* b, orderbook_queue* q) {
   } else if (*head == q) {
     *head = q->next;
   }
-  if (q->next != nullptr) q->next->prev = q->prev;
+  if (q->next != nullptr) {
+    q->next->prev = q->prev;
+  } else if (*chain_tail(b, q->side) == q) {
+    *chain_tail(b, q->side) = q->prev;
+  }
   if (table_remove(level_table(b, q->side), int_key(q->px), 0) == nullptr && b->debug_level != 0) {
     ob_log(b, "%s: no queue in %s at px=%d\n", "orderbook_queue_remove",
            q->side == 'S' ? "AskPxQueueTable" : "BidPxQueueTable", static_cast<int>(q->px));
@@ -79,14 +83,10 @@ void remove_level(orderbook* b, orderbook_queue* q) {
   give_level_record(b, q);
 }
 
-void free_order(orderbook* b, ob_order* o) {
-  if (table_remove(b->order_map, int_key(o->order_seq_num), 8) == nullptr && b->debug_level != 0) {
-    ob_log(b, "%s: order=%lld|%d/%d|%.3lf|%d not found in order map\n", "orderbook_ob_order_free",
-           static_cast<long long>(o->order_seq_num), o->quantity, o->orig_quantity, o->px / 1000.0,
-           o->update_time);
-  }
-  o->prev = nullptr;
-  give_order_record(b, o);
+void log_order_not_in_map(orderbook* b, const ob_order* o) {
+  ob_log(b, "%s: order=%lld|%d/%d|%.3lf|%d not found in order map\n", "orderbook_ob_order_free",
+         static_cast<long long>(o->order_seq_num), o->quantity, o->orig_quantity, o->px / 1000.0,
+         o->update_time);
 }
 
 void destroy_book(orderbook* b) {
@@ -146,6 +146,7 @@ QL_API void orderbook_reset(orderbook* book, int32_t date) {
   table_clear(book->ask_px_table);
   table_clear(book->bid_px_table);
   book->bids = book->asks = nullptr;
+  book->bid_tail = book->ask_tail = nullptr;
   book->free_queues = nullptr;
   book->free_orders = nullptr;
   mpool_trim(book->block_pool, book->first_block_used);

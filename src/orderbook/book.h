@@ -22,6 +22,16 @@
 #include "quotelab/records.h"
 #include "quotelab/utilcore.h"
 
+// The event path's helpers are small and called once or twice per event: they are forced
+// inline so that an event is one function with no calls but the table lookups.
+#if defined(__GNUC__)
+#define QL_OB_HOT inline __attribute__((always_inline))
+#define QL_OB_COLD __attribute__((noinline, cold))
+#else
+#define QL_OB_HOT inline
+#define QL_OB_COLD
+#endif
+
 namespace ql::detail {
 
 struct ob_order {
@@ -67,7 +77,8 @@ inline const void* int_key(int64_t k) {
 
 }  // namespace ql::detail
 
-// A price level. Hot fields first: the crossing loop reads px, quantity, head and next.
+// A price level, owned by its book (not thread-safe). Hot fields first: the crossing loop reads
+// px, quantity, head and next.
 struct orderbook_queue {
   orderbook_queue* prev;  // toward the best price
   orderbook_queue* next;  // toward worse prices
@@ -85,7 +96,8 @@ struct orderbook_queue {
 };
 static_assert(sizeof(orderbook_queue) == 80, "pool records are multiples of 16 bytes");
 
-// One instrument's book. The record itself is the first allocation of its own pool.
+// One instrument's book. The record itself is the first allocation of its own pool. Not
+// thread-safe: a book, its levels and its orders belong to one thread at a time.
 struct alignas(16) orderbook {
   char symbol[ql::detail::kSymbolCapacity];
   uint32_t is_sse;
@@ -93,8 +105,10 @@ struct alignas(16) orderbook {
   int32_t mode;
   int32_t last_time;  // latest accepted order or trade event
   ql::detail::mpool* block_pool;
-  orderbook_queue* bids;  // best bid; chain by strictly decreasing px
-  orderbook_queue* asks;  // best ask; chain by strictly increasing px
+  orderbook_queue* bids;      // best bid; chain by strictly decreasing px
+  orderbook_queue* asks;      // best ask; chain by strictly increasing px
+  orderbook_queue* bid_tail;  // worst bid and ask: a new level far from the touch is linked
+  orderbook_queue* ask_tail;  // from the nearer end of its chain
   orderbook_queue* free_queues;
   ql::detail::ob_order* free_orders;
   table_s* order_map;  // order_seq_num -> ob_order
@@ -128,9 +142,16 @@ inline table_s* level_table(orderbook* b, int32_t side) {
 inline orderbook_queue** chain_head(orderbook* b, int32_t side) {
   return side == 'B' ? &b->bids : &b->asks;
 }
+inline orderbook_queue** chain_tail(orderbook* b, int32_t side) {
+  return side == 'B' ? &b->bid_tail : &b->ask_tail;
+}
+// True when px a is a better price than px b on the side (higher bid, lower ask).
+inline bool better_px(int32_t side, uint32_t a, uint32_t b) {
+  return side == 'B' ? a > b : a < b;
+}
 
 // ---- records: free lists first, then the pool ----------------------------------------------
-inline ob_order* take_order_record(orderbook* b) {
+QL_OB_HOT ob_order* take_order_record(orderbook* b) {
   ob_order* o = b->free_orders;
   if (o != nullptr) {
     b->free_orders = o->next;
@@ -138,11 +159,11 @@ inline ob_order* take_order_record(orderbook* b) {
   }
   return static_cast<ob_order*>(mpool_alloc(b->block_pool, sizeof(ob_order)));
 }
-inline void give_order_record(orderbook* b, ob_order* o) {
+QL_OB_HOT void give_order_record(orderbook* b, ob_order* o) {
   o->next = b->free_orders;
   b->free_orders = o;
 }
-inline orderbook_queue* take_level_record(orderbook* b) {
+QL_OB_HOT orderbook_queue* take_level_record(orderbook* b) {
   orderbook_queue* q = b->free_queues;
   if (q != nullptr) {
     b->free_queues = q->next;
@@ -150,14 +171,14 @@ inline orderbook_queue* take_level_record(orderbook* b) {
   }
   return static_cast<orderbook_queue*>(mpool_alloc(b->block_pool, sizeof(orderbook_queue)));
 }
-inline void give_level_record(orderbook* b, orderbook_queue* q) {
+QL_OB_HOT void give_level_record(orderbook* b, orderbook_queue* q) {
   q->next = b->free_queues;
   b->free_queues = q;
 }
 
 // ---- levels -----------------------------------------------------------------------------------
 // A fresh, unlinked level record for side and px (the record comes from the caller).
-inline void init_level(orderbook* b, orderbook_queue* q, int32_t side, uint32_t px) {
+QL_OB_HOT void init_level(orderbook* b, orderbook_queue* q, int32_t side, uint32_t px) {
   *q = orderbook_queue{};
   q->side = side;
   q->px = px;
@@ -166,20 +187,32 @@ inline void init_level(orderbook* b, orderbook_queue* q, int32_t side, uint32_t 
   q->generation = ++b->next_level_gen;
 }
 
-// Links an unlinked level into its side's chain: right after the last level that is better,
-// found by walking from the best price.
-inline void link_level(orderbook* b, orderbook_queue* q) {
-  orderbook_queue** head = chain_head(b, q->side);
-  orderbook_queue* prev = nullptr;
-  orderbook_queue* cur = *head;
-  if (q->side == 'B') {
-    while (cur != nullptr && cur->px > q->px) prev = cur, cur = cur->next;
-  } else {
-    while (cur != nullptr && cur->px < q->px) prev = cur, cur = cur->next;
+// Links an unlinked level into its side's chain between the levels better and worse than it,
+// walking from whichever end of the chain is nearer in price.
+QL_OB_HOT void link_level(orderbook* b, orderbook_queue* q) {
+  const int32_t side = q->side;
+  orderbook_queue** head = chain_head(b, side);
+  orderbook_queue** tail = chain_tail(b, side);
+  orderbook_queue* prev = nullptr;  // the level q goes after
+  orderbook_queue* next = nullptr;  // the level q goes before
+  if (*head != nullptr) {
+    const int64_t from_best = static_cast<int64_t>(q->px) - (*head)->px;
+    const int64_t from_worst = static_cast<int64_t>(q->px) - (*tail)->px;
+    if ((from_best < 0 ? -from_best : from_best) <= (from_worst < 0 ? -from_worst : from_worst)) {
+      next = *head;
+      while (next != nullptr && better_px(side, next->px, q->px)) prev = next, next = next->next;
+    } else {
+      prev = *tail;
+      while (prev != nullptr && better_px(side, q->px, prev->px)) next = prev, prev = prev->prev;
+    }
   }
   q->prev = prev;
-  q->next = cur;
-  if (cur != nullptr) cur->prev = q;
+  q->next = next;
+  if (next != nullptr) {
+    next->prev = q;
+  } else {
+    *tail = q;
+  }
   if (prev != nullptr) {
     prev->next = q;
   } else {
@@ -197,7 +230,7 @@ void remove_level(orderbook* b, orderbook_queue* q);
 constexpr int kNearLevels = 4;
 
 // The level of side at px, or null when there is none.
-inline orderbook_queue* find_level(orderbook* b, int32_t side, uint32_t px) {
+QL_OB_HOT orderbook_queue* find_level(orderbook* b, int32_t side, uint32_t px) {
   orderbook_queue* q = *chain_head(b, side);
   for (int i = 0; i < kNearLevels && q != nullptr; ++i, q = q->next) {
     if (q->px == px) return q;
@@ -208,24 +241,33 @@ inline orderbook_queue* find_level(orderbook* b, int32_t side, uint32_t px) {
 }
 
 // The level an order was entered at, or null when it no longer exists.
-inline orderbook_queue* order_level(orderbook* b, const ob_order* o) {
+QL_OB_HOT orderbook_queue* order_level(orderbook* b, const ob_order* o) {
   orderbook_queue* q = find_level(b, o->side, o->px);
   return (q != nullptr && q->generation == o->level_gen) ? q : nullptr;
 }
 
 // True when a level must go: a non-aggregating level once its queue is empty, an aggregating
 // one once no quantity remains.
-inline bool level_spent(const orderbook_queue* q) {
+QL_OB_HOT bool level_spent(const orderbook_queue* q) {
   return q->aggregate ? q->quantity <= 0 : q->head == nullptr;
 }
 
 // ---- orders -----------------------------------------------------------------------------------
+// The message of an order missing from order_map (cold path of free_order).
+QL_OB_COLD void log_order_not_in_map(orderbook* b, const ob_order* o);
+
 // Removes the order from order_map and recycles its record.
-void free_order(orderbook* b, ob_order* o);
+QL_OB_HOT void free_order(orderbook* b, ob_order* o) {
+  if (table_remove(b->order_map, int_key(o->order_seq_num), 8) == nullptr && b->debug_level != 0) {
+    log_order_not_in_map(b, o);
+  }
+  o->prev = nullptr;
+  give_order_record(b, o);
+}
 
 // Takes the order out of its level (count and queue; the caller adjusts the level's quantity)
 // and frees it.
-inline void remove_order(orderbook* b, orderbook_queue* q, ob_order* o) {
+QL_OB_HOT void remove_order(orderbook* b, orderbook_queue* q, ob_order* o) {
   if (--q->num_orders < 0 && b->debug_level != 0) {
     ob_log(b, "%s: except %d NumOrders for %s order=%lld|%d/%d|%.3lf\n",
            "orderbook_queue_remove_order", q->num_orders, orderbook_side2str(q->side),
@@ -257,8 +299,8 @@ struct order_reservation {
 
 // Takes the records an order needs to rest and enters it in order_map. Returns 0,
 // ORDERBOOK_DUPLICATE (seq already in order_map) or ORDERBOOK_NO_MEMORY, having changed nothing.
-inline int32_t reserve_order(orderbook* b, int64_t seq, int32_t side, uint32_t px,
-                             order_reservation* res) {
+QL_OB_HOT int32_t reserve_order(orderbook* b, int64_t seq, int32_t side, uint32_t px,
+                                order_reservation* res) {
   ob_order* o = take_order_record(b);
   if (o == nullptr) return ORDERBOOK_NO_MEMORY;
   int r = table_insert(b->order_map, int_key(seq), 8, o);
@@ -286,7 +328,7 @@ inline int32_t reserve_order(orderbook* b, int64_t seq, int32_t side, uint32_t p
 }
 
 // Gives the reserved records back untouched.
-inline void release_reservation(orderbook* b, int64_t seq, order_reservation* res) {
+QL_OB_HOT void release_reservation(orderbook* b, int64_t seq, order_reservation* res) {
   if (res->order == nullptr) return;
   table_remove(b->order_map, int_key(seq), 8);
   give_order_record(b, res->order);
@@ -298,8 +340,8 @@ inline void release_reservation(orderbook* b, int64_t seq, order_reservation* re
 }
 
 // Rests the reserved order: links a new level, fills the order, queues it at the tail.
-inline void commit_order(orderbook* b, order_reservation* res, int64_t seq, uint32_t px,
-                         int32_t quantity, int32_t orig_quantity, int32_t time, int32_t side) {
+QL_OB_HOT void commit_order(orderbook* b, order_reservation* res, int64_t seq, uint32_t px,
+                            int32_t quantity, int32_t orig_quantity, int32_t time, int32_t side) {
   orderbook_queue* q = res->level;
   if (res->new_level) link_level(b, q);
   ob_order* o = res->order;
@@ -326,7 +368,8 @@ inline void commit_order(orderbook* b, order_reservation* res, int64_t seq, uint
   q->quantity += quantity;
 }
 
-// Marks a book busy for the length of a changing call, so that callbacks cannot change it.
+// Marks a book busy for the length of a changing call, so that callbacks cannot change it. Used
+// on the book's own thread only.
 class busy_scope {
  public:
   explicit busy_scope(orderbook* b) : b_(b) { b_->busy = 1; }
@@ -348,7 +391,7 @@ int32_t on_l2trade(orderbook* b, int64_t bid_seq, int64_t ask_seq, double price,
 void destroy_book(orderbook* b);
 
 // Counts one trade in the snapshot's statistics.
-inline void count_trade(orderbook* b, int32_t quantity, double price, int32_t t) {
+QL_OB_HOT void count_trade(orderbook* b, int32_t quantity, double price, int32_t t) {
   _L2Snapshot& s = b->snapshot;
   s.num_trades += 1;
   s.volume += quantity;

@@ -54,7 +54,7 @@ enum class snapshot_rule {
   trading_hours,  // run2, run3: opening, auction and interval snapshots, and a final one
 };
 
-// The snapshot and ordering bookkeeping of one run.
+// The snapshot and ordering bookkeeping of one run; lives on the running thread's stack.
 class day_replay {
  public:
   day_replay(orderbook_builder* builder, const char* name, snapshot_rule rule)
@@ -66,7 +66,7 @@ class day_replay {
 
   // Before an order of time t is fed: the opening snapshot shows the book as the opening call
   // auction left it.
-  void before_order(int32_t t) {
+  QL_OB_HOT void before_order(int32_t t) {
     if (checking_ && rule_ == snapshot_rule::trading_hours && t >= kWindowOpen &&
         prev_ < kWindowOpen) {
       set_base(prev_);
@@ -76,7 +76,7 @@ class day_replay {
 
   // After an event of time t was fed; number names it in the ordering message (orders fed so
   // far, or the trade's index).
-  void after_event(int32_t t, bool is_order, int32_t number) {
+  QL_OB_HOT void after_event(int32_t t, bool is_order, int32_t number) {
     if (!checking_) return;
     if (prev_ == 0) {
       prev_ = t;
@@ -84,11 +84,7 @@ class day_replay {
       return;
     }
     if (prev_ > t) {
-      std::fprintf(stderr,
-                   is_order ? "%s: ERROR l2order %d prev_time=%d, curr_time=%d\n"
-                            : "%s: ERROR l2trade idx=%d prev_time=%d, curr_time=%d\n",
-                   name_, number, prev_, t);
-      checking_ = false;
+      stop_on_ordering_error(t, is_order, number);
       return;
     }
     // A second check at the same time gives the same answer (or none due once it emitted).
@@ -102,7 +98,7 @@ class day_replay {
     prev_ = t;
   }
 
-  void emit() {
+  __attribute__((noinline)) void emit() {
     orderbook* b = builder_->book;
     refresh_snapshot(b);
     if (builder_->callback != nullptr) {
@@ -112,13 +108,21 @@ class day_replay {
   }
 
  private:
+  QL_OB_COLD void stop_on_ordering_error(int32_t t, bool is_order, int32_t number) {
+    std::fprintf(stderr,
+                 is_order ? "%s: ERROR l2order %d prev_time=%d, curr_time=%d\n"
+                          : "%s: ERROR l2trade idx=%d prev_time=%d, curr_time=%d\n",
+                 name_, number, prev_, t);
+    checking_ = false;
+  }
+
   void set_base(int32_t t) {
     base_ = t;
     base_ms_ = time_to_ms(t);
   }
 
   // Milliseconds of t; the conversion of its whole second is kept, since many events share one.
-  int32_t ms_of(int32_t t) {
+  QL_OB_HOT int32_t ms_of(int32_t t) {
     int32_t second = t / 1000;
     if (second != second_) {
       second_ = second;
@@ -127,7 +131,7 @@ class day_replay {
     return second_ms_ + (t - second * 1000);
   }
 
-  bool due(int32_t t) {
+  QL_OB_HOT bool due(int32_t t) {
     int32_t since = t == base_ ? 0 : ms_of(t) - base_ms_;
     if (rule_ == snapshot_rule::interval) return since > builder_->interval_ms;
     if (t < kAuctionMatchTime) return since > kAuctionIntervalMs;
@@ -147,7 +151,7 @@ class day_replay {
   int32_t emitted_ = 0;
 };
 
-// Marks a builder as running for the length of a run.
+// Marks a builder as running for the length of a run (on the running thread).
 class run_scope {
  public:
   explicit run_scope(orderbook_builder* b) : b_(b) { b_->running = true; }

@@ -44,7 +44,8 @@ struct checker {
     return 0;
   }
 
-  int check_side(const orderbook_queue* head, int32_t side, table_s* table) {
+  int check_side(const orderbook_queue* head, const orderbook_queue* tail, int32_t side,
+                 table_s* table) {
     int32_t levels = 0;
     const orderbook_queue* prev = nullptr;
     for (const orderbook_queue* q = head; q != nullptr; prev = q, q = q->next) {
@@ -67,6 +68,7 @@ struct checker {
       }
       ++levels;
     }
+    if (tail != prev) return fail(-19, "chain tail", levels);
     if (table_length(table) != levels) return fail(-18, "table holds other levels", levels);
     return 0;
   }
@@ -76,8 +78,8 @@ struct checker {
     for (const orderbook_queue* q = b->free_queues; q != nullptr; q = q->next) {
       free_records.insert(q);
     }
-    int r = check_side(b->bids, 'B', b->bid_px_table);
-    if (r == 0) r = check_side(b->asks, 'S', b->ask_px_table);
+    int r = check_side(b->bids, b->bid_tail, 'B', b->bid_px_table);
+    if (r == 0) r = check_side(b->asks, b->ask_tail, 'S', b->ask_px_table);
     if (r != 0) return r;
     if (!b->aggregate && table_length(b->order_map) != queued_orders) {
       return fail(-30, "order map holds orders that are not queued", queued_orders);

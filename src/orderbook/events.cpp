@@ -100,8 +100,8 @@ int32_t crossable(const orderbook* b, int32_t side, uint32_t px, bool limited, i
 // Crosses an incoming order (inside the window) and rests what is left when it may rest:
 // outside the window always, inside it when rest_unpriced or the price is positive. Returns the
 // quantity left, or a refusal (ORDERBOOK_DUPLICATE, ORDERBOOK_NO_MEMORY) that changed nothing.
-int32_t enter_order(orderbook* b, int64_t seq, int32_t order_type, int32_t side, double price,
-                    int32_t quantity, int32_t t, bool rest_unpriced) {
+QL_OB_HOT int32_t enter_order(orderbook* b, int64_t seq, int32_t order_type, int32_t side,
+                              double price, int32_t quantity, int32_t t, bool rest_unpriced) {
   const uint32_t px = price_to_px(price);
   const bool window = in_continuous_window(t);
   const bool limited = order_type != '1';
@@ -168,7 +168,12 @@ int32_t cancel_resting(orderbook* b, int64_t seq, int32_t quantity, double price
            orderbook_side2str(side), t);
   }
   int64_t take = o->quantity;
-  if (q->aggregate && take > q->quantity) take = q->quantity > 0 ? q->quantity : 0;
+  if (q->aggregate) {
+    // The book does not know which orders executions took: the cancellation's own quantity
+    // (what the exchange says remained) is the better measure when it is smaller.
+    if (quantity > 0 && quantity < take) take = quantity;
+    if (take > q->quantity) take = q->quantity > 0 ? q->quantity : 0;
+  }
   q->quantity -= take;
   remove_order(b, q, o);
   if (level_spent(q)) remove_level(b, q);

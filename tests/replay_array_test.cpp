@@ -1,0 +1,246 @@
+// DataReplayArray over arrays holding several trading days, and DataReplayEmpty.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "quotelab/data_replay.h"
+#include "quotelab/utilcore.h"
+
+namespace {
+
+constexpr int kDay1 = 20240102;
+constexpr int kDay2 = 20240103;
+constexpr int kDay3 = 20240104;
+
+// Owns records of one type and a borrowing DataArray over them, in order.
+template <typename Record>
+class RecordList {
+ public:
+  explicit RecordList(std::vector<int> days) : records_(days.size()) {
+    for (size_t i = 0; i < days.size(); ++i) set_day(records_[i], days[i], static_cast<int>(i));
+    for (auto& r : records_) pointers_.push_back(&r);
+    array_ = KX::DataArray(pointers_.data(), static_cast<int>(pointers_.size()), sizeof(Record));
+  }
+  KX::DataArray* array() { return &array_; }
+  const Record& operator[](size_t i) const { return records_[i]; }
+
+ private:
+  static void set_day(_L2Snapshot& r, int day, int seq) {
+    memset(&r, 0, sizeof r);
+    r.type = QL_RECORD_L2SNAPSHOT;
+    r.trading_day = day;
+    r.action_day = 11111111;  // not the field a snapshot is selected by
+    r.time = seq;
+  }
+  static void set_day(_BarData& r, int day, int seq) {
+    memset(&r, 0, sizeof r);
+    r.type = QL_RECORD_BAR;
+    r.trading_day = day;
+    r.action_day = 11111111;
+    r.time = seq;
+  }
+  template <typename Event>
+  static void set_day(Event& r, int day, int seq) {  // trades and orders: by action_day
+    memset(&r, 0, sizeof r);
+    r.type = sizeof(Event) == sizeof(_L2Trade) ? QL_RECORD_L2TRADE : QL_RECORD_L2ORDER;
+    r.action_day = day;
+    r.time = seq;
+  }
+
+  std::vector<Record> records_;
+  std::vector<void*> pointers_;
+  KX::DataArray array_{nullptr, 0, sizeof(Record)};
+};
+
+class ArrayReplayTest : public ::testing::Test {
+ protected:
+  int next(KX::DataReplayArray& replay) { return replay.next(buf_, 0, &type_); }
+
+  unsigned char buf_[512];
+  unsigned char type_ = 0;
+};
+
+TEST_F(ArrayReplayTest, EarlierBarsAreSkippedAndLaterOnesWaitForTheirDay) {
+  RecordList<_BarData> bars({kDay1, kDay2, kDay2, kDay3});
+  KX::DataReplayArray replay("1m", "", bars.array());
+  ASSERT_EQ(replay.init(kDay2), 0);
+  EXPECT_EQ(next(replay), -6);
+  EXPECT_EQ(type_, QL_RECORD_BAR);
+  EXPECT_EQ(next(replay), 180);
+  EXPECT_EQ(memcmp(buf_, &bars[1], 180), 0);
+  EXPECT_EQ(next(replay), 180);
+  EXPECT_EQ(next(replay), -2);
+  EXPECT_EQ(next(replay), -2);
+  EXPECT_EQ(replay.index(), 3);
+  ASSERT_EQ(replay.init(kDay3), 0);
+  EXPECT_EQ(next(replay), 180);
+  EXPECT_EQ(memcmp(buf_, &bars[3], 180), 0);
+  EXPECT_EQ(next(replay), -3);
+  EXPECT_EQ(next(replay), -3);
+}
+
+TEST_F(ArrayReplayTest, SnapshotsOfAnotherDayStopTheReplayOnThatElement) {
+  RecordList<_L2Snapshot> ticks({kDay1, kDay1, kDay2});
+  KX::DataReplayArray replay("tick", "", ticks.array());
+  replay.init(kDay2);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(next(replay), -2);  // earlier ones are not skipped
+  EXPECT_EQ(replay.index(), 0);
+
+  replay.init(kDay1);
+  EXPECT_EQ(next(replay), 464);
+  EXPECT_EQ(next(replay), 464);
+  EXPECT_EQ(memcmp(buf_, &ticks[1], 464), 0);
+  EXPECT_EQ(next(replay), -2);
+  replay.init(kDay2);
+  EXPECT_EQ(next(replay), 464);
+  EXPECT_EQ(next(replay), -3);
+
+  replay.reset_index();
+  replay.init(kDay1);
+  EXPECT_EQ(next(replay), 464);
+  EXPECT_EQ(memcmp(buf_, &ticks[0], 464), 0);
+}
+
+TEST_F(ArrayReplayTest, TradesAndOrdersAreSelectedByActionDay) {
+  RecordList<_L2Trade> trades({kDay1, kDay2});
+  KX::DataReplayArray trade_replay("L2Trade", "", trades.array());
+  trade_replay.init(kDay1);
+  EXPECT_EQ(next(trade_replay), 92);
+  EXPECT_EQ(type_, QL_RECORD_L2TRADE);
+  EXPECT_EQ(next(trade_replay), -2);
+
+  RecordList<_L2Order> orders({kDay2, kDay1});
+  KX::DataReplayArray order_replay("l2order", "", orders.array());
+  order_replay.init(kDay2);
+  EXPECT_EQ(next(order_replay), 68);
+  EXPECT_EQ(type_, QL_RECORD_L2ORDER);
+  EXPECT_EQ(memcmp(buf_, &orders[0], 68), 0);
+  EXPECT_EQ(next(order_replay), -2);  // an earlier order stops too
+}
+
+TEST_F(ArrayReplayTest, DayZeroDeliversOnlyRecordsOfDayZero) {
+  RecordList<_BarData> bars({-1, 0, kDay1});
+  KX::DataReplayArray replay("daily", "", bars.array());
+  EXPECT_EQ(next(replay), -6);
+  EXPECT_EQ(next(replay), 180);
+  EXPECT_EQ(next(replay), -2);
+}
+
+TEST_F(ArrayReplayTest, FrequencyPicksTheRecordKindWithoutRegardToCase) {
+  struct Case {
+    const char* frequency;
+    int size;
+    unsigned char type;
+  };
+  const Case cases[] = {{"TICK", 464, 2},   {"Tick2", 464, 2},  {"L2Order", 68, 4},
+                        {"l2TRADE", 92, 3}, {"minute", 180, 7}, {"15m", 180, 7},
+                        {"5M", 180, 7},     {"1d", 180, 7},     {"DAILY", 180, 7}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.frequency);
+    std::vector<unsigned char> zeros(464, 0);  // a record of day 0 of any kind
+    void* items[] = {zeros.data()};
+    KX::DataArray array(items, 1, 464);
+    KX::DataReplayArray replay(c.frequency, "", &array);
+    EXPECT_EQ(next(replay), c.size);
+    EXPECT_EQ(type_, c.type);
+  }
+}
+
+TEST_F(ArrayReplayTest, UnknownFrequencyIsReportedAndPassesElementsOver) {
+  RecordList<_BarData> bars({kDay1, kDay1});
+  testing::internal::CaptureStderr();
+  KX::DataReplayArray replay("weekly", "", bars.array());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "KX::DataReplayArray::DataReplayArray: unknown frequency='weekly'\n");
+  memset(buf_, 0xAB, sizeof buf_);
+  type_ = 0xEE;
+  EXPECT_EQ(next(replay), 0);
+  EXPECT_EQ(type_, 0);
+  EXPECT_EQ(buf_[0], 0xAB);
+  EXPECT_EQ(replay.next(nullptr, 0, nullptr), 0);
+  EXPECT_EQ(next(replay), -3);
+}
+
+TEST_F(ArrayReplayTest, EmptyOrMissingArrayEndsAtOnce) {
+  KX::DataArray empty(nullptr, 0, 464);
+  KX::DataReplayArray replay("tick", "", &empty);
+  EXPECT_EQ(replay.data_length(), 0);
+  EXPECT_EQ(next(replay), -3);
+  KX::DataReplayArray none("tick", "", nullptr);
+  EXPECT_EQ(none.data_length(), 0);
+  EXPECT_EQ(next(none), -3);
+}
+
+TEST_F(ArrayReplayTest, RecordsAppendedBetweenCallsAreReplayed) {
+  KX::DataArray owned(sizeof(_BarData), 4, false);
+  RecordList<_BarData> source({kDay1, kDay1});
+  owned.push_back(&source[0]);
+  KX::DataReplayArray replay("1m", "", &owned);
+  replay.init(kDay1);
+  EXPECT_EQ(next(replay), 180);
+  EXPECT_EQ(next(replay), -3);
+  owned.push_back(&source[1]);
+  EXPECT_EQ(replay.data_length(), 2);
+  EXPECT_EQ(next(replay), 180);
+  EXPECT_EQ(memcmp(buf_, &source[1], 180), 0);
+}
+
+TEST_F(ArrayReplayTest, CopiesShareTheArrayAndKeepTheirOwnPosition) {
+  RecordList<_L2Snapshot> ticks({kDay1, kDay1});
+  KX::DataReplayArray replay("tick", "MKT", ticks.array());
+  replay.init(kDay1);
+  EXPECT_EQ(next(replay), 464);
+  KX::DataReplayArray copy(replay);
+  EXPECT_EQ(copy.index(), 1);
+  EXPECT_EQ(copy.get_trading_day(), kDay1);
+  EXPECT_STREQ(copy.get_data_market(), "MKT");
+  EXPECT_EQ(next(copy), 464);
+  EXPECT_EQ(next(copy), -3);
+  EXPECT_EQ(replay.index(), 1);
+  KX::DataReplayArray assigned("1m", "", nullptr);
+  assigned = replay;
+  EXPECT_STREQ(assigned.get_frequency(), "tick");
+  EXPECT_EQ(next(assigned), 464);
+}
+
+TEST_F(ArrayReplayTest, UnreadableElementsArePassedOverAndNullBufferKeepsThePosition) {
+  RecordList<_L2Snapshot> ticks({kDay1});
+  void* items[] = {nullptr, const_cast<_L2Snapshot*>(&ticks[0])};
+  KX::DataArray array(items, 2, 464);
+  KX::DataReplayArray replay("tick", "", &array);
+  replay.init(kDay1);
+  EXPECT_EQ(replay.next(nullptr, 464, &type_), -1);
+  EXPECT_EQ(replay.index(), 0);
+  EXPECT_EQ(next(replay), -1);  // the NULL element
+  EXPECT_EQ(replay.index(), 1);
+  EXPECT_EQ(next(replay), 464);
+
+  // An owning array of bar-sized elements cannot hold snapshots: nothing is read past them.
+  KX::DataArray small(sizeof(_BarData), 2, true);
+  RecordList<_BarData> bars({kDay1});
+  small.push_back(&bars[0]);
+  KX::DataReplayArray mismatched("tick", "", &small);
+  mismatched.init(kDay1);
+  EXPECT_EQ(next(mismatched), -1);
+  EXPECT_EQ(next(mismatched), -3);
+}
+
+TEST(EmptyReplayTest, NeverDeliversAndWritesNothing) {
+  KX::DataReplayEmpty replay("tick", nullptr, reinterpret_cast<void*>(0x1234));
+  EXPECT_STREQ(replay.get_name(), "empty");
+  EXPECT_EQ(replay.init(kDay1), 0);
+  EXPECT_EQ(replay.get_trading_day(), kDay1);
+  unsigned char buf[464];
+  memset(buf, 0xAB, sizeof buf);
+  unsigned char type = 0xEE;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(replay.next(buf, sizeof buf, &type), -2);
+  EXPECT_EQ(replay.next(nullptr, 0, nullptr), -2);
+  EXPECT_EQ(buf[0], 0xAB);
+  EXPECT_EQ(type, 0xEE);
+  EXPECT_EQ(replay.start(), 0);
+  EXPECT_EQ(replay.subscribe(nullptr, 0, 0), -10);
+}
+
+}  // namespace
