@@ -197,3 +197,16 @@ std::string group_digits(uint64_t n) {
 }
 
 }  // namespace qltool
+
+namespace qltool {
+
+std::string rate_text(double events, double seconds) {
+  if (!(seconds > 0)) return "-";
+  const double rate = events / seconds;
+  if (rate < 1e6) return group_digits(static_cast<uint64_t>(rate)) + " events/s";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f M events/s", rate / 1e6);
+  return buf;
+}
+
+}  // namespace qltool

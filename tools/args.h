@@ -90,5 +90,7 @@ std::string temp_directory();
 
 // "12,345,678": large counts in summaries.
 std::string group_digits(uint64_t n);
+// "12.3 M events/s", or "45,678 events/s" below a million; "-" without a time.
+std::string rate_text(double events, double seconds);
 
 }  // namespace qltool

@@ -290,13 +290,13 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
 }
 
 std::string describe_book_result(const BookResult& r) {
-  char rate[64];
-  std::snprintf(rate, sizeof rate, "%.3f s (%.1f M events/s)", r.seconds,
-                r.events_per_second() / 1e6);
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3f s", r.seconds);
   return r.symbol + "." + r.exchange + " " + std::to_string(r.date) + ": " +
          group_digits(r.events()) + " events (" + group_digits(r.orders) + " orders, " +
          group_digits(r.trades) + " trades), " + group_digits(static_cast<uint64_t>(r.snapshots)) +
-         " snapshots in " + rate + " -> " + r.out_path;
+         " snapshots in " + seconds + " (" + rate_text(r.events(), r.seconds) + ") -> " +
+         r.out_path;
 }
 
 }  // namespace qltool

@@ -201,10 +201,9 @@ int run_manifest(const Args& args, const BookJob& base, int threads, bool quiet)
     if (!results[i].error.empty()) ++failed;
     events += results[i].events();
   }
-  std::printf(
-      "manifest: %zu jobs on %d thread%s, %zu failed: %s events in %.3f s (%.1f M events/s)\n",
-      jobs.size(), threads, threads == 1 ? "" : "s", failed, group_digits(events).c_str(), seconds,
-      seconds > 0 ? events / seconds / 1e6 : 0.0);
+  std::printf("manifest: %zu jobs on %d thread%s, %zu failed: %s events in %.3f s (%s)\n",
+              jobs.size(), threads, threads == 1 ? "" : "s", failed, group_digits(events).c_str(),
+              seconds, rate_text(events, seconds).c_str());
   return failed == 0 ? kExitOk : kExitFailure;
 }
 
