@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -22,8 +23,22 @@ static_assert(sizeof(_L2Order::symbol) == sizeof(_L2Trade::symbol), "one symbol 
 constexpr double kDayStartMs = 9 * 3600000.0 + 15 * 60000.0;
 constexpr double kDayEndMs = 15 * 3600000.0;
 
+// A symbol as records hold it when their producer zero-filled them: the text, then zeros.
+struct PaddedSymbol {
+  char bytes[kSymbolBytes] = {};
+  explicit PaddedSymbol(const std::string& symbol) {
+    std::memcpy(bytes, symbol.data(), std::min(symbol.size(), kSymbolBytes));
+  }
+};
+
 bool same_symbol(const char* record_symbol, const std::string& symbol) {
   return std::strncmp(record_symbol, symbol.c_str(), kSymbolBytes) == 0;
+}
+
+// same_symbol, with a fixed-size compare first: it decides nearly every record of a day.
+bool same_symbol(const char* record_symbol, const PaddedSymbol& padded, const std::string& symbol) {
+  return std::memcmp(record_symbol, padded.bytes, kSymbolBytes) == 0 ||
+         same_symbol(record_symbol, symbol);
 }
 
 std::string symbol_text(const char* record_symbol) {
@@ -33,10 +48,11 @@ std::string symbol_text(const char* record_symbol) {
 // Keeps the records of `symbol`, in order, moving them only when some must go.
 template <class Rec>
 void keep_symbol(RecordArray<Rec>* records, const std::string& symbol) {
+  const PaddedSymbol padded(symbol);
   size_t kept = 0;
   for (size_t i = 0; i < records->size(); ++i) {
     const Rec& r = (*records)[i];
-    if (!same_symbol(r.symbol, symbol)) continue;
+    if (!same_symbol(r.symbol, padded, symbol)) continue;
     if (kept != i) (*records)[kept] = r;
     ++kept;
   }
@@ -47,9 +63,11 @@ void keep_symbol(RecordArray<Rec>* records, const std::string& symbol) {
 template <class Rec>
 bool check_one_symbol(const RecordArray<Rec>& records, const std::string& path, std::string* symbol,
                       std::string* error) {
+  if (records.empty()) return true;
+  if (symbol->empty()) *symbol = symbol_text(records[0].symbol);
+  const PaddedSymbol padded(*symbol);
   for (const Rec& r : records) {
-    if (symbol->empty()) *symbol = symbol_text(r.symbol);
-    if (!same_symbol(r.symbol, *symbol)) {
+    if (!same_symbol(r.symbol, padded, *symbol)) {
       *error = "'" + path + "' holds records of several symbols (" + *symbol + ", " +
                symbol_text(r.symbol) + ", ...): choose one with --symbol";
       return false;
@@ -92,6 +110,7 @@ bool build_sequence(const BookJob& job, const RecordArray<_L2Order>& orders,
                     std::vector<const void*>* sequence, std::string* error) {
   std::string text;
   if (!read_whole_file(job.sequence_path, &text, error)) return false;
+  const PaddedSymbol padded(symbol);
   size_t o = 0, t = 0;
   sequence->clear();
   sequence->reserve(orders.size() + trades.size());
@@ -108,7 +127,7 @@ bool build_sequence(const BookJob& job, const RecordArray<_L2Order>& orders,
       const char* rec_symbol = is_order ? orders[o].symbol : trades[t].symbol;
       const void* rec = is_order ? static_cast<const void*>(&orders[o++])
                                  : static_cast<const void*>(&trades[t++]);
-      if (same_symbol(rec_symbol, symbol)) sequence->push_back(rec);
+      if (same_symbol(rec_symbol, padded, symbol)) sequence->push_back(rec);
     } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
       *error = "'" + job.sequence_path + "' byte " + std::to_string(i) +
                ": expected O (order) or T (trade)";
