@@ -1,0 +1,302 @@
+#include "book_job.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "args.h"
+#include "quotelab/data_file_manager.h"
+#include "quotelab/orderbook.h"
+#include "quotelab/utilcore.h"
+
+namespace qltool {
+namespace {
+
+constexpr size_t kSymbolBytes = sizeof(_L2Order::symbol);
+static_assert(sizeof(_L2Order::symbol) == sizeof(_L2Trade::symbol), "one symbol size");
+
+// The trading day as the progress bar shows it: 09:15 to 15:00, in milliseconds.
+constexpr double kDayStartMs = 9 * 3600000.0 + 15 * 60000.0;
+constexpr double kDayEndMs = 15 * 3600000.0;
+
+bool same_symbol(const char* record_symbol, const std::string& symbol) {
+  return std::strncmp(record_symbol, symbol.c_str(), kSymbolBytes) == 0;
+}
+
+std::string symbol_text(const char* record_symbol) {
+  return std::string(record_symbol, strnlen(record_symbol, kSymbolBytes));
+}
+
+// Keeps the records of `symbol`, in order, moving them only when some must go.
+template <class Rec>
+void keep_symbol(RecordArray<Rec>* records, const std::string& symbol) {
+  size_t kept = 0;
+  for (size_t i = 0; i < records->size(); ++i) {
+    const Rec& r = (*records)[i];
+    if (!same_symbol(r.symbol, symbol)) continue;
+    if (kept != i) (*records)[kept] = r;
+    ++kept;
+  }
+  records->shrink(kept);
+}
+
+// The one symbol of both files; fails naming two when they hold several.
+template <class Rec>
+bool check_one_symbol(const RecordArray<Rec>& records, const std::string& path, std::string* symbol,
+                      std::string* error) {
+  for (const Rec& r : records) {
+    if (symbol->empty()) *symbol = symbol_text(r.symbol);
+    if (!same_symbol(r.symbol, *symbol)) {
+      *error = "'" + path + "' holds records of several symbols (" + *symbol + ", " +
+               symbol_text(r.symbol) + ", ...): choose one with --symbol";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Snapshot receiver of the builder: writes each snapshot and moves the progress bar.
+struct SnapshotSink {
+  int32_t trading_day;
+  RecordWriter* writer;
+  ProgressBar* bar;
+  std::string label;
+  _L2Snapshot* last;
+};
+
+int on_snapshot(orderbook_builder*, const _L2Snapshot* snapshot, void* user_data) {
+  auto* sink = static_cast<SnapshotSink*>(user_data);
+  // The builder's book starts each day without static fields, so its snapshots carry trading
+  // day 0; the replays select a day's ticks by that field, so the file gets the day rebuilt.
+  *sink->last = *snapshot;
+  if (sink->last->trading_day == 0) sink->last->trading_day = sink->trading_day;
+  sink->writer->write(sink->last);
+  if (sink->bar != nullptr && sink->bar->active()) {
+    const double ms = time2msec(snapshot->time);
+    sink->bar->update((ms - kDayStartMs) / (kDayEndMs - kDayStartMs), sink->label);
+  }
+  return 0;
+}
+
+FileFormat input_format(const BookJob& job, const std::string& path) {
+  return job.input_format_given ? job.input_format : format_of_path(path);
+}
+
+// The exchange's sequence over both files: 'O' takes the next order, 'T' the next trade;
+// blanks and line ends are ignored. Records of other symbols are left out.
+bool build_sequence(const BookJob& job, const RecordArray<_L2Order>& orders,
+                    const RecordArray<_L2Trade>& trades, const std::string& symbol,
+                    std::vector<const void*>* sequence, std::string* error) {
+  std::string text;
+  if (!read_whole_file(job.sequence_path, &text, error)) return false;
+  size_t o = 0, t = 0;
+  sequence->clear();
+  sequence->reserve(orders.size() + trades.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == 'O' || c == 'T') {
+      const bool is_order = c == 'O';
+      if (is_order ? o >= orders.size() : t >= trades.size()) {
+        *error = "'" + job.sequence_path + "' names more " + (is_order ? "orders" : "trades") +
+                 " than '" + (is_order ? job.orders_path : job.trades_path) + "' holds (" +
+                 std::to_string(is_order ? orders.size() : trades.size()) + ")";
+        return false;
+      }
+      const char* rec_symbol = is_order ? orders[o].symbol : trades[t].symbol;
+      const void* rec = is_order ? static_cast<const void*>(&orders[o++])
+                                 : static_cast<const void*>(&trades[t++]);
+      if (same_symbol(rec_symbol, symbol)) sequence->push_back(rec);
+    } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+      *error = "'" + job.sequence_path + "' byte " + std::to_string(i) +
+               ": expected O (order) or T (trade)";
+      return false;
+    }
+  }
+  if (o != orders.size() || t != trades.size()) {
+    *error = "'" + job.sequence_path + "' names " + std::to_string(o) + " orders and " +
+             std::to_string(t) + " trades, but the files hold " + std::to_string(orders.size()) +
+             " and " + std::to_string(trades.size());
+    return false;
+  }
+  return true;
+}
+
+// Settles exchange, symbol and date from the job, or from the records when not given.
+bool settle_instrument(const BookJob& job, RecordArray<_L2Order>* orders,
+                       RecordArray<_L2Trade>* trades, BookResult* result) {
+  std::string& error = result->error;
+  std::string symbol = job.symbol;
+  if (symbol.empty()) {
+    if (!check_one_symbol(*orders, job.orders_path, &symbol, &error) ||
+        !check_one_symbol(*trades, job.trades_path, &symbol, &error)) {
+      return false;
+    }
+    if (symbol.empty()) {
+      error = "'" + job.orders_path + "' and '" + job.trades_path + "' hold no records";
+      return false;
+    }
+  } else if (job.sequence_path.empty()) {
+    keep_symbol(orders, symbol);
+    keep_symbol(trades, symbol);
+  }
+  result->symbol = symbol;
+
+  const bool has_orders = !orders->empty(), has_trades = !trades->empty();
+  if (job.sequence_path.empty() && !has_orders && !has_trades) {
+    error = "'" + job.orders_path + "' and '" + job.trades_path + "' hold no records of " + symbol;
+    return false;
+  }
+  const uint8_t record_exchange = has_orders   ? (*orders)[0].exchange
+                                  : has_trades ? (*trades)[0].exchange
+                                               : 0;
+  const int record_date = has_orders   ? (*orders)[0].action_day
+                          : has_trades ? (*trades)[0].action_day
+                                       : 0;
+
+  int exchange = job.exchange.empty() ? record_exchange : exchange_int(job.exchange.c_str());
+  if (exchange != 1 && exchange != 2) {
+    error =
+        job.exchange.empty()
+            ? "the records carry no Shanghai or Shenzhen exchange code: give --exchange SH or SZ"
+            : "--exchange: '" + job.exchange + "' is not Shanghai (SH) or Shenzhen (SZ)";
+    return false;
+  }
+  result->exchange = exchange_str(exchange);
+
+  result->date = job.date != 0 ? job.date : record_date;
+  if (!is_valid_date(result->date)) {
+    error = "the first record's action_day (" + std::to_string(record_date) +
+            ") is not a date: give --date YYYYMMDD";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool resolve_book_output(const BookJob& job, int date, std::string* path, FileFormat* format,
+                         std::string* error) {
+  if (!job.out_path.empty()) {
+    *path = job.out_path;
+    *format = job.output_format_given ? job.output_format : format_of_path(job.out_path);
+    return true;
+  }
+  if (job.root.empty()) {
+    *error = "no output: give --out FILE or --root DIR";
+    return false;
+  }
+  struct stat st;
+  if (stat(job.root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *error = "--root: '" + job.root + "' is not an existing directory";
+    return false;
+  }
+  if (job.root.size() > static_cast<size_t>(KX::DataFileManager::kMaxRootLength)) {
+    *error = "--root: the path is longer than " +
+             std::to_string(KX::DataFileManager::kMaxRootLength) + " characters";
+    return false;
+  }
+  *format = job.output_format_given ? job.output_format : FileFormat::Csv;
+  const KX::DataFileManager files(job.root.c_str());
+  char buf[4096];
+  const int n = files.get_tick_filepath(buf, sizeof buf, date,
+                                        *format == FileFormat::Csv ? KX::CSV : KX::BIN);
+  if (n <= 0 || n >= static_cast<int>(sizeof buf) - 1) {
+    *error = "--root: the tick file path under '" + job.root + "' is too long";
+    return false;
+  }
+  *path = buf;
+  return true;
+}
+
+bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, BookBuffers* buffers) {
+  const auto start = std::chrono::steady_clock::now();
+  *result = BookResult();
+  std::string& error = result->error;
+
+  BookBuffers own;
+  if (buffers == nullptr) buffers = &own;
+  RecordArray<_L2Order>& orders = buffers->orders;
+  RecordArray<_L2Trade>& trades = buffers->trades;
+  std::vector<const void*>& sequence = buffers->sequence;
+  if (bar != nullptr) bar->update(0, "reading " + job.orders_path);
+  if (!read_records(job.orders_path, input_format(job, job.orders_path), job.delimiter, &orders,
+                    &error) ||
+      !read_records(job.trades_path, input_format(job, job.trades_path), job.delimiter, &trades,
+                    &error)) {
+    return false;
+  }
+  if (!settle_instrument(job, &orders, &trades, result)) return false;
+
+  sequence.clear();
+  if (!job.sequence_path.empty() &&
+      !build_sequence(job, orders, trades, result->symbol, &sequence, &error)) {
+    return false;
+  }
+  if (orders.size() > INT32_MAX || trades.size() > INT32_MAX || sequence.size() > INT32_MAX) {
+    error = "more than 2147483647 records in one file";
+    return false;
+  }
+
+  FileFormat out_format;
+  if (!resolve_book_output(job, result->date, &result->out_path, &out_format, &error)) {
+    return false;
+  }
+  RecordWriter writer;
+  if (!writer.open(result->out_path, RecordKind::Tick, out_format, job.delimiter, &error)) {
+    return false;
+  }
+
+  orderbook_builder* builder =
+      orderbook_builder_create(result->exchange.c_str(), result->symbol.c_str(), job.interval_ms);
+  if (builder == nullptr) {
+    error = "cannot create an order book builder";
+    return false;
+  }
+  // The builder treats intervals of 10 ms or less as its default; the command asks for exactly
+  // what it was given (checked by the caller).
+  orderbook_builder_set_interval_ms(builder, job.interval_ms);
+  SnapshotSink sink{result->date, &writer, bar, "building " + result->symbol,
+                    &result->last_snapshot};
+  orderbook_builder_set_callback(builder, on_snapshot, &sink);
+  int32_t emitted;
+  if (job.sequence_path.empty()) {
+    emitted = orderbook_builder_run2(builder, result->date, orders.data(),
+                                     static_cast<int32_t>(orders.size()), trades.data(),
+                                     static_cast<int32_t>(trades.size()));
+    result->orders = orders.size();
+    result->trades = trades.size();
+  } else {
+    emitted = orderbook_builder_run3(builder, result->date, sequence.data(),
+                                     static_cast<int32_t>(sequence.size()));
+    for (const void* rec : sequence) {
+      ++(*static_cast<const uint8_t*>(rec) == QL_RECORD_L2ORDER ? result->orders : result->trades);
+    }
+  }
+  orderbook_builder_release(builder);
+  if (bar != nullptr) bar->clear();
+  if (emitted < 0) {
+    std::string ignored;
+    writer.close(&ignored);
+    error = "the order book builder refused the run (result " + std::to_string(emitted) + ")";
+    return false;
+  }
+  result->snapshots = emitted;
+  if (!writer.close(&error)) return false;
+  result->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return true;
+}
+
+std::string describe_book_result(const BookResult& r) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3f s", r.seconds);
+  return r.symbol + "." + r.exchange + " " + std::to_string(r.date) + ": " +
+         group_digits(r.events()) + " events (" + group_digits(r.orders) + " orders, " +
+         group_digits(r.trades) + " trades), " + group_digits(static_cast<uint64_t>(r.snapshots)) +
+         " snapshots in " + seconds + " (" + rate_text(r.events(), r.seconds) + ") -> " +
+         r.out_path;
+}
+
+}  // namespace qltool
