@@ -244,7 +244,7 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
   if (!resolve_book_output(job, result->date, &result->out_path, &out_format, &error)) {
     return false;
   }
-  RecordWriter writer;
+  RecordWriter& writer = buffers->writer;
   if (!writer.open(result->out_path, RecordKind::Tick, out_format, job.delimiter, &error)) {
     return false;
   }

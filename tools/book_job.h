@@ -52,6 +52,7 @@ struct BookBuffers {
   RecordArray<_L2Order> orders;
   RecordArray<_L2Trade> trades;
   std::vector<const void*> sequence;
+  RecordWriter writer;  // keeps its output buffer from job to job
 };
 
 // Where the job's snapshots go and in which format. With a root it builds the day's tick path
