@@ -288,8 +288,9 @@ class QL_API DataArray {
   void** items = nullptr;
   int count = 0;
 
-  /* Owning array. `preallocate` true takes storage for `capacity` elements at once; false
-   * takes it as elements arrive. */
+  /* Owning array. `preallocate` true reserves the pointer array for `capacity` elements at
+   * once; false reserves it as elements arrive. Element storage always grows in chunks as
+   * elements arrive, so a large capacity costs little until it is used. */
   DataArray(int elem_size, int capacity, bool preallocate);
   /* Borrowing array over `count` record pointers (copied pointer by pointer; items may be NULL
    * when count is 0). */

@@ -14,7 +14,7 @@ namespace {
 constexpr int kDefaultBarCapacity = 576;
 // Upper bound of the room a new bar array reserves up front. history_data raises keep_bars to
 // any count a caller asks for; beyond this bound arrays grow as bars arrive instead of
-// reserving (and, for daily arrays, preallocating) room for bars that may never come.
+// reserving room for bars that may never come.
 constexpr int kMaxInitialBarCapacity = 4096;
 // How many bars ahead history_data prefetches: far enough to hide a memory access behind the
 // copies in between, near enough not to evict what is still to be read.

@@ -93,8 +93,12 @@ DataArray::DataArray(int elem_size, int capacity, bool preallocate)
   const size_t cap = capacity > 0 ? (size_t)capacity : 1;
   impl_->stride = ((size_t)elem_size + 7) & ~(size_t)7;
   if (impl_->stride < sizeof(void*)) impl_->stride = sizeof(void*);
-  impl_->first_chunk = preallocate ? cap : clamp_size(cap, 1, kMinChunkElems);
-  if (preallocate && capacity > 0 && reserve_items(capacity) == 0) impl_->add_chunk();
+  // Element storage always starts small and grows in chunks: a cache makes one array per symbol
+  // with a capacity of hundreds of bars that most symbols never fill, and taking that storage
+  // up front would cost tens of kilobytes per symbol. Preallocation reserves only the pointer
+  // array (8 bytes per element).
+  impl_->first_chunk = clamp_size(cap, 1, kMinChunkElems);
+  if (preallocate && capacity > 0) reserve_items(capacity);
 }
 
 DataArray::DataArray(void** src, int n, int elem_size) : elem_size_(elem_size), owns_(false) {
