@@ -41,9 +41,9 @@ void Args::error(const char* format, ...) const {
   va_end(ap);
 }
 
-const OptionSpec* Args::spec_of(const std::string& name) const {
-  for (size_t i = 0; i < spec_count_; ++i) {
-    if (name == specs_[i].name) return &specs_[i];
+const OptionDef* Args::def_of(const std::string& name) const {
+  for (size_t i = 0; i < def_count_; ++i) {
+    if (name == defs_[i].name) return &defs_[i];
   }
   return nullptr;
 }
@@ -63,8 +63,8 @@ bool Args::parse(int argc, char** argv) {
     }
     const size_t eq = arg.find('=');
     const std::string name = arg.substr(0, eq);
-    const OptionSpec* spec = spec_of(name);
-    if (spec == nullptr) {
+    const OptionDef* def = def_of(name);
+    if (def == nullptr) {
       error("unknown option '%s' (see 'quotelab %s --help')", name.c_str(), help_.name);
       return false;
     }
@@ -73,7 +73,7 @@ bool Args::parse(int argc, char** argv) {
       return false;
     }
     std::string value;
-    if (spec->placeholder == nullptr) {
+    if (def->placeholder == nullptr) {
       if (eq != std::string::npos) {
         error("%s takes no value", name.c_str());
         return false;
@@ -83,17 +83,17 @@ bool Args::parse(int argc, char** argv) {
     } else if (i + 1 < argc) {
       value = argv[++i];
     } else {
-      error("%s needs a value (%s)", name.c_str(), spec->placeholder);
+      error("%s needs a value (%s)", name.c_str(), def->placeholder);
       return false;
     }
-    given_.push_back(Given{spec, value});
+    given_.push_back(Given{def, value});
   }
   return true;
 }
 
 const Args::Given* Args::find(const char* name) const {
   for (const Given& g : given_) {
-    if (std::strcmp(g.spec->name, name) == 0) return &g;
+    if (std::strcmp(g.def->name, name) == 0) return &g;
   }
   return nullptr;
 }
@@ -157,10 +157,10 @@ bool Args::get_char(const char* name, char* out) const {
 void Args::print_help(FILE* out) const {
   std::fprintf(out, "usage: quotelab %s %s\n\n%s\n\noptions:\n", help_.name, help_.synopsis,
                help_.about);
-  for (size_t i = 0; i < spec_count_; ++i) {
-    std::string left = specs_[i].name;
-    if (specs_[i].placeholder != nullptr) left += std::string(" ") + specs_[i].placeholder;
-    std::fprintf(out, "  %-22s %s\n", left.c_str(), specs_[i].help);
+  for (size_t i = 0; i < def_count_; ++i) {
+    std::string left = defs_[i].name;
+    if (defs_[i].placeholder != nullptr) left += std::string(" ") + defs_[i].placeholder;
+    std::fprintf(out, "  %-22s %s\n", left.c_str(), defs_[i].help);
   }
   std::fprintf(out, "  %-22s %s\n\nexample:\n  %s\n", "--help", "show this text", help_.example);
 }

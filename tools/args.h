@@ -18,7 +18,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-struct OptionSpec {
+struct OptionDef {
   const char* name;         // "--seed"
   const char* placeholder;  // value placeholder shown in the help ("N"); nullptr for a flag
   const char* help;
@@ -34,8 +34,8 @@ struct CommandHelp {
 // The options of one command line, checked against the command's table. Not thread-safe.
 class Args {
  public:
-  Args(const CommandHelp& help, const OptionSpec* specs, size_t spec_count)
-      : help_(help), specs_(specs), spec_count_(spec_count) {}
+  Args(const CommandHelp& help, const OptionDef* defs, size_t def_count)
+      : help_(help), defs_(defs), def_count_(def_count) {}
 
   // Parses argv[1..argc) (argv[0] is the subcommand's name). Positional arguments are
   // refused. Returns false after printing what is wrong (unknown option, missing value,
@@ -65,15 +65,15 @@ class Args {
 
  private:
   struct Given {
-    const OptionSpec* spec;
+    const OptionDef* def;
     std::string value;
   };
   const Given* find(const char* name) const;
-  const OptionSpec* spec_of(const std::string& name) const;
+  const OptionDef* def_of(const std::string& name) const;
 
   const CommandHelp& help_;
-  const OptionSpec* specs_;
-  size_t spec_count_;
+  const OptionDef* defs_;
+  size_t def_count_;
   std::vector<Given> given_;
   bool help_requested_ = false;
 };

@@ -37,7 +37,7 @@ const CommandHelp kHelp = {
     "quotelab book --orders orders.csv --trades trades.csv --out ticks.csv",
 };
 
-const OptionSpec kOptions[] = {
+const OptionDef kOptions[] = {
     {"--orders", "FILE", "order records (.csv, or binary _L2Order records)"},
     {"--trades", "FILE", "trade records (.csv, or binary _L2Trade records)"},
     {"--sequence", "FILE", "the exchange's sequence over both files: replay it exactly"},

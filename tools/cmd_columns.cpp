@@ -24,7 +24,7 @@ const CommandHelp kHelp = {
     "quotelab columns --file trades.csv",
 };
 
-const OptionSpec kOptions[] = {
+const OptionDef kOptions[] = {
     {"--file", "FILE", "CSV file with a header row (required)"},
     {"--delimiter", "C", "field delimiter (default ',')"},
 };

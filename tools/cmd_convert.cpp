@@ -20,7 +20,7 @@ const CommandHelp kHelp = {
     "quotelab convert --in 20240102/tick.csv --out 20240102/tick.dat",
 };
 
-const OptionSpec kOptions[] = {
+const OptionDef kOptions[] = {
     {"--in", "FILE", "file to read (required)"},
     {"--out", "FILE", "file to write (required)"},
     {"--kind", "KIND", "tick, bar, order or trade (needed for CSV input)"},

@@ -29,7 +29,7 @@ const CommandHelp kHelp = {
     "quotelab demo",
 };
 
-const OptionSpec kOptions[] = {
+const OptionDef kOptions[] = {
     {"--root", "DIR", "data root (default: a new temporary directory)"},
     {"--orders", "N", "order entries of the simulated day (default 100000)"},
     {"--seed", "N", "random seed (default 20240102)"},

@@ -29,7 +29,7 @@ const CommandHelp kHelp = {
     "20240103",
 };
 
-const OptionSpec kOptions[] = {
+const OptionDef kOptions[] = {
     {"--kind", "NAME", "bin, csv, mock, empty, vdb, or a plug-in library path (required)"},
     {"--file", "FILE", "data file of the bin and csv kinds (and of plug-ins that take one)"},
     {"--freq", "FREQ", "frequency: tick, tick2, minute, 1m, 5m, ... (default tick)"},

@@ -24,7 +24,7 @@ const CommandHelp kHelp = {
     "--trades-out trades.csv",
 };
 
-const OptionSpec kOptions[] = {
+const OptionDef kOptions[] = {
     {"--orders-out", "FILE", "order records (required)"},
     {"--trades-out", "FILE", "trade records (required)"},
     {"--sequence-out", "FILE", "the exchange's sequence over both files (O/T per record)"},
