@@ -5,16 +5,7 @@
 
 #include "quotelab/msg_sender.h"
 
-static int failures = 0;
-
-#define EXPECT_EQ_SIZE(actual, expected)                                               \
-  do {                                                                                 \
-    if ((size_t)(actual) != (size_t)(expected)) {                                      \
-      fprintf(stderr, "%s:%d: %s is %lu, expected %lu\n", __FILE__, __LINE__, #actual, \
-              (unsigned long)(actual), (unsigned long)(expected));                     \
-      ++failures;                                                                      \
-    }                                                                                  \
-  } while (0)
+#include "c_check.h"
 
 static int published;
 
@@ -79,6 +70,6 @@ int main(void) {
   EXPECT_EQ_SIZE(strcmp(MSG_SENDER_PUBLISH_NAME, "msg_sender_publish"), 0);
   EXPECT_EQ_SIZE(strcmp(MSG_SENDER_LOAD_NAME, "msg_sender_load"), 0);
 
-  if (failures == 0) printf("msg_sender_c_test: all layout checks passed\n");
-  return failures == 0 ? 0 : 1;
+  if (c_check_failures == 0) printf("msg_sender_c_test: all layout checks passed\n");
+  return C_CHECK_RESULT();
 }

@@ -5,15 +5,7 @@
 
 #include "quotelab/orderbook.h"
 
-static int failures = 0;
-
-#define CHECK(cond)                                                      \
-  do {                                                                   \
-    if (!(cond)) {                                                       \
-      fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                        \
-    }                                                                    \
-  } while (0)
+#include "c_check.h"
 
 static int snapshots_seen = 0;
 
@@ -81,8 +73,8 @@ int main(void) {
   check_codes();
   check_book();
   check_map_and_builder();
-  if (failures != 0) {
-    fprintf(stderr, "%d check(s) failed\n", failures);
+  if (c_check_failures != 0) {
+    fprintf(stderr, "%d check(s) failed\n", c_check_failures);
     return 1;
   }
   return 0;

@@ -7,16 +7,7 @@
 #include "quotelab/tracelog.h"
 #include "quotelab/utilcore.h"
 
-static int failures = 0;
-
-#define EXPECT_EQ_SIZE(actual, expected)                                                    \
-  do {                                                                                      \
-    if ((size_t)(actual) != (size_t)(expected)) {                                           \
-      fprintf(stderr, "%s:%d: %s is %lu, expected %lu\n", __FILE__, __LINE__, #actual,      \
-              (unsigned long)(actual), (unsigned long)(expected));                          \
-      ++failures;                                                                           \
-    }                                                                                       \
-  } while (0)
+#include "c_check.h"
 
 int main(void) {
   _L2Snapshot snap;
@@ -60,6 +51,6 @@ int main(void) {
   EXPECT_EQ_SIZE(ql_record_size(QL_RECORD_MDINDEX), 106);
   EXPECT_EQ_SIZE(ql_record_size(99), 0);
 
-  if (failures) fprintf(stderr, "%d failure(s)\n", failures);
-  return failures ? 1 : 0;
+  if (c_check_failures) fprintf(stderr, "%d failure(s)\n", c_check_failures);
+  return C_CHECK_RESULT();
 }
