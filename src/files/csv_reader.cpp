@@ -219,14 +219,83 @@ void row_date_time(const BoundRow& row, const _MDColumnIndexTable& t, int* date,
   }
 }
 
+// ---- symbol texts -----------------------------------------------------------------------------
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// The high bit of each zero byte of w. The lowest one flagged is always right; a byte above a
+// zero byte may be flagged too (the borrow), which the callers never look at.
+inline uint64_t zero_bytes(uint64_t w) {
+  return (w - kOnes) & ~w & kHighBits;
+}
+
+// The position of the first '.' or NUL in the word at p (bytes 0 to 7), or 8 when there is
+// none.
+inline int first_point_or_end(const char* p) {
+  const uint64_t w = load_word(p);
+  const uint64_t stops = zero_bytes(w) | zero_bytes(w ^ (kOnes * '.'));
+  return stops ? __builtin_ctzll(stops) >> 3 : 8;
+}
+
+// Remembers the exchange codes of recent suffix texts, each packed with its NUL into a word,
+// in a few slots chosen by a hash of the word (the reader's suffix_keys_ and suffix_codes_).
+struct SuffixMemo {
+  unsigned long long (&keys)[4];
+  unsigned char (&codes)[4];
+
+  // exchange_int of the suffix at text, from memory when it was seen lately.
+  unsigned char exchange_of(const char* text) {
+    const uint64_t w = load_word(text);
+    const uint64_t nul = zero_bytes(w);
+    if (!nul) return static_cast<unsigned char>(exchange_int(text));  // 8 characters or more
+    const int bits = __builtin_ctzll(nul) - 7;                        // the bits before the NUL
+    const uint64_t packed = bits ? w & (~uint64_t{0} >> (64 - bits)) : 0;
+    // The first three characters folded: SH, SZ and BJ (and SHF, DCE, CFE) take distinct slots.
+    const size_t slot = (packed ^ (packed >> 8) ^ (packed >> 16)) & 3;
+    if (keys[slot] != packed) {
+      keys[slot] = packed;
+      codes[slot] = static_cast<unsigned char>(exchange_int(text));
+    }
+    return codes[slot];
+  }
+};
+
+// Splits the instrument text into symbol (at most N - 1 characters) and exchange exactly as
+// smart_extract_symbol does; a text whose '.' or end stands within its first 16 characters
+// (any real symbol) is split here without a string call per row.
+template <size_t N>
+void split_instrument(const char* text, unsigned char* exchange, char (&symbol)[N],
+                      SuffixMemo memo) {
+  int stop = first_point_or_end(text);
+  if (stop == 8) stop = 8 + first_point_or_end(text + 8);
+  if (stop == 16) {
+    DataCsvReader::smart_extract_symbol(text, exchange, symbol, static_cast<int>(N - 1));
+    return;
+  }
+  const size_t kept = static_cast<size_t>(stop) < N - 1 ? static_cast<size_t>(stop) : N - 1;
+  memcpy(symbol, text, kept);
+  symbol[kept] = '\0';
+  if (text[stop] != '.') return;  // no suffix: the exchange is left alone
+  const char* suffix = text + stop + 1;
+  if (ql__is_digit(*suffix)) {
+    unsigned char code = 0;  // the number's low 8 bits, however long it is
+    for (const char* s = suffix; ql__is_digit(*s); ++s) {
+      code = static_cast<unsigned char>(code * 10 + (*s - '0'));
+    }
+    *exchange = code;
+  } else {
+    *exchange = memo.exchange_of(suffix);
+  }
+}
+
 // The common start of every decoder: the instrument text (false when the row has none), the
 // symbol and exchange from it, then the date and time.
 template <typename Rec>
-bool start_record(const BoundRow& row, const _MDColumnIndexTable& c, Rec* rec) {
+bool start_record(const BoundRow& row, const _MDColumnIndexTable& c, SuffixMemo memo, Rec* rec) {
   const char* instrument = row.text(c.instrument);
   if (!rec || !instrument) return false;
-  DataCsvReader::smart_extract_symbol(instrument, &rec->exchange, rec->symbol,
-                                      sizeof(rec->symbol) - 1);
+  split_instrument(instrument, &rec->exchange, rec->symbol, memo);
   int date, time;
   row_date_time(row, c, &date, &time);
   rec->action_day = date;
@@ -302,7 +371,7 @@ void DataCsvReader::get_date_time(int* date, int* time, _MDColumnIndexTable* tab
 bool DataCsvReader::get(_L2Snapshot* rec) {
   const detail::BoundRow row(csv_handle);
   const _MDColumnIndexTable& c = column_index;
-  if (!detail::start_record(row, c, rec)) return false;
+  if (!detail::start_record(row, c, {suffix_keys_, suffix_codes_}, rec)) return false;
   rec->open = row.real(c.open);
   rec->high = row.real(c.high);
   rec->low = row.real(c.low);
@@ -329,7 +398,7 @@ bool DataCsvReader::get(_L2Snapshot* rec) {
 bool DataCsvReader::get(_BarData* rec) {
   const detail::BoundRow row(csv_handle);
   const _MDColumnIndexTable& c = column_index;
-  if (!detail::start_record(row, c, rec)) return false;
+  if (!detail::start_record(row, c, {suffix_keys_, suffix_codes_}, rec)) return false;
   rec->open = row.real(c.open);
   rec->high = row.real(c.high);
   rec->low = row.real(c.low);
@@ -348,7 +417,7 @@ bool DataCsvReader::get(_BarData* rec) {
 bool DataCsvReader::get(_L2Trade* rec) {
   const detail::BoundRow row(csv_handle);
   const _MDColumnIndexTable& c = column_index;
-  if (!detail::start_record(row, c, rec)) return false;
+  if (!detail::start_record(row, c, {suffix_keys_, suffix_codes_}, rec)) return false;
   rec->price = row.real(c.last);
   rec->volume = row.uint32(c.volume);
   rec->seq_num = row.int64(c.seq_num);
@@ -361,7 +430,7 @@ bool DataCsvReader::get(_L2Trade* rec) {
 bool DataCsvReader::get(_L2Order* rec) {
   const detail::BoundRow row(csv_handle);
   const _MDColumnIndexTable& c = column_index;
-  if (!detail::start_record(row, c, rec)) return false;
+  if (!detail::start_record(row, c, {suffix_keys_, suffix_codes_}, rec)) return false;
   rec->price = row.real(c.last);
   rec->volume = row.uint32(c.volume);
   rec->seq_num = row.int64(c.seq_num);
