@@ -151,9 +151,10 @@ Block read_file(FILE* f, size_t* out_len) {
 
 // ---- splitting rows ------------------------------------------------------------------------
 
-bool reserve_field(csv_file* c) {
-  if (c->field_count < c->field_slots) return true;
-  if (c->field_slots > INT_MAX / 2) return false;  // an absurd row
+// Makes room for `more` fields after the row's field_count ones. False when out of memory.
+bool reserve_fields(csv_file* c, int more) {
+  if (c->field_count < c->field_slots - more + 1) return true;
+  if (c->field_slots > INT_MAX / 4) return false;  // an absurd row
   const int slots = c->field_slots ? c->field_slots * 2 : kInitialFieldSlots;
   Field* grown = static_cast<Field*>(realloc(c->fields, sizeof(Field) * slots));
   if (!grown) return false;
@@ -164,7 +165,7 @@ bool reserve_field(csv_file* c) {
 
 // Records field [text, text + len) and NUL-terminates it. False when out of memory.
 inline bool push_field(csv_file* c, char* text, size_t len) {
-  if (c->field_count == c->field_slots && !reserve_field(c)) return false;
+  if (c->field_count == c->field_slots && !reserve_fields(c, 1)) return false;
   text[len] = '\0';
   c->fields[c->field_count++] = Field{text, len};
   return true;
@@ -290,25 +291,25 @@ char* split_quoted_rest(csv_file* c, char* p) {
 
 // Splits the row that starts at p into c->fields. Returns the start of the next line, or
 // NULL when out of memory. The field array is kept in locals here: the NUL stores would
-// otherwise make the compiler reload it from *c after every field.
+// otherwise make the compiler reload it from *c after every field. Room for a whole block's
+// delimiters is made before each block, so the per-field loop checks nothing.
 char* split_row(csv_file* c, char* p) {
   const BlockScanner scanner(c->delimiter);
   Field* fields = c->fields;
-  int count = 0, slots = c->field_slots;
+  int count = 0;
   char* field = p;
   for (char* block = p;; block += kBlockBytes) {
+    if (c->field_slots - count < kBlockBytes) {
+      c->field_count = count;
+      if (!reserve_fields(c, kBlockBytes)) return nullptr;
+      fields = c->fields;
+    }
     uint32_t delims, stops;
     scanner.scan(block, &delims, &stops);
     if (stops) delims &= (stops & (0 - stops)) - 1;  // the delimiters before the first stop
     while (delims) {
       char* at = block + __builtin_ctz(delims);
       delims &= delims - 1;
-      if (count == slots) {
-        c->field_count = count;
-        if (!reserve_field(c)) return nullptr;
-        fields = c->fields;
-        slots = c->field_slots;
-      }
       *at = '\0';
       fields[count++] = Field{field, static_cast<size_t>(at - field)};
       field = at + 1;
@@ -398,7 +399,7 @@ csv_file* open_block(Block b, size_t len, char delimiter) {
   c->pos = data;
   c->end = data + len;
   if (len >= 3 && memcmp(data, "\xEF\xBB\xBF", 3) == 0) c->pos += 3;  // UTF-8 byte-order mark
-  if (!reserve_field(c) || !read_row(c) || !adopt_header(c)) {
+  if (!reserve_fields(c, 1) || !read_row(c) || !adopt_header(c)) {
     csv_close(c);
     return nullptr;
   }
