@@ -24,15 +24,11 @@ _L2Snapshot make_tick(int trading_day, int seq) {
   t.type = QL_RECORD_L2SNAPSHOT;
   t.exchange = 1;
   strcpy(t.symbol, "600000");
-  t.action_day = trading_day;
-  t.trading_day = trading_day;
+  t.action_day = t.trading_day = trading_day;
   t.time = 93000000 + seq * 3000;
   t.last = 10.0 + seq;
   t.volume = 100 * (seq + 1);
-  t.ask_price[0] = t.last + 0.01;
-  t.ask_volume[0] = 500;
-  t.bid_price[9] = t.last - 0.1;
-  t.bid_volume[9] = 900 + seq;
+  t.bid_volume[9] = 900 + seq;  // the last field of the record
   return t;
 }
 
@@ -42,12 +38,9 @@ _BarData make_bar(int trading_day, int seq) {
   b.type = QL_RECORD_BAR;
   b.exchange = 2;
   strcpy(b.symbol, "000001");
-  b.action_day = trading_day;
-  b.trading_day = trading_day;
+  b.action_day = b.trading_day = trading_day;
   b.time = 93100000 + seq * 100000;
-  b.open = 5.0 + seq;
   b.close = 5.5 + seq;
-  b.volume = 1000 + seq;
   return b;
 }
 
