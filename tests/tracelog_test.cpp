@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdarg>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -144,10 +144,13 @@ TEST_F(TracelogTest, DefaultLineOnStandardError) {
   tl_log(nullptr, "KX::MDPublishLib::Run", "md_publish_lib", 205, 1, "mdpublish thread stopped.");
   const std::string out = ::testing::internal::GetCapturedStderr();
   // "YYYY-MM-DD hh:mm:ss.mmm " then the level, function, source location and text.
-  EXPECT_TRUE(std::regex_match(out, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )"
-                                               R"(L1 KX::MDPublishLib::Run \(md_publish_lib:205\) )"
-                                               R"(mdpublish thread stopped\.\n)")))
-      << out;
+  std::string masked = out;
+  for (size_t i = 0; i < 23 && i < masked.size(); ++i) {
+    if (std::isdigit(static_cast<unsigned char>(masked[i]))) masked[i] = '0';
+  }
+  EXPECT_EQ(masked,
+            "0000-00-00 00:00:00.000 L1 KX::MDPublishLib::Run (md_publish_lib:205) mdpublish "
+            "thread stopped.\n");
 }
 
 // A sink that logs itself must not deadlock; its own message goes to standard error.
