@@ -205,9 +205,43 @@ TEST_F(IntTableTest, ExpandReservesRoomWithoutLaterGrowth) {
   EXPECT_EQ(I(table_get_value(t, K(1), 8)), 1);
 }
 
+// Keys that alias modulo the capacity pile up under the direct rule: past the bound the table
+// scatters them, and every key stays reachable through the switch.
+TEST(IntTablePlacement, AliasingKeysSwitchToTheScatteredRule) {
+  table_s* t = int_table_new(nullptr);
+  ASSERT_EQ(table_expand(t, 1000), 0);
+  const int64_t cap = table_size(t);
+  const int64_t bound = (int64_t)KX::detail::kTableDirectMaxDisplacement;
+  for (int64_t i = 1; i <= bound + 1; ++i) ASSERT_EQ(table_insert(t, K(i * cap), 8, V(i)), 0);
+  EXPECT_FALSE(KX::detail::table_int_scattered(t)) << "within the bound the rule stays direct";
+  // A key aliasing them is absent: the bounded search says so without walking the run.
+  EXPECT_EQ(table_find(t, K((bound + 5) * cap), 8), nullptr);
+  ASSERT_EQ(table_insert(t, K((bound + 2) * cap), 8, V(bound + 2)), 0);
+  EXPECT_TRUE(KX::detail::table_int_scattered(t));
+  for (int64_t i = 1; i <= bound + 2; ++i) EXPECT_EQ(I(table_get_value(t, K(i * cap), 8)), i);
+  EXPECT_EQ(table_size(t), cap) << "switching rules does not grow the table";
+  table_free(&t);
+
+  // Removal reaches an entry at the far end of the bound, past entries resting at home.
+  t = int_table_new(nullptr);
+  ASSERT_EQ(table_expand(t, 1000), 0);
+  for (int64_t k = 0; k < bound; ++k) ASSERT_EQ(table_insert(t, K(k == 0 ? cap : k), 8, V(k)), 0);
+  ASSERT_EQ(table_insert(t, K(2 * cap), 8, V(2)), 0);  // home 0, lands `bound` slots on
+  ASSERT_EQ(I(table_remove(t, K(cap), 8)), 0);
+  EXPECT_EQ(I(table_get_value(t, K(2 * cap), 8)), 2);
+  EXPECT_FALSE(KX::detail::table_int_scattered(t));
+  table_free(&t);
+
+  // Dense keys never leave the direct rule, however many.
+  t = int_table_new(nullptr);
+  for (int64_t k = 1000000; k < 1200000; ++k) ASSERT_EQ(table_insert(t, K(k), 8, V(k)), 0);
+  EXPECT_FALSE(KX::detail::table_int_scattered(t));
+  table_free(&t);
+}
+
 // Keys chosen to share home slots, including runs that wrap past the end of the slot array:
-// removing any of them must leave every other one reachable.
-class IntCollisionTest : public ::testing::Test {
+// removing any of them must leave every other one reachable. Under both placement rules.
+class IntCollisionTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     t = int_table_new(nullptr);
@@ -215,14 +249,23 @@ class IntCollisionTest : public ::testing::Test {
     ASSERT_EQ(table_expand(t, 1000), 0);
     log2 = log2_of(table_size(t));
     ASSERT_EQ(1 << log2, table_size(t));
+    if (GetParam()) {  // aliasing keys push the table to the scattered rule; then they go
+      const int64_t n = (int64_t)KX::detail::kTableDirectMaxDisplacement + 2;
+      for (int64_t i = 1; i <= n; ++i) ASSERT_EQ(table_insert(t, K(i << log2), 8, V(i)), 0);
+      table_clear(t);
+    }
+    ASSERT_EQ(KX::detail::table_int_scattered(t), GetParam());
   }
-  void TearDown() override { table_free(&t); }
+  void TearDown() override {
+    EXPECT_EQ(KX::detail::table_int_scattered(t), GetParam()) << "the crafted runs were moved";
+    table_free(&t);
+  }
 
   // The first `count` positive keys whose home slot is `home`.
   std::vector<int64_t> keys_at(size_t home, int count) {
     std::vector<int64_t> out;
     for (int64_t k = 1; (int)out.size() < count; ++k) {
-      if (KX::detail::table_int_home(k, log2) == home) out.push_back(k);
+      if (KX::detail::table_int_home(k, log2, GetParam()) == home) out.push_back(k);
     }
     return out;
   }
@@ -234,7 +277,7 @@ class IntCollisionTest : public ::testing::Test {
   int log2 = 0;
 };
 
-TEST_F(IntCollisionTest, RemovingAnyMemberOfARunKeepsTheOthers) {
+TEST_P(IntCollisionTest, RemovingAnyMemberOfARunKeepsTheOthers) {
   const size_t last = ((size_t)1 << log2) - 1;
   // Runs homed at the last two slots and the first two: they wrap around and merge. Several
   // insertion orders put early-homed keys both before and after the wrapped ones.
@@ -260,7 +303,7 @@ TEST_F(IntCollisionTest, RemovingAnyMemberOfARunKeepsTheOthers) {
   }
 }
 
-TEST_F(IntCollisionTest, InterleavedHomesSurviveRemovalInEveryOrder) {
+TEST_P(IntCollisionTest, InterleavedHomesSurviveRemovalInEveryOrder) {
   // Keys of homes h and h+1 inserted alternately: some sit at their home, some were pushed
   // forward; a shift must move only entries whose path covers the hole.
   std::vector<int64_t> a = keys_at(100, 3), b = keys_at(101, 3), c = keys_at(103, 2);
@@ -277,6 +320,8 @@ TEST_F(IntCollisionTest, InterleavedHomesSurviveRemovalInEveryOrder) {
     EXPECT_EQ(table_length(t), 0);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(BothRules, IntCollisionTest, ::testing::Bool());
 
 // Random inserts and removes, checked against std::unordered_map after every step that
 // changes the table and in full at the end of each phase.
