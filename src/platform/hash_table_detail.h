@@ -61,7 +61,8 @@ inline size_t table_generic_home(uint32_t mixed_hash, int log2_capacity) {
   return (size_t)(mixed_hash >> (32 - log2_capacity));
 }
 
-enum class TableKind : uint8_t { kInt, kBytes, kCustom };
+// Integer tables are kIntDirect or kIntScattered by their placement rule.
+enum class TableKind : uint8_t { kIntDirect, kIntScattered, kBytes, kCustom };
 
 }  // namespace detail
 }  // namespace KX
@@ -74,7 +75,6 @@ struct table_s {
   int used;            // entries in the slot array
   int64_t grow_at;     // entries the array may hold before it doubles
   void* slots;         // table_node_s[] (integer keys) or TableGenericSlot[]
-  bool scattered;      // integer tables: placed by the scattered rule instead of the direct one
   bool has_zero_key;   // integer tables: an entry for key 0 sits in zero_node
   table_node_s zero_node;
   table_compare_fn compare;
@@ -88,7 +88,7 @@ namespace detail {
 
 // True when an integer table has switched to the scattered rule.
 inline bool table_int_scattered(const table_s* t) {
-  return t->scattered;
+  return t->kind == TableKind::kIntScattered;
 }
 
 // The built-in hash of byte-string keys: n bytes from p.
