@@ -80,9 +80,6 @@ TEST_F(ColumnBinding, EmptyOrMissingFileLeavesReaderEmpty) {
     EXPECT_EQ(memcmp(&r.column_index, &absent, sizeof(absent)), 0);
     EXPECT_EQ(r.open_csv_and_init(path, ','), -1);
   }
-  for (size_t i = 0; i < sizeof(absent); ++i) {
-    EXPECT_EQ(reinterpret_cast<const unsigned char*>(&absent)[i], kAbsent);
-  }
 }
 
 TEST_F(ColumnBinding, ShortVendorHeaderBindsOnlyItsFields) {
@@ -114,7 +111,8 @@ TEST_F(ColumnBinding, NamesBindInListOrderAndAnyCase) {
 }
 
 TEST_F(ColumnBinding, ColumnsBeyond254AreAbsentNotWrapped) {
-  // 300 columns: each holds its own number + 0.5, so a wrapped position would read a value.
+  // 300 columns (the row's field array grows past its first slots): each holds its own number
+  // + 0.5, so a wrapped position would read a value.
   std::string header, row;
   for (int i = 0; i < 300; ++i) {
     std::string name = "x" + std::to_string(i);

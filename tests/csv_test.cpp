@@ -206,26 +206,6 @@ TEST_F(CsvTest, CountsLinesAcrossBlankLinesAndQuotedLineBreaks) {
   EXPECT_EQ(csv_line_number(h), 5);
 }
 
-// 1000 columns: the field array grows, and columns past 255 are found and read like any other.
-TEST_F(CsvTest, ReadsWideRows) {
-  std::string head, row;
-  for (int i = 0; i < 1000; ++i) {
-    head += "col_" + std::to_string(i) + (i < 999 ? "," : "\n");
-    row += std::to_string(i * 10) + (i < 999 ? "," : "\n");
-  }
-  csv_file* h = open(head + row);
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(csv_column_count(h), 1000);
-  EXPECT_EQ(csv_find_idx(h, "col_255"), 255);
-  EXPECT_EQ(csv_find_idx(h, "COL_999"), 999);
-  ASSERT_EQ(csv_next(h), 0);
-  ASSERT_EQ(csv_field_count(h), 1000);
-  EXPECT_EQ(csv_get_int32_byidx(h, 255), 2550);
-  EXPECT_STREQ(csv_get_byidx(h, 255), "2550");
-  EXPECT_EQ(csv_get_int64_byidx(h, 999), 9990);
-  EXPECT_EQ(csv_get_byidx(h, 1000), nullptr);
-}
-
 // Random tables written with standard quoting must read back field for field; the field
 // lengths and positions exercise every alignment of the block scan.
 TEST_F(CsvTest, ReadsBackRandomTables) {
