@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include <string>
 #include <vector>
 
 #include "quotelab/bar_series_map.h"
@@ -18,8 +19,7 @@ _BarData bar(const char* symbol, int n, int trading_day = 20240105) {
   b.type = QL_RECORD_BAR;
   b.exchange = 9;
   strncpy(b.symbol, symbol, sizeof(b.symbol) - 1);
-  b.action_day = trading_day;
-  b.trading_day = trading_day;
+  b.action_day = b.trading_day = trading_day;
   b.time = 90000000 + n;
   b.open = n + 0.1;
   b.high = n + 0.2;
@@ -37,167 +37,122 @@ _BarData bar(const char* symbol, int n, int trading_day = 20240105) {
 
 class SeriesMapTest : public ::testing::Test {
  protected:
+  _BarData last(const std::string& symbol) {
+    _BarData out;
+    memset(&out, 0, sizeof(out));
+    EXPECT_TRUE(map_.last_bar(symbol, &out)) << symbol;
+    return out;
+  }
   BarDataSeriesMap map_{3};
 };
 
-TEST_F(SeriesMapTest, SlidesOnceTwiceTheLengthIsKept) {
+TEST_F(SeriesMapTest, SlidesOnceTwiceTheLengthIsKeptAndLastBarRebuildsTheRecord) {
   for (int n = 1; n <= 7; ++n) {
     _BarData b = bar("RB2410", n);
     ASSERT_TRUE(map_.push(&b));
   }
   const BarDataSeries* s = map_.get_bar_series("RB2410");
-  ASSERT_NE(s, nullptr);
   ASSERT_EQ(s->size(), 6);
   for (int k = 0; k < 6; ++k) {
-    int n = k + 2;  // bars 2 to 7
+    const int n = k + 2;  // bars 2 to 7
     EXPECT_EQ(s->time.data()[k], 90000000 + n);
     EXPECT_DOUBLE_EQ(s->close.data()[k], n + 0.4);
     EXPECT_EQ(s->volume.data()[k], n * 10);
     EXPECT_EQ(s->num_trades.data()[k], n + 200);
   }
-  EXPECT_EQ(s->action_day.size(), 6);
   EXPECT_EQ(s->iopv.size(), 6);
   EXPECT_EQ(s->close.values.capacity, 6);
-  EXPECT_EQ(s->close.length, 3);
 
-  _BarData out;
-  memset(&out, 0, sizeof(out));
-  ASSERT_TRUE(map_.last_bar("RB2410", &out));
   _BarData expect = bar("RB2410", 7);
   expect.pre_close = 0;  // not kept: out keeps its own
   expect.turn = 0;
+  _BarData out = last("RB2410");
   EXPECT_EQ(memcmp(&out, &expect, sizeof(out)), 0);
+
+  BarDataSeriesMap one(1);  // length one keeps two bars; repeats and older bars append too
+  for (int n : {1, 2, 3, 4, 5, 5, 1}) {
+    _BarData b = bar("RB2410", n);
+    one.push(&b);
+  }
+  EXPECT_EQ(one.get_bar_series("RB2410")->size(), 2);
+  EXPECT_EQ(one.get_bar_series("RB2410")->time.data()[0], 90000005);
+  EXPECT_EQ(one.get_bar_series("RB2410")->time.back(), 90000001);
 }
 
-TEST_F(SeriesMapTest, RepeatsAndOlderBarsAreAppendedToo) {
-  _BarData b = bar("RB2410", 5);
-  _BarData older = bar("RB2410", 1);
-  map_.push(&b);
-  map_.push(&b);
-  map_.push(&older);
-  const BarDataSeries* s = map_.get_bar_series("RB2410");
-  ASSERT_EQ(s->size(), 3);
-  EXPECT_EQ(s->time.data()[0], s->time.data()[1]);
-  EXPECT_EQ(s->time.back(), 90000001);
-}
-
-TEST_F(SeriesMapTest, TradingDayComesFromTheFirstBar) {
+TEST_F(SeriesMapTest, TradingDayComesFromTheFirstBarAndExchangeFromTheRecord) {
   _BarData first = bar("RB2410", 1, 20240105);
   _BarData later = bar("RB2410", 2, 20240108);
   map_.push(&first);
   map_.push(&later);
-  _BarData out;
-  memset(&out, 0, sizeof(out));
-  ASSERT_TRUE(map_.last_bar("RB2410", &out));
+  const _BarData out = last("RB2410");
   EXPECT_EQ(out.trading_day, 20240105);
   EXPECT_EQ(out.action_day, 20240108);
-  BarDataSeries* again = map_.create_bar_series("RB2410", 20250101);
-  EXPECT_EQ(again, map_.get_bar_series("RB2410"));
-  EXPECT_EQ(again->trading_day, 20240105);
-}
-
-TEST_F(SeriesMapTest, UnknownSymbolsCreateNothing) {
-  _BarData out = bar("KEEP", 1);
-  _BarData copy = out;
-  EXPECT_FALSE(map_.last_bar("RB2410", &out));
-  EXPECT_EQ(memcmp(&out, &copy, sizeof(out)), 0);
-  EXPECT_EQ(map_.get_bar_series("RB2410"), nullptr);
-  EXPECT_EQ(map_.size(), 0);
-  map_.create_bar_series("RB2410", 20240105);
-  EXPECT_FALSE(map_.last_bar("RB2410", &out));  // a series without bars
-  EXPECT_FALSE(map_.push(nullptr));
-}
-
-TEST_F(SeriesMapTest, KeysAreExactTexts) {
-  _BarData upper = bar("RB2210", 1);
-  _BarData lower = bar("rb2210", 2);
-  _BarData prefix = bar("RB22", 3);
-  map_.push(&upper);
-  map_.push(&lower);
-  map_.push(&prefix);
-  EXPECT_EQ(map_.size(), 3);
-  EXPECT_EQ(map_.get_bar_series("RB2210")->close.back(), 1.4);
-  EXPECT_EQ(map_.get_bar_series("rb2210")->close.back(), 2.4);
-  EXPECT_EQ(map_.get_bar_series("RB22")->close.back(), 3.4);
-}
-
-TEST_F(SeriesMapTest, SymbolTextSuffixGivesTheExchange) {
+  EXPECT_EQ(out.exchange, 9);
+  EXPECT_EQ(map_.create_bar_series("RB2410", 20250101), map_.get_bar_series("RB2410"));
+  // A symbol text with a suffix gives the series its exchange.
   BarDataSeries* s = map_.create_bar_series("600000.SH", 20240105);
-  ASSERT_NE(s, nullptr);
   EXPECT_STREQ(s->symbol, "600000");
   EXPECT_EQ(s->exchange, 1);
-  // Records carry the bare code: the bar's own exchange is reported then.
-  _BarData b = bar("RB2410", 1);
-  map_.push(&b);
-  _BarData out;
-  memset(&out, 0, sizeof(out));
-  ASSERT_TRUE(map_.last_bar("RB2410", &out));
-  EXPECT_EQ(out.exchange, 9);
-  EXPECT_EQ(out.type, QL_RECORD_BAR);
 }
 
-TEST_F(SeriesMapTest, FullSymbolFieldWithoutNul) {
-  _BarData b = bar("", 1);
-  memset(b.symbol, 'X', sizeof(b.symbol));  // 30 characters, no NUL
-  ASSERT_TRUE(map_.push(&b));
-  std::string key(30, 'X');
-  ASSERT_NE(map_.get_bar_series(key), nullptr);
-  _BarData out;
-  memset(&out, 0, sizeof(out));
-  ASSERT_TRUE(map_.last_bar(key, &out));
-  EXPECT_EQ(strnlen(out.symbol, sizeof(out.symbol)), 29u);  // cut, and NUL-terminated
+TEST_F(SeriesMapTest, KeysAreExactTextsReadWithinTheSymbolField) {
+  _BarData out = bar("KEEP", 1);
+  const _BarData copy = out;
+  EXPECT_FALSE(map_.last_bar("RB2210", &out));
+  EXPECT_EQ(memcmp(&out, &copy, sizeof(out)), 0);
+  EXPECT_EQ(map_.get_bar_series("RB2210"), nullptr);
+  map_.create_bar_series("RB2210", 20240105);
+  EXPECT_FALSE(map_.last_bar("RB2210", &out));  // a series without bars
+  EXPECT_FALSE(map_.push(nullptr));
+
+  int n = 0;
+  for (const char* sym : {"RB2210", "rb2210", "RB22"}) {
+    _BarData b = bar(sym, ++n);
+    map_.push(&b);
+  }
+  EXPECT_EQ(map_.size(), 3);
+  EXPECT_EQ(map_.get_bar_series("rb2210")->close.back(), 2.4);
+  EXPECT_EQ(map_.get_bar_series("RB22")->close.back(), 3.4);
+
+  _BarData full = bar("", 1);
+  memset(full.symbol, 'X', sizeof(full.symbol));  // 30 characters, no NUL
+  ASSERT_TRUE(map_.push(&full));
+  EXPECT_EQ(strnlen(last(std::string(30, 'X')).symbol, sizeof(full.symbol)), 29u);
 }
 
-TEST_F(SeriesMapTest, BatchesPushInOrder) {
+TEST_F(SeriesMapTest, BatchesPushInOrderAndEmptyBatchesNothing) {
   std::vector<_BarData> bars;
   for (int n = 1; n <= 4; ++n) bars.push_back(bar("RB2410", n));
-  std::vector<_BarData*> pointers;
-  for (auto& b : bars) pointers.push_back(&b);
-  map_.push_batch(pointers.data(), 0);
+  std::vector<_BarData*> p;
+  for (auto& b : bars) p.push_back(&b);
+  map_.push_batch(p.data(), 0);
   map_.push_batch(std::vector<_BarData*>());
   KX::DataArray empty(nullptr, 0, QL_BAR_SIZE);
   map_.push_batch(&empty);
   map_.push_batch(static_cast<const KX::DataArray*>(nullptr));
   EXPECT_EQ(map_.size(), 0);
 
-  map_.push_batch(pointers.data(), 2);
-  map_.push_batch(std::vector<_BarData*>{pointers[2]});
-  KX::DataArray borrowed(reinterpret_cast<void**>(&pointers[3]), 1, QL_BAR_SIZE);
+  map_.push_batch(p.data(), 2);
+  map_.push_batch(std::vector<_BarData*>{p[2]});
+  KX::DataArray borrowed(reinterpret_cast<void**>(&p[3]), 1, QL_BAR_SIZE);
   map_.push_batch(&borrowed);
   const BarDataSeries* s = map_.get_bar_series("RB2410");
   ASSERT_EQ(s->size(), 4);
   for (int k = 0; k < 4; ++k) EXPECT_EQ(s->time.data()[k], 90000001 + k);
 }
 
-TEST(SeriesMapLengthTest, NoRoomRefusesTheBar) {
-  for (int len : {0, -1, -100}) {
+TEST(SeriesMapLengthTest, NoRoomRefusesTheBarAndManySymbolsStayPut) {
+  for (int len : {0, -1}) {
     BarDataSeriesMap map(len);
     _BarData b = bar("RB2410", 1);
     EXPECT_FALSE(map.push(&b));
     EXPECT_EQ(map.create_bar_series("RB2410", 20240105), nullptr);
     EXPECT_EQ(map.size(), 0);
-    _BarData out;
-    EXPECT_FALSE(map.last_bar("RB2410", &out));
   }
-}
-
-TEST(SeriesMapLengthTest, LengthOneKeepsTwoBars) {
-  BarDataSeriesMap map(1);
-  for (int n = 1; n <= 5; ++n) {
-    _BarData b = bar("RB2410", n);
-    ASSERT_TRUE(map.push(&b));
-  }
-  const BarDataSeries* s = map.get_bar_series("RB2410");
-  ASSERT_EQ(s->size(), 2);
-  EXPECT_EQ(s->time.data()[0], 90000004);
-  EXPECT_EQ(s->time.data()[1], 90000005);
-}
-
-TEST(SeriesMapLengthTest, ManySymbolsSurviveUntilTheMapGoes) {
   BarDataSeriesMap map(4);
   std::vector<BarDataSeries*> series;
   for (int i = 0; i < 500; ++i) {
-    std::string sym = "S" + std::to_string(i);
+    const std::string sym = "S" + std::to_string(i);
     series.push_back(map.create_bar_series(sym, 20240105));
     _BarData b = bar(sym.c_str(), i);
     map.push(&b);

@@ -4,14 +4,13 @@
 #include <string.h>
 
 #include <cmath>
+#include <string>
 
 #include "quotelab/mdata_filter.h"
 
-using KX::MDataFilter;
-
 namespace {
 
-_L2Snapshot snap(const char* symbol, int exchange, int day, int time) {
+_L2Snapshot snap(const char* symbol, int exchange, int day = 20240102, int time = 93000000) {
   _L2Snapshot s;
   memset(&s, 0, sizeof(s));
   s.type = QL_RECORD_L2SNAPSHOT;
@@ -29,144 +28,89 @@ _L2Snapshot snap(const char* symbol, int exchange, int day, int time) {
 
 class FilterTest : public ::testing::Test {
  protected:
-  MDataFilter filter_;
+  KX::MDataFilter filter_;
 };
 
-TEST_F(FilterTest, FirstPassesRepeatIsDropped) {
-  _L2Snapshot s = snap("600000", 1, 20240102, 93000000);
+TEST_F(FilterTest, NewerPassesOlderAndRepeatsAreDroppedByDayThenTime) {
+  _L2Snapshot s = snap("600000", 1);
   EXPECT_EQ(filter_.filter(&s), 0);
   EXPECT_EQ(filter_.filter(&s), 1);
-  EXPECT_EQ(filter_.size(), 1);
   EXPECT_EQ(filter_.filter(nullptr), 1);
-}
-
-TEST_F(FilterTest, OrderByDayThenTime) {
-  _L2Snapshot s = snap("600000", 1, 20240102, 93000000);
-  filter_.filter(&s);
-  s.time = 92959999;
-  EXPECT_EQ(filter_.filter(&s), 1);  // older time, same day
-  s.time = 93000003;
-  EXPECT_EQ(filter_.filter(&s), 0);
-  s.action_day = 20240101;
-  s.time = 150000000;
-  EXPECT_EQ(filter_.filter(&s), 1);  // older day, any time
-  s.action_day = 20240103;
-  s.time = 0;
-  EXPECT_EQ(filter_.filter(&s), 0);  // newer day, any time
-  s.action_day = 20240102;
-  s.time = 150000000;
-  EXPECT_EQ(filter_.filter(&s), 1);  // the stored day moved on
-}
-
-TEST_F(FilterTest, OtherExchangesIgnoreQuoteChangesAtTheSameTime) {
-  _L2Snapshot s = snap("600000", 1, 20240102, 93000000);
-  filter_.filter(&s);
+  const struct {
+    int day, time, dropped;
+  } steps[] = {{20240102, 92959999, 1},
+               {20240102, 93000003, 0},
+               {20240101, 150000000, 1},
+               {20240103, 0, 0},
+               {20240102, 150000000, 1}};
+  for (const auto& st : steps) {
+    s.action_day = st.day;
+    s.time = st.time;
+    EXPECT_EQ(filter_.filter(&s), st.dropped) << st.day << " " << st.time;
+  }
+  // Outside exchange 11 a quote change at the same time is still a repeat.
   s.volume += 100;
   s.ask_price[0] = 11.0;
-  s.bid_volume[0] = 1;
   EXPECT_EQ(filter_.filter(&s), 1);
 }
 
-TEST_F(FilterTest, ExchangesAreFilteredApart) {
-  _L2Snapshot sh = snap("600000", 1, 20240102, 93000000);
-  _L2Snapshot sz = snap("600000", 2, 20240102, 93000000);
-  _L2Snapshot none = snap("600000", 0, 20240102, 93000000);
-  EXPECT_EQ(filter_.filter(&sh), 0);
-  EXPECT_EQ(filter_.filter(&sz), 0);
-  EXPECT_EQ(filter_.filter(&none), 0);
-  EXPECT_EQ(filter_.size(), 3);
-}
-
-TEST_F(FilterTest, SymbolsThatArePrefixesAreDistinct) {
-  _L2Snapshot a = snap("60000", 1, 20240102, 93000000);
-  _L2Snapshot b = snap("600000", 1, 20240102, 93000000);
-  EXPECT_EQ(filter_.filter(&a), 0);
-  EXPECT_EQ(filter_.filter(&b), 0);
-  EXPECT_EQ(filter_.size(), 2);
-}
-
-TEST_F(FilterTest, SymbolIsReadWithinItsField) {
-  // 30 symbol characters without a NUL: the key stops at the field's end, so bytes after the
-  // field (the reserved area) cannot change it.
-  _L2Snapshot s = snap("", 1, 20240102, 93000000);
+TEST_F(FilterTest, KeysAreExchangeAndWholeSymbolWithinItsField) {
+  _L2Snapshot keys[] = {snap("600000", 1), snap("600000", 2), snap("600000", 0), snap("60000", 1)};
+  for (_L2Snapshot& k : keys) EXPECT_EQ(filter_.filter(&k), 0) << k.symbol;
+  // 30 symbol characters without a NUL: bytes after the field cannot change the key.
+  _L2Snapshot s = snap("", 1);
   memset(s.symbol, 'A', sizeof(s.symbol));
   EXPECT_EQ(filter_.filter(&s), 0);
   s.reserved1[0] = 'B';
   EXPECT_EQ(filter_.filter(&s), 1);
-  EXPECT_EQ(filter_.size(), 1);
-}
+  EXPECT_EQ(filter_.size(), 5);
 
-TEST_F(FilterTest, ClearForgetsEverything) {
-  _L2Snapshot a = snap("600000", 1, 20240102, 93000000);
-  _L2Snapshot b = snap("000001", 2, 20240102, 93000000);
-  filter_.filter(&a);
-  filter_.filter(&b);
   filter_.clear();
   EXPECT_EQ(filter_.size(), 0);
-  EXPECT_EQ(filter_.filter(&a), 0);
-  EXPECT_EQ(filter_.filter(&b), 0);
-  EXPECT_EQ(filter_.filter(&a), 1);
+  EXPECT_EQ(filter_.filter(&keys[0]), 0);
+  EXPECT_EQ(filter_.filter(&keys[0]), 1);
   for (int i = 0; i < 20000; ++i) {  // refill across several pool blocks after a reset
-    _L2Snapshot s = snap(std::to_string(i).c_str(), 1, 20240102, 93000000);
-    ASSERT_EQ(filter_.filter(&s), 0);
+    _L2Snapshot r = snap(std::to_string(i).c_str(), 1);
+    ASSERT_EQ(filter_.filter(&r), 0);
   }
-  EXPECT_EQ(filter_.size(), 20002);
+  EXPECT_EQ(filter_.size(), 20001);
 }
 
 // Exchange 11 repeats timestamps: the volume and best quotes tell snapshots apart.
-class FilterExchange11Test : public FilterTest {
- protected:
-  void SetUp() override {
-    base_ = snap("SR405", 11, 20240102, 93000000);
-    ASSERT_EQ(filter_.filter(&base_), 0);
-  }
-  _L2Snapshot base_;
-};
-
-TEST_F(FilterExchange11Test, SameQuoteIsARepeat) {
-  _L2Snapshot s = base_;
+TEST_F(FilterTest, Exchange11ComparesVolumeAndBestQuotes) {
+  _L2Snapshot base = snap("SR405", 11);
+  ASSERT_EQ(filter_.filter(&base), 0);
+  _L2Snapshot s = base;
   EXPECT_EQ(filter_.filter(&s), 1);
-  s.ask_price[0] += 0.0000005;
-  EXPECT_EQ(filter_.filter(&s), 1);
+  s.ask_price[0] += 0.0000005;  // within the comparison's tolerance
   s.bid_price[0] -= 0.0000005;
-  EXPECT_EQ(filter_.filter(&s), 1);
   s.ask_price[1] = 99;  // only level 1 counts
   s.last = 12;
   EXPECT_EQ(filter_.filter(&s), 1);
-}
 
-TEST_F(FilterExchange11Test, EachQuoteValueCountsAsAChange) {
-  auto passes_once = [this](void (*change)(_L2Snapshot&)) {
-    _L2Snapshot s = base_;
-    change(s);
-    bool passed = filter_.filter(&s) == 0;
-    bool repeat_dropped = filter_.filter(&s) == 1;
-    base_ = s;
-    return passed && repeat_dropped;
+  void (*changes[])(_L2Snapshot&) = {
+      [](_L2Snapshot& x) { x.volume += 1; },
+      [](_L2Snapshot& x) { x.bid_volume[0] += 1; },
+      [](_L2Snapshot& x) { x.ask_volume[0] += 1; },
+      [](_L2Snapshot& x) { x.ask_price[0] += 1e-5; },
+      [](_L2Snapshot& x) { x.bid_price[0] -= 1e-5; },
   };
-  EXPECT_TRUE(passes_once([](_L2Snapshot& s) { s.volume += 1; }));
-  EXPECT_TRUE(passes_once([](_L2Snapshot& s) { s.bid_volume[0] += 1; }));
-  EXPECT_TRUE(passes_once([](_L2Snapshot& s) { s.ask_volume[0] += 1; }));
-  EXPECT_TRUE(passes_once([](_L2Snapshot& s) { s.ask_price[0] += 0.00001; }));
-  EXPECT_TRUE(passes_once([](_L2Snapshot& s) { s.bid_price[0] -= 0.00001; }));
-}
-
-TEST_F(FilterExchange11Test, NaNPricesCountAsChanges) {
-  _L2Snapshot s = base_;
-  s.ask_price[0] = std::nan("");
-  EXPECT_EQ(filter_.filter(&s), 0);
-  EXPECT_EQ(filter_.filter(&s), 0);  // NaN against NaN: still a change
-  s.ask_price[0] = 10.01;
-  EXPECT_EQ(filter_.filter(&s), 0);
-  s.bid_price[0] = std::nan("");
-  EXPECT_EQ(filter_.filter(&s), 0);
-}
-
-TEST_F(FilterExchange11Test, OlderStaysDroppedWhateverTheQuote) {
-  _L2Snapshot s = base_;
-  s.time -= 1;
-  s.volume += 50;
-  EXPECT_EQ(filter_.filter(&s), 1);
+  for (size_t i = 0; i < sizeof changes / sizeof changes[0]; ++i) {
+    changes[i](base);
+    EXPECT_EQ(filter_.filter(&base), 0) << "change " << i;
+    EXPECT_EQ(filter_.filter(&base), 1) << "change " << i;
+  }
+  // NaN never equals itself: every such snapshot is a change.
+  base.ask_price[0] = std::nan("");
+  EXPECT_EQ(filter_.filter(&base), 0);
+  EXPECT_EQ(filter_.filter(&base), 0);
+  base.ask_price[0] = 10.01;
+  base.bid_price[0] = std::nan("");
+  EXPECT_EQ(filter_.filter(&base), 0);
+  // Older stays dropped whatever the quote.
+  base.time -= 1;
+  base.volume += 50;
+  EXPECT_EQ(filter_.filter(&base), 1);
 }
 
 }  // namespace

@@ -49,6 +49,10 @@ int32_t feed(orderbook* book, const void* rec) {
                               static_cast<int32_t>(t.volume), t.time);
 }
 
+std::string level_text(double price, int64_t quantity, int32_t orders) {
+  return std::to_string(price) + " x " + std::to_string(quantity) + " /" + std::to_string(orders);
+}
+
 // The first difference between one side of the book and the truth, or "".
 // An aggregating book's order counts are not compared: executions do not count orders out.
 std::string side_difference(orderbook* book, int sign, const std::vector<LevelTruth>& truth,
@@ -60,17 +64,15 @@ std::string side_difference(orderbook* book, int sign, const std::vector<LevelTr
     if (orderbook_queue_price(q) != t.px / 1000.0 || orderbook_queue_quantity(q) != t.quantity ||
         (counts && orderbook_queue_num_orders(q) != t.orders)) {
       return "level " + std::to_string(i + 1) + ": book " +
-             std::to_string(orderbook_queue_price(q)) + " x " +
-             std::to_string(orderbook_queue_quantity(q)) + " /" +
-             std::to_string(orderbook_queue_num_orders(q)) + ", truth " + std::to_string(t.price) +
-             " x " + std::to_string(t.quantity) + " /" + std::to_string(t.orders);
+             level_text(orderbook_queue_price(q), orderbook_queue_quantity(q),
+                        orderbook_queue_num_orders(q)) +
+             ", truth " + level_text(t.price, t.quantity, t.orders);
     }
   }
-  if (q != nullptr) return "extra level at " + std::to_string(orderbook_queue_price(q));
-  return "";
+  return q == nullptr ? "" : "extra level at " + std::to_string(orderbook_queue_price(q));
 }
 
-// The first difference between the book and the truth, or "".
+// The first difference between the book (levels, statistics, time, snapshot) and the truth, or "".
 std::string difference(orderbook* book, const BookTruth& truth, bool counts = true) {
   std::string d = side_difference(book, -1, truth.bids, counts);
   if (!d.empty()) return "bids " + d;
@@ -85,10 +87,9 @@ std::string difference(orderbook* book, const BookTruth& truth, bool counts = tr
            " trades, volume " + std::to_string(truth.volume);
   }
   if (s->time != truth.time) return "time " + std::to_string(s->time);
-  // The snapshot's ten levels are the first ten of the walk above.
-  for (size_t i = 0; i < 10; ++i) {
-    double bid = i < truth.bids.size() ? truth.bids[i].px / 1000.0 : 0.0;
-    double ask = i < truth.asks.size() ? truth.asks[i].px / 1000.0 : 0.0;
+  for (size_t i = 0; i < 10; ++i) {  // the snapshot's ten levels are the first ten walked above
+    const double bid = i < truth.bids.size() ? truth.bids[i].px / 1000.0 : 0.0;
+    const double ask = i < truth.asks.size() ? truth.asks[i].px / 1000.0 : 0.0;
     if (s->bid_price[i] != bid || s->ask_price[i] != ask) {
       return "snapshot level " + std::to_string(i + 1);
     }
@@ -127,53 +128,54 @@ class DiffTest : public testing::TestWithParam<DiffCase> {
     return chosen;
   }
 
-  // Feeds the day through the event functions of a book and compares it with the truth after
-  // every group.
-  void replay_and_compare(uint8_t aggregate) {
+  // Runs a builder over prefixes of the day that end at sampled group boundaries and compares
+  // the book with the truth after each.
+  template <class Run>
+  void compare_prefix_runs(const qlsim::Day& day, Run run) {
+    orderbook_builder* builder =
+        orderbook_builder_create(exchange_of(GetParam().style), "000001", 3000);
+    for (size_t g : sampled_groups(day)) {
+      const BookTruth& truth = day.truths[g];
+      ASSERT_GE(run(builder, truth.fed), 1);
+      ASSERT_EQ(difference(orderbook_builder_get(builder), truth), "")
+          << "prefix of group " << g << " (" << truth.fed << " records)";
+    }
+    orderbook_builder_release(builder);
+  }
+
+  qlsim::Day day_;
+};
+
+// Through the event functions, after every group; an aggregating book keeps only level totals,
+// and they must still be the true ones.
+TEST_P(DiffTest, EventFunctionsRebuildTheTrueBookAfterEveryGroup) {
+  for (uint8_t aggregate : {0, 1}) {
     orderbook* book = orderbook_create(exchange_of(GetParam().style), "000001", 0, aggregate);
     orderbook_reset(book, day_.config.date);
     size_t fed = 0;
     for (size_t g = 0; g < day_.truths.size(); ++g) {
       const BookTruth& truth = day_.truths[g];
       for (; fed < truth.fed; ++fed) {
-        int32_t r = feed(book, day_.sequence[fed]);
+        const int32_t r = feed(book, day_.sequence[fed]);
         // The one refusal a true feed causes: a Shenzhen market order's unfilled rest, dropped
         // by the book on arrival, is then cancelled by the feed.
         ASSERT_TRUE(r >= 0 || r == ORDERBOOK_NOT_FOUND) << "record " << fed << " result " << r;
       }
-      std::string d = difference(book, truth, aggregate == 0);
-      ASSERT_EQ(d, "") << "after group " << g << " (record " << fed << ", time " << truth.time
-                       << ")";
+      ASSERT_EQ(difference(book, truth, aggregate == 0), "")
+          << "aggregate " << int(aggregate) << ", after group " << g << " (record " << fed
+          << ", time " << truth.time << ")";
       ASSERT_EQ(ql__orderbook_check(book), 0) << "after group " << g;
     }
     orderbook_release(book);
   }
-
-  qlsim::Day day_;
-};
-
-TEST_P(DiffTest, EventFunctionsRebuildTheTrueBookAfterEveryGroup) {
-  replay_and_compare(0);
-}
-
-// An aggregating book keeps only level totals, and they must still be the true ones.
-TEST_P(DiffTest, AggregatingBookKeepsTheTrueTotals) {
-  replay_and_compare(1);
 }
 
 // run3 over prefixes of the sequence that end at group boundaries.
 TEST_P(DiffTest, StreamRunRebuildsTheTrueBook) {
-  orderbook_builder* builder =
-      orderbook_builder_create(exchange_of(GetParam().style), "000001", 3000);
-  for (size_t g : sampled_groups(day_)) {
-    const BookTruth& truth = day_.truths[g];
-    int32_t n = orderbook_builder_run3(builder, day_.config.date, day_.sequence.data(),
-                                       static_cast<int32_t>(truth.fed));
-    ASSERT_GE(n, 1);
-    std::string d = difference(orderbook_builder_get(builder), truth);
-    ASSERT_EQ(d, "") << "prefix of group " << g << " (" << truth.fed << " records)";
-  }
-  orderbook_builder_release(builder);
+  compare_prefix_runs(day_, [&](orderbook_builder* b, size_t fed) {
+    return orderbook_builder_run3(b, day_.config.date, day_.sequence.data(),
+                                  static_cast<int32_t>(fed));
+  });
 }
 
 // When every message group has a time of its own, merging the two files by time gives back the
@@ -182,22 +184,14 @@ TEST_P(DiffTest, StreamRunRebuildsTheTrueBook) {
 // prefixes of both files must rebuild the true book.
 TEST_P(DiffTest, MergedFilesRebuildTheTrueBookWhenGroupsHaveTheirOwnTimes) {
   const qlsim::Day day = simulate(true);
-  orderbook_builder* builder =
-      orderbook_builder_create(exchange_of(GetParam().style), "000001", 3000);
-  for (size_t g : sampled_groups(day)) {
-    const BookTruth& truth = day.truths[g];
+  compare_prefix_runs(day, [&](orderbook_builder* b, size_t fed) {
     int32_t orders = 0;
-    for (size_t k = 0; k < truth.fed; ++k) {
+    for (size_t k = 0; k < fed; ++k) {
       orders += *static_cast<const uint8_t*>(day.sequence[k]) == QL_RECORD_L2ORDER ? 1 : 0;
     }
-    int32_t trades = static_cast<int32_t>(truth.fed) - orders;
-    ASSERT_GE(orderbook_builder_run2(builder, day.config.date, day.orders.data(), orders,
-                                     day.trades.data(), trades),
-              1);
-    std::string d = difference(orderbook_builder_get(builder), truth);
-    ASSERT_EQ(d, "") << "prefix of group " << g << " (" << truth.fed << " records)";
-  }
-  orderbook_builder_release(builder);
+    return orderbook_builder_run2(b, day.config.date, day.orders.data(), orders, day.trades.data(),
+                                  static_cast<int32_t>(fed) - orders);
+  });
 }
 
 const DiffCase kCases[] = {
