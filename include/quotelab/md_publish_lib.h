@@ -110,8 +110,9 @@ class QL_API BlockQueue {
 
   /* Takes up to `max` items in posting order into `out`. Stops early when the queue is empty,
    * when the next cell has been claimed but not yet stored, or after taking a stop mark
-   * (which is not put into `out`; *stop_mark is then true, else false). The caller takes over
-   * the references of the items returned. Consumer only. Returns the number of items in out. */
+   * (which is not put into `out`; *stop_mark is then true, else false). Finding nothing at
+   * first, it waits kCaughtUpNanos and looks once more. The caller takes over the references
+   * of the items returned. Consumer only. Returns the number of items in out. */
   inline int pop_batch(msg_item_s** out, int max, bool* stop_mark);
 
   /* Releases (msg_item_decref_release) the items queued, unsent. through_marks false: stops
@@ -178,7 +179,8 @@ class QL_API BlockQueue {
 namespace detail {
 /* Fetches the cache line at p into this core's cache for writing (a hint: it may do
  * nothing). GCC and Clang emit a plain read prefetch for __builtin_prefetch(p, 1) unless the
- * target names PREFETCHW, which every x86-64 processor executes (older Intel ones as a no-op). */
+ * target names PREFETCHW, which x86-64 processors execute (those without the feature as a no-op).
+ */
 inline void prefetch_for_write(const void* p) {
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(__PRFCHW__)
   __asm__ volatile("prefetchw %0" : : "m"(*static_cast<const char*>(p)));
