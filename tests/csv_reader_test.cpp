@@ -10,120 +10,107 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
 using KX::_MDColumnIndexTable;
 using KX::DataCsvReader;
+using Doubles = std::vector<double>;
+using Ints = std::vector<int>;
 
 constexpr unsigned char kAbsent = 255;
 
-std::string data_file(const char* name) {
-  return std::string(QL_TEST_DATA_DIR) + "/files/" + name;
+// A heap copy of exactly the text and its NUL, so that a read past the end trips ASan.
+std::unique_ptr<char[]> exact(const char* text) {
+  std::unique_ptr<char[]> copy(new char[strlen(text) + 1]);
+  memcpy(copy.get(), text, strlen(text) + 1);
+  return copy;
 }
 
-// Writes small CSV texts into a private directory removed after the test.
+// Writes small CSV texts into files removed after the test.
 class CsvFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/ql_csv_reader_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
   void TearDown() override {
     for (const std::string& f : files_) unlink(f.c_str());
-    rmdir(dir_.c_str());
   }
   std::string write(const std::string& text) {
-    std::string path = dir_ + "/f" + std::to_string(files_.size()) + ".csv";
-    FILE* f = fopen(path.c_str(), "wb");
+    files_.push_back("/tmp/ql_csv_reader_" + std::to_string(getpid()) + "_" +
+                     std::to_string(files_.size()) + ".csv");
+    FILE* f = fopen(files_.back().c_str(), "wb");
     EXPECT_NE(f, nullptr);
-    if (f) {
-      fwrite(text.data(), 1, text.size(), f);
-      fclose(f);
-    }
-    files_.push_back(path);
-    return path;
+    if (f) fwrite(text.data(), 1, text.size(), f), fclose(f);
+    return files_.back();
   }
-  // Opens a reader on the text and moves it onto the first data row.
-  std::unique_ptr<DataCsvReader> open(const std::string& text, char delimiter = ',') {
-    auto reader = std::make_unique<DataCsvReader>(write(text).c_str(), delimiter);
-    EXPECT_NE(reader->csv_handle, nullptr);
-    if (reader->csv_handle) csv_next(reader->csv_handle);
-    return reader;
+  // A reader on the text (or on a sample file of tests/data/files), on its first data row.
+  std::unique_ptr<DataCsvReader> open(const std::string& text) {
+    return on_first_row(std::make_unique<DataCsvReader>(write(text).c_str(), ','));
+  }
+  static std::unique_ptr<DataCsvReader> open_data(const char* name) {
+    const std::string path = std::string(QL_TEST_DATA_DIR) + "/files/" + name;
+    return on_first_row(std::make_unique<DataCsvReader>(path.c_str(), ','));
+  }
+  static std::unique_ptr<DataCsvReader> on_first_row(std::unique_ptr<DataCsvReader> r) {
+    EXPECT_NE(r->csv_handle, nullptr);
+    if (r->csv_handle) csv_next(r->csv_handle);
+    return r;
+  }
+  // Decodes the current row into a zeroed record, then moves to the next row.
+  template <typename Rec>
+  static Rec take(DataCsvReader& r, bool expect_ok = true) {
+    Rec rec;
+    memset(&rec, 0, sizeof(rec));
+    EXPECT_EQ(r.get(&rec), expect_ok);
+    csv_next(r.csv_handle);
+    return rec;
   }
 
-  std::string dir_;
   std::vector<std::string> files_;
 };
-
-bool all_absent(const _MDColumnIndexTable& t) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(&t);
-  for (size_t i = 0; i < sizeof(t); ++i) {
-    if (p[i] != kAbsent) return false;
-  }
-  return true;
-}
 
 // ---- column binding ---------------------------------------------------------------------------
 
 using ColumnBinding = CsvFiles;
 
 TEST_F(ColumnBinding, EmptyOrMissingFileLeavesReaderEmpty) {
-  DataCsvReader none(nullptr, ',');
-  EXPECT_EQ(none.csv_handle, nullptr);
-  EXPECT_TRUE(all_absent(none.column_index));
-  DataCsvReader empty("", ',');
-  EXPECT_EQ(empty.csv_handle, nullptr);
-  DataCsvReader missing((dir_ + "/no_such.csv").c_str(), ',');
-  EXPECT_EQ(missing.csv_handle, nullptr);
-  EXPECT_TRUE(all_absent(missing.column_index));
-  EXPECT_EQ(missing.open_csv_and_init((dir_ + "/no_such.csv").c_str(), ','), -1);
-  EXPECT_EQ(missing.open_csv_and_init(nullptr, ','), -1);
+  const _MDColumnIndexTable absent;
+  for (const char* path : {static_cast<const char*>(nullptr), "", "/tmp/ql_no_such_dir/x.csv"}) {
+    DataCsvReader r(path, ',');
+    EXPECT_EQ(r.csv_handle, nullptr);
+    EXPECT_EQ(memcmp(&r.column_index, &absent, sizeof(absent)), 0);
+    EXPECT_EQ(r.open_csv_and_init(path, ','), -1);
+  }
+  for (size_t i = 0; i < sizeof(absent); ++i) {
+    EXPECT_EQ(reinterpret_cast<const unsigned char*>(&absent)[i], kAbsent);
+  }
 }
 
-TEST_F(ColumnBinding, ShortVendorHeader) {
+TEST_F(ColumnBinding, ShortVendorHeaderBindsOnlyItsFields) {
   auto r = open("symbol,date,time,price,vol\n600000.SH,2023-01-05,93000000,10.5,100\n");
-  const _MDColumnIndexTable& t = r->column_index;
-  EXPECT_EQ(+t.instrument, 0);
-  EXPECT_EQ(+t.datetime, 1);
-  EXPECT_EQ(+t.time, 2);
-  EXPECT_EQ(+t.last, 3);
-  EXPECT_EQ(+t.volume, 4);
-  _MDColumnIndexTable expected;
-  expected.instrument = 0;
-  expected.datetime = 1;
-  expected.time = 2;
-  expected.last = 3;
+  _MDColumnIndexTable expected;  // all absent but these five
+  expected.instrument = 0, expected.datetime = 1, expected.time = 2, expected.last = 3;
   expected.volume = 4;
-  EXPECT_EQ(memcmp(&t, &expected, sizeof(t)), 0) << "only the five named fields are bound";
+  EXPECT_EQ(memcmp(&r->column_index, &expected, sizeof(expected)), 0);
 }
 
-TEST_F(ColumnBinding, ListOrderWinsOverFileOrder) {
-  auto r = open("code,price,last_px,instrument,money,amount\nx,1,2,y,3,4\n");
-  EXPECT_EQ(r->column_index.last, 2) << "last_px precedes price in the accepted names";
-  EXPECT_EQ(r->column_index.instrument, 3) << "instrument precedes code";
-  EXPECT_EQ(r->column_index.turnover, 5) << "amount precedes money";
-}
-
-TEST_F(ColumnBinding, CapitalisedAndMixedCaseNames) {
-  auto r = open("Symbol,LAST,Open_Interest,AskSeqNum,seqnum,BIDSEQNUM,OffserSeqNUm\n");
+// The accepted names are tried in list order, whatever the file's order; names match in any
+// case; level names are exact.
+TEST_F(ColumnBinding, NamesBindInListOrderAndAnyCase) {
+  auto r = open(
+      "code,price,last_px,instrument,money,amount,LAST_PRICE,Open_Interest,AskSeqNum,seqnum,"
+      "BIDSEQNUM,OffserSeqNUm,ask_price_1,ask_price1,bid_volume10,ask_volume_2\n");
   const _MDColumnIndexTable& t = r->column_index;
-  EXPECT_EQ(+t.instrument, 0);
-  EXPECT_EQ(+t.last, 1);
-  EXPECT_EQ(+t.open_interest, 2);
-  EXPECT_EQ(+t.ask_seq_num, 3) << "AskSeqNum precedes OffserSeqNUm";
-  EXPECT_EQ(+t.seq_num, 4);
-  EXPECT_EQ(+t.bid_seq_num, 5);
-}
-
-TEST_F(ColumnBinding, LevelNamesAreExact) {
-  auto r = open("symbol,ask_price_1,ask_price1,bid_volume10,ask_volume_2\n");
-  const _MDColumnIndexTable& t = r->column_index;
-  EXPECT_EQ(+t.ask_price[0], 2);
-  EXPECT_EQ(+t.bid_volume[9], 3);
-  EXPECT_EQ(+t.ask_volume[1], kAbsent) << "a separator before the level number is not accepted";
-  for (int i = 1; i < 10; ++i) EXPECT_EQ(+t.ask_price[i], kAbsent);
+  EXPECT_EQ(+t.instrument, 3) << "instrument precedes code";
+  EXPECT_EQ(+t.last, 6) << "last_price precedes last_px and price";
+  EXPECT_EQ(+t.turnover, 5) << "amount precedes money";
+  EXPECT_EQ(+t.open_interest, 7);
+  EXPECT_EQ(+t.ask_seq_num, 8) << "AskSeqNum precedes OffserSeqNUm";
+  EXPECT_EQ(+t.seq_num, 9);
+  EXPECT_EQ(+t.bid_seq_num, 10);
+  EXPECT_EQ(+t.ask_price[0], 13) << "a separator before the level number is not accepted";
+  EXPECT_EQ(+t.bid_volume[9], 14);
+  EXPECT_EQ(+t.ask_volume[1], kAbsent);
+  EXPECT_EQ(+t.ask_price[1], kAbsent);
 }
 
 TEST_F(ColumnBinding, ColumnsBeyond254AreAbsentNotWrapped) {
@@ -147,70 +134,44 @@ TEST_F(ColumnBinding, ColumnsBeyond254AreAbsentNotWrapped) {
   EXPECT_EQ(+t.high, kAbsent);
   EXPECT_EQ(+t.last, kAbsent);
   EXPECT_EQ(+t.low, kAbsent);
-  EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, "last"), kAbsent);
   const char* const names[] = {"lowest", "volume", nullptr};
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, names), kAbsent)
       << "the first name found decides, even when it stands too far out";
 
-  _L2Snapshot s;
-  memset(&s, 0, sizeof(s));
-  ASSERT_TRUE(r->get(&s));
-  EXPECT_EQ(+s.open, 254.5);
-  EXPECT_EQ(+s.high, 0.0);
-  EXPECT_EQ(+s.last, 0.0);
-  EXPECT_EQ(+s.low, 0.0);
+  const _L2Snapshot s = take<_L2Snapshot>(*r);
+  EXPECT_EQ((Doubles{s.open, s.high, s.last, s.low}), (Doubles{254.5, 0, 0, 0}));
   EXPECT_EQ(+s.volume, 43);
 }
 
-TEST_F(ColumnBinding, FindByNameLists) {
+TEST_F(ColumnBinding, FindsByNameAndReopensOnlyOnSuccess) {
   auto r = open("a,b,c\n");
   const char* const names[] = {"z", "c", "b", nullptr};
-  EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, names), 2);
   const char* const none[] = {nullptr};
+  EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, names), 2);
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, none), kAbsent);
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, "A"), 0);
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, "q"), kAbsent);
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(nullptr, "a"), kAbsent);
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, static_cast<const char*>(nullptr)),
             kAbsent);
-}
 
-TEST_F(ColumnBinding, ReopeningReplacesOnlyOnSuccess) {
-  auto r = open("symbol,last\n600000.SH,1.5\n");
-  csv_file* first = r->csv_handle;
-  EXPECT_EQ(r->open_csv_and_init((dir_ + "/missing.csv").c_str(), ','), -1);
-  EXPECT_EQ(r->csv_handle, first);
-  EXPECT_EQ(r->column_index.last, 1);
-  EXPECT_EQ(r->open_csv_and_init(write("open;symbol\n").c_str(), ';'), 0);
-  EXPECT_EQ(r->column_index.last, kAbsent);
-  EXPECT_EQ(r->column_index.instrument, 1);
+  auto s = open("symbol,last\n600000.SH,1.5\n");
+  csv_file* first = s->csv_handle;
+  EXPECT_EQ(s->open_csv_and_init("/tmp/ql_no_such_dir/missing.csv", ','), -1);
+  EXPECT_EQ(s->csv_handle, first);
+  EXPECT_EQ(s->column_index.last, 1);
+  EXPECT_EQ(s->open_csv_and_init(write("open;symbol\n").c_str(), ';'), 0);
+  EXPECT_EQ(s->column_index.last, kAbsent);
+  EXPECT_EQ(s->column_index.instrument, 1);
 }
 
 // ---- decoding ---------------------------------------------------------------------------------
 
-class Decoding : public CsvFiles {
- protected:
-  static std::unique_ptr<DataCsvReader> open_data(const char* name) {
-    auto reader = std::make_unique<DataCsvReader>(data_file(name).c_str(), ',');
-    EXPECT_NE(reader->csv_handle, nullptr) << name;
-    return reader;
-  }
-  // Moves to the next row (unless advance is false) and decodes it into a zeroed record.
-  template <typename Rec>
-  static Rec next(DataCsvReader& r, bool expect_ok = true, bool advance = true) {
-    Rec rec;
-    memset(&rec, 0, sizeof(rec));
-    if (advance) {
-      EXPECT_EQ(csv_next(r.csv_handle), 0);
-    }
-    EXPECT_EQ(r.get(&rec), expect_ok);
-    return rec;
-  }
-};
+using Decoding = CsvFiles;
 
-TEST_F(Decoding, VendorSnapshot) {
+TEST_F(Decoding, VendorSnapshots) {
   auto r = open_data("vendor_snapshot.csv");
-  _L2Snapshot s = next<_L2Snapshot>(*r);
+  _L2Snapshot s = take<_L2Snapshot>(*r);
   EXPECT_EQ(+s.type, 0) << "the caller sets the type";
   EXPECT_EQ(+s.exchange, exchange_int("SH"));
   EXPECT_STREQ(s.symbol, "600000");
@@ -219,166 +180,112 @@ TEST_F(Decoding, VendorSnapshot) {
   EXPECT_EQ(+s.last, 10.5) << "Last_Px, not the earlier Price column";
   EXPECT_EQ(+s.volume, 12345678901LL);
   EXPECT_EQ(+s.turnover, 129629.62);
-  EXPECT_EQ(+s.high, 10.8);
-  EXPECT_EQ(+s.low, 10.1);
-  EXPECT_EQ(+s.open, 10.2);
-  EXPECT_EQ(+s.pre_close, 10.0);
+  EXPECT_EQ((Doubles{s.open, s.high, s.low, s.pre_close}), (Doubles{10.2, 10.8, 10.1, 10.0}));
   EXPECT_EQ(+s.num_trades, 321);
   EXPECT_EQ(+s.iopv, 1.234);
   EXPECT_EQ(+s.trading_day, 20230105);
-  EXPECT_EQ(+s.upper_limit, 0.0) << "limits are detected but not decoded";
-  EXPECT_EQ(+s.lower_limit, 0.0);
-  EXPECT_EQ(+s.ask_price[0], 10.51);
-  EXPECT_EQ(+s.ask_volume[0], 100);
-  EXPECT_EQ(+s.bid_price[0], 10.49);
-  EXPECT_EQ(+s.bid_volume[0], 200);
-  EXPECT_EQ(+s.ask_price[1], 10.52);
-  EXPECT_EQ(+s.bid_volume[1], 400);
-  EXPECT_EQ(+s.ask_price[9], 10.6);
-  EXPECT_EQ(+s.bid_volume[9], 900);
-  EXPECT_EQ(+s.bid_price[9], 0.0);
+  EXPECT_EQ((Doubles{s.upper_limit, s.lower_limit}), (Doubles{0, 0})) << "not decoded";
+  EXPECT_EQ(
+      (Doubles{s.ask_price[0], s.bid_price[0], s.ask_price[1], s.ask_price[9], s.bid_price[9]}),
+      (Doubles{10.51, 10.49, 10.52, 10.6, 0}));
+  EXPECT_EQ((Ints{s.ask_volume[0], s.bid_volume[0], s.bid_volume[1], s.bid_volume[9]}),
+            (Ints{100, 200, 400, 900}));
 
-  s = next<_L2Snapshot>(*r);
+  s = take<_L2Snapshot>(*r);
   EXPECT_EQ(+s.exchange, 0) << "no suffix, no exchange";
   EXPECT_STREQ(s.symbol, "IF2301");
   EXPECT_EQ(+s.action_day, 20230104);
   EXPECT_EQ(+s.trading_day, 20230105);
-  EXPECT_EQ(+s.pre_settle, 3997.6);
-  EXPECT_EQ(+s.settle, 4000.8);
-  EXPECT_EQ(+s.open_interest, 88000);
-  EXPECT_EQ(+s.pre_open_interest, 87000);
-  EXPECT_EQ(+s.ask_price[1], 0.0);
+  EXPECT_EQ((Doubles{s.pre_settle, s.settle}), (Doubles{3997.6, 4000.8}));
+  EXPECT_EQ((Ints{s.open_interest, s.pre_open_interest}), (Ints{88000, 87000}));
 
-  s = next<_L2Snapshot>(*r);
+  s = take<_L2Snapshot>(*r);
   EXPECT_EQ(+s.exchange, 2) << "a numeric suffix is the code itself";
-  EXPECT_STREQ(s.symbol, "000001");
   EXPECT_EQ(+s.action_day, 20230105);
-  EXPECT_EQ(+s.last, 0.0);
   EXPECT_EQ(+s.trading_day, 0);
-}
 
-TEST_F(Decoding, RowWithoutInstrumentLeavesRecordUntouched) {
-  auto r = open_data("vendor_snapshot.csv");
-  for (int i = 0; i < 3; ++i) csv_next(r->csv_handle);
-  _L2Snapshot s;
   memset(&s, 0xAB, sizeof(s));
-  _L2Snapshot before = s;
-  ASSERT_EQ(csv_next(r->csv_handle), 0);
+  const _L2Snapshot before = s;
   EXPECT_FALSE(r->get(&s)) << "the last row has only a time";
   EXPECT_EQ(memcmp(&s, &before, sizeof(s)), 0);
 }
 
-TEST_F(Decoding, NoInstrumentColumnOrNoFileFails) {
+TEST_F(Decoding, NothingIsWrittenWithoutInstrumentOrFileOrForLevel1) {
   auto r = open("last,volume\n1.5,100\n");
   _BarData b;
   memset(&b, 0x5A, sizeof(b));
-  _BarData before = b;
+  const _BarData before = b;
   EXPECT_FALSE(r->get(&b));
   EXPECT_EQ(memcmp(&b, &before, sizeof(b)), 0);
+  _L1Snapshot l1;
+  memset(&l1, 0x11, sizeof(l1));
+  const _L1Snapshot l1_before = l1;
+  EXPECT_FALSE(open_data("vendor_snapshot.csv")->get(&l1));
+  EXPECT_EQ(memcmp(&l1, &l1_before, sizeof(l1)), 0);
 
   DataCsvReader closed(nullptr, ',');
   _L2Trade t{};
   _L2Order o{};
   _L2Snapshot s{};
-  EXPECT_FALSE(closed.get(&t));
-  EXPECT_FALSE(closed.get(&o));
-  EXPECT_FALSE(closed.get(&s));
-  EXPECT_FALSE(closed.get(&b));
+  EXPECT_FALSE(closed.get(&t) || closed.get(&o) || closed.get(&s) || closed.get(&b));
   EXPECT_FALSE(r->get(static_cast<_L2Snapshot*>(nullptr)));
 }
 
-TEST_F(Decoding, Level1SnapshotsAreNotDecoded) {
-  auto r = open_data("vendor_snapshot.csv");
-  csv_next(r->csv_handle);
-  _L1Snapshot l1;
-  memset(&l1, 0x11, sizeof(l1));
-  _L1Snapshot before = l1;
-  EXPECT_FALSE(r->get(&l1));
-  EXPECT_EQ(memcmp(&l1, &before, sizeof(l1)), 0);
-}
-
-TEST_F(Decoding, VendorTradesAndFlags) {
+// Flag columns hold the character codes the rest of the system expects: one character is its
+// own code ("1" is the market order type '1', not 1), a longer text is the code's number.
+TEST_F(Decoding, VendorTradesAndOrdersWithFlags) {
   auto r = open_data("vendor_trade.csv");
-  _L2Trade t = next<_L2Trade>(*r);
+  _L2Trade t = take<_L2Trade>(*r);
   EXPECT_EQ(+t.exchange, exchange_int("SZ"));
   EXPECT_STREQ(t.symbol, "000001");
   EXPECT_EQ(+t.action_day, 20230105) << "date from the date text when no action_day column";
   EXPECT_EQ(+t.time, 93000120);
   EXPECT_EQ(+t.price, 10.5);
   EXPECT_EQ(+t.volume, 100u);
-  EXPECT_EQ(+t.seq_num, 1);
-  EXPECT_EQ(+t.bid_seq_num, 5000000000LL);
-  EXPECT_EQ(+t.ask_seq_num, 5000000001LL) << "bound through OffserSeqNUm";
+  EXPECT_EQ((std::vector<int64_t>{t.seq_num, t.bid_seq_num, t.ask_seq_num}),
+            (std::vector<int64_t>{1, 5000000000LL, 5000000001LL}))
+      << "ask_seq_num bound through OffserSeqNUm";
   EXPECT_EQ(+t.bs_flag, 'B');
-  EXPECT_EQ(+t.trade_flag, 0);
-  EXPECT_EQ(next<_L2Trade>(*r).bs_flag, 'S');
-  EXPECT_EQ(next<_L2Trade>(*r).bs_flag, 66) << "a longer text is the flag's number";
-  EXPECT_EQ(next<_L2Trade>(*r).bs_flag, 0) << "empty flag";
-  EXPECT_EQ(next<_L2Trade>(*r).bs_flag, 0) << "a blank flag (as the writer puts it) is none";
-}
+  // "S", "66", "", " " (a blank flag, as the writer puts it, is none)
+  for (char flag : {'S', 'B', '\0', '\0'}) EXPECT_EQ(take<_L2Trade>(*r).bs_flag, flag);
 
-TEST_F(Decoding, VendorOrdersTakeOrderTypeByExchange) {
-  auto r = open_data("vendor_order.csv");
-  _L2Order o = next<_L2Order>(*r);
-  EXPECT_EQ(+o.exchange, 1);
+  r = open_data("vendor_order.csv");
+  _L2Order o = take<_L2Order>(*r);
   EXPECT_EQ(+o.order_index, -1) << "widened with its sign";
-  EXPECT_EQ(+o.seq_num, 1);
+  EXPECT_EQ((std::vector<int64_t>{o.seq_num, o.volume, o.action_day, o.time}),
+            (std::vector<int64_t>{1, 100, 20230105, 93000000}));
   EXPECT_EQ(+o.price, 10.5);
-  EXPECT_EQ(+o.volume, 100u);
-  EXPECT_EQ(+o.bs_flag, 'B');
-  EXPECT_EQ(+o.order_type, '2') << "Shanghai: order_type_sh; \"2\" is the limit order type";
-  EXPECT_EQ(+o.action_day, 20230105);
-  EXPECT_EQ(+o.time, 93000000);
-
-  o = next<_L2Order>(*r);
-  EXPECT_EQ(+o.exchange, 2);
-  EXPECT_EQ(+o.bs_flag, 'S');
-  EXPECT_EQ(+o.order_type, '1') << "Shenzhen: order_type_sz; \"1\" is the market order type";
-  EXPECT_EQ(+o.price, 0.0);
-
-  o = next<_L2Order>(*r);
-  EXPECT_EQ(+o.exchange, 0);
-  EXPECT_STREQ(o.symbol, "IF2301");
-  EXPECT_EQ(+o.order_type, 'U') << "no exchange: order_type_sz";
-
-  o = next<_L2Order>(*r);
-  EXPECT_EQ(+o.exchange, 2);
-  EXPECT_EQ(+o.order_type, 'D');
-
-  o = next<_L2Order>(*r);
-  EXPECT_EQ(+o.exchange, 1) << "600000.1";
-  EXPECT_EQ(+o.order_type, 'D');
-
-  o = next<_L2Order>(*r);
-  EXPECT_STREQ(o.symbol, "ABCDEFGHI") << "cut to 9 characters";
-  EXPECT_EQ(+o.bs_flag, 'S') << "83 read as a number";
-  EXPECT_EQ(+o.order_type, '1');
-
-  o = next<_L2Order>(*r);
-  EXPECT_EQ(+o.order_type, 49);
+  struct Expected {
+    int exchange;
+    char bs_flag, order_type;  // order type from order_type_sh on exchange 1, else _sz
+  } const rows[] = {{1, 'B', '2'}, {2, 'S', '1'}, {0, 'B', 'U'}, {2, 'S', 'D'},
+                    {1, 'B', 'D'}, {1, 'S', '1'}, {2, 'B', '1'}};
+  for (const Expected& e : rows) {
+    EXPECT_EQ(+o.exchange, e.exchange);
+    EXPECT_EQ(o.bs_flag, e.bs_flag);
+    EXPECT_EQ(o.order_type, e.order_type);
+    if (e.bs_flag == 'S' && e.exchange == 1) {
+      EXPECT_STREQ(o.symbol, "ABCDEFGHI") << "cut to 9";
+    }
+    o = take<_L2Order>(*r, &e != &rows[6]);
+  }
 }
 
 TEST_F(Decoding, VendorBars) {
   auto r = open_data("vendor_bar.csv");
-  _BarData b = next<_BarData>(*r);
+  _BarData b = take<_BarData>(*r);
   EXPECT_EQ(+b.exchange, 1);
   EXPECT_STREQ(b.symbol, "600000");
   EXPECT_EQ(+b.action_day, 20230105);
   EXPECT_EQ(+b.time, 0) << "the time is never taken from the datetime text";
-  EXPECT_EQ(+b.open, 10.2);
-  EXPECT_EQ(+b.high, 10.8);
-  EXPECT_EQ(+b.low, 10.1);
-  EXPECT_EQ(+b.close, 10.5);
-  EXPECT_EQ(+b.turnover, 1000.5);
+  EXPECT_EQ((Doubles{b.open, b.high, b.low, b.close, b.turnover, b.turn, b.iopv, b.pre_close}),
+            (Doubles{10.2, 10.8, 10.1, 10.5, 1000.5, 0.12, 1.5, 10.0}));
   EXPECT_EQ(+b.volume, 100);
-  EXPECT_EQ(+b.turn, 0.12);
-  EXPECT_EQ(+b.iopv, 1.5);
-  EXPECT_EQ(+b.pre_close, 10.0);
   EXPECT_EQ(+b.trading_day, 20230105);
   EXPECT_EQ(+b.num_trades, 12);
   EXPECT_EQ(+b.extension, 0);
 
-  b = next<_BarData>(*r);
+  b = take<_BarData>(*r);
   EXPECT_EQ(+b.exchange, exchange_int("SHF"));
   EXPECT_STREQ(b.symbol, "rb2305");
   EXPECT_EQ(+b.open_interest, 150000);
@@ -388,9 +295,9 @@ TEST_F(Decoding, VendorBars) {
 
 TEST_F(Decoding, UnsignedVolumesOfTradesAndOrders) {
   auto r = open("symbol,volume\nA,3000000000\nA,-1\nA,4294967296\n");
-  EXPECT_EQ(+next<_L2Trade>(*r, true, false).volume, 3000000000u) << "above INT32_MAX";
-  EXPECT_EQ(+next<_L2Order>(*r).volume, 4294967295u) << "-1 wraps";
-  EXPECT_EQ(+next<_L2Order>(*r).volume, 0u) << "wider than 32 bits";
+  EXPECT_EQ(+take<_L2Trade>(*r).volume, 3000000000u) << "above INT32_MAX";
+  EXPECT_EQ(+take<_L2Order>(*r).volume, 4294967295u) << "-1 wraps";
+  EXPECT_EQ(+take<_L2Order>(*r).volume, 0u) << "wider than 32 bits";
 }
 
 TEST_F(Decoding, DateAndTimeColumns) {
@@ -401,19 +308,15 @@ TEST_F(Decoding, DateAndTimeColumns) {
       "A,20230105,0,2023-01-06 09:30:00.500\n"
       "A,,,20230107\n"
       "A,20230108,,2023/01/05\n");
-  struct Case {
-    int date, time;
-  } expected[] = {{20230105, 93000000}, {20230106, 93000000}, {20230106, 0}, {0, 0}, {20230108, 0}};
-  bool first = true;
-  for (const Case& c : expected) {
-    if (!first) csv_next(r->csv_handle);
-    first = false;
+  const int expected[][2] = {
+      {20230105, 93000000}, {20230106, 93000000}, {20230106, 0}, {0, 0}, {20230108, 0}};
+  for (const auto& e : expected) {
     int date = -1, time = -1;
     r->get_date_time(&date, &time, nullptr);
-    EXPECT_EQ(date, c.date);
-    EXPECT_EQ(time, c.time);
+    EXPECT_EQ(date, e[0]);
+    EXPECT_EQ(time, e[1]);
+    if (&e != &expected[4]) csv_next(r->csv_handle);
   }
-
   // A caller's table: no datetime column bound, so the date stays as the column gives it.
   _MDColumnIndexTable table = r->column_index;
   table.datetime = kAbsent;
@@ -425,13 +328,6 @@ TEST_F(Decoding, DateAndTimeColumns) {
 }
 
 // ---- text helpers -----------------------------------------------------------------------------
-
-// A heap copy of exactly the text and its NUL, so that a read past the end trips ASan.
-std::unique_ptr<char[]> exact(const char* text) {
-  std::unique_ptr<char[]> copy(new char[strlen(text) + 1]);
-  memcpy(copy.get(), text, strlen(text) + 1);
-  return copy;
-}
 
 struct DatetimeCase {
   const char* text;
@@ -460,12 +356,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // cut texts: positions past the end read as 0, never past the NUL
                       DatetimeCase{"2023-01", 20230100, -1}, DatetimeCase{"-", 0, -1},
                       DatetimeCase{"2023-01-05 09:3", 20230105, 90300},
-                      DatetimeCase{"2023-01-05 09:30:", 20230105, 93000},
                       DatetimeCase{"2023-01-05 09:30:00.", 20230105, 93000000},
-                      DatetimeCase{"09:3", -1, 90300}, DatetimeCase{"09:30:15.", -1, 93015000},
-                      DatetimeCase{"9:", -1, 90000}));
+                      DatetimeCase{"09:30:15.", -1, 93015000}, DatetimeCase{"9:", -1, 90000}));
 
-TEST(SmartConvDatetimeOutputs, NullTextAndNullOutputs) {
+TEST(SmartConvDatetimeOutputs, NullTextNullOutputsAndHugeNumbers) {
   int date = -1, time = -1;
   EXPECT_EQ(DataCsvReader::smart_conv_datetime(nullptr, &date, &time), -1);
   EXPECT_EQ(DataCsvReader::smart_conv_datetime("2023-01-05 09:30:00", nullptr, &time), 0);
@@ -476,10 +370,6 @@ TEST(SmartConvDatetimeOutputs, NullTextAndNullOutputs) {
   EXPECT_EQ(date, 20230105);
   EXPECT_EQ(time, -1);
   EXPECT_EQ(DataCsvReader::smart_conv_datetime("09:30:00", nullptr, nullptr), 0);
-}
-
-TEST(SmartConvDatetimeOutputs, HugeNumbersDoNotOverflow) {
-  int date = -1, time = -1;
   EXPECT_EQ(DataCsvReader::smart_conv_datetime(
                 "99999999999999999999-99999999999-9999999999999 99999999999:", &date, &time),
             0);
@@ -487,41 +377,59 @@ TEST(SmartConvDatetimeOutputs, HugeNumbersDoNotOverflow) {
 
 struct SymbolCase {
   const char* text;
-  int max_len;
-  const char* symbol;
-  int exchange;  // expected; 77 = left alone
-  int result;
+  const char* symbol9;   // expected with max_len 9 (trades, orders)
+  const char* symbol29;  // expected with max_len 29 (snapshots, bars)
+  int exchange;          // expected; 77 = left alone
 };
 
-class SmartExtractSymbol : public ::testing::TestWithParam<SymbolCase> {};
-
-TEST_P(SmartExtractSymbol, SplitsCodeAndExchange) {
-  const SymbolCase& c = GetParam();
-  auto text = exact(c.text);
-  // The output holds exactly max_len + 1 bytes, on the heap so that ASan sees an overrun.
-  std::unique_ptr<char[]> symbol(new char[c.max_len + 1]);
-  unsigned char exchange = 77;
-  EXPECT_EQ(DataCsvReader::smart_extract_symbol(text.get(), &exchange, symbol.get(), c.max_len),
-            c.result);
-  EXPECT_STREQ(symbol.get(), c.symbol);
-  EXPECT_EQ(exchange, c.exchange);
+// smart_extract_symbol into buffers of exactly max_len + 1 bytes (on the heap, so that ASan
+// sees an overrun), and the decoders, which split the instrument column themselves, row after
+// row: suffixes coming and going must not mix up their exchanges.
+TEST_F(Decoding, SymbolTextsSplitIntoCodeAndExchange) {
+  const SymbolCase cases[] = {
+      {"600000.SH", "600000", "600000", 1},
+      {"000001.sz", "000001", "000001", 2},
+      {"430047.BJ", "430047", "430047", 15},
+      {"rb2305.SHF", "rb2305", "rb2305", 9},
+      {"m2305.DCE", "m2305", "m2305", 10},
+      {"SR305.CZC", "SR305", "SR305", 11},
+      {"000001.SZ", "000001", "000001", 2},
+      {"000001.15X", "000001", "000001", 15},
+      {"A.300", "A", "A", 300 & 0xff},
+      {"rb2305.XX", "rb2305", "rb2305", 0},
+      {"IF2301", "IF2301", "IF2301", 77},
+      {".SH", "", "", 1},
+      {"", "", "", 77},
+      {"abc.", "abc", "abc", 0},
+      {"ABCDEFGHIJKL.SH", "ABCDEFGHI", "ABCDEFGHIJKL", 1},
+      {"ABCDEFGHIJKLMNOP", "ABCDEFGHI", "ABCDEFGHIJKLMNOP", 77},
+      {"ABCDEFGHIJKLMNOP.SZ", "ABCDEFGHI", "ABCDEFGHIJKLMNOP", 2},
+      {"X.VERYLONGSUFFIX", "X", "X", 0},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.SH", "ABCDEFGHI", "ABCDEFGHIJKLMNOPQRSTUVWXYZ012", 1},
+      {"600000.SH", "600000", "600000", 1}};
+  std::string csv = "symbol,volume\n";
+  for (const SymbolCase& c : cases) csv += std::string(c.text) + ",1\n";
+  auto r = open(csv);
+  for (const SymbolCase& c : cases) {
+    auto text = exact(c.text);
+    for (int max_len : {9, 29}) {
+      std::unique_ptr<char[]> symbol(new char[max_len + 1]);
+      unsigned char exchange = 77;
+      EXPECT_EQ(DataCsvReader::smart_extract_symbol(text.get(), &exchange, symbol.get(), max_len),
+                strchr(c.text, '.') ? 2 : 1);
+      EXPECT_STREQ(symbol.get(), max_len == 9 ? c.symbol9 : c.symbol29);
+      EXPECT_EQ(exchange, c.exchange) << c.text;
+    }
+    _L2Order o;
+    memset(&o, 77, sizeof(o));
+    ASSERT_TRUE(r->get(&o));
+    const _BarData b = take<_BarData>(*r);
+    EXPECT_STREQ(o.symbol, c.symbol9);
+    EXPECT_STREQ(b.symbol, c.symbol29);
+    EXPECT_EQ(o.exchange, c.exchange) << c.text;
+    EXPECT_EQ(b.exchange, c.exchange == 77 ? 0 : c.exchange) << c.text;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Texts, SmartExtractSymbol,
-                         ::testing::Values(SymbolCase{"600000.SH", 29, "600000", 1, 2},
-                                           SymbolCase{"000001.sz", 29, "000001", 2, 2},
-                                           SymbolCase{"000001.2", 29, "000001", 2, 2},
-                                           SymbolCase{"000001.15X", 9, "000001", 15, 2},
-                                           SymbolCase{"A.300", 9, "A", 300 & 0xff, 2},
-                                           SymbolCase{"rb2305.XX", 9, "rb2305", 0, 2},
-                                           SymbolCase{"IF2301", 9, "IF2301", 77, 1},
-                                           SymbolCase{"abc.", 9, "abc", 0, 2},
-                                           SymbolCase{".SH", 9, "", 1, 2},
-                                           SymbolCase{"", 9, "", 77, 1},
-                                           SymbolCase{"ABCDEFGHIJKL.SH", 9, "ABCDEFGHI", 1, 2},
-                                           SymbolCase{"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", 29,
-                                                      "ABCDEFGHIJKLMNOPQRSTUVWXYZ012", 77, 1},
-                                           SymbolCase{"ABCDEFGHIJ", 0, "", 77, 1}));
 
 TEST(SmartExtractSymbolArgs, NullExchangeNullTextNegativeLength) {
   char symbol[10];

@@ -1,16 +1,15 @@
 // The CSV reader of the utility layer: file loading, row splitting, header lookup and typed
 // fields.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -22,6 +21,7 @@
 namespace {
 
 using Row = std::vector<std::string>;
+using Rows = std::vector<Row>;
 
 // Owns the handles a test opens and reads rows out of them.
 class CsvTest : public ::testing::Test {
@@ -30,16 +30,12 @@ class CsvTest : public ::testing::Test {
     for (csv_file* h : handles_) csv_close(h);
   }
 
-  csv_file* open(const std::string& text, char delimiter = ',') {
-    csv_file* h = csv_open_mem(text.data(), text.size(), delimiter, 0);
+  csv_file* keep(csv_file* h) {
     if (h) handles_.push_back(h);
     return h;
   }
-
-  csv_file* open_file(const std::string& path, char delimiter = ',') {
-    csv_file* h = csv_open(path.c_str(), delimiter, 0);
-    if (h) handles_.push_back(h);
-    return h;
+  csv_file* open(const std::string& text, char delimiter = ',') {
+    return keep(csv_open_mem(text.data(), text.size(), delimiter, 0));
   }
 
   static Row current_row(csv_file* h) {
@@ -51,34 +47,19 @@ class CsvTest : public ::testing::Test {
     }
     return row;
   }
-
-  static std::vector<Row> all_rows(csv_file* h) {
-    std::vector<Row> rows;
+  static Rows all_rows(csv_file* h) {
+    Rows rows;
     while (csv_next(h) == 0) rows.push_back(current_row(h));
     return rows;
   }
-
   static Row header(csv_file* h) {
     Row names;
     for (int i = 0; i < csv_column_count(h); ++i) names.emplace_back(csv_column_name(h, i));
     return names;
   }
 
-  std::string temp_path(const char* name) {
-    const std::string dir = ::testing::TempDir();
-    return dir + (dir.empty() || dir.back() == '/' ? "" : "/") + "ql_csv_" +
-           std::to_string(getpid()) + "_" + name;
-  }
-
-  std::string write_temp(const char* name, const std::string& text) {
-    std::string path = temp_path(name);
-    FILE* f = fopen(path.c_str(), "wb");
-    EXPECT_NE(f, nullptr);
-    if (f) {
-      fwrite(text.data(), 1, text.size(), f);
-      fclose(f);
-    }
-    return path;
+  static std::string temp_path(const char* name) {
+    return "/tmp/ql_csv_" + std::to_string(getpid()) + "_" + name;
   }
 
  private:
@@ -87,47 +68,39 @@ class CsvTest : public ::testing::Test {
 
 // ---- opening -------------------------------------------------------------------------------
 
-using CsvOpenTest = CsvTest;
-
-TEST_F(CsvOpenTest, ReadsFileFromDisk) {
-  csv_file* h = open_file(write_temp("disk.csv", "symbol,price\n600000.SH,10.5\n"));
+TEST_F(CsvTest, OpensFilesAndRefusesWhatCannotBeRead) {
+  const std::string path = temp_path("disk.csv");
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fputs("symbol,price\n600000.SH,10.5\n", f);
+  fclose(f);
+  csv_file* h = keep(csv_open(path.c_str(), ',', 0));
+  unlink(path.c_str());
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(header(h), (Row{"symbol", "price"}));
-  EXPECT_EQ(all_rows(h), (std::vector<Row>{{"600000.SH", "10.5"}}));
-}
+  EXPECT_EQ(all_rows(h), (Rows{{"600000.SH", "10.5"}}));
 
-TEST_F(CsvOpenTest, RefusesWhatCannotBeRead) {
-  EXPECT_EQ(csv_open(temp_path("absent.csv").c_str(), ',', 0), nullptr);
-  EXPECT_EQ(csv_open(::testing::TempDir().c_str(), ',', 0), nullptr);  // a directory
+  EXPECT_EQ(csv_open(path.c_str(), ',', 0), nullptr);  // gone
+  EXPECT_EQ(csv_open("/tmp", ',', 0), nullptr);        // a directory
   EXPECT_EQ(csv_open(nullptr, ',', 0), nullptr);
   EXPECT_EQ(csv_open_mem(nullptr, 3, ',', 0), nullptr);
-}
-
-TEST_F(CsvOpenTest, RefusesFilesWithoutHeaderRow) {
-  EXPECT_EQ(open(""), nullptr);
-  EXPECT_EQ(open("\xEF\xBB\xBF"), nullptr);
-  EXPECT_EQ(open("\n\r\n  \n\t\n"), nullptr);
-  EXPECT_EQ(open_file(write_temp("empty.csv", "")), nullptr);
-}
-
-TEST_F(CsvOpenTest, RefusesUnusableArguments) {
   const std::string text = "a,b\n1,2\n";
+  for (char bad_delimiter : {'"', '\n', '\r'}) {
+    EXPECT_EQ(csv_open_mem(text.data(), text.size(), bad_delimiter, 0), nullptr);
+  }
   EXPECT_EQ(csv_open_mem(text.data(), text.size(), ',', 1), nullptr);
-  EXPECT_EQ(csv_open_mem(text.data(), text.size(), '"', 0), nullptr);
-  EXPECT_EQ(csv_open_mem(text.data(), text.size(), '\n', 0), nullptr);
-  EXPECT_EQ(csv_open_mem(text.data(), text.size(), '\r', 0), nullptr);
-}
+  for (const char* no_header : {"", "\xEF\xBB\xBF", "\n\r\n  \n\t\n"}) {
+    EXPECT_EQ(open(no_header), nullptr) << no_header;
+  }
 
-TEST_F(CsvOpenTest, CopiesMemoryInput) {
-  std::string text = "a,b\n1,2\n";
-  csv_file* h = open(text);
-  ASSERT_NE(h, nullptr);
-  text.assign(text.size(), 'x');
-  EXPECT_EQ(all_rows(h), (std::vector<Row>{{"1", "2"}}));
+  std::string copied = text;  // the handle keeps its own copy
+  csv_file* m = open(copied);
+  copied.assign(copied.size(), 'x');
+  EXPECT_EQ(all_rows(m), (Rows{{"1", "2"}}));
 }
 
 // A FIFO has no size up front: the reader must grow its block while reading.
-TEST_F(CsvOpenTest, ReadsStreamsOfUnknownSize) {
+TEST_F(CsvTest, ReadsStreamsOfUnknownSize) {
   const std::string path = temp_path("fifo.csv");
   ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
   const int rows = 20000;  // about 300 KB, several growth steps
@@ -138,101 +111,91 @@ TEST_F(CsvOpenTest, ReadsStreamsOfUnknownSize) {
     for (int i = 0; i < rows; ++i) fprintf(f, "%d,row-%08d\n", i, i);
     fclose(f);
   });
-  csv_file* h = open_file(path);
+  csv_file* h = keep(csv_open(path.c_str(), ',', 0));
   writer.join();
   unlink(path.c_str());
   ASSERT_NE(h, nullptr);
   int n = 0;
-  while (csv_next(h) == 0) {
-    ASSERT_EQ(csv_get_int32_byidx(h, 0), n);
-    ++n;
-  }
+  while (csv_next(h) == 0) ASSERT_EQ(csv_get_int32_byidx(h, 0), n++);
   EXPECT_EQ(n, rows);
 }
 
 // ---- splitting rows ------------------------------------------------------------------------
 
-using CsvSplitTest = CsvTest;
+struct SplitCase {
+  const char* what;
+  std::string text;
+  Row header;
+  Rows rows;
+  char delimiter = ',';
+};
 
-TEST_F(CsvSplitTest, SkipsByteOrderMark) {
-  csv_file* h = open("\xEF\xBB\xBFsymbol,price\nA,1\n");
+class CsvSplitTest : public CsvTest, public ::testing::WithParamInterface<SplitCase> {};
+
+TEST_P(CsvSplitTest, SplitsRows) {
+  const SplitCase& c = GetParam();
+  csv_file* h = open(c.text, c.delimiter);
   ASSERT_NE(h, nullptr);
-  EXPECT_EQ(csv_find_idx(h, "symbol"), 0);
-  EXPECT_EQ(all_rows(h), (std::vector<Row>{{"A", "1"}}));
-}
-
-TEST_F(CsvSplitTest, HandlesCrLfLineEnds) {
-  csv_file* h = open("a,b\r\n1,2\r\n3,\r\n,4\r\n");
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(header(h), (Row{"a", "b"}));
-  EXPECT_EQ(all_rows(h), (std::vector<Row>{{"1", "2"}, {"3", ""}, {"", "4"}}));
-}
-
-TEST_F(CsvSplitTest, KeepsCarriageReturnInsideRow) {
-  csv_file* h = open("a,b\nx\ry,z\n");
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(all_rows(h), (std::vector<Row>{{"x\ry", "z"}}));
-}
-
-TEST_F(CsvSplitTest, ReadsQuotedFields) {
-  csv_file* h = open(
-      "a,b,c\n"
-      "\"x,y\",\"say \"\"hi\"\"\",\"\"\n"
-      "\"two\nlines\",\"crlf\r\ninside\",plain\r\n"
-      "\"\"\"\",\"end\"\r\n");
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(all_rows(h), (std::vector<Row>{{"x,y", "say \"hi\"", ""},
-                                           {"two\nlines", "crlf\r\ninside", "plain"},
-                                           {"\"", "end"}}));
-}
-
-TEST_F(CsvSplitTest, TreatsStrayQuotesLeniently) {
-  // A quote inside an unquoted field is text; text after a closing quote is kept; an
-  // unterminated quote takes the rest of the data.
-  csv_file* h = open("a,b,c\n5'3\",x\"y,\"ab\"cd\n1,\"open,\nend");
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(all_rows(h), (std::vector<Row>{{"5'3\"", "x\"y", "abcd"}, {"1", "open,\nend"}}));
-}
-
-TEST_F(CsvSplitTest, ReadsQuotedHeaderNames) {
-  csv_file* h = open("\"last, price\",\" vol \"\n1,2\n");
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(csv_find_idx(h, "last, price"), 0);
-  EXPECT_EQ(csv_find_idx(h, "VOL"), 1);
-}
-
-TEST_F(CsvSplitTest, KeepsEmptyAndMissingFieldsApart) {
-  csv_file* h = open("a,b,c\n1,,3\n4\n,,\n");
-  ASSERT_NE(h, nullptr);
-  ASSERT_EQ(csv_next(h), 0);
-  EXPECT_STREQ(csv_get_byidx(h, 1), "");
-  ASSERT_EQ(csv_next(h), 0);
-  EXPECT_EQ(csv_field_count(h), 1);
-  EXPECT_STREQ(csv_get_byidx(h, 0), "4");
-  EXPECT_EQ(csv_get_byidx(h, 1), nullptr);
-  EXPECT_EQ(csv_get_byidx(h, 2), nullptr);
-  ASSERT_EQ(csv_next(h), 0);
-  EXPECT_EQ(current_row(h), (Row{"", "", ""}));
-}
-
-TEST_F(CsvSplitTest, ReadsLastRowWithoutLineEnd) {
-  EXPECT_EQ(all_rows(open("a,b\n1,2")), (std::vector<Row>{{"1", "2"}}));
-  EXPECT_EQ(all_rows(open("a,b\n1,")), (std::vector<Row>{{"1", ""}}));
-  EXPECT_EQ(all_rows(open("a,b\n1,\"q\"")), (std::vector<Row>{{"1", "q"}}));
-  csv_file* header_only = open("a,b");
-  ASSERT_NE(header_only, nullptr);
-  EXPECT_EQ(header(header_only), (Row{"a", "b"}));
-  EXPECT_EQ(csv_next(header_only), -1);
-}
-
-TEST_F(CsvSplitTest, SkipsBlankLines) {
-  csv_file* h = open("\n\na,b\n\n1,2\r\n   \r\n\t\n3,4\n\n\r\n  \n");
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(all_rows(h), (std::vector<Row>{{"1", "2"}, {"3", "4"}}));
+  EXPECT_EQ(header(h), c.header);
+  EXPECT_EQ(all_rows(h), c.rows);
   EXPECT_TRUE(csv_eof(h));
 }
 
-TEST_F(CsvSplitTest, CountsLines) {
+INSTANTIATE_TEST_SUITE_P(
+    Texts, CsvSplitTest,
+    ::testing::Values(
+        SplitCase{"byte-order mark",
+                  "\xEF\xBB\xBFsymbol,price\nA,1\n",
+                  {"symbol", "price"},
+                  {{"A", "1"}}},
+        SplitCase{
+            "CRLF", "a,b\r\n1,2\r\n3,\r\n,4\r\n", {"a", "b"}, {{"1", "2"}, {"3", ""}, {"", "4"}}},
+        SplitCase{"CR inside a row", "a,b\nx\ry,z\n", {"a", "b"}, {{"x\ry", "z"}}},
+        SplitCase{
+            "quoted fields",
+            "a,b,c\n\"x,y\",\"say \"\"hi\"\"\",\"\"\n\"two\nlines\",\"crlf\r\ninside\","
+            "plain\r\n\"\"\"\",\"end\"\r\n",
+            {"a", "b", "c"},
+            {{"x,y", "say \"hi\"", ""}, {"two\nlines", "crlf\r\ninside", "plain"}, {"\"", "end"}}},
+        // A quote inside an unquoted field is text; text after a closing quote is kept; an
+        // unterminated quote takes the rest of the data.
+        SplitCase{"stray quotes",
+                  "a,b,c\n5'3\",x\"y,\"ab\"cd\n1,\"open,\nend",
+                  {"a", "b", "c"},
+                  {{"5'3\"", "x\"y", "abcd"}, {"1", "open,\nend"}}},
+        SplitCase{"quoted, blank-padded header",
+                  "\"last, price\",\" vol \"\n1,2\n",
+                  {"last, price", "vol"},
+                  {{"1", "2"}}},
+        SplitCase{"empty and missing fields",
+                  "a,b,c\n1,,3\n4\n,,\n",
+                  {"a", "b", "c"},
+                  {{"1", "", "3"}, {"4"}, {"", "", ""}}},
+        SplitCase{"no final line end", "a,b\n1,2", {"a", "b"}, {{"1", "2"}}},
+        SplitCase{"no final line end, empty field", "a,b\n1,", {"a", "b"}, {{"1", ""}}},
+        SplitCase{"no final line end, quoted", "a,b\n1,\"q\"", {"a", "b"}, {{"1", "q"}}},
+        SplitCase{"header only", "a,b", {"a", "b"}, {}},
+        SplitCase{"tab delimiter",
+                  "S\tP\tN\nA\t1.5\t\"a\tb\"\r\n\t\t\n",
+                  {"S", "P", "N"},
+                  {{"A", "1.5", "a\tb"}, {"", "", ""}},
+                  '\t'},
+        SplitCase{"space delimiter",
+                  "S P N\nA 1.5 \"a b\"\r\n  \n",
+                  {"S", "P", "N"},
+                  {{"A", "1.5", "a b"}, {"", "", ""}},
+                  ' '},
+        SplitCase{"blank lines",
+                  "\n\na,b\n\n1,2\r\n   \r\n\t\n3,4\n\n\r\n  \n",
+                  {"a", "b"},
+                  {{"1", "2"}, {"3", "4"}}}),
+    [](const ::testing::TestParamInfo<SplitCase>& info) {
+      std::string name = info.param.what;
+      for (char& ch : name) ch = isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+      return name;
+    });
+
+TEST_F(CsvTest, CountsLinesAcrossBlankLinesAndQuotedLineBreaks) {
   csv_file* h = open("a,b\n\n1,\"x\ny\"\n2,z\n");
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(csv_line_number(h), 0);
@@ -242,43 +205,37 @@ TEST_F(CsvSplitTest, CountsLines) {
   EXPECT_EQ(csv_line_number(h), 5);
 }
 
-TEST_F(CsvSplitTest, GrowsForWideRows) {
-  std::string text = "only\n";
-  for (int i = 0; i < 1000; ++i) text += std::to_string(i) + (i < 999 ? "," : "\n");
-  csv_file* h = open(text);
+// 1000 columns: the field array grows, and columns past 255 are found and read like any other.
+TEST_F(CsvTest, ReadsWideRows) {
+  std::string head, row;
+  for (int i = 0; i < 1000; ++i) {
+    head += "col_" + std::to_string(i) + (i < 999 ? "," : "\n");
+    row += std::to_string(i * 10) + (i < 999 ? "," : "\n");
+  }
+  csv_file* h = open(head + row);
   ASSERT_NE(h, nullptr);
+  EXPECT_EQ(csv_column_count(h), 1000);
+  EXPECT_EQ(csv_find_idx(h, "col_255"), 255);
+  EXPECT_EQ(csv_find_idx(h, "COL_999"), 999);
   ASSERT_EQ(csv_next(h), 0);
   ASSERT_EQ(csv_field_count(h), 1000);
-  EXPECT_EQ(csv_get_int32_byidx(h, 999), 999);
-  EXPECT_EQ(csv_get_int32_byidx(h, 500), 500);
+  EXPECT_EQ(csv_get_int32_byidx(h, 255), 2550);
+  EXPECT_STREQ(csv_get_byidx(h, 255), "2550");
+  EXPECT_EQ(csv_get_int64_byidx(h, 999), 9990);
+  EXPECT_EQ(csv_get_byidx(h, 1000), nullptr);
 }
-
-class CsvDelimiterTest : public CsvTest, public ::testing::WithParamInterface<char> {};
-
-TEST_P(CsvDelimiterTest, SplitsAtAnyOneByteDelimiter) {
-  const char d = GetParam();
-  const std::string s(1, d);
-  csv_file* h = open("Symbol" + s + "Price" + s + "Note\n600000.SH" + s + "10.5" + s + "\"a" + s +
-                         "b\"\r\n" + s + s + "\n",
-                     d);
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(csv_find_idx(h, "price"), 1);
-  EXPECT_EQ(all_rows(h), (std::vector<Row>{{"600000.SH", "10.5", "a" + s + "b"}, {"", "", ""}}));
-}
-
-INSTANTIATE_TEST_SUITE_P(Delimiters, CsvDelimiterTest, ::testing::Values(',', ';', '|', '\t', ' '));
 
 // Random tables written with standard quoting must read back field for field; the field
-// lengths and positions exercise every alignment of the word-at-a-time scan.
-TEST_F(CsvSplitTest, ReadsBackRandomTables) {
+// lengths and positions exercise every alignment of the block scan.
+TEST_F(CsvTest, ReadsBackRandomTables) {
   std::mt19937 rng(20230105);
   const std::string alphabet = "ab,;\"\n\r 0123456789.";
   for (int round = 0; round < 300; ++round) {
     const char d = ",;\t"[round % 3];
     const int cols = 2 + static_cast<int>(rng() % 5);
-    std::vector<Row> table;
-    std::string text;
     const int rows = 1 + static_cast<int>(rng() % 6);
+    Rows table;
+    std::string text;
     for (int r = 0; r <= rows; ++r) {
       Row row;
       for (int c = 0; c < cols; ++c) {
@@ -287,9 +244,8 @@ TEST_F(CsvSplitTest, ReadsBackRandomTables) {
         for (size_t k = 0; k < len; ++k) {
           field += r == 0 ? static_cast<char>('a' + rng() % 26) : alphabet[rng() % alphabet.size()];
         }
-        const bool quote = field.find_first_of(std::string("\"\r\n") + d) != std::string::npos;
         std::string cell = field;
-        if (quote) {
+        if (field.find_first_of(std::string("\"\r\n") + d) != std::string::npos) {
           cell = "\"";
           for (char ch : field) cell += ch == '"' ? std::string("\"\"") : std::string(1, ch);
           cell += "\"";
@@ -297,8 +253,7 @@ TEST_F(CsvSplitTest, ReadsBackRandomTables) {
         text += (c ? std::string(1, d) : "") + cell;
         row.push_back(field);
       }
-      const bool last = r == rows;
-      if (!last || rng() % 2) text += rng() % 2 ? "\r\n" : "\n";
+      if (r < rows || rng() % 2) text += rng() % 2 ? "\r\n" : "\n";
       if (r > 0) table.push_back(row);
     }
     csv_file* h = open(text, d);
@@ -310,42 +265,16 @@ TEST_F(CsvSplitTest, ReadsBackRandomTables) {
 
 // ---- header lookup -------------------------------------------------------------------------
 
-using CsvHeaderTest = CsvTest;
-
-TEST_F(CsvHeaderTest, MatchesNamesIgnoringCaseAndBlanks) {
+TEST_F(CsvTest, MatchesHeaderNamesIgnoringCaseAndBlanks) {
   csv_file* h = open(" Last ,\tVOLUME\t,SeqNum,last\n1,2,3,4\n");
   ASSERT_NE(h, nullptr);
-  EXPECT_EQ(csv_find_idx(h, "last"), 0);  // the first of two matches
-  EXPECT_EQ(csv_find_idx(h, "LAST"), 0);
-  EXPECT_EQ(csv_find_idx(h, "volume"), 1);
-  EXPECT_EQ(csv_find_idx(h, "seqnum"), 2);
-  EXPECT_EQ(csv_find_idx(h, " SeqNum "), 2);
-  EXPECT_EQ(csv_find_idx(h, "las"), -1);
-  EXPECT_EQ(csv_find_idx(h, "lastx"), -1);
-  EXPECT_EQ(csv_find_idx(h, ""), -1);
-  EXPECT_EQ(csv_find_idx(h, nullptr), -1);
-  EXPECT_STREQ(csv_column_name(h, 0), "Last");
-  EXPECT_STREQ(csv_column_name(h, 1), "VOLUME");
+  const std::pair<const char*, int> lookups[] = {{"last", 0},   {"LAST", 0},     {"volume", 1},
+                                                 {"seqnum", 2}, {" SeqNum ", 2}, {"las", -1},
+                                                 {"lastx", -1}, {"", -1},        {nullptr, -1}};
+  for (const auto& l : lookups) EXPECT_EQ(csv_find_idx(h, l.first), l.second) << l.first;
+  EXPECT_EQ(header(h), (Row{"Last", "VOLUME", "SeqNum", "last"}));
   EXPECT_EQ(csv_column_name(h, 4), nullptr);
   EXPECT_EQ(csv_column_name(h, -1), nullptr);
-}
-
-TEST_F(CsvHeaderTest, FindsColumnsBeyondPosition255) {
-  std::string head, row;
-  for (int i = 0; i < 300; ++i) {
-    head += "col_" + std::to_string(i) + (i < 299 ? "," : "\n");
-    row += std::to_string(i * 10) + (i < 299 ? "," : "\n");
-  }
-  csv_file* h = open(head + row);
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(csv_column_count(h), 300);
-  EXPECT_EQ(csv_find_idx(h, "col_255"), 255);
-  EXPECT_EQ(csv_find_idx(h, "COL_299"), 299);
-  ASSERT_EQ(csv_next(h), 0);
-  EXPECT_EQ(csv_get_int32_byidx(h, 255), 2550);
-  EXPECT_STREQ(csv_get_byidx(h, 255), "2550");
-  EXPECT_EQ(csv_get_int64_byidx(h, 299), 2990);
-  EXPECT_EQ(csv_get_byidx(h, 300), nullptr);
 }
 
 // ---- typed fields --------------------------------------------------------------------------
@@ -378,14 +307,13 @@ INSTANTIATE_TEST_SUITE_P(
     Numbers, CsvNumberTest,
     ::testing::Values(NumberCase{"42", 42, 42, 42.0}, NumberCase{" 42 ", 42, 42, 42.0},
                       NumberCase{"\t-7\t", -7, -7, -7.0}, NumberCase{"+7", 7, 7, 7.0},
-                      NumberCase{"0", 0, 0, 0.0}, NumberCase{"-0", 0, 0, -0.0},
-                      NumberCase{"007", 7, 7, 7.0}, NumberCase{"12.0", 12, 12, 12.0},
+                      NumberCase{"-0", 0, 0, -0.0}, NumberCase{"007", 7, 7, 7.0},
                       NumberCase{"12.75", 12, 12, 12.75}, NumberCase{"-3.", -3, -3, -3.0},
                       NumberCase{".5", -1, -2, 0.5}, NumberCase{"+.5", -1, -2, 0.5},
-                      NumberCase{"1e3", -1, -2, 1000.0}, NumberCase{"10.5x", -1, -2, -3.5},
-                      NumberCase{"12.5.1", -1, -2, -3.5}, NumberCase{"1 2", -1, -2, -3.5},
-                      NumberCase{"B", -1, -2, -3.5}, NumberCase{"", -1, -2, -3.5},
-                      NumberCase{"   ", -1, -2, -3.5}, NumberCase{"+", -1, -2, -3.5},
+                      NumberCase{".", -1, -2, -3.5}, NumberCase{"1e3", -1, -2, 1000.0},
+                      NumberCase{"10.5x", -1, -2, -3.5}, NumberCase{"12.5.1", -1, -2, -3.5},
+                      NumberCase{"1 2", -1, -2, -3.5}, NumberCase{"B", -1, -2, -3.5},
+                      NumberCase{"", -1, -2, -3.5}, NumberCase{"   ", -1, -2, -3.5},
                       NumberCase{"-", -1, -2, -3.5}, NumberCase{"+-1", -1, -2, -3.5},
                       NumberCase{"- 1", -1, -2, -3.5}, NumberCase{"0x10", -1, -2, -3.5},
                       NumberCase{"2147483647", INT32_MAX, INT32_MAX, 2147483647.0},
@@ -394,28 +322,40 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"9223372036854775807", -1, INT64_MAX, 9223372036854775807.0},
                       NumberCase{"9223372036854775808", -1, -2, 9223372036854775808.0},
                       NumberCase{"-9223372036854775808", -1, INT64_MIN, -9223372036854775808.0},
-                      NumberCase{"1e400", -1, -2, -3.5}, NumberCase{"-1e400", -1, -2, -3.5},
-                      NumberCase{"0.1", 0, 0, 0.1},
-                      NumberCase{"123456.789012", 123456, 123456, 123456.789012}));
+                      NumberCase{"1e400", -1, -2, -3.5}, NumberCase{"0.1", 0, 0, 0.1}));
 
-// Random decimals and integers of every length read exactly as std::from_chars reads them,
-// whichever way the reader takes to get there.
+// A random decimal text: optional sign and blanks, digit runs around the 8- and 16-character
+// word boundaries, sometimes a point, an exponent or a stray character.
+std::string random_number_text(std::mt19937_64& rng) {
+  std::string s;
+  const auto digits = [&](int n) {
+    for (int k = 0; k < n; ++k) s += static_cast<char>('0' + rng() % 10);
+  };
+  if (rng() % 8 == 0) s += ' ';
+  if (rng() % 3 == 0) s += "-+"[rng() % 2];
+  const int int_digits = static_cast<int>(rng() % 21);
+  digits(int_digits);
+  if (rng() % 4 != 0 || int_digits == 0) {
+    s += '.';
+    digits(static_cast<int>(rng() % 17));
+  }
+  if (rng() % 16 == 0) s += "e" + std::to_string(static_cast<int>(rng() % 40) - 20);
+  if (rng() % 32 == 0) s.insert(rng() % (s.size() + 1), 1, "x.-:/"[rng() % 5]);
+  if (rng() % 8 == 0) s += '\t';
+  return s;
+}
+
+// Every text reads exactly as std::from_chars reads it (blanks around it and a leading '+'
+// ignored, integers dropping a fraction), whichever way the reader takes to get there.
 TEST_F(CsvTest, NumbersAgreeWithFromChars) {
   std::mt19937_64 rng(99);
+  std::vector<std::string> samples = {
+      "9007199254740992",   "9007199254740993",  "900719925474099.3",
+      "0.9007199254740993", "1234567812345678",  "12345678.1234567",
+      "99999999",           "9999999999999999.", "00000000000000000001.5"};
+  for (int i = 0; i < 30000; ++i) samples.push_back(random_number_text(rng));
   std::string text = "v\n";
-  std::vector<std::string> samples;
-  for (int i = 0; i < 20000; ++i) {
-    std::string s = (rng() % 3 == 0) ? "-" : "";
-    const int int_digits = static_cast<int>(rng() % 20);
-    const int frac_digits = static_cast<int>(rng() % 12);
-    for (int k = 0; k < int_digits; ++k) s += static_cast<char>('0' + rng() % 10);
-    if (frac_digits > 0 || int_digits == 0) s += '.';
-    for (int k = 0; k < frac_digits || (int_digits == 0 && k == 0); ++k) {
-      s += static_cast<char>('0' + rng() % 10);
-    }
-    samples.push_back(s);
-    text += s + "\n";
-  }
+  for (const std::string& s : samples) text += s + "\n";
   csv_file* h = open(text);
   ASSERT_NE(h, nullptr);
   csv_set_default_value(h, -3.5, -3.5, -1, -2);
@@ -423,24 +363,32 @@ TEST_F(CsvTest, NumbersAgreeWithFromChars) {
     ASSERT_EQ(csv_next(h), 0);
     const char* b = s.data();
     const char* e = b + s.size();
+    while (b < e && (*b == ' ' || *b == '\t')) ++b;
+    while (e > b && (e[-1] == ' ' || e[-1] == '\t')) --e;
+    if (*b == '+' && b + 1 < e && (isdigit(b[1]) || b[1] == '.')) ++b;
     double d = -3.5;
     auto rd = std::from_chars(b, e, d);
-    ASSERT_TRUE(rd.ec == std::errc() && rd.ptr == e) << s;
+    if (rd.ec != std::errc() || rd.ptr != e) d = -3.5;
     const double got = csv_get_double_byidx(h, 0);
-    ASSERT_EQ(memcmp(&got, &d, sizeof d), 0) << s << " read as " << got << " not " << d;
-    int64_t i64 = -2;
-    auto ri = std::from_chars(b, e, i64);
-    const bool whole = ri.ec == std::errc() && (ri.ptr == e || *ri.ptr == '.');
-    ASSERT_EQ(csv_get_int64_byidx(h, 0), whole ? i64 : -2) << s;
-    int32_t i32 = -1;
-    auto r32 = std::from_chars(b, e, i32);
-    const bool whole32 = r32.ec == std::errc() && (r32.ptr == e || *r32.ptr == '.');
-    ASSERT_EQ(csv_get_int32_byidx(h, 0), whole32 ? i32 : -1) << s;
+    ASSERT_EQ(memcmp(&got, &d, sizeof d), 0) << "'" << s << "' read as " << got << " not " << d;
+    const auto whole = [&](auto r) {
+      if (r.ec != std::errc()) return false;
+      if (r.ptr == e) return true;
+      if (*r.ptr != '.') return false;
+      for (const char* p = r.ptr + 1; p < e; ++p) {
+        if (!isdigit(*p)) return false;
+      }
+      return true;
+    };
+    int64_t i64 = 0;
+    int32_t i32 = 0;
+    ASSERT_EQ(csv_get_int64_byidx(h, 0), whole(std::from_chars(b, e, i64)) ? i64 : -2) << s;
+    ASSERT_EQ(csv_get_int32_byidx(h, 0), whole(std::from_chars(b, e, i32)) ? i32 : -1) << s;
   }
 }
 
-TEST_F(CsvTest, ReadsFloatsInTheirOwnRange) {
-  csv_file* h = open("a,b,c\n3.4e38,1e39,0.1\n");
+TEST_F(CsvTest, ReadsFloatsNotANumberAndInfinity) {
+  csv_file* h = open("a,b,c,d,e,f\n3.4e38,1e39,0.1,nan,-inf,NaN\n");
   ASSERT_NE(h, nullptr);
   csv_set_default_value(h, -1.0, -2.0, 0, 0);
   ASSERT_EQ(csv_next(h), 0);
@@ -448,24 +396,50 @@ TEST_F(CsvTest, ReadsFloatsInTheirOwnRange) {
   EXPECT_EQ(csv_get_float_byidx(h, 1), -1.0f);  // beyond float, within double
   EXPECT_EQ(csv_get_double_byidx(h, 1), 1e39);
   EXPECT_EQ(csv_get_float_byidx(h, 2), 0.1f);  // rounded once, from the text
+  EXPECT_TRUE(std::isnan(csv_get_double_byidx(h, 3)));
+  EXPECT_EQ(csv_get_double_byidx(h, 4), -INFINITY);
+  EXPECT_TRUE(std::isnan(csv_get_double_byidx(h, 5)));
+  EXPECT_EQ(csv_get_int32_byidx(h, 3), 0);
 }
 
-TEST_F(CsvTest, ReadsNotANumberAndInfinityAsFromCharsDoes) {
-  csv_file* h = open("a,b,c\nnan,-inf,NaN\n");
+// ---- cursor, bad indices, NULL handles ------------------------------------------------------
+
+TEST_F(CsvTest, StepsThroughRowsThenStaysAtEnd) {
+  csv_file* h = open("a\n1\n2\n");
   ASSERT_NE(h, nullptr);
-  ASSERT_EQ(csv_next(h), 0);
-  EXPECT_TRUE(std::isnan(csv_get_double_byidx(h, 0)));
-  EXPECT_EQ(csv_get_double_byidx(h, 1), -INFINITY);
-  EXPECT_TRUE(std::isnan(csv_get_double_byidx(h, 2)));
-  EXPECT_EQ(csv_get_int32_byidx(h, 0), 0);
+  EXPECT_EQ(csv_get_byidx(h, 0), nullptr);  // before the first row
+  for (const char* value : {"1", "2"}) {
+    ASSERT_EQ(csv_next(h), 0);
+    EXPECT_STREQ(csv_get_byidx(h, 0), value);
+    EXPECT_FALSE(csv_eof(h));  // only running past the last row ends the file
+  }
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(csv_next(h), -1);
+    EXPECT_TRUE(csv_eof(h));
+    EXPECT_EQ(csv_get_byidx(h, 0), nullptr);
+    EXPECT_EQ(csv_field_count(h) + csv_line_number(h), 0);
+  }
 }
 
-TEST_F(CsvTest, DefaultsApplyToMissingEmptyAndNonNumericFields) {
+// Missing, empty, non-numeric fields, bad indices and NULL handles give NULL or the defaults
+// (all 0 until set).
+TEST_F(CsvTest, BadFieldsIndicesAndHandlesGiveDefaults) {
   csv_file* h = open("a,b,c\n,B\n");
   ASSERT_NE(h, nullptr);
   ASSERT_EQ(csv_next(h), 0);
-  EXPECT_EQ(csv_get_int32_byidx(h, 0), 0);  // all defaults 0 at first
-  EXPECT_EQ(csv_get_double_byidx(h, 2), 0.0);
+  for (csv_file* handle : {h, static_cast<csv_file*>(nullptr)}) {
+    for (int idx : {0, 1, 2, 255, -1, INT_MAX, INT_MIN}) {
+      EXPECT_EQ(csv_get_int32_byidx(handle, idx), 0) << idx;
+      EXPECT_EQ(csv_get_int64_byidx(handle, idx), 0) << idx;
+      EXPECT_EQ(csv_get_double_byidx(handle, idx), 0.0) << idx;
+      EXPECT_EQ(csv_get_float_byidx(handle, idx), 0.0f) << idx;
+      if (handle && idx >= 0 && idx < 2) continue;
+      int len = 5;
+      EXPECT_EQ(csv_get_field(handle, idx, &len), nullptr) << idx;
+      EXPECT_EQ(len, 0);
+      EXPECT_EQ(csv_get_byidx(handle, idx), nullptr) << idx;
+    }
+  }
   csv_set_default_value(h, 1.5, 2.5, 7, 8);
   for (int idx : {0, 1, 2, 255, -1}) {
     EXPECT_EQ(csv_get_float_byidx(h, idx), 1.5f) << idx;
@@ -473,59 +447,6 @@ TEST_F(CsvTest, DefaultsApplyToMissingEmptyAndNonNumericFields) {
     EXPECT_EQ(csv_get_int32_byidx(h, idx), 7) << idx;
     EXPECT_EQ(csv_get_int64_byidx(h, idx), 8) << idx;
   }
-}
-
-// ---- cursor --------------------------------------------------------------------------------
-
-using CsvCursorTest = CsvTest;
-
-TEST_F(CsvCursorTest, StepsThroughRowsThenStaysAtEnd) {
-  csv_file* h = open("a\n1\n2\n");
-  ASSERT_NE(h, nullptr);
-  EXPECT_FALSE(csv_eof(h));
-  EXPECT_EQ(csv_field_count(h), 0);
-  EXPECT_EQ(csv_get_byidx(h, 0), nullptr);  // before the first row
-  ASSERT_EQ(csv_next(h), 0);
-  EXPECT_STREQ(csv_get_byidx(h, 0), "1");
-  EXPECT_FALSE(csv_eof(h));
-  ASSERT_EQ(csv_next(h), 0);
-  EXPECT_STREQ(csv_get_byidx(h, 0), "2");
-  EXPECT_FALSE(csv_eof(h));  // only running past the last row ends the file
-  EXPECT_EQ(csv_next(h), -1);
-  EXPECT_TRUE(csv_eof(h));
-  EXPECT_EQ(csv_get_byidx(h, 0), nullptr);
-  EXPECT_EQ(csv_field_count(h), 0);
-  EXPECT_EQ(csv_line_number(h), 0);
-  EXPECT_EQ(csv_next(h), -1);
-  EXPECT_TRUE(csv_eof(h));
-}
-
-TEST_F(CsvCursorTest, HeaderOnlyFileEndsAtFirstStep) {
-  csv_file* h = open("a,b\n\n");
-  ASSERT_NE(h, nullptr);
-  EXPECT_FALSE(csv_eof(h));
-  EXPECT_EQ(csv_next(h), -1);
-  EXPECT_TRUE(csv_eof(h));
-}
-
-TEST_F(CsvCursorTest, BadIndicesGiveNullOrDefault) {
-  csv_file* h = open("a,b\n1,2\n");
-  ASSERT_NE(h, nullptr);
-  ASSERT_EQ(csv_next(h), 0);
-  for (int idx : {-1, 2, 255, INT_MAX, INT_MIN}) {
-    EXPECT_EQ(csv_get_byidx(h, idx), nullptr) << idx;
-    int len = 5;
-    EXPECT_EQ(csv_get_field(h, idx, &len), nullptr) << idx;
-    EXPECT_EQ(len, 0);
-    EXPECT_EQ(csv_get_int32_byidx(h, idx), 0) << idx;
-    EXPECT_EQ(csv_get_int64_byidx(h, idx), 0) << idx;
-    EXPECT_EQ(csv_get_double_byidx(h, idx), 0.0) << idx;
-    EXPECT_EQ(csv_get_float_byidx(h, idx), 0.0f) << idx;
-  }
-  EXPECT_NE(csv_get_field(h, 1, nullptr), nullptr);
-}
-
-TEST(CsvNullHandleTest, EveryCallAcceptsNull) {
   csv_close(nullptr);
   csv_set_default_value(nullptr, 1, 2, 3, 4);
   EXPECT_EQ(csv_find_idx(nullptr, "a"), -1);
@@ -535,26 +456,6 @@ TEST(CsvNullHandleTest, EveryCallAcceptsNull) {
   EXPECT_NE(csv_eof(nullptr), 0);
   EXPECT_EQ(csv_field_count(nullptr), 0);
   EXPECT_EQ(csv_line_number(nullptr), 0);
-  EXPECT_EQ(csv_get_byidx(nullptr, 0), nullptr);
-  int len = 3;
-  EXPECT_EQ(csv_get_field(nullptr, 0, &len), nullptr);
-  EXPECT_EQ(len, 0);
-  EXPECT_EQ(csv_get_int32_byidx(nullptr, 0), 0);
-  EXPECT_EQ(csv_get_int64_byidx(nullptr, 0), 0);
-  EXPECT_EQ(csv_get_double_byidx(nullptr, 0), 0.0);
-  EXPECT_EQ(csv_get_float_byidx(nullptr, 0), 0.0f);
-}
-
-// A sample file in the repository, as a vendor ships it: byte-order mark, CRLF, quoted names.
-TEST_F(CsvTest, ReadsVendorSample) {
-  csv_file* h = open_file(std::string(QL_TEST_DATA_DIR) + "/csv/vendor_ticks.csv");
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(csv_find_idx(h, "symbol"), 0);
-  EXPECT_EQ(csv_find_idx(h, "lastpx"), 3);
-  const std::vector<Row> rows = all_rows(h);
-  ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[1][0], "000001.SZ");
-  EXPECT_EQ(rows[2][5], "note, with \"quotes\"");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cfloat>
 #include <cmath>
 #include <fstream>
 #include <limits>
@@ -38,13 +39,12 @@ long file_size(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
 }
 
-// A writer whose stream buffer the test chooses (before any output): with a buffer larger than
-// everything a test writes, the file grows only when the writer flushes.
+// A writer whose stream buffer the test chooses: with a buffer larger than everything a test
+// writes, the file grows only when the writer flushes.
 class BufferedWriter : public DataCsvWriter {
  public:
-  BufferedWriter(const std::string& path, char delimiter, std::vector<char>* buffer,
-                 int mode = _IOFBF)
-      : DataCsvWriter(path.c_str(), "w", delimiter) {
+  BufferedWriter(const std::string& path, std::vector<char>* buffer, int mode = _IOFBF)
+      : DataCsvWriter(path.c_str(), "w", ',') {
     if (stream)
       setvbuf(stream, buffer ? buffer->data() : nullptr, mode, buffer ? buffer->size() : 0);
   }
@@ -61,7 +61,7 @@ class CsvWriterFiles : public ::testing::Test {
     for (const std::string& f : files_) unlink(f.c_str());
     rmdir(dir_.c_str());
   }
-  std::string path(const char* name) {
+  std::string path(const std::string& name) {
     files_.push_back(dir_ + "/" + name);
     return files_.back();
   }
@@ -70,7 +70,7 @@ class CsvWriterFiles : public ::testing::Test {
   std::vector<std::string> files_;
 };
 
-// ---- records used by several tests ----------------------------------------------------------
+// ---- records (the golden files hold exactly these) ------------------------------------------
 
 _L2Snapshot make_snapshot(int i) {
   _L2Snapshot s;
@@ -78,9 +78,8 @@ _L2Snapshot make_snapshot(int i) {
   s.type = QL_RECORD_L2SNAPSHOT;
   s.exchange = i % 3 == 0 ? 1 : i % 3 == 1 ? 2 : 0;
   snprintf(s.symbol, sizeof(s.symbol), "%06d", 600000 + i);
-  s.action_day = 20230105;
+  s.action_day = s.trading_day = 20230105;
   s.time = 93000000 + (i % 1000) * 1000;
-  s.trading_day = 20230105;
   s.open = 10.01 + i * 0.01;
   s.high = s.open + 0.5;
   s.low = s.open - 0.25;
@@ -132,17 +131,15 @@ _MDIndex make_index(int i) {
   x.type = QL_RECORD_MDINDEX;
   x.exchange = 1;
   snprintf(x.symbol, sizeof(x.symbol), "%06d", i);
-  x.action_day = 20230105;
+  x.action_day = x.trading_day = 20230105;
   x.time = 93000000 + i * 3000;
   x.pre_close = 3000.5;
   x.open = 3001.25;
   x.high = 3010.125;
   x.low = 2990.0625;
   x.last = 3005.1;
-  x.close = 0.0;
   x.volume = 123456789012LL;
   x.turnover = 987654321.5;
-  x.trading_day = 20230105;
   return x;
 }
 
@@ -199,12 +196,11 @@ void expect_golden(const std::string& written, const char* golden) {
   EXPECT_EQ(actual, expected) << "differs from " << golden;
 }
 
-using GoldenRows = CsvWriterFiles;
-
-TEST_F(GoldenRows, Trades) {
-  const std::string file = path("trade.csv");
+TEST_F(CsvWriterFiles, GoldenRowsOfEveryKind) {
+  const std::string trade = path("trade.csv"), order = path("order.csv");
+  const std::string snap = path("snapshot.csv"), bar = path("bar.csv"), index = path("index.csv");
   {
-    DataCsvWriter w(file.c_str(), "w", ',');
+    DataCsvWriter wt(trade.c_str(), "w", ',');
     std::vector<_L2Trade> trades = {
         make_trade(1, "600000", 93000120, 10.5, 'B', 0),
         make_trade(0, "IF2301", 93000130, 0.0, 'S', 'F'),  // no exchange text
@@ -217,47 +213,20 @@ TEST_F(GoldenRows, Trades) {
     trades[2].volume = 4294967295u;
     trades[2].seq_num = -9223372036854775807LL - 1;
     trades[3].ask_seq_num = 0;
-    for (_L2Trade& t : trades) EXPECT_EQ(w.write(&t), 1);
-    EXPECT_EQ(w.write_count(), 0u) << "trade rows are not counted";
-  }
-  expect_golden(file, "golden_trade.csv");
-}
+    for (_L2Trade& t : trades) EXPECT_EQ(wt.write(&t), 1);
+    EXPECT_EQ(wt.write_count(), 0u) << "trade rows are not counted";
 
-TEST_F(GoldenRows, Orders) {
-  const std::string file = path("order.csv");
-  {
-    DataCsvWriter w(file.c_str(), "w", '|');
+    DataCsvWriter wo(order.c_str(), "w", '|');
     std::vector<_L2Order> orders = {
-        make_order(1, "600000", 10.5, 'B', 0),  // ends with |B| CR LF
+        make_order(1, "600000", 10.5, 'B', 0),  // no order type: ends with |B| CR LF
         make_order(2, "000001", 0.0, 'S', '2'),
         make_order(2, "000001", 9.999, 'S', 'D'),
         make_order(0, "IF2301", 4000.2, 0, '1'),
     };
     orders[1].order_index = -1;
     orders[3].aux_no = 42;
-    for (_L2Order& o : orders) EXPECT_EQ(w.write(&o), 1);
-  }
-  expect_golden(file, "golden_order.csv");
-  EXPECT_EQ(read_file(file).substr(0, 4), "|SH|");
-}
+    for (_L2Order& o : orders) EXPECT_EQ(wo.write(&o), 1);
 
-TEST_F(GoldenRows, OrderWithoutTypeEndsWithBlank) {
-  const std::string file = path("order1.csv");
-  {
-    DataCsvWriter w(file.c_str(), "w", ',');
-    _L2Order o = make_order(1, "600000", 10.5, 'B', 0);
-    ASSERT_EQ(w.write(&o), 1);
-  }
-  const std::string row = read_file(file);
-  ASSERT_GE(row.size(), 6u);
-  EXPECT_EQ(row.substr(row.size() - 6), ",B, \r\n");
-}
-
-TEST_F(GoldenRows, SnapshotsBarsAndIndexes) {
-  const std::string snap = path("snapshot.csv");
-  const std::string bar = path("bar.csv");
-  const std::string index = path("index.csv");
-  {
     DataCsvWriter ws(snap.c_str(), "w", ',');
     DataCsvWriter wb(bar.c_str(), "w", ',');
     DataCsvWriter wi(index.c_str(), "w", '\t');
@@ -270,98 +239,71 @@ TEST_F(GoldenRows, SnapshotsBarsAndIndexes) {
       EXPECT_EQ(wi.write(&x), 1);
     }
   }
+  expect_golden(trade, "golden_trade.csv");
+  expect_golden(order, "golden_order.csv");
   expect_golden(snap, "golden_snapshot.csv");
   expect_golden(bar, "golden_bar.csv");
   expect_golden(index, "golden_index.csv");
 }
 
-TEST_F(GoldenRows, SnapshotRowIsTheFormattersRow) {
-  // The writer adds nothing to the formatter's row (no header, no NUL, no padding).
-  const std::string file = path("one.csv");
-  _L2Snapshot s = make_snapshot(7);
-  {
-    DataCsvWriter w(file.c_str(), "w", ';');
-    ASSERT_EQ(w.write(&s), 1);
-  }
-  char row[4000];
-  const int n = l2snapshot_to_csv(row, sizeof(row), &s, ';');
-  ASSERT_GT(n, 0);
-  EXPECT_EQ(read_file(file), std::string(row, static_cast<size_t>(n)));
-}
-
 // ---- trade and order rows against a printf reference ----------------------------------------
 
-// The rows as printf would build them: delimiter before every field, "%.3lf" prices.
-std::string printf_price(double price) {
-  if (price == 0.0) return "0";
-  char buf[400];
-  snprintf(buf, sizeof(buf), "%.3lf", price);
+// The rows as printf would build them: delimiter before every field, "%.3lf" prices, a blank
+// for a flag of 0.
+std::string printf_head(uint8_t exchange, const char* symbol, size_t symbol_size, int day, int time,
+                        int aux, unsigned volume, double price, char d) {
+  const char* ex = exchange_str(exchange);
+  char px[400] = "0";
+  if (price != 0.0) snprintf(px, sizeof(px), "%.3lf", price);
+  const std::string sym(symbol, strnlen(symbol, symbol_size));
+  char buf[1000];
+  snprintf(buf, sizeof(buf), "%c%s%c%s%c%d%c%d%c%d%c%u%c%s", d, ex ? ex : "", d, sym.c_str(), d,
+           day, d, time, d, aux, d, volume, d, px);
   return buf;
 }
 
 std::string printf_row(const _L2Trade& t, char d) {
-  const char* ex = exchange_str(t.exchange);
-  const std::string price = printf_price(t.price);
-  const std::string symbol(t.symbol, strnlen(t.symbol, sizeof(t.symbol)));
-  char buf[1000];
-  snprintf(buf, sizeof(buf), "%c%s%c%s%c%d%c%d%c%d%c%u%c%s%c%lld%c%lld%c%lld%c%c%c%c\r\n", d,
-           ex ? ex : "", d, symbol.c_str(), d, t.action_day, d, t.time, d, t.aux_no, d, t.volume, d,
-           price.c_str(), d, static_cast<long long>(t.seq_num), d,
-           static_cast<long long>(t.bid_seq_num), d, static_cast<long long>(t.ask_seq_num), d,
+  char tail[200];
+  snprintf(tail, sizeof(tail), "%c%lld%c%lld%c%lld%c%c%c%c\r\n", d, (long long)t.seq_num, d,
+           (long long)t.bid_seq_num, d, (long long)t.ask_seq_num, d,
            t.trade_flag ? t.trade_flag : ' ', d, t.bs_flag ? t.bs_flag : ' ');
-  return buf;
+  return printf_head(t.exchange, t.symbol, sizeof(t.symbol), t.action_day, t.time, t.aux_no,
+                     t.volume, t.price, d) +
+         tail;
 }
 
 std::string printf_row(const _L2Order& o, char d) {
-  const char* ex = exchange_str(o.exchange);
-  const std::string price = printf_price(o.price);
-  const std::string symbol(o.symbol, strnlen(o.symbol, sizeof(o.symbol)));
-  char buf[1000];
-  snprintf(buf, sizeof(buf), "%c%s%c%s%c%d%c%d%c%d%c%u%c%s%c%lld%c%lld%c%c%c%c\r\n", d,
-           ex ? ex : "", d, symbol.c_str(), d, o.action_day, d, o.time, d, o.aux_no, d, o.volume, d,
-           price.c_str(), d, static_cast<long long>(o.seq_num), d,
-           static_cast<long long>(o.order_index), d, o.bs_flag ? o.bs_flag : ' ', d,
+  char tail[200];
+  snprintf(tail, sizeof(tail), "%c%lld%c%lld%c%c%c%c\r\n", d, (long long)o.seq_num, d,
+           (long long)o.order_index, d, o.bs_flag ? o.bs_flag : ' ', d,
            o.order_type ? o.order_type : ' ');
-  return buf;
+  return printf_head(o.exchange, o.symbol, sizeof(o.symbol), o.action_day, o.time, o.aux_no,
+                     o.volume, o.price, d) +
+         tail;
 }
 
-// Prices that stress "%.3lf" rounding: ticks, values a hair off a half-thousandth, exact binary
-// ties, large and tiny magnitudes, negatives, infinities and NaN.
+// Prices that stress "%.3lf" rounding: ticks, values on and a hair off a half-thousandth,
+// exact binary ties, large and tiny magnitudes, negatives, infinities and NaN.
 double stress_price(std::mt19937_64& rng, int i) {
   std::uniform_int_distribution<int64_t> ticks(0, 100000000);
   std::uniform_real_distribution<double> real(-1e7, 1e7);
-  switch (i % 8) {
-    case 0:
-      return static_cast<double>(ticks(rng)) / 100.0;
-    case 1:
-      return (static_cast<double>(ticks(rng)) + 0.5) / 1000.0;
-    case 2:
-      return std::nextafter((static_cast<double>(ticks(rng)) + 0.5) / 1000.0, 1e300);
-    case 3:
-      return static_cast<double>(ticks(rng) % 100000) + (ticks(rng) % 16) / 16.0 + 1.0 / 32;
-    case 4:
-      return real(rng);
-    case 5:
-      return std::ldexp(real(rng), -static_cast<int>(ticks(rng) % 60));
-    case 6:
-      return std::ldexp(1.0, static_cast<int>(ticks(rng) % 120));
-    default: {
-      const double specials[] = {std::numeric_limits<double>::infinity(),
-                                 -std::numeric_limits<double>::infinity(),
-                                 std::numeric_limits<double>::quiet_NaN(),
-                                 std::numeric_limits<double>::denorm_min(),
-                                 std::numeric_limits<double>::max(),
-                                 -0.0005,
-                                 0.0625,
-                                 2.5e-4};
-      return specials[ticks(rng) % 8];
-    }
-  }
+  const double half = (static_cast<double>(ticks(rng)) + 0.5) / 1000.0;
+  const double specials[] = {INFINITY, -INFINITY, NAN,    DBL_TRUE_MIN,
+                             DBL_MAX,  -0.0005,   0.0625, 2.5e-4};
+  const double kinds[] = {
+      static_cast<double>(ticks(rng)) / 100.0,
+      half,
+      std::nextafter(half, 1e300),
+      static_cast<double>(ticks(rng) % 100000) + (ticks(rng) % 16) / 16.0 + 1.0 / 32,
+      real(rng),
+      std::ldexp(real(rng), -static_cast<int>(ticks(rng) % 60)),
+      std::ldexp(1.0, static_cast<int>(ticks(rng) % 120)),
+      specials[ticks(rng) % 8]};
+  return kinds[i % 8];
 }
 
 TEST_F(CsvWriterFiles, TradeAndOrderRowsMatchPrintf) {
-  const std::string trades_file = path("trades.csv");
-  const std::string orders_file = path("orders.csv");
+  const std::string trades_file = path("trades.csv"), orders_file = path("orders.csv");
   std::string expected_trades, expected_orders;
   std::mt19937_64 rng(20230105);
   std::uniform_int_distribution<int64_t> any64(std::numeric_limits<int64_t>::min(),
@@ -402,102 +344,28 @@ class FlushSchedule : public CsvWriterFiles {
     CsvWriterFiles::SetUp();
     buffer_.resize(64 << 20);  // more than any test writes: only flushes reach the file
     file_ = path("flush.csv");
-    writer_ = std::make_unique<BufferedWriter>(file_, ',', &buffer_);
+    writer_ = std::make_unique<BufferedWriter>(file_, &buffer_);
     ASSERT_TRUE(writer_->is_open());
   }
   void TearDown() override {
     writer_.reset();
     CsvWriterFiles::TearDown();
   }
-  // Writes one record; returns whether the file holds everything written so far afterwards.
+  // Writes one record; returns whether that write reached the file (a flush).
   template <typename Rec>
-  bool write_and_check_flushed(Rec* rec) {
+  bool flushed_by(Rec* rec) {
+    const long before = file_size(file_);
     EXPECT_EQ(writer_->write(rec), 1);
-    written_ += row_length(rec);
-    return file_size(file_) == written_;
-  }
-  long row_length(_L2Snapshot* s) {
-    char row[4000];
-    return l2snapshot_to_csv(row, sizeof(row), s, ',');
-  }
-  long row_length(_MDIndex* x) {
-    char row[1024];
-    return mdindex_to_csv(row, sizeof(row), x, ',');
-  }
-  long row_length(_BarData* b) {
-    char row[1024];
-    return bar_to_csv(row, sizeof(row), b, ',');
+    return file_size(file_) > before;
   }
   std::vector<char> buffer_;
   std::string file_;
   std::unique_ptr<BufferedWriter> writer_;
-  long written_ = 0;
 };
 
-TEST_F(FlushSchedule, EverySixteenThousandThreeHundredEightyFourthRow) {
-  _L2Snapshot s = make_snapshot(1);
-  s.time = 145959999;  // just before the close window
-  EXPECT_EQ(writer_->flush_interval(), 16384u);
-  for (int i = 1; i < 16384; ++i) {
-    ASSERT_FALSE(write_and_check_flushed(&s)) << "row " << i;
-    ASSERT_EQ(file_size(file_), 0);
-  }
-  EXPECT_TRUE(write_and_check_flushed(&s)) << "row 16384";
-  EXPECT_EQ(writer_->write_count(), 16384u);
-  EXPECT_FALSE(write_and_check_flushed(&s)) << "row 16385";
-}
-
-TEST_F(FlushSchedule, IndexBarAndSnapshotRowsShareTheCount) {
-  _L2Snapshot s = make_snapshot(1);
-  _MDIndex x = make_index(1);
-  _BarData b = make_bar(0);
-  EXPECT_TRUE(write_and_check_flushed(&b)) << "a new bar time flushes";
-  _L2Trade t = make_trade(1, "600000", 93000000, 10.5, 'B', 0);
-  for (int i = 0; i < 20000; ++i) ASSERT_EQ(writer_->write(&t), 1);
-  EXPECT_EQ(writer_->write_count(), 1u) << "trades do not count";
-  for (uint32_t n = 2; n < 16384; ++n) {
-    ASSERT_EQ(n % 2 ? writer_->write(&s) : writer_->write(&x), 1);
-  }
-  const long before = file_size(file_);
-  EXPECT_EQ(writer_->write(&x), 1);
-  EXPECT_EQ(writer_->write_count(), 16384u);
-  EXPECT_GT(file_size(file_), before) << "the 16384th row of any of the three kinds flushes";
-}
-
-TEST_F(FlushSchedule, CloseWindowFlushesAtOnce) {
-  struct Case {
-    int32_t time;
-    bool flushed;
-  } cases[] = {{145959999, false}, {150000000, true},  {93000000, false},  {153059999, true},
-               {153099999, true},  {153100000, false}, {149999999, false}, {151500000, true}};
-  for (const Case& c : cases) {
-    _L2Snapshot s = make_snapshot(2);
-    s.time = c.time;
-    EXPECT_EQ(write_and_check_flushed(&s), c.flushed) << "snapshot time " << c.time;
-    _MDIndex x = make_index(2);
-    x.time = c.time;
-    EXPECT_EQ(write_and_check_flushed(&x), c.flushed) << "index time " << c.time;
-  }
-}
-
-TEST_F(FlushSchedule, BarsFlushOnNewTimeAndAtTheCloses) {
-  struct Case {
-    int32_t time;
-    bool flushed;
-  } cases[] = {{0, false},  // equal to the initial last_bar_time
-               {93100, true},  {93100, false}, {93100, false}, {93200, true},
-               {150000, true}, {150000, true}, {151500, true}, {151500, true},
-               {93200, true},  {0, true},      {0, false}};
-  for (const Case& c : cases) {
-    _BarData b = make_bar(3);
-    b.time = c.time;
-    EXPECT_EQ(write_and_check_flushed(&b), c.flushed) << "bar time " << c.time;
-  }
-  EXPECT_EQ(writer_->last_bar_time(), 0);
-  EXPECT_EQ(writer_->write_count(), 12u);
-}
-
-TEST_F(FlushSchedule, TradesAndOrdersNeverFlush) {
+// Snapshot, index and bar rows share one count and every 16384th flushes; trade and order
+// rows neither count nor flush, not even at the close.
+TEST_F(FlushSchedule, EverySixteenThousandThreeHundredEightyFourthCountedRow) {
   _L2Trade t = make_trade(1, "600000", 150000000, 10.5, 'B', 0);
   _L2Order o = make_order(1, "600000", 10.5, 'B', '2');
   o.time = 150000000;
@@ -507,70 +375,81 @@ TEST_F(FlushSchedule, TradesAndOrdersNeverFlush) {
   }
   EXPECT_EQ(file_size(file_), 0);
   EXPECT_EQ(writer_->write_count(), 0u);
+
+  _L2Snapshot s = make_snapshot(1);
+  _MDIndex x = make_index(1);
+  _BarData b = make_bar(0);
+  EXPECT_EQ(writer_->flush_interval(), 16384u);
+  EXPECT_TRUE(flushed_by(&b)) << "a new bar time flushes";
+  for (uint32_t n = 2; n < 16384; ++n) ASSERT_FALSE(n % 2 ? flushed_by(&s) : flushed_by(&x)) << n;
+  EXPECT_TRUE(flushed_by(&x)) << "row 16384";
+  EXPECT_EQ(writer_->write_count(), 16384u);
+  EXPECT_FALSE(flushed_by(&s)) << "row 16385";
 }
 
-// With the writer's own stream buffer (no test buffer): rows wait for the scheduled flush
-// rather than trickling out every 4 KB.
-TEST_F(CsvWriterFiles, OwnBufferHoldsRowsUntilAFlush) {
-  const std::string file = path("own_buffer.csv");
-  DataCsvWriter w(file.c_str(), "w", ',');
-  long written = 0;
-  char row[4000];
-  for (int i = 0; i < 100; ++i) {
-    _L2Snapshot s = make_snapshot(i);
-    ASSERT_EQ(w.write(&s), 1);
-    written += l2snapshot_to_csv(row, sizeof(row), &s, ',');
+// Snapshot and index rows flush at once in the close windows; a bar flushes when its time
+// differs from the last bar's and at the closes.
+TEST_F(FlushSchedule, CloseWindowsAndNewBarTimesFlushAtOnce) {
+  const struct {
+    int32_t time;
+    bool flushed;
+  } ticks[] = {{145959999, false}, {150000000, true},  {93000000, false},  {153059999, true},
+               {153099999, true},  {153100000, false}, {149999999, false}, {151500000, true}},
+    bars[] = {{0, false},  // equal to the initial last_bar_time
+              {93100, true},  {93100, false}, {93100, false}, {93200, true},
+              {150000, true}, {150000, true}, {151500, true}, {151500, true},
+              {93200, true},  {0, true},      {0, false}};
+  for (const auto& c : ticks) {
+    _L2Snapshot s = make_snapshot(2);
+    s.time = c.time;
+    EXPECT_EQ(flushed_by(&s), c.flushed) << "snapshot time " << c.time;
+    _MDIndex x = make_index(2);
+    x.time = c.time;
+    EXPECT_EQ(flushed_by(&x), c.flushed) << "index time " << c.time;
   }
-  EXPECT_EQ(file_size(file), 0) << written << " bytes should still be buffered";
-  _L2Snapshot close = make_snapshot(100);
-  close.time = 150000000;
-  ASSERT_EQ(w.write(&close), 1);
-  written += l2snapshot_to_csv(row, sizeof(row), &close, ',');
-  EXPECT_EQ(file_size(file), written);
+  for (const auto& c : bars) {
+    _BarData b = make_bar(3);
+    b.time = c.time;
+    EXPECT_EQ(flushed_by(&b), c.flushed) << "bar time " << c.time;
+  }
+  EXPECT_EQ(writer_->last_bar_time(), 0);
+  EXPECT_EQ(writer_->write_count(), 28u);
 }
 
 // ---- failures -------------------------------------------------------------------------------
 
-using WriterFailures = CsvWriterFiles;
-
-TEST_F(WriterFailures, OpenFailureIsReportedAndWritesReturnMinusOne) {
+TEST_F(CsvWriterFiles, FailedOpenAndNullRecordsGiveMinusOne) {
   const std::string bad = dir_ + "/no_such_dir/x.csv";
   ::testing::internal::CaptureStderr();
   DataCsvWriter w(bad.c_str(), "w", ',');
-  const std::string message = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(message, "KX::CsvWriter::open_csv: csv_file='" + bad + "', mode=w open failed:2\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "KX::CsvWriter::open_csv: csv_file='" + bad + "', mode=w open failed:2\n");
+  ::testing::internal::CaptureStderr();
+  DataCsvWriter nameless(nullptr, "w", ',');
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("open failed"), std::string::npos);
   EXPECT_FALSE(w.is_open());
   _L2Snapshot s = make_snapshot(0);
   _MDIndex x = make_index(0);
   _BarData b = make_bar(0);
   _L2Trade t = make_trade(1, "600000", 0, 1.0, 'B', 0);
   _L2Order o = make_order(1, "600000", 1.0, 'B', '2');
-  EXPECT_EQ(w.write(&s), -1);
-  EXPECT_EQ(w.write(&x), -1);
-  EXPECT_EQ(w.write(&b), -1);
-  EXPECT_EQ(w.write(&t), -1);
-  EXPECT_EQ(w.write(&o), -1);
-  EXPECT_EQ(w.write_count(), 0u);
-
-  ::testing::internal::CaptureStderr();
-  DataCsvWriter nameless(nullptr, "w", ',');
-  EXPECT_NE(::testing::internal::GetCapturedStderr().find("open failed"), std::string::npos);
-  EXPECT_EQ(nameless.write(&s), -1);
+  DataCsvWriter good(path("null.csv").c_str(), "w", ',');
+  for (DataCsvWriter* writer : {&w, &nameless}) {
+    const int results[] = {writer->write(&s), writer->write(&x), writer->write(&b),
+                           writer->write(&t), writer->write(&o)};
+    for (int r : results) EXPECT_EQ(r, -1);
+  }
+  const int results[] = {
+      good.write(static_cast<_L2Snapshot*>(nullptr)), good.write(static_cast<_MDIndex*>(nullptr)),
+      good.write(static_cast<_BarData*>(nullptr)), good.write(static_cast<_L2Trade*>(nullptr)),
+      good.write(static_cast<_L2Order*>(nullptr))};
+  for (int r : results) EXPECT_EQ(r, -1);
+  EXPECT_EQ(w.write_count() + nameless.write_count() + good.write_count(), 0u);
 }
 
-TEST_F(WriterFailures, NullRecordsAreRefused) {
-  DataCsvWriter w(path("null.csv").c_str(), "w", ',');
-  EXPECT_EQ(w.write(static_cast<_L2Snapshot*>(nullptr)), -1);
-  EXPECT_EQ(w.write(static_cast<_MDIndex*>(nullptr)), -1);
-  EXPECT_EQ(w.write(static_cast<_BarData*>(nullptr)), -1);
-  EXPECT_EQ(w.write(static_cast<_L2Trade*>(nullptr)), -1);
-  EXPECT_EQ(w.write(static_cast<_L2Order*>(nullptr)), -1);
-  EXPECT_EQ(w.write_count(), 0u);
-}
-
-TEST_F(WriterFailures, FailedWriteReturnsZeroAndStillCounts) {
+TEST_F(CsvWriterFiles, FailedWriteReturnsZeroAndStillCounts) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-  BufferedWriter w("/dev/full", ',', nullptr, _IONBF);  // unbuffered: every fwrite fails now
+  BufferedWriter w("/dev/full", nullptr, _IONBF);  // unbuffered: every fwrite fails now
   ASSERT_TRUE(w.is_open());
   _L2Snapshot s = make_snapshot(0);
   _BarData b = make_bar(0);
@@ -582,27 +461,12 @@ TEST_F(WriterFailures, FailedWriteReturnsZeroAndStillCounts) {
   EXPECT_EQ(w.last_bar_time(), +b.time) << "the bar flush rule still applies";
 }
 
-TEST_F(WriterFailures, AppendModeKeepsEarlierRows) {
-  const std::string file = path("append.csv");
-  _L2Trade t = make_trade(1, "600000", 93000000, 10.5, 'B', 0);
-  {
-    DataCsvWriter w(file.c_str(), "w", ',');
-    w.write(&t);
-  }
-  {
-    DataCsvWriter w(file.c_str(), "a", ',');
-    w.write(&t);
-  }
-  EXPECT_EQ(read_file(file), printf_row(t, ',') + printf_row(t, ','));
-}
-
 // ---- round trip through DataCsvReader -------------------------------------------------------
 
 // What the decoder gives back: the record without the fields it never reads.
 _L2Snapshot decodable(_L2Snapshot s) {
   s.type = 0;
-  s.upper_limit = 0.0;
-  s.lower_limit = 0.0;
+  s.upper_limit = s.lower_limit = 0.0;
   return s;
 }
 _BarData decodable(_BarData b) {
@@ -611,22 +475,18 @@ _BarData decodable(_BarData b) {
   return b;
 }
 
+// Writes the header twin, then appends the rows with the writer ("a" mode), and reads them back.
 template <typename Rec>
-void write_header_then_rows(const std::string& file, int (*header)(char*, int, char),
-                            const std::vector<Rec>& records, char delimiter) {
+void expect_round_trip(const std::string& file, int (*header)(char*, int, char),
+                       const std::vector<Rec>& records, char delimiter) {
   char line[8192];
   const int n = header(line, sizeof(line), delimiter);
   ASSERT_GT(n, 0);
-  FILE* f = fopen(file.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  fwrite(line, 1, static_cast<size_t>(n), f);
-  fclose(f);
-  DataCsvWriter w(file.c_str(), "a", delimiter);
-  for (Rec rec : records) ASSERT_EQ(w.write(&rec), 1);
-}
-
-template <typename Rec>
-void expect_read_back(const std::string& file, const std::vector<Rec>& records, char delimiter) {
+  std::ofstream(file, std::ios::binary) << std::string(line, static_cast<size_t>(n));
+  {
+    DataCsvWriter w(file.c_str(), "a", delimiter);
+    for (Rec rec : records) ASSERT_EQ(w.write(&rec), 1);
+  }
   DataCsvReader reader(file.c_str(), delimiter);
   ASSERT_NE(reader.csv_handle, nullptr);
   for (size_t i = 0; i < records.size(); ++i) {
@@ -640,36 +500,29 @@ void expect_read_back(const std::string& file, const std::vector<Rec>& records, 
   EXPECT_NE(csv_next(reader.csv_handle), 0);
 }
 
-using RoundTrip = CsvWriterFiles;
-
-TEST_F(RoundTrip, Snapshots) {
-  std::vector<_L2Snapshot> records;
-  for (int i = 0; i < 50; ++i) records.push_back(make_snapshot(i));
-  records[3].ask_price[9] = 0.0;  // empty levels
-  records[3].bid_volume[9] = 0;
-  strcpy(records[4].symbol, "ABCDEFGHIJKLMNOPQRSTUVWXYZ012");  // 29 characters
-  records[5].volume = std::numeric_limits<int64_t>::max();
-  records[6].num_trades = std::numeric_limits<int32_t>::min();
-  records[7].last = 1e-300;
-  records[8].turnover = 1.7976931348623157e308;
+TEST_F(CsvWriterFiles, RoundTripOfSnapshotsAndBars) {
+  std::vector<_L2Snapshot> snapshots;
+  for (int i = 0; i < 50; ++i) snapshots.push_back(make_snapshot(i));
+  snapshots[3].ask_price[9] = 0.0;  // empty levels
+  snapshots[3].bid_volume[9] = 0;
+  strcpy(snapshots[4].symbol, "ABCDEFGHIJKLMNOPQRSTUVWXYZ012");  // 29 characters
+  snapshots[5].volume = std::numeric_limits<int64_t>::max();
+  snapshots[6].num_trades = std::numeric_limits<int32_t>::min();
+  snapshots[7].last = 1e-300;
+  snapshots[8].turnover = 1.7976931348623157e308;
   for (char delimiter : {',', '\t', ';'}) {
-    const std::string name = "snapshots" + std::to_string(static_cast<int>(delimiter)) + ".csv";
-    const std::string file = path(name.c_str());
-    write_header_then_rows(file, l2snapshot_csv_header, records, delimiter);
-    expect_read_back(file, records, delimiter);
+    SCOPED_TRACE(static_cast<int>(delimiter));
+    expect_round_trip(path("snapshots" + std::to_string(delimiter) + ".csv"), l2snapshot_csv_header,
+                      snapshots, delimiter);
   }
-}
 
-TEST_F(RoundTrip, Bars) {
-  std::vector<_BarData> records;
-  for (int i = 0; i < 50; ++i) records.push_back(make_bar(i));
-  records[2].exchange = 0;  // symbol without suffix
-  records[3].exchange = 13;
-  records[4].volume = -1;
-  records[5].turn = 0.1 + 0.2;
-  const std::string file = path("bars.csv");
-  write_header_then_rows(file, bar_csv_header, records, ',');
-  expect_read_back(file, records, ',');
+  std::vector<_BarData> bars;
+  for (int i = 0; i < 50; ++i) bars.push_back(make_bar(i));
+  bars[2].exchange = 0;  // symbol without suffix
+  bars[3].exchange = 13;
+  bars[4].volume = -1;
+  bars[5].turn = 0.1 + 0.2;
+  expect_round_trip(path("bars.csv"), bar_csv_header, bars, ',');
 }
 
 }  // namespace

@@ -32,25 +32,22 @@ using ReplayPtr = std::unique_ptr<KX::IDataReplay, Releaser>;
 
 // ---- the shared fields -----------------------------------------------------------------------
 
-TEST(ReplayInterfaceTest, NewReplayHasItsDefaults) {
-  KX::DataReplayMock replay("tick", nullptr);
-  EXPECT_STREQ(replay.get_name(), "mock");
-  EXPECT_STREQ(replay.get_frequency(), "tick");
-  EXPECT_STREQ(replay.get_data_market(), "");
-  EXPECT_EQ(replay.get_speed(), 0.0);
-  EXPECT_EQ(replay.get_debug(), 0);
-  EXPECT_EQ(replay.get_trading_day(), 0);
-  EXPECT_EQ(replay.get_start_time(), -1);
-  EXPECT_EQ(replay.get_end_time(), -1);
-  EXPECT_EQ(replay.get_hlib(), nullptr);
-  EXPECT_EQ(replay.get_user_data(), nullptr);
-  EXPECT_EQ(replay.start(), 0);
-  EXPECT_EQ(replay.subscribe(nullptr, 3, 0), -10);
-}
+static_assert(!std::is_copy_constructible<KX::DataReplayBin>::value &&
+                  !std::is_copy_assignable<KX::DataReplayBin>::value,
+              "Bin owns its file");
+static_assert(!std::is_copy_constructible<KX::DataReplayCsv>::value &&
+                  !std::is_copy_assignable<KX::DataReplayCsv>::value,
+              "Csv owns its reader");
 
-TEST(ReplayInterfaceTest, TextsAreCutToFifteenCharacters) {
+TEST(ReplayInterfaceTest, DefaultsAndCutTexts) {
+  KX::DataReplayMock mock("tick", nullptr);
+  EXPECT_STREQ(mock.get_data_market(), "");
+  EXPECT_EQ(mock.get_start_time(), -1);
+  EXPECT_EQ(mock.get_end_time(), -1);
+  EXPECT_EQ(mock.start(), 0);
+  EXPECT_EQ(mock.subscribe(nullptr, 3, 0), -10);
   KX::DataReplayEmpty replay("abcdefghijklmnopqrst", "0123456789ABCDEFGHIJ", nullptr);
-  EXPECT_STREQ(replay.get_frequency(), "abcdefghijklmno");
+  EXPECT_STREQ(replay.get_frequency(), "abcdefghijklmno");  // 15 characters kept
   EXPECT_STREQ(replay.get_data_market(), "0123456789ABCDE");
 }
 
@@ -66,25 +63,6 @@ TEST(ReplayInterfaceTest, NullFrequencyIsStoredEmpty) {
   EXPECT_EQ(mock.next(buf, sizeof buf, nullptr), -1);
 }
 
-TEST(ReplayInterfaceTest, SettersStoreWhatTheHostGives) {
-  KX::DataReplayEmpty replay("1m", "SZSE", nullptr);
-  int marker = 0;
-  replay.set_speed(2.5);
-  replay.set_debug(3);
-  replay.set_user_data(&marker);
-  replay.set_hlib(&marker);
-  replay.set_filter_dt(111, 222);
-  EXPECT_EQ(replay.get_speed(), 2.5);
-  EXPECT_EQ(replay.get_debug(), 3);
-  EXPECT_EQ(replay.get_user_data(), &marker);
-  EXPECT_EQ(replay.get_hlib(), &marker);
-  EXPECT_EQ(replay.get_start_time(), 111);
-  EXPECT_EQ(replay.get_end_time(), 222);
-  KX::DataReplayEmpty copy(replay);
-  EXPECT_EQ(copy.get_end_time(), 222);
-  EXPECT_STREQ(copy.get_data_market(), "SZSE");
-}
-
 TEST(ReplayInterfaceTest, ConvertFilterDtGivesNanosecondsOfChinaTime) {
   // 2024-01-05 09:30:00 in China is 01:30:00 UTC.
   EXPECT_EQ(KX::IDataReplay::convert_filter_dt(kDay, 93000500), 1704418200500000000LL);
@@ -95,17 +73,16 @@ TEST(ReplayInterfaceTest, ConvertFilterDtGivesNanosecondsOfChinaTime) {
   EXPECT_EQ(KX::IDataReplay::convert_filter_dt(INT_MIN, 0), INT64_MIN);
 }
 
-TEST(ReplayInterfaceTest, FileReplaysCannotBeCopied) {
-  static_assert(!std::is_copy_constructible<KX::DataReplayBin>::value, "Bin owns its file");
-  static_assert(!std::is_copy_assignable<KX::DataReplayBin>::value, "Bin owns its file");
-  static_assert(!std::is_copy_constructible<KX::DataReplayCsv>::value, "Csv owns its reader");
-  static_assert(!std::is_copy_assignable<KX::DataReplayCsv>::value, "Csv owns its reader");
-}
-
 // ---- the factory -----------------------------------------------------------------------------
 
 class ReplayFactoryTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/ql_replay_factory_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
   // Makes a replay and returns it with what the factory printed to standard error.
   ReplayPtr make(const char* name, const char* file = nullptr, int param = 0,
                  const char* frequency = "tick") {
@@ -119,7 +96,7 @@ class ReplayFactoryTest : public ::testing::Test {
            "', must be in ['vdb', 'bin', 'csv', 'mock']\n";
   }
 
-  std::string err_;
+  std::string dir_, err_;
   unsigned char buf_[464];
   unsigned char type_ = 0;
 };
@@ -153,24 +130,14 @@ TEST_F(ReplayFactoryTest, FileReplayIsMadeEvenWhenItsFileIsMissing) {
   EXPECT_EQ(csv->init(kDay), -4);
 }
 
-TEST_F(ReplayFactoryTest, NullNameGivesNullSilently) {
+TEST_F(ReplayFactoryTest, UnknownNameThatIsNoFileIsReported) {
   EXPECT_EQ(make(nullptr), nullptr);
   EXPECT_EQ(err_, "");
-}
-
-TEST_F(ReplayFactoryTest, UnknownNameThatIsNoFileIsReported) {
-  EXPECT_EQ(make("bogus"), nullptr);
-  EXPECT_EQ(err_, unknown_name("bogus"));
-  EXPECT_EQ(make(""), nullptr);
-  EXPECT_EQ(err_, unknown_name(""));
   // Only the lower-case names select the default plug-in.
-  EXPECT_EQ(make("VDB"), nullptr);
-  EXPECT_EQ(err_, unknown_name("VDB"));
-  EXPECT_EQ(make("Default"), nullptr);
-  EXPECT_EQ(err_, unknown_name("Default"));
-}
-
-TEST_F(ReplayFactoryTest, VdbAndDefaultNameTheDefaultPlugin) {
+  for (const char* name : {"bogus", "", "VDB", "Default"}) {
+    EXPECT_EQ(make(name), nullptr);
+    EXPECT_EQ(err_, unknown_name(name));
+  }
   ASSERT_NE(access("vdb_replayer.dll", F_OK), 0)
       << "the test needs no such file in " << std::filesystem::current_path();
   for (const char* name : {"vdb", "default"}) {
@@ -214,37 +181,26 @@ TEST_F(ReplayFactoryTest, PluginReplayIsMadeByItsEntryPointAndCarriesTheLibrary)
   dynlib_close(lib);
 }
 
-TEST_F(ReplayFactoryTest, EntryPointReturningNullGivesNull) {
-  EXPECT_EQ(make(kTestPlugin.c_str(), nullptr, -1), nullptr);
+TEST_F(ReplayFactoryTest, LibraryWithoutAWorkingEntryPointGivesNull) {
+  EXPECT_EQ(make(kTestPlugin.c_str(), nullptr, -1), nullptr);  // the entry returns NULL
   EXPECT_EQ(err_, "");
-}
 
-TEST_F(ReplayFactoryTest, LibraryWithoutEntryPointIsReported) {
+  const std::string prefix = "KX::IDataReplay::create_data_replay: dll load replay_name='";
+  const std::string suffix = "' failed get 'create_data_replay' func entry, hlib=";
   EXPECT_EQ(make(kNoEntryPlugin.c_str()), nullptr);
-  const std::string expected = "KX::IDataReplay::create_data_replay: dll load replay_name='" +
-                               kNoEntryPlugin +
-                               "' failed get 'create_data_replay' func entry, hlib=";
-  EXPECT_EQ(err_.rfind(expected, 0), 0u) << err_;
+  EXPECT_EQ(err_.rfind(prefix + kNoEntryPlugin + suffix, 0), 0u) << err_;
   EXPECT_EQ(err_.find("hlib=(nil)"), std::string::npos);  // the library did load
-}
 
-TEST_F(ReplayFactoryTest, FileThatIsNoLibraryIsReportedWithoutHandle) {
-  char dir[] = "/tmp/ql_replay_factory_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string path = std::string(dir) + "/not_a_library.so";
+  const std::string path = dir_ + "/not_a_library.so";
   std::ofstream(path) << "plain text\n";
   EXPECT_EQ(make(path.c_str()), nullptr);
-  EXPECT_EQ(err_, "KX::IDataReplay::create_data_replay: dll load replay_name='" + path +
-                      "' failed get 'create_data_replay' func entry, hlib=(nil)\n");
-  std::filesystem::remove_all(dir);
+  EXPECT_EQ(err_, prefix + path + suffix + "(nil)\n");
 }
 
 TEST_F(ReplayFactoryTest, BareNameIsLoadedFromTheCurrentDirectory) {
-  char dir[] = "/tmp/ql_replay_cwd_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::filesystem::copy_file(kTestPlugin, std::string(dir) + "/my_replayer.so");
+  std::filesystem::copy_file(kTestPlugin, dir_ + "/my_replayer.so");
   const std::string before = std::filesystem::current_path();
-  ASSERT_EQ(chdir(dir), 0);
+  ASSERT_EQ(chdir(dir_.c_str()), 0);
   ReplayPtr replay = make("my_replayer.so", nullptr, 1);
   ASSERT_EQ(chdir(before.c_str()), 0);
   ASSERT_NE(replay, nullptr) << err_;
@@ -252,14 +208,11 @@ TEST_F(ReplayFactoryTest, BareNameIsLoadedFromTheCurrentDirectory) {
   void* lib = replay->get_hlib();
   replay.reset();
   dynlib_close(lib);
-  std::filesystem::remove_all(dir);
 }
 
 // The sample plug-in of examples/: a binary tick replay filtered by subscribe().
 TEST_F(ReplayFactoryTest, ExamplePluginDeliversSubscribedSymbolsOnly) {
-  char dir[] = "/tmp/ql_replay_example_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string path = std::string(dir) + "/tick.dat";
+  const std::string path = dir_ + "/tick.dat";
   {
     std::ofstream out(path, std::ios::binary);
     const char* symbols[] = {"600000", "000001", "600000", "000001"};
@@ -289,7 +242,6 @@ TEST_F(ReplayFactoryTest, ExamplePluginDeliversSubscribedSymbolsOnly) {
   void* lib = replay->get_hlib();
   replay.reset();
   dynlib_close(lib);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

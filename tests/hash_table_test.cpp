@@ -71,31 +71,21 @@ class IntTableTest : public ::testing::Test {
 TEST_F(IntTableTest, InsertFindRemove) {
   EXPECT_EQ(table_insert(t, K(42), 8, V(420)), 0);
   EXPECT_EQ(table_insert(t, K(-42), 8, V(-420)), 0);
+  EXPECT_EQ(table_insert(t, K(42), 8, V(2)), 1);  // a present key: nothing changes
   EXPECT_EQ(table_length(t), 2);
   table_node_s* n = table_find(t, K(42), 8);
   ASSERT_NE(n, nullptr);
   EXPECT_EQ(I(n->key), 42);
   EXPECT_EQ(I(n->value), 420);
+  n->value = V(99);  // nodes can be written in place
+  EXPECT_EQ(I(table_get_value(t, K(42), 8)), 99);
   EXPECT_EQ(I(table_get_value(t, K(-42), 0)), -420);  // the length of integer keys is ignored
   EXPECT_EQ(table_find(t, K(43), 8), nullptr);
-  EXPECT_EQ(I(table_remove(t, K(42), 8)), 420);
+  EXPECT_EQ(I(table_remove(t, K(42), 8)), 99);
   EXPECT_EQ(table_find(t, K(42), 8), nullptr);
+  EXPECT_EQ(table_remove(t, K(42), 8), nullptr);
   EXPECT_EQ(table_length(t), 1);
   EXPECT_EQ(g_values_released, 0);  // remove hands the value back unreleased
-}
-
-TEST_F(IntTableTest, InsertOfPresentKeyChangesNothing) {
-  ASSERT_EQ(table_insert(t, K(7), 8, V(1)), 0);
-  EXPECT_EQ(table_insert(t, K(7), 8, V(2)), 1);
-  EXPECT_EQ(I(table_get_value(t, K(7), 8)), 1);
-  EXPECT_EQ(table_length(t), 1);
-  EXPECT_EQ(g_values_released, 0);
-}
-
-TEST_F(IntTableTest, NodeValueCanBeOverwrittenInPlace) {
-  ASSERT_EQ(table_insert(t, K(5), 8, V(1)), 0);
-  table_find(t, K(5), 8)->value = V(99);
-  EXPECT_EQ(I(table_get_value(t, K(5), 8)), 99);
 }
 
 TEST_F(IntTableTest, EdgeKeysIncludingTheEmptySlotMarker) {
@@ -123,27 +113,9 @@ TEST_F(IntTableTest, EdgeKeysIncludingTheEmptySlotMarker) {
   EXPECT_EQ(table_find(t, K(0), 8), nullptr);
   EXPECT_EQ(table_length(t), 9);
   EXPECT_EQ(I(table_get_value(t, K(INT64_MIN), 8)), 4);
-}
-
-TEST_F(IntTableTest, ZeroKeyWithNullValueIsFoundAndCounted) {
-  ASSERT_EQ(table_insert(t, K(0), 8, nullptr), 0);
-  table_node_s* n = table_find(t, K(0), 8);
-  ASSERT_NE(n, nullptr);
-  EXPECT_EQ(n->value, nullptr);
-  EXPECT_EQ(table_length(t), 1);
-  EXPECT_EQ(table_insert(t, K(0), 8, V(3)), 1);
-}
-
-TEST_F(IntTableTest, RemovingAbsentKeysChangesNothing) {
-  for (int64_t k = 1; k <= 100; ++k) ASSERT_EQ(table_insert(t, K(k * 3), 8, V(k)), 0);
-  for (int64_t k = -50; k <= 400; ++k) {
-    if (k % 3 != 0 || k <= 0 || k > 300) {
-      EXPECT_EQ(table_remove(t, K(k), 8), nullptr);
-    }
-  }
-  EXPECT_EQ(table_remove(t, K(0), 8), nullptr);
-  EXPECT_EQ(table_length(t), 100);
-  for (int64_t k = 1; k <= 100; ++k) EXPECT_EQ(I(table_get_value(t, K(k * 3), 8)), k);
+  ASSERT_EQ(table_insert(t, K(0), 8, nullptr), 0);  // key 0 with a NULL value still counts
+  ASSERT_NE(table_find(t, K(0), 8), nullptr);
+  EXPECT_EQ(table_length(t), 10);
 }
 
 TEST_F(IntTableTest, ClearReleasesEveryValueOnceAndKeepsCapacity) {
@@ -162,22 +134,16 @@ TEST_F(IntTableTest, ClearReleasesEveryValueOnceAndKeepsCapacity) {
   EXPECT_EQ(table_insert(t, K(5), 8, V(1)), 0);  // usable after clearing
 }
 
-TEST_F(IntTableTest, FreeReleasesValuesAndNullsTheHandle) {
-  for (int64_t k = 0; k < 10; ++k) ASSERT_EQ(table_insert(t, K(k), 8, V(k + 1)), 0);
-  table_free(&t);
-  EXPECT_EQ(t, nullptr);
-  EXPECT_EQ(g_values_released, 10);
-  table_free(&t);  // already NULL
-}
-
-TEST(IntTableKeys, KeyReleaseIsNeverCalledOnIntegers) {
+TEST(IntTableKeys, FreeReleasesValuesNeverIntegerKeys) {
   g_keys_released = g_values_released = 0;
   table_s* t = table_new(table_int_compare, table_int_hash, count_key, count_value);
   ASSERT_NE(t, nullptr);
   for (int64_t k = 0; k < 5; ++k) ASSERT_EQ(table_insert(t, K(k), 8, V(k + 1)), 0);
   table_free(&t);
+  EXPECT_EQ(t, nullptr);
   EXPECT_EQ(g_keys_released, 0);
   EXPECT_EQ(g_values_released, 5);
+  table_free(&t);  // already NULL
 }
 
 TEST_F(IntTableTest, GrowsFromTinyToAMillionKeepingEveryKey) {
@@ -205,9 +171,43 @@ TEST_F(IntTableTest, ExpandReservesRoomWithoutLaterGrowth) {
   EXPECT_EQ(I(table_get_value(t, K(1), 8)), 1);
 }
 
+// Keys that alias modulo the capacity pile up under the direct rule: past the bound the table
+// scatters them, and every key stays reachable through the switch.
+TEST(IntTablePlacement, AliasingKeysSwitchToTheScatteredRule) {
+  table_s* t = int_table_new(nullptr);
+  ASSERT_EQ(table_expand(t, 1000), 0);
+  const int64_t cap = table_size(t);
+  const int64_t bound = (int64_t)KX::detail::kTableDirectMaxDisplacement;
+  for (int64_t i = 1; i <= bound + 1; ++i) ASSERT_EQ(table_insert(t, K(i * cap), 8, V(i)), 0);
+  EXPECT_FALSE(KX::detail::table_int_scattered(t)) << "within the bound the rule stays direct";
+  // A key aliasing them is absent: the bounded search says so without walking the run.
+  EXPECT_EQ(table_find(t, K((bound + 5) * cap), 8), nullptr);
+  ASSERT_EQ(table_insert(t, K((bound + 2) * cap), 8, V(bound + 2)), 0);
+  EXPECT_TRUE(KX::detail::table_int_scattered(t));
+  for (int64_t i = 1; i <= bound + 2; ++i) EXPECT_EQ(I(table_get_value(t, K(i * cap), 8)), i);
+  EXPECT_EQ(table_size(t), cap) << "switching rules does not grow the table";
+  table_free(&t);
+
+  // Removal reaches an entry at the far end of the bound, past entries resting at home.
+  t = int_table_new(nullptr);
+  ASSERT_EQ(table_expand(t, 1000), 0);
+  for (int64_t k = 0; k < bound; ++k) ASSERT_EQ(table_insert(t, K(k == 0 ? cap : k), 8, V(k)), 0);
+  ASSERT_EQ(table_insert(t, K(2 * cap), 8, V(2)), 0);  // home 0, lands `bound` slots on
+  ASSERT_EQ(I(table_remove(t, K(cap), 8)), 0);
+  EXPECT_EQ(I(table_get_value(t, K(2 * cap), 8)), 2);
+  EXPECT_FALSE(KX::detail::table_int_scattered(t));
+  table_free(&t);
+
+  // Dense keys never leave the direct rule, however many.
+  t = int_table_new(nullptr);
+  for (int64_t k = 1000000; k < 1200000; ++k) ASSERT_EQ(table_insert(t, K(k), 8, V(k)), 0);
+  EXPECT_FALSE(KX::detail::table_int_scattered(t));
+  table_free(&t);
+}
+
 // Keys chosen to share home slots, including runs that wrap past the end of the slot array:
-// removing any of them must leave every other one reachable.
-class IntCollisionTest : public ::testing::Test {
+// removing any of them must leave every other one reachable. Under both placement rules.
+class IntCollisionTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     t = int_table_new(nullptr);
@@ -215,14 +215,23 @@ class IntCollisionTest : public ::testing::Test {
     ASSERT_EQ(table_expand(t, 1000), 0);
     log2 = log2_of(table_size(t));
     ASSERT_EQ(1 << log2, table_size(t));
+    if (GetParam()) {  // aliasing keys push the table to the scattered rule; then they go
+      const int64_t n = (int64_t)KX::detail::kTableDirectMaxDisplacement + 2;
+      for (int64_t i = 1; i <= n; ++i) ASSERT_EQ(table_insert(t, K(i << log2), 8, V(i)), 0);
+      table_clear(t);
+    }
+    ASSERT_EQ(KX::detail::table_int_scattered(t), GetParam());
   }
-  void TearDown() override { table_free(&t); }
+  void TearDown() override {
+    EXPECT_EQ(KX::detail::table_int_scattered(t), GetParam()) << "the crafted runs were moved";
+    table_free(&t);
+  }
 
   // The first `count` positive keys whose home slot is `home`.
   std::vector<int64_t> keys_at(size_t home, int count) {
     std::vector<int64_t> out;
     for (int64_t k = 1; (int)out.size() < count; ++k) {
-      if (KX::detail::table_int_home(k, log2) == home) out.push_back(k);
+      if (KX::detail::table_int_home(k, log2, GetParam()) == home) out.push_back(k);
     }
     return out;
   }
@@ -234,7 +243,7 @@ class IntCollisionTest : public ::testing::Test {
   int log2 = 0;
 };
 
-TEST_F(IntCollisionTest, RemovingAnyMemberOfARunKeepsTheOthers) {
+TEST_P(IntCollisionTest, RemovingAnyMemberOfARunKeepsTheOthers) {
   const size_t last = ((size_t)1 << log2) - 1;
   // Runs homed at the last two slots and the first two: they wrap around and merge. Several
   // insertion orders put early-homed keys both before and after the wrapped ones.
@@ -260,7 +269,7 @@ TEST_F(IntCollisionTest, RemovingAnyMemberOfARunKeepsTheOthers) {
   }
 }
 
-TEST_F(IntCollisionTest, InterleavedHomesSurviveRemovalInEveryOrder) {
+TEST_P(IntCollisionTest, InterleavedHomesSurviveRemovalInEveryOrder) {
   // Keys of homes h and h+1 inserted alternately: some sit at their home, some were pushed
   // forward; a shift must move only entries whose path covers the hole.
   std::vector<int64_t> a = keys_at(100, 3), b = keys_at(101, 3), c = keys_at(103, 2);
@@ -277,6 +286,8 @@ TEST_F(IntCollisionTest, InterleavedHomesSurviveRemovalInEveryOrder) {
     EXPECT_EQ(table_length(t), 0);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(BothRules, IntCollisionTest, ::testing::Bool());
 
 // Random inserts and removes, checked against std::unordered_map after every step that
 // changes the table and in full at the end of each phase.
@@ -333,36 +344,26 @@ TEST(IntTableDifferential, MatchesUnorderedMap) {
   table_free(&t);
 }
 
-TEST_F(IntTableTest, IteratorVisitsEachEntryOnceAndRestarts) {
+TEST_F(IntTableTest, IteratorVisitsEachEntryOnceRestartsAndSeesClears) {
   std::map<int64_t, int64_t> expected;
   for (int64_t k = -300; k <= 300; k += 3) {
     ASSERT_EQ(table_insert(t, K(k), 8, V(k * 2)), 0);
     expected[k] = k * 2;
   }
-  EXPECT_EQ(int_contents(t), expected);
-
+  EXPECT_EQ(int_contents(t), expected);  // key 0 included
   table_iter_s* it = table_iter_new(t);
-  int first_pass = 0;
-  while (table_next(it) != nullptr) ++first_pass;
+  while (table_next(it) != nullptr) {
+  }
   EXPECT_EQ(table_next(it), nullptr);  // stays at the end
   table_iter_init(t, it);
   int second_pass = 0;
   while (table_next(it) != nullptr) ++second_pass;
-  EXPECT_EQ(first_pass, (int)expected.size());
-  EXPECT_EQ(second_pass, first_pass);
-  table_iter_free(&it);
-  EXPECT_EQ(it, nullptr);
-}
-
-TEST_F(IntTableTest, IteratorOverEmptyAndClearedTables) {
-  table_iter_s* it = table_iter_new(t);
-  EXPECT_EQ(table_next(it), nullptr);
-  ASSERT_EQ(table_insert(t, K(0), 8, V(1)), 0);
-  ASSERT_EQ(table_insert(t, K(9), 8, V(2)), 0);
+  EXPECT_EQ(second_pass, (int)expected.size());
   table_clear(t);
   table_iter_init(t, it);
   EXPECT_EQ(table_next(it), nullptr);
   table_iter_free(&it);
+  EXPECT_EQ(it, nullptr);
 }
 
 TEST(TableNullHandles, NothingCrashes) {
@@ -383,13 +384,6 @@ TEST(TableNullHandles, NothingCrashes) {
   table_iter_init(nullptr, nullptr);
   EXPECT_EQ(table_next(nullptr), nullptr);
   table_iter_free(nullptr);
-}
-
-TEST(TableIntCompare, OrdersIntegers) {
-  EXPECT_EQ(table_int_compare(K(-5), K(-5)), 0);
-  EXPECT_LT(table_int_compare(K(-5), K(3)), 0);
-  EXPECT_GT(table_int_compare(K(INT64_MAX), K(INT64_MIN)), 0);
-  EXPECT_NE(table_int_hash(K(1), 8), table_int_hash(K(2), 8));
 }
 
 // ---- byte-string and custom keys -----------------------------------------------------------
@@ -478,22 +472,6 @@ void free_value(void* v) {
   free(v);
 }
 
-TEST_F(StringKeyTableTest, ClearAndFreeReleaseKeysAndValues) {
-  t = table_new(nullptr, nullptr, free_key, free_value);
-  for (int i = 0; i < 100; ++i) {
-    ASSERT_EQ(table_insert(t, strdup(std::to_string(i).c_str()), 0, malloc(8)), 0);
-  }
-  table_clear(t);
-  EXPECT_EQ(g_keys_released, 100);
-  EXPECT_EQ(g_values_released, 100);
-  EXPECT_EQ(table_length(t), 0);
-  EXPECT_EQ(table_find(t, "5", 0), nullptr);
-  ASSERT_EQ(table_insert(t, strdup("kept"), 0, nullptr), 0);  // NULL values are not released
-  table_free(&t);
-  EXPECT_EQ(g_keys_released, 101);
-  EXPECT_EQ(g_values_released, 100);
-}
-
 TEST_F(StringKeyTableTest, OwnedKeysAndValuesAreFreedOnce) {
   t = table_new(nullptr, nullptr, free_key, free_value);
   for (int i = 0; i < 1000; ++i) {
@@ -508,8 +486,13 @@ TEST_F(StringKeyTableTest, OwnedKeysAndValuesAreFreedOnce) {
     free(stored_key);
   }
   EXPECT_EQ(table_length(t), 500);
-  table_free(&t);
+  table_clear(t);
   EXPECT_EQ(g_keys_released, 500);
+  EXPECT_EQ(g_values_released, 500);
+  EXPECT_EQ(table_find(t, "5", 0), nullptr);
+  ASSERT_EQ(table_insert(t, strdup("kept"), 0, nullptr), 0);  // NULL values are not released
+  table_free(&t);
+  EXPECT_EQ(g_keys_released, 501);
   EXPECT_EQ(g_values_released, 500);
 }
 

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "quotelab/data_file_manager.h"
 #include "quotelab/data_replay.h"
 #include "quotelab/utilcore.h"
 
@@ -25,15 +24,11 @@ _L2Snapshot make_tick(int trading_day, int seq) {
   t.type = QL_RECORD_L2SNAPSHOT;
   t.exchange = 1;
   strcpy(t.symbol, "600000");
-  t.action_day = trading_day;
-  t.trading_day = trading_day;
+  t.action_day = t.trading_day = trading_day;
   t.time = 93000000 + seq * 3000;
   t.last = 10.0 + seq;
   t.volume = 100 * (seq + 1);
-  t.ask_price[0] = t.last + 0.01;
-  t.ask_volume[0] = 500;
-  t.bid_price[9] = t.last - 0.1;
-  t.bid_volume[9] = 900 + seq;
+  t.bid_volume[9] = 900 + seq;  // the last field of the record
   return t;
 }
 
@@ -43,12 +38,9 @@ _BarData make_bar(int trading_day, int seq) {
   b.type = QL_RECORD_BAR;
   b.exchange = 2;
   strcpy(b.symbol, "000001");
-  b.action_day = trading_day;
-  b.trading_day = trading_day;
+  b.action_day = b.trading_day = trading_day;
   b.time = 93100000 + seq * 100000;
-  b.open = 5.0 + seq;
   b.close = 5.5 + seq;
-  b.volume = 1000 + seq;
   return b;
 }
 
@@ -72,19 +64,8 @@ class ReplayFilesTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(root_); }
 
-  // The day's tick or bar file in the data root's per-day layout.
-  std::string tick_path(KX::DataFileType type) const {
-    char path[1024];
-    KX::DataFileManager files(root_.c_str());
-    files.get_tick_filepath(path, sizeof path, kDay1, type);
-    return path;
-  }
-  std::string bar_path(KX::DataFileType type) const {
-    char path[1024];
-    KX::DataFileManager files(root_.c_str());
-    files.get_bar_filepath(path, sizeof path, kDay1, type, 1);
-    return path;
-  }
+  std::string tick_path(const char* ext = "dat") const { return root_ + "/tick." + ext; }
+  std::string bar_path() const { return root_ + "/bar1m.dat"; }
 
   template <typename Record>
   static void write_binary(const std::string& path, const std::vector<Record>& records,
@@ -95,10 +76,6 @@ class ReplayFilesTest : public ::testing::Test {
     const std::string tail(trailing_bytes, '\x5a');
     out.write(tail.data(), static_cast<std::streamsize>(tail.size()));
   }
-  static void write_text(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-  }
-
   std::string root_;
   unsigned char buf_[1024];
   unsigned char type_ = 0;
@@ -108,69 +85,38 @@ class ReplayFilesTest : public ::testing::Test {
 
 using BinReplayTest = ReplayFilesTest;
 
+// Large enough that records straddle the replay's read-ahead blocks and a day ends inside one;
+// the file ends in a partial record that is never delivered.
 TEST_F(BinReplayTest, TickDaysEndOnAConsumedRecordAndContinueAfterInit) {
-  const auto ticks = several_days<_L2Snapshot>({3, 2, 1}, make_tick);
-  const std::string path = tick_path(KX::BIN);
-  write_binary(path, ticks);
+  const auto ticks = several_days<_L2Snapshot>({1700, 1300, 1}, make_tick);
+  const std::string path = tick_path();
+  write_binary(path, ticks, 100);
   KX::DataReplayBin replay("tick", "SSE", path.c_str());
-
   ASSERT_EQ(replay.init(kDay1), 0);
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_EQ(replay.next(buf_, 464, &type_), 464);
-    EXPECT_EQ(type_, QL_RECORD_L2SNAPSHOT);
-    EXPECT_EQ(memcmp(buf_, &ticks[i], 464), 0);
+  size_t i = 0;
+  int r = 0;
+  for (; (r = replay.next(buf_, 464, &type_)) == 464; ++i) {
+    ASSERT_EQ(memcmp(buf_, &ticks[i], 464), 0) << i;
   }
-  // The first record of the next day ends the day and is gone: the Bin kind read it to see.
-  EXPECT_EQ(replay.next(buf_, 464, &type_), -2);
+  EXPECT_EQ(type_, QL_RECORD_L2SNAPSHOT);
+  EXPECT_EQ(r, -2);
+  EXPECT_EQ(i, 1700u);
+  // The first record of the next day ended the day and is gone: the Bin kind read it to see.
   ASSERT_EQ(replay.init(kDay2), 0);
-  ASSERT_EQ(replay.next(buf_, 464, &type_), 464);
-  EXPECT_EQ(memcmp(buf_, &ticks[4], 464), 0);
-  EXPECT_EQ(replay.next(buf_, 464, &type_), -2);
+  for (++i; (r = replay.next(buf_, 464, &type_)) == 464; ++i) {
+    ASSERT_EQ(memcmp(buf_, &ticks[i], 464), 0) << i;
+  }
+  EXPECT_EQ(r, -2);
+  EXPECT_EQ(i, 3000u);
   ASSERT_EQ(replay.init(kDay3), 0);
+  EXPECT_EQ(replay.next(buf_, 464, &type_), 0);
   EXPECT_EQ(replay.next(buf_, 464, &type_), 0);
   EXPECT_EQ(replay.init(kDay3), -3);
 }
 
-// Large enough that records straddle the replay's read-ahead blocks, and a day ends inside one.
-TEST_F(BinReplayTest, LongFileIsDeliveredRecordForRecord) {
-  const auto ticks = several_days<_L2Snapshot>({1700, 1300}, make_tick);
-  const std::string path = tick_path(KX::BIN);
-  write_binary(path, ticks, 100);
-  KX::DataReplayBin replay("tick", "", path.c_str());
-  replay.init(kDay1);
-  size_t i = 0;
-  int r = 0;
-  while ((r = replay.next(buf_, 464, &type_)) == 464) {
-    ASSERT_EQ(memcmp(buf_, &ticks[i], 464), 0) << i;
-    ++i;
-  }
-  EXPECT_EQ(r, -2);
-  EXPECT_EQ(i, 1700u);
-  replay.init(kDay2);
-  for (++i; (r = replay.next(buf_, 464, &type_)) == 464; ++i) {
-    ASSERT_EQ(memcmp(buf_, &ticks[i], 464), 0) << i;
-  }
-  EXPECT_EQ(r, 0);
-  EXPECT_EQ(i, ticks.size());
-  EXPECT_EQ(replay.init(kDay2), -3);
-}
-
-TEST_F(BinReplayTest, TrailingPartialRecordIsNeverDelivered) {
-  const auto ticks = several_days<_L2Snapshot>({2}, make_tick);
-  const std::string path = tick_path(KX::BIN);
-  write_binary(path, ticks, 1000 - 2 * 464);  // a 1000-byte file
-  KX::DataReplayBin replay("tick", "", path.c_str());
-  ASSERT_EQ(replay.init(kDay1), 0);
-  EXPECT_EQ(replay.next(buf_, 464, &type_), 464);
-  EXPECT_EQ(replay.next(buf_, 464, &type_), 464);
-  EXPECT_EQ(replay.next(buf_, 464, &type_), 0);
-  EXPECT_EQ(replay.next(buf_, 464, &type_), 0);
-  EXPECT_EQ(replay.init(kDay1), -3);
-}
-
 TEST_F(BinReplayTest, TickDayZeroOrNegativeDeliversEveryRecordUnchanged) {
   const auto ticks = several_days<_L2Snapshot>({1, 1, 1}, make_tick);
-  const std::string path = tick_path(KX::BIN);
+  const std::string path = tick_path();
   write_binary(path, ticks);
   for (int day : {0, -1}) {
     KX::DataReplayBin replay("tick2", "", path.c_str());
@@ -186,7 +132,7 @@ TEST_F(BinReplayTest, TickDayZeroOrNegativeDeliversEveryRecordUnchanged) {
 TEST_F(BinReplayTest, BarsCarryTheReplayTradingDay) {
   auto bars = several_days<_BarData>({2, 1}, make_bar);
   bars[1].type = 99;  // delivered as stored
-  const std::string path = bar_path(KX::BIN);
+  const std::string path = bar_path();
   write_binary(path, bars);
 
   KX::DataReplayBin all("1m", "", path.c_str());
@@ -201,7 +147,7 @@ TEST_F(BinReplayTest, BarsCarryTheReplayTradingDay) {
     EXPECT_EQ(static_cast<double>(got.close), static_cast<double>(b.close));  // packed fields
   }
 
-  KX::DataReplayBin daily("5m", "", path.c_str());
+  KX::DataReplayBin daily("Tick", "", path.c_str());  // not "tick": a bar replay
   daily.init(kDay1);
   EXPECT_EQ(daily.next(buf_, 180, &type_), 180);
   EXPECT_EQ(daily.next(buf_, 180, &type_), 180);
@@ -209,59 +155,34 @@ TEST_F(BinReplayTest, BarsCarryTheReplayTradingDay) {
   EXPECT_EQ(daily.next(buf_, 180, &type_), 0);
 }
 
-TEST_F(BinReplayTest, FrequencyTestIsExactAndCaseSensitive) {
-  const auto bars = several_days<_BarData>({1}, make_bar);
-  const std::string path = bar_path(KX::BIN);
-  write_binary(path, bars);
-  KX::DataReplayBin replay("Tick", "", path.c_str());  // not "tick": a bar replay
-  replay.init(kDay1);
-  EXPECT_EQ(replay.next(buf_, 180, &type_), 180);
-  EXPECT_EQ(type_, QL_RECORD_BAR);
-}
-
-TEST_F(BinReplayTest, SizeSmallerThanTheRecordReadsNothing) {
+// Below the record size nothing is read and the position stays; above it exactly one record.
+TEST_F(BinReplayTest, SizeOtherThanTheRecordReadsNothingOrOneRecord) {
   const auto ticks = several_days<_L2Snapshot>({2}, make_tick);
-  const std::string path = tick_path(KX::BIN);
+  const std::string path = tick_path();
   write_binary(path, ticks);
   KX::DataReplayBin replay("tick", "", path.c_str());
   replay.init(kDay1);
-
   memset(buf_, 0xAB, sizeof buf_);
   type_ = 0xEE;
-  EXPECT_EQ(replay.next(buf_, 463, &type_), -1);
-  EXPECT_EQ(replay.next(buf_, 0, &type_), -1);
-  EXPECT_EQ(replay.next(buf_, -464, &type_), -1);
+  for (int size : {463, 0, -464}) EXPECT_EQ(replay.next(buf_, size, &type_), -1) << size;
   EXPECT_EQ(replay.next(nullptr, 464, &type_), -1);
   EXPECT_EQ(buf_[0], 0xAB);
   EXPECT_EQ(type_, 0xEE);
-  // The position did not move: the first record still comes first.
-  ASSERT_EQ(replay.next(buf_, 464, &type_), 464);
-  EXPECT_EQ(memcmp(buf_, &ticks[0], 464), 0);
+  for (const auto& t : ticks) {
+    ASSERT_EQ(replay.next(buf_, sizeof buf_, &type_), 464);
+    EXPECT_EQ(memcmp(buf_, &t, 464), 0);
+    EXPECT_EQ(buf_[464], 0xAB);  // nothing written past the record
+  }
+  EXPECT_EQ(replay.next(buf_, sizeof buf_, &type_), 0);
 
-  const auto bars = several_days<_BarData>({1}, make_bar);
-  write_binary(bar_path(KX::BIN), bars);
-  KX::DataReplayBin bar_replay("1m", "", bar_path(KX::BIN).c_str());
+  write_binary(bar_path(), several_days<_BarData>({1}, make_bar));
+  KX::DataReplayBin bar_replay("1m", "", bar_path().c_str());
   EXPECT_EQ(bar_replay.next(buf_, 179, &type_), -1);
   EXPECT_EQ(bar_replay.next(buf_, 180, &type_), 180);
 }
 
-TEST_F(BinReplayTest, SizeLargerThanTheRecordReadsExactlyOne) {
-  const auto ticks = several_days<_L2Snapshot>({3}, make_tick);
-  const std::string path = tick_path(KX::BIN);
-  write_binary(path, ticks);
-  KX::DataReplayBin replay("tick", "", path.c_str());
-  replay.init(kDay1);
-  for (const auto& t : ticks) {
-    memset(buf_, 0xCD, sizeof buf_);
-    ASSERT_EQ(replay.next(buf_, sizeof buf_, &type_), 464);
-    EXPECT_EQ(memcmp(buf_, &t, 464), 0);
-    EXPECT_EQ(buf_[464], 0xCD);  // nothing written past the record
-  }
-  EXPECT_EQ(replay.next(buf_, sizeof buf_, &type_), 0);
-}
-
 TEST_F(BinReplayTest, FileThatDoesNotOpenIsReportedAndNeverRead) {
-  const std::string missing = root_ + "/20240102/none.dat";
+  const std::string missing = root_ + "/none.dat";
   testing::internal::CaptureStderr();
   KX::DataReplayBin replay("tick", "", missing.c_str());
   KX::DataReplayBin no_path("tick", "", nullptr);
@@ -283,8 +204,8 @@ TEST_F(BinReplayTest, FileThatDoesNotOpenIsReportedAndNeverRead) {
 class CsvReplayTest : public ReplayFilesTest {
  protected:
   std::string write_csv(const std::string& text) {
-    const std::string path = tick_path(KX::CSV);
-    write_text(path, text);
+    const std::string path = tick_path("csv");
+    std::ofstream(path, std::ios::binary) << text;
     return path;
   }
   _L2Snapshot tick() const {
@@ -309,6 +230,7 @@ TEST_F(CsvReplayTest, TicksWithoutTradingDayColumnStayOnTheRecordOfTheNextDay) {
   KX::DataReplayCsv replay("tick", "SSE", path.c_str());
   ASSERT_TRUE(replay.is_open());
   ASSERT_EQ(replay.init(kDay1), 0);
+  EXPECT_EQ(replay.next(nullptr, 464, &type_), -1);  // refused without moving the row
   ASSERT_EQ(replay.next(buf_, 464, &type_), 464);
   EXPECT_EQ(type_, QL_RECORD_L2SNAPSHOT);
   EXPECT_EQ(tick().type, QL_RECORD_L2SNAPSHOT);
@@ -329,13 +251,10 @@ TEST_F(CsvReplayTest, TicksWithoutTradingDayColumnStayOnTheRecordOfTheNextDay) {
   EXPECT_EQ(replay.next(buf_, 464, &type_), -3);
   EXPECT_EQ(replay.init(kDay3), -3);
   EXPECT_EQ(replay.get_trading_day(), kDay2);  // kept on -3
-}
 
-TEST_F(CsvReplayTest, TicksWithoutColumnAndDayZeroStopAtOnce) {
-  const std::string path = write_csv("symbol,action_day,time\n600000.SH,20240102,93000000\n");
-  KX::DataReplayCsv replay("tick", "", path.c_str());
-  ASSERT_EQ(replay.init(0), 0);
-  EXPECT_EQ(replay.next(buf_, 464, &type_), -2);  // no exception for day 0 without the column
+  KX::DataReplayCsv day_zero("tick", "", path.c_str());
+  ASSERT_EQ(day_zero.init(0), 0);
+  EXPECT_EQ(day_zero.next(buf_, 464, &type_), -2);  // no exception for day 0 without the column
 }
 
 TEST_F(CsvReplayTest, TicksWithTradingDayColumnUseItForTheDay) {
@@ -358,17 +277,15 @@ TEST_F(CsvReplayTest, TicksWithTradingDayColumnUseItForTheDay) {
   ASSERT_EQ(replay.next(buf_, 464, &type_), 464);
   EXPECT_EQ(tick().last, 3902);
   EXPECT_EQ(replay.next(buf_, 464, &type_), -3);
-}
 
-TEST_F(CsvReplayTest, OnlyTheExactTradingDayHeaderCounts) {
-  // "tradingday" binds the snapshot's trading_day for the decoder, but the replay does not
-  // see a "trading_day" column and replaces it by the action day.
-  const std::string path = write_csv(
-      "tradingday,symbol,action_day,time\n"
-      "20240103,600000.SH,20240102,93000000\n");
-  KX::DataReplayCsv replay("tick", "", path.c_str());
-  replay.init(kDay1);
-  ASSERT_EQ(replay.next(buf_, 464, &type_), 464);
+  // "tradingday" binds the snapshot's trading_day for the decoder, but the replay does not see
+  // a "trading_day" column and replaces it by the action day.
+  KX::DataReplayCsv alias("tick", "",
+                          write_csv("tradingday,symbol,action_day,time\n"
+                                    "20240103,600000.SH,20240102,93000000\n")
+                              .c_str());
+  alias.init(kDay1);
+  ASSERT_EQ(alias.next(buf_, 464, &type_), 464);
   EXPECT_EQ(tick().trading_day, kDay1);
 }
 
@@ -417,9 +334,8 @@ TEST_F(CsvReplayTest, TickClearsTheWholeRecordWhateverSizeSays) {
   expected.type = QL_RECORD_L2SNAPSHOT;
   expected.exchange = 1;
   strcpy(expected.symbol, "600000");
-  expected.action_day = kDay1;
+  expected.action_day = expected.trading_day = kDay1;
   expected.time = 93000000;
-  expected.trading_day = kDay1;
   EXPECT_EQ(memcmp(buf_, &expected, 464), 0);
   EXPECT_EQ(buf_[464], 0xAB);
 }
@@ -440,7 +356,7 @@ TEST_F(CsvReplayTest, RowWithoutInstrumentGoesThroughTheSameTests) {
   EXPECT_EQ(memcmp(buf_, &expected, 180), 0);
 }
 
-TEST_F(CsvReplayTest, CsvThatDoesNotOpenIsReportedAndLeavesBufUntouched) {
+TEST_F(CsvReplayTest, CsvThatDoesNotOpenOrIsEmptyGivesNothing) {
   const std::string missing = root_ + "/none.csv";
   testing::internal::CaptureStderr();
   KX::DataReplayCsv empty_path("tick", "", "");
@@ -461,21 +377,11 @@ TEST_F(CsvReplayTest, CsvThatDoesNotOpenIsReportedAndLeavesBufUntouched) {
   }
   EXPECT_EQ(buf_[0], 0xAB);
   EXPECT_EQ(type_, 0xEE);
-}
 
-TEST_F(CsvReplayTest, HeaderOnlyFileHasNothingToGive) {
-  KX::DataReplayCsv replay("tick", "", write_csv("symbol,action_day,time\n").c_str());
-  EXPECT_TRUE(replay.is_open());
-  EXPECT_EQ(replay.init(kDay1), -3);
-  EXPECT_EQ(replay.next(buf_, 464, &type_), -3);
-}
-
-TEST_F(CsvReplayTest, NullBufferIsRefusedWithoutMovingTheRow) {
-  const std::string path = write_csv("symbol,action_day,time\n600000.SH,20240102,93000000\n");
-  KX::DataReplayCsv replay("tick", "", path.c_str());
-  replay.init(kDay1);
-  EXPECT_EQ(replay.next(nullptr, 464, &type_), -1);
-  EXPECT_EQ(replay.next(buf_, 464, &type_), 464);
+  KX::DataReplayCsv header_only("tick", "", write_csv("symbol,action_day,time\n").c_str());
+  EXPECT_TRUE(header_only.is_open());
+  EXPECT_EQ(header_only.init(kDay1), -3);
+  EXPECT_EQ(header_only.next(buf_, 464, &type_), -3);
 }
 
 TEST_F(CsvReplayTest, SnapshotsWrittenByTheRowFormatterReplayIntoTheSameRecords) {
@@ -488,26 +394,17 @@ TEST_F(CsvReplayTest, SnapshotsWrittenByTheRowFormatterReplayIntoTheSameRecords)
     text += line;
   }
   KX::DataReplayCsv replay("tick", "", write_csv(text).c_str());
-  int delivered = 0;
+  size_t delivered = 0;
   for (int day : {kDay1, kDay2}) {
     ASSERT_EQ(replay.init(day), 0);
     int r = 0;
     while ((r = replay.next(buf_, 464, &type_)) == 464) {
-      const _L2Snapshot& want = ticks[static_cast<size_t>(delivered++)];
-      const _L2Snapshot got = tick();
-      EXPECT_STREQ(got.symbol, want.symbol);
-      EXPECT_EQ(got.exchange, want.exchange);
-      EXPECT_EQ(got.trading_day, day);
-      EXPECT_EQ(got.action_day, want.action_day);
-      EXPECT_EQ(got.time, want.time);
-      EXPECT_EQ(got.last, want.last);
-      EXPECT_EQ(got.volume, want.volume);
-      EXPECT_EQ(got.ask_price[0], want.ask_price[0]);
-      EXPECT_EQ(got.bid_volume[9], want.bid_volume[9]);
+      ASSERT_LT(delivered, ticks.size());
+      EXPECT_EQ(memcmp(buf_, &ticks[delivered++], 464), 0) << delivered;
     }
     EXPECT_EQ(r, day == kDay1 ? -2 : -3);
   }
-  EXPECT_EQ(delivered, 5);
+  EXPECT_EQ(delivered, 5u);
 }
 
 }  // namespace

@@ -46,13 +46,11 @@ TEST_F(MockReplayTest, TickInitGeneratesSixtySnapshotsOfTheDay) {
     EXPECT_EQ(t.low, 1.0);
     EXPECT_EQ(t.last, k);
     EXPECT_EQ(t.volume, 100 * k);
-    EXPECT_EQ(t.turnover, 0.0);
     EXPECT_EQ(t.ask_price[0], k + 1.0);
-    EXPECT_EQ(t.ask_volume[0], 200 * k);
     EXPECT_EQ(t.bid_price[0], k - 1.0);
+    EXPECT_EQ(t.ask_volume[0], 200 * k);
     EXPECT_EQ(t.bid_volume[0], 200 * k);
-    EXPECT_EQ(t.ask_price[1], 0.0);
-    EXPECT_EQ(t.bid_volume[9], 0);
+    EXPECT_EQ(t.ask_price[1] + t.bid_volume[9] + t.turnover, 0.0);
   }
   EXPECT_EQ(replay.next(buf_, 0, &type_), -3);
   EXPECT_EQ(replay.next(buf_, 0, &type_), -3);
@@ -79,72 +77,39 @@ TEST_F(MockReplayTest, BarFrequenciesGenerateSixtyBars) {
   }
 }
 
-TEST_F(MockReplayTest, Tick2IsServedLikeTick) {
-  KX::DataReplayMock replay("tick2", "");
-  EXPECT_EQ(replay.next(buf_, 0, &type_), -3);  // nothing generated before init
-  replay.init(kDay);
-  EXPECT_EQ(replay.next(buf_, 0, &type_), 464);
+TEST_F(MockReplayTest, ServesTick2AndMinuteBarsOnlyAfterInit) {
+  KX::DataReplayMock tick2("tick2", "");
+  EXPECT_EQ(tick2.next(buf_, 0, &type_), -3);  // nothing generated before init
+  tick2.init(kDay);
+  EXPECT_EQ(tick2.next(buf_, 0, &type_), 464);
   EXPECT_EQ(type_, QL_RECORD_L2SNAPSHOT);
-}
-
-TEST_F(MockReplayTest, FrequencyNotServedGivesMinusOne) {
   for (const char* frequency : {"daily", "Tick", "1d", ""}) {
     KX::DataReplayMock replay(frequency, "");
     EXPECT_EQ(replay.init(kDay), 0);
-    EXPECT_EQ(replay.next(buf_, 0, &type_), -1);
-    EXPECT_EQ(replay.next(buf_, 0, &type_), -1);
+    EXPECT_EQ(replay.next(buf_, 0, &type_), -1) << frequency;
+    EXPECT_EQ(replay.next(buf_, 0, &type_), -1) << frequency;
   }
 }
 
-TEST_F(MockReplayTest, SecondInitContinuesAtTheSamePosition) {
+TEST_F(MockReplayTest, SecondInitContinuesAndNullBufferKeepsThePosition) {
   KX::DataReplayMock replay("tick", "");
   replay.init(kDay);
   for (int k = 0; k < 10; ++k) replay.next(buf_, 0, &type_);
+  EXPECT_EQ(replay.next(nullptr, 0, &type_), -1);
   replay.init(kDay + 1);
   ASSERT_EQ(replay.next(buf_, 0, &type_), 464);
   _L2Snapshot t;
   memcpy(&t, buf_, sizeof t);
   EXPECT_EQ(t.open, 11.0);
   EXPECT_EQ(t.action_day, kDay + 1);
-}
-
-TEST_F(MockReplayTest, NullBufferDeliversNothingAndKeepsThePosition) {
-  KX::DataReplayMock replay("1m", "");
-  replay.init(kDay);
-  EXPECT_EQ(replay.next(nullptr, 0, &type_), -1);
-  ASSERT_EQ(replay.next(buf_, 0, &type_), 180);
-  _BarData b;
-  memcpy(&b, buf_, sizeof b);
-  EXPECT_EQ(b.open, 1.0);
-}
-
-TEST_F(MockReplayTest, GeneratorsChangeNothingInTheReplay) {
-  KX::DataReplayMock replay("tick", "");
-  replay.init(kDay);
+  // The generators return records without changing what the replay serves.
   EXPECT_TRUE(replay.init_ticks(0).empty());
   EXPECT_TRUE(replay.init_ticks(-5).empty());
   EXPECT_TRUE(replay.init_bars(-1).empty());
-  const auto bars = replay.init_bars(3);
-  ASSERT_EQ(bars.size(), 3u);
-  const _BarData third = bars[2];
-  EXPECT_EQ(third.close, 3.0);
-  EXPECT_EQ(third.action_day, kDay);
-  EXPECT_EQ(replay.next(buf_, 0, &type_), 464);  // still the ticks of init
-}
-
-TEST_F(MockReplayTest, CopiesCarryTheRecordsAndThePosition) {
-  KX::DataReplayMock replay("tick", "");
-  replay.init(kDay);
-  replay.next(buf_, 0, &type_);
-  KX::DataReplayMock copy(replay);
-  KX::DataReplayMock assigned("1m", "");
-  assigned = replay;
-  for (KX::DataReplayMock* r : {&copy, &assigned}) {
-    ASSERT_EQ(r->next(buf_, 0, &type_), 464);
-    _L2Snapshot t;
-    memcpy(&t, buf_, sizeof t);
-    EXPECT_EQ(t.open, 2.0);
-  }
+  ASSERT_EQ(replay.init_bars(3).size(), 3u);
+  ASSERT_EQ(replay.next(buf_, 0, &type_), 464);
+  memcpy(&t, buf_, sizeof t);
+  EXPECT_EQ(t.open, 12.0);
 }
 
 // The wait between two records is their distance in milliseconds of the day: 09:59:59.999 to

@@ -32,39 +32,25 @@ class StoppableRunner : public ThreadRunner {
   ManualResetEvent stop_requested;
 };
 
-class ThreadRunnerTest : public ::testing::Test {
- protected:
-  StoppableRunner runner_;
-};
+TEST(ThreadRunnerTest, StartRunsOnAnotherThreadStopJoinsAndStartWorksAgain) {
+  StoppableRunner runner;
+  EXPECT_FALSE(runner.IsThreadStarted());
+  runner.StopThread();  // harmless before a start
+  ASSERT_EQ(runner.StartThread(), 0);
+  EXPECT_TRUE(runner.IsThreadStarted());
+  EXPECT_TRUE(runner.started.WaitOnce(-1));
+  EXPECT_EQ(runner.StartThread(), 1);  // already running: no second thread
+  runner.Stop();
+  EXPECT_FALSE(runner.IsThreadStarted());
+  runner.StopThread();  // twice is harmless
+  EXPECT_EQ(runner.runs.load(), 1);
 
-TEST_F(ThreadRunnerTest, NotStartedAtFirstAndStopIsHarmless) {
-  EXPECT_FALSE(runner_.IsThreadStarted());
-  runner_.StopThread();
-  runner_.StopThread();
-  EXPECT_FALSE(runner_.IsThreadStarted());
-  EXPECT_EQ(runner_.runs.load(), 0);
-}
-
-TEST_F(ThreadRunnerTest, StartRunsOnAnotherThreadAndStopJoins) {
-  ASSERT_EQ(runner_.StartThread(), 0);
-  EXPECT_TRUE(runner_.IsThreadStarted());
-  EXPECT_TRUE(runner_.started.WaitOnce(-1));
-  EXPECT_EQ(runner_.StartThread(), 1);  // already running: no second thread
-  runner_.Stop();
-  EXPECT_FALSE(runner_.IsThreadStarted());
-  EXPECT_EQ(runner_.runs.load(), 1);
-  runner_.StopThread();  // twice is harmless
-}
-
-TEST_F(ThreadRunnerTest, StartsAgainAfterStop) {
-  ASSERT_EQ(runner_.StartThread(), 0);
-  runner_.Stop();
-  runner_.stop_requested.Reset();
-  runner_.started.Reset();
-  ASSERT_EQ(runner_.StartThread(), 0);
-  EXPECT_TRUE(runner_.started.WaitOnce(-1));
-  runner_.Stop();
-  EXPECT_EQ(runner_.runs.load(), 2);
+  runner.stop_requested.Reset();
+  runner.started.Reset();
+  ASSERT_EQ(runner.StartThread(), 0);
+  EXPECT_TRUE(runner.started.WaitOnce(-1));
+  runner.Stop();
+  EXPECT_EQ(runner.runs.load(), 2);
 }
 
 // A runner whose derived destructor does not stop the thread. Run() touches only state outside
@@ -106,47 +92,27 @@ TEST(ThreadRunnerDestroy, ExceptionFromRunDoesNotEndTheProcess) {
 
 // ---- ManualResetEvent ------------------------------------------------------------------------
 
-TEST(ManualResetEventTest, InitialState) {
-  ManualResetEvent off;
-  EXPECT_FALSE(off.IsSet());
+TEST(ManualResetEventTest, StaysSetUntilResetAndTimesOutWhenNot) {
   ManualResetEvent on(true);
   EXPECT_TRUE(on.IsSet());
   EXPECT_TRUE(on.WaitOnce(0));
-  EXPECT_TRUE(on.WaitOnce(-1));
-}
-
-TEST(ManualResetEventTest, WaitTimesOutWhenNotSignalled) {
+  EXPECT_TRUE(on.WaitOnce(-1));  // waiting does not reset
   ManualResetEvent event;
+  EXPECT_FALSE(event.IsSet());
   EXPECT_FALSE(event.WaitOnce(0));
   const int64_t before = TimeTools::steady_ms();
   EXPECT_FALSE(event.WaitOnce(30));
   // Only a lower bound: a busy machine may wake the waiter late, never early.
   EXPECT_GE(TimeTools::steady_ms() - before, 30);
-}
-
-TEST(ManualResetEventTest, StaysSetUntilReset) {
-  ManualResetEvent event;
   event.Set();
-  EXPECT_TRUE(event.WaitOnce(0));
-  EXPECT_TRUE(event.WaitOnce(10));  // waiting does not reset
-  event.Set();                      // setting twice is fine
-  EXPECT_TRUE(event.IsSet());
+  event.Set();  // setting twice is fine
+  EXPECT_TRUE(event.WaitOnce(10));
   event.Reset();
   EXPECT_FALSE(event.IsSet());
   EXPECT_FALSE(event.WaitOnce(0));
 }
 
-TEST(ManualResetEventTest, SetFromAnotherThreadWakesWaiter) {
-  ManualResetEvent event;
-  std::thread setter([&event] {
-    TimeTools::delay_ms(20);
-    event.Set();
-  });
-  EXPECT_TRUE(event.WaitOnce(-1));
-  setter.join();
-}
-
-TEST(ManualResetEventTest, SetWakesEveryWaiter) {
+TEST(ManualResetEventTest, SetFromAnotherThreadWakesEveryWaiter) {
   ManualResetEvent event;
   std::atomic<int> woken{0};
   std::vector<std::thread> waiters;
@@ -155,7 +121,12 @@ TEST(ManualResetEventTest, SetWakesEveryWaiter) {
       if (event.WaitOnce(-1)) woken.fetch_add(1);
     });
   }
-  event.Set();
+  std::thread setter([&event] {
+    TimeTools::delay_ms(20);
+    event.Set();
+  });
+  EXPECT_TRUE(event.WaitOnce(-1));
+  setter.join();
   for (auto& t : waiters) t.join();
   EXPECT_EQ(woken.load(), 4);
 }

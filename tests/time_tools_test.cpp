@@ -46,48 +46,33 @@ TEST_P(TimeZoneTest, KnownValuesDoNotDependOnTheZone) {
 INSTANTIATE_TEST_SUITE_P(Zones, TimeZoneTest,
                          ::testing::Values("UTC", "America/New_York", "Asia/Shanghai"));
 
-constexpr int64_t kDay = 86400;
-
-TEST(TimeToolsCalendar, LeapYears) {
-  // 2024 is a leap year: February has a 29th, and 1 March comes two days after 28 February.
-  EXPECT_EQ(TimeTools::to_time_t(20240229, 0) - TimeTools::to_time_t(20240228, 0), kDay);
-  EXPECT_EQ(TimeTools::to_time_t(20240301, 0) - TimeTools::to_time_t(20240228, 0), 2 * kDay);
-  // 2023 is not; 1900 is not (century); 2000 is (every 400 years).
-  EXPECT_EQ(TimeTools::to_time_t(20230301, 0) - TimeTools::to_time_t(20230228, 0), kDay);
-  EXPECT_EQ(TimeTools::to_time_t(19000301, 0) - TimeTools::to_time_t(19000228, 0), kDay);
-  EXPECT_EQ(TimeTools::to_time_t(20000301, 0) - TimeTools::to_time_t(20000228, 0), 2 * kDay);
-  EXPECT_EQ(TimeTools::to_time_t(20250101, 0) - TimeTools::to_time_t(20240101, 0), 366 * kDay);
-}
-
-TEST(TimeToolsCalendar, MonthAndYearEnds) {
-  EXPECT_EQ(TimeTools::to_time_t(20230201, 0) - TimeTools::to_time_t(20230131, 0), kDay);
-  EXPECT_EQ(TimeTools::to_time_t(20230501, 0) - TimeTools::to_time_t(20230430, 0), kDay);
-  EXPECT_EQ(TimeTools::to_time_t(20240101, 0) - TimeTools::to_time_t(20231231, 0), kDay);
+// Day pairs and the days between their midnights: leap years (2024 and 2000 are, 2023 and the
+// century 1900 are not), month and year ends, and out-of-range fields carried over as mktime
+// would (month 13 is next January, day 0 the last of the month before, 24:00:00 next midnight).
+TEST(TimeToolsCalendar, DaysBetweenDates) {
+  const struct {
+    int from, to, days;
+  } cases[] = {
+      {20240228, 20240229, 1}, {20240228, 20240301, 2}, {20230228, 20230301, 1},
+      {19000228, 19000301, 1}, {20000228, 20000301, 2}, {20240101, 20250101, 366},
+      {20230131, 20230201, 1}, {20230430, 20230501, 1}, {20231231, 20240101, 1},
+      {20240101, 20231301, 0}, {20230228, 20230300, 0}, {20221201, 20230001, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TimeTools::to_time_t(c.to, 0) - TimeTools::to_time_t(c.from, 0), c.days * 86400)
+        << c.from << " to " << c.to;
+  }
+  EXPECT_EQ(TimeTools::to_time_t(20230105, 240000), TimeTools::to_time_t(20230106, 0));
   EXPECT_EQ(TimeTools::to_time_t(20231231, 235959), 1704038399);  // 2023-12-31 15:59:59 UTC
 }
 
-TEST(TimeToolsCalendar, OutOfRangeFieldsCarryOver) {
-  // As mktime would: month 13 is January next year, day 0 the last day of the month before,
-  // 24:00:00 the next midnight.
-  EXPECT_EQ(TimeTools::to_time_t(20231301, 0), TimeTools::to_time_t(20240101, 0));
-  EXPECT_EQ(TimeTools::to_time_t(20230300, 0), TimeTools::to_time_t(20230228, 0));
-  EXPECT_EQ(TimeTools::to_time_t(20230105, 240000), TimeTools::to_time_t(20230106, 0));
-  EXPECT_EQ(TimeTools::to_time_t(20230001, 0), TimeTools::to_time_t(20221201, 0));
-}
-
-TEST(TimeToolsClock, DelayOfZeroOrLessReturns) {
-  TimeTools::delay_ms(0);
+TEST(TimeToolsClock, DelayAndLocalDate) {
+  TimeTools::delay_ms(0);  // zero or less returns at once
   TimeTools::delay_ms(-1000);
   TimeTools::delay_ms(INT32_MIN);
-}
-
-TEST(TimeToolsClock, DelaySleepsAtLeastTheTime) {
   const int64_t before = TimeTools::steady_ms();
   TimeTools::delay_ms(20);
-  EXPECT_GE(TimeTools::steady_ms() - before, 20);
-}
-
-TEST(TimeToolsClock, LocalDateIsAPlausibleDate) {
+  EXPECT_GE(TimeTools::steady_ms() - before, 20);  // a lower bound only
   const int date = TimeTools::local_date();
   EXPECT_GE(date, 20200101);
   EXPECT_GE(date % 100, 1);

@@ -168,6 +168,11 @@ class QL_API DataCsvReader : public CsvReader {
 
  private:
   void bind_columns();
+
+  /* Symbol suffixes decoded lately, each packed into a word, and their exchange codes: a file
+   * holds few suffixes, and looking one up compares it against every exchange alias. */
+  unsigned long long suffix_keys_[4] = {~0ull, ~0ull, ~0ull, ~0ull};
+  unsigned char suffix_codes_[4] = {0, 0, 0, 0};
 };
 
 }  // namespace KX

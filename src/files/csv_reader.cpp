@@ -4,6 +4,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "platform/csv_row.h"
 #include "platform/text_tools.h"
 
 namespace KX {
@@ -105,40 +106,72 @@ const FieldNames kFieldNames[] = {
     {&_MDColumnIndexTable::datetime, kDatetimeNames},
 };
 
-// ---- typed reads by bound position; an unbound column reads as 0 without a call -------------
-inline double read_double(csv_file* csv, unsigned char pos) {
-  return pos == kAbsent ? 0.0 : csv_get_double_byidx(csv, pos);
-}
-inline int32_t read_int32(csv_file* csv, unsigned char pos) {
-  return pos == kAbsent ? 0 : csv_get_int32_byidx(csv, pos);
-}
-inline int64_t read_int64(csv_file* csv, unsigned char pos) {
-  return pos == kAbsent ? 0 : csv_get_int64_byidx(csv, pos);
-}
-// An unsigned 32-bit quantity (trade and order volumes): every int32 value as the int32 getter
-// gives it (-1 wraps as it always did), and the values above INT32_MAX that the field holds and
-// the writer writes ("%u"), which the int32 getter would turn into 0. Anything wider gives 0.
-inline uint32_t read_uint32(csv_file* csv, unsigned char pos) {
-  const int64_t v = read_int64(csv, pos);
-  return v >= INT32_MIN && v <= UINT32_MAX ? static_cast<uint32_t>(v) : 0;
-}
+// ---- typed reads by bound position -----------------------------------------------------------
 
-// A flag column (bs_flag, order types) holds either the flag character itself ("B", "1", "D")
-// or its code as a number ("66"). One character is taken as its code, so "1" is the market
-// order type '1' (49) and not the number 1; a longer text is read as a number. Blanks around
-// the text are ignored, so the space that the writer puts for an absent flag reads back as 0.
-// Returns the flag's low 8 bits.
-char read_flag(csv_file* csv, unsigned char pos) {
-  if (pos == kAbsent) return 0;
-  int len = 0;
-  const char* text = csv_get_field(csv, pos, &len);
-  if (!text) return 0;
-  const char* end = text + len;
-  ql__trim_blanks(&text, &end);
-  if (end - text == 0) return 0;
-  if (end - text == 1) return text[0];
-  return static_cast<char>(csv_get_int32_byidx(csv, pos) & 0xff);
-}
+// The current row, read at the column table's positions. Each field is parsed where the row
+// splitter left it (csv_row.h), with no getter call and no second lookup per field. An unbound
+// column reads as 0; a column this row lacks, or an empty or unreadable field, as the handle's
+// default, as the csv_get_* getters give it.
+class BoundRow {
+ public:
+  explicit BoundRow(const csv_file* csv)
+      : row_(csv_current_row(csv)), limit_(row_.count < kAbsent ? row_.count : kAbsent) {}
+
+  // The field's text, or NULL when the column is unbound or this row lacks it.
+  const CsvField* field(unsigned char pos) const {
+    return pos < limit_ ? &row_.fields[pos] : nullptr;
+  }
+  const char* text(unsigned char pos) const {
+    return pos < limit_ ? row_.fields[pos].text : nullptr;
+  }
+
+  double real(unsigned char pos) const {
+    return pos < limit_ ? parse_double(row_.fields[pos], row_.double_default)
+                        : missing(pos, row_.double_default);
+  }
+  int32_t int32(unsigned char pos) const {
+    return pos < limit_ ? parse_int32(row_.fields[pos], row_.int32_default)
+                        : missing(pos, row_.int32_default);
+  }
+  int64_t int64(unsigned char pos) const {
+    return pos < limit_ ? parse_int64(row_.fields[pos], row_.int64_default)
+                        : missing(pos, row_.int64_default);
+  }
+
+  // An unsigned 32-bit quantity (trade and order volumes): every int32 value as the int32
+  // getter gives it (-1 wraps as it always did), and the values above INT32_MAX that the field
+  // holds and the writer writes ("%u"), which the int32 getter would turn into 0. Anything
+  // wider gives 0.
+  uint32_t uint32(unsigned char pos) const {
+    const int64_t v = int64(pos);
+    return v >= INT32_MIN && v <= UINT32_MAX ? static_cast<uint32_t>(v) : 0;
+  }
+
+  // A flag column (bs_flag, order types) holds either the flag character itself ("B", "1",
+  // "D") or its code as a number ("66"). One character is taken as its code, so "1" is the
+  // market order type '1' (49) and not the number 1; a longer text is read as a number.
+  // Blanks around the text are ignored, so the space that the writer puts for an absent flag
+  // reads back as 0. Returns the flag's low 8 bits.
+  char flag(unsigned char pos) const {
+    const CsvField* f = field(pos);
+    if (!f) return 0;
+    const char* b = f->text;
+    const char* e = b + f->len;
+    ql__trim_blanks(&b, &e);
+    if (e - b == 0) return 0;
+    if (e - b == 1) return b[0];
+    return static_cast<char>(parse_int32(*f, row_.int32_default) & 0xff);
+  }
+
+ private:
+  template <typename T>
+  static T missing(unsigned char pos, T row_default) {
+    return pos == kAbsent ? T{0} : row_default;
+  }
+
+  CsvRow row_;
+  int limit_;  // fields at or past this position are unbound or absent from the row
+};
 
 // atoi-style read at a fixed position of a text of `len` characters: an optional sign, then
 // the longest run of digits; 0 when there is none or pos lies past the end. Saturates instead
@@ -175,19 +208,96 @@ int time_with_fraction(const char* text, size_t len, int64_t hhmmss, size_t dot_
   return to_int32(hhmmss);
 }
 
+// Date and time of the row by the positions of t: the action_day and time columns, and when
+// either is 0, the date (only) from the date/datetime text.
+void row_date_time(const BoundRow& row, const _MDColumnIndexTable& t, int* date, int* time) {
+  *date = row.int32(t.action_day);
+  *time = row.int32(t.time);
+  if (*date == 0 || *time == 0) {
+    // Only the date is taken from the text; the time column keeps its say.
+    DataCsvReader::smart_conv_datetime(row.text(t.datetime), date, nullptr);
+  }
+}
+
+// ---- symbol texts -----------------------------------------------------------------------------
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// The high bit of each zero byte of w. The lowest one flagged is always right; a byte above a
+// zero byte may be flagged too (the borrow), which the callers never look at.
+inline uint64_t zero_bytes(uint64_t w) {
+  return (w - kOnes) & ~w & kHighBits;
+}
+
+// The position of the first '.' or NUL in the word at p (bytes 0 to 7), or 8 when there is
+// none.
+inline int first_point_or_end(const char* p) {
+  const uint64_t w = load_word(p);
+  const uint64_t stops = zero_bytes(w) | zero_bytes(w ^ (kOnes * '.'));
+  return stops ? __builtin_ctzll(stops) >> 3 : 8;
+}
+
+// Remembers the exchange codes of recent suffix texts, each packed with its NUL into a word,
+// in a few slots chosen by a hash of the word (the reader's suffix_keys_ and suffix_codes_).
+struct SuffixMemo {
+  unsigned long long (&keys)[4];
+  unsigned char (&codes)[4];
+
+  // exchange_int of the suffix at text, from memory when it was seen lately.
+  unsigned char exchange_of(const char* text) {
+    const uint64_t w = load_word(text);
+    const uint64_t nul = zero_bytes(w);
+    if (!nul) return static_cast<unsigned char>(exchange_int(text));  // 8 characters or more
+    const int bits = __builtin_ctzll(nul) - 7;                        // the bits before the NUL
+    const uint64_t packed = bits ? w & (~uint64_t{0} >> (64 - bits)) : 0;
+    // The first three characters folded: SH, SZ and BJ (and SHF, DCE, CFE) take distinct slots.
+    const size_t slot = (packed ^ (packed >> 8) ^ (packed >> 16)) & 3;
+    if (keys[slot] != packed) {
+      keys[slot] = packed;
+      codes[slot] = static_cast<unsigned char>(exchange_int(text));
+    }
+    return codes[slot];
+  }
+};
+
+// Splits the instrument text into symbol (at most N - 1 characters) and exchange exactly as
+// smart_extract_symbol does; a text whose '.' or end stands within its first 16 characters
+// (any real symbol) is split here without a string call per row.
+template <size_t N>
+void split_instrument(const char* text, unsigned char* exchange, char (&symbol)[N],
+                      SuffixMemo memo) {
+  int stop = first_point_or_end(text);
+  if (stop == 8) stop = 8 + first_point_or_end(text + 8);
+  if (stop == 16) {
+    DataCsvReader::smart_extract_symbol(text, exchange, symbol, static_cast<int>(N - 1));
+    return;
+  }
+  const size_t kept = static_cast<size_t>(stop) < N - 1 ? static_cast<size_t>(stop) : N - 1;
+  memcpy(symbol, text, kept);
+  symbol[kept] = '\0';
+  if (text[stop] != '.') return;  // no suffix: the exchange is left alone
+  const char* suffix = text + stop + 1;
+  if (ql__is_digit(*suffix)) {
+    unsigned char code = 0;  // the number's low 8 bits, however long it is
+    for (const char* s = suffix; ql__is_digit(*s); ++s) {
+      code = static_cast<unsigned char>(code * 10 + (*s - '0'));
+    }
+    *exchange = code;
+  } else {
+    *exchange = memo.exchange_of(suffix);
+  }
+}
+
 // The common start of every decoder: the instrument text (false when the row has none), the
 // symbol and exchange from it, then the date and time.
 template <typename Rec>
-bool start_record(DataCsvReader& reader, Rec* rec) {
-  const _MDColumnIndexTable& c = reader.column_index;
-  if (!rec || !reader.csv_handle || c.instrument == kAbsent) return false;
-  const char* instrument = csv_get_byidx(reader.csv_handle, c.instrument);
-  if (!instrument) return false;
-  DataCsvReader::smart_extract_symbol(instrument, &rec->exchange, rec->symbol,
-                                      sizeof(rec->symbol) - 1);
-  int date = 0;
-  int time = 0;
-  reader.get_date_time(&date, &time, nullptr);
+bool start_record(const BoundRow& row, const _MDColumnIndexTable& c, SuffixMemo memo, Rec* rec) {
+  const char* instrument = row.text(c.instrument);
+  if (!rec || !instrument) return false;
+  split_instrument(instrument, &rec->exchange, rec->symbol, memo);
+  int date, time;
+  row_date_time(row, c, &date, &time);
   rec->action_day = date;
   rec->time = time;
   return true;
@@ -249,91 +359,85 @@ unsigned char DataCsvReader::smart_find_csv_col_idx(void* csv, const char* name)
 }
 
 void DataCsvReader::get_date_time(int* date, int* time, _MDColumnIndexTable* table) {
-  const _MDColumnIndexTable& t = table ? *table : column_index;
   int d = 0;
   int tm = 0;
   if (csv_handle) {
-    d = detail::read_int32(csv_handle, t.action_day);
-    tm = detail::read_int32(csv_handle, t.time);
-    if ((d == 0 || tm == 0) && t.datetime != detail::kAbsent) {
-      // Only the date is taken from the text; the time column keeps its say.
-      smart_conv_datetime(csv_get_byidx(csv_handle, t.datetime), &d, nullptr);
-    }
+    detail::row_date_time(detail::BoundRow(csv_handle), table ? *table : column_index, &d, &tm);
   }
   if (date) *date = d;
   if (time) *time = tm;
 }
 
 bool DataCsvReader::get(_L2Snapshot* rec) {
-  if (!detail::start_record(*this, rec)) return false;
-  csv_file* csv = csv_handle;
+  const detail::BoundRow row(csv_handle);
   const _MDColumnIndexTable& c = column_index;
-  rec->open = detail::read_double(csv, c.open);
-  rec->high = detail::read_double(csv, c.high);
-  rec->low = detail::read_double(csv, c.low);
-  rec->last = detail::read_double(csv, c.last);
-  rec->volume = detail::read_int64(csv, c.volume);
-  rec->turnover = detail::read_double(csv, c.turnover);
-  rec->pre_close = detail::read_double(csv, c.pre_close);
-  rec->pre_settle = detail::read_double(csv, c.pre_settle);
-  rec->settle = detail::read_double(csv, c.settle);
-  rec->iopv = detail::read_double(csv, c.iopv);
-  rec->num_trades = detail::read_int32(csv, c.num_trades);
-  rec->open_interest = detail::read_int32(csv, c.open_interest);
-  rec->pre_open_interest = detail::read_int32(csv, c.pre_open_interest);
-  rec->trading_day = detail::read_int32(csv, c.trading_day);
+  if (!detail::start_record(row, c, {suffix_keys_, suffix_codes_}, rec)) return false;
+  rec->open = row.real(c.open);
+  rec->high = row.real(c.high);
+  rec->low = row.real(c.low);
+  rec->last = row.real(c.last);
+  rec->volume = row.int64(c.volume);
+  rec->turnover = row.real(c.turnover);
+  rec->pre_close = row.real(c.pre_close);
+  rec->pre_settle = row.real(c.pre_settle);
+  rec->settle = row.real(c.settle);
+  rec->iopv = row.real(c.iopv);
+  rec->num_trades = row.int32(c.num_trades);
+  rec->open_interest = row.int32(c.open_interest);
+  rec->pre_open_interest = row.int32(c.pre_open_interest);
+  rec->trading_day = row.int32(c.trading_day);
   for (int i = 0; i < _MDColumnIndexTable::kLevels; ++i) {
-    rec->ask_price[i] = detail::read_double(csv, c.ask_price[i]);
-    rec->ask_volume[i] = detail::read_int32(csv, c.ask_volume[i]);
-    rec->bid_price[i] = detail::read_double(csv, c.bid_price[i]);
-    rec->bid_volume[i] = detail::read_int32(csv, c.bid_volume[i]);
+    rec->ask_price[i] = row.real(c.ask_price[i]);
+    rec->ask_volume[i] = row.int32(c.ask_volume[i]);
+    rec->bid_price[i] = row.real(c.bid_price[i]);
+    rec->bid_volume[i] = row.int32(c.bid_volume[i]);
   }
   return true;
 }
 
 bool DataCsvReader::get(_BarData* rec) {
-  if (!detail::start_record(*this, rec)) return false;
-  csv_file* csv = csv_handle;
+  const detail::BoundRow row(csv_handle);
   const _MDColumnIndexTable& c = column_index;
-  rec->open = detail::read_double(csv, c.open);
-  rec->high = detail::read_double(csv, c.high);
-  rec->low = detail::read_double(csv, c.low);
-  rec->close = detail::read_double(csv, c.close);
-  rec->turnover = detail::read_double(csv, c.turnover);
-  rec->pre_close = detail::read_double(csv, c.pre_close);
-  rec->iopv = detail::read_double(csv, c.iopv);
-  rec->turn = detail::read_double(csv, c.turn);
-  rec->volume = detail::read_int64(csv, c.volume);
-  rec->open_interest = detail::read_int32(csv, c.open_interest);
-  rec->trading_day = detail::read_int32(csv, c.trading_day);
-  rec->num_trades = detail::read_int32(csv, c.num_trades);
+  if (!detail::start_record(row, c, {suffix_keys_, suffix_codes_}, rec)) return false;
+  rec->open = row.real(c.open);
+  rec->high = row.real(c.high);
+  rec->low = row.real(c.low);
+  rec->close = row.real(c.close);
+  rec->turnover = row.real(c.turnover);
+  rec->pre_close = row.real(c.pre_close);
+  rec->iopv = row.real(c.iopv);
+  rec->turn = row.real(c.turn);
+  rec->volume = row.int64(c.volume);
+  rec->open_interest = row.int32(c.open_interest);
+  rec->trading_day = row.int32(c.trading_day);
+  rec->num_trades = row.int32(c.num_trades);
   return true;
 }
 
 bool DataCsvReader::get(_L2Trade* rec) {
-  if (!detail::start_record(*this, rec)) return false;
-  csv_file* csv = csv_handle;
+  const detail::BoundRow row(csv_handle);
   const _MDColumnIndexTable& c = column_index;
-  rec->price = detail::read_double(csv, c.last);
-  rec->volume = detail::read_uint32(csv, c.volume);
-  rec->seq_num = detail::read_int64(csv, c.seq_num);
-  rec->bid_seq_num = detail::read_int64(csv, c.bid_seq_num);
-  rec->ask_seq_num = detail::read_int64(csv, c.ask_seq_num);
-  rec->bs_flag = detail::read_flag(csv, c.bs_flag);
+  if (!detail::start_record(row, c, {suffix_keys_, suffix_codes_}, rec)) return false;
+  rec->price = row.real(c.last);
+  rec->volume = row.uint32(c.volume);
+  rec->seq_num = row.int64(c.seq_num);
+  rec->bid_seq_num = row.int64(c.bid_seq_num);
+  rec->ask_seq_num = row.int64(c.ask_seq_num);
+  rec->bs_flag = row.flag(c.bs_flag);
   return true;
 }
 
 bool DataCsvReader::get(_L2Order* rec) {
-  if (!detail::start_record(*this, rec)) return false;
-  csv_file* csv = csv_handle;
+  const detail::BoundRow row(csv_handle);
   const _MDColumnIndexTable& c = column_index;
-  rec->price = detail::read_double(csv, c.last);
-  rec->volume = detail::read_uint32(csv, c.volume);
-  rec->seq_num = detail::read_int64(csv, c.seq_num);
-  rec->order_index = detail::read_int32(csv, c.order_index);  // widened with its sign
-  rec->bs_flag = detail::read_flag(csv, c.bs_flag);
+  if (!detail::start_record(row, c, {suffix_keys_, suffix_codes_}, rec)) return false;
+  rec->price = row.real(c.last);
+  rec->volume = row.uint32(c.volume);
+  rec->seq_num = row.int64(c.seq_num);
+  rec->order_index = row.int32(c.order_index);  // widened with its sign
+  rec->bs_flag = row.flag(c.bs_flag);
   // Shanghai and Shenzhen code order types differently; vendors give each its own column.
-  rec->order_type = detail::read_flag(csv, rec->exchange == 1 ? c.order_type_sh : c.order_type_sz);
+  rec->order_type = row.flag(rec->exchange == 1 ? c.order_type_sh : c.order_type_sz);
   return true;
 }
 

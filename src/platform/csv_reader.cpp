@@ -21,15 +21,13 @@
 #include <new>
 #include <system_error>
 
+#include "platform/csv_row.h"
 #include "platform/text_tools.h"
 #include "quotelab/utilcore.h"
 
 namespace {
 
-struct Field {
-  char* text;  // NUL-terminated, inside the loaded block
-  size_t len;
-};
+using Field = KX::detail::CsvField;
 
 // The loaded text: malloc'ed (mapped == 0) or a mapping of `mapped` bytes.
 struct Block {
@@ -38,8 +36,10 @@ struct Block {
 };
 
 // Bytes behind the data: a '\n' that stops the scan of a last row without line end, then
-// zeroes, so that the block loads of the scan (up to 16 bytes) never leave the block.
+// zeroes, so that the block loads of the scan (up to 16 bytes) and of the number readers
+// (8-byte words from any position up to a field's NUL, csv_row.h) never leave the block.
 constexpr size_t kTailPad = 32;
+static_assert(kTailPad > 16, "a 16-byte load from the sentinel must stay inside the block");
 // Field slots taken at open; rows with more fields grow the array (doubling), once.
 constexpr int kInitialFieldSlots = 64;
 
@@ -151,9 +151,10 @@ Block read_file(FILE* f, size_t* out_len) {
 
 // ---- splitting rows ------------------------------------------------------------------------
 
-bool reserve_field(csv_file* c) {
-  if (c->field_count < c->field_slots) return true;
-  if (c->field_slots > INT_MAX / 2) return false;  // an absurd row
+// Makes room for `more` fields after the row's field_count ones. False when out of memory.
+bool reserve_fields(csv_file* c, int more) {
+  if (c->field_count < c->field_slots - more + 1) return true;
+  if (c->field_slots > INT_MAX / 4) return false;  // an absurd row
   const int slots = c->field_slots ? c->field_slots * 2 : kInitialFieldSlots;
   Field* grown = static_cast<Field*>(realloc(c->fields, sizeof(Field) * slots));
   if (!grown) return false;
@@ -164,7 +165,7 @@ bool reserve_field(csv_file* c) {
 
 // Records field [text, text + len) and NUL-terminates it. False when out of memory.
 inline bool push_field(csv_file* c, char* text, size_t len) {
-  if (c->field_count == c->field_slots && !reserve_field(c)) return false;
+  if (c->field_count == c->field_slots && !reserve_fields(c, 1)) return false;
   text[len] = '\0';
   c->fields[c->field_count++] = Field{text, len};
   return true;
@@ -290,25 +291,25 @@ char* split_quoted_rest(csv_file* c, char* p) {
 
 // Splits the row that starts at p into c->fields. Returns the start of the next line, or
 // NULL when out of memory. The field array is kept in locals here: the NUL stores would
-// otherwise make the compiler reload it from *c after every field.
+// otherwise make the compiler reload it from *c after every field. Room for a whole block's
+// delimiters is made before each block, so the per-field loop checks nothing.
 char* split_row(csv_file* c, char* p) {
   const BlockScanner scanner(c->delimiter);
   Field* fields = c->fields;
-  int count = 0, slots = c->field_slots;
+  int count = 0;
   char* field = p;
   for (char* block = p;; block += kBlockBytes) {
+    if (c->field_slots - count < kBlockBytes) {
+      c->field_count = count;
+      if (!reserve_fields(c, kBlockBytes)) return nullptr;
+      fields = c->fields;
+    }
     uint32_t delims, stops;
     scanner.scan(block, &delims, &stops);
     if (stops) delims &= (stops & (0 - stops)) - 1;  // the delimiters before the first stop
     while (delims) {
       char* at = block + __builtin_ctz(delims);
       delims &= delims - 1;
-      if (count == slots) {
-        c->field_count = count;
-        if (!reserve_field(c)) return nullptr;
-        fields = c->fields;
-        slots = c->field_slots;
-      }
       *at = '\0';
       fields[count++] = Field{field, static_cast<size_t>(at - field)};
       field = at + 1;
@@ -398,7 +399,7 @@ csv_file* open_block(Block b, size_t len, char delimiter) {
   c->pos = data;
   c->end = data + len;
   if (len >= 3 && memcmp(data, "\xEF\xBB\xBF", 3) == 0) c->pos += 3;  // UTF-8 byte-order mark
-  if (!reserve_field(c) || !read_row(c) || !adopt_header(c)) {
+  if (!reserve_fields(c, 1) || !read_row(c) || !adopt_header(c)) {
     csv_close(c);
     return nullptr;
   }
@@ -412,13 +413,19 @@ inline const Field* field_at(const csv_file* c, int idx) {
   return &c->fields[idx];
 }
 
-// Gives [*b, *e) the field's text without surrounding blanks; false when it is empty.
-inline bool number_span(const Field* f, const char** b, const char** e) {
-  if (!f || f->len == 0) return false;
-  *b = f->text;
-  *e = f->text + f->len;
-  if (ql__is_blank(**b) || ql__is_blank((*e)[-1])) ql__trim_blanks(b, e);
+// Gives [*b, *e) the field's text without surrounding blanks; false when nothing is left.
+inline bool number_span(const Field& f, const char** b, const char** e) {
+  *b = f.text;
+  *e = f.text + f.len;
+  ql__trim_blanks(b, e);
   return *b < *e;
+}
+
+// Skips a leading sign; true when it was '-'.
+inline bool take_sign(const char** p) {
+  const bool negative = **p == '-';
+  if (negative || **p == '+') ++*p;
+  return negative;
 }
 
 // A leading '+' (which from_chars refuses) is skipped when a digit (or, for reals, a '.')
@@ -446,30 +453,6 @@ Int parse_integer_slow(const char* b, const char* e, Int fallback) {
   return only_fraction(r.ptr, e) ? v : fallback;
 }
 
-// Up to this many digits fit any int64 (and, with the range check, any int32) without
-// overflow checks; longer numbers take from_chars.
-constexpr int kFastIntDigits = 18;
-
-template <class Int>
-Int parse_integer(const csv_file* c, int idx, Int fallback) {
-  const char *b, *e;
-  if (!number_span(field_at(c, idx), &b, &e)) return fallback;
-  const char* p = b;
-  const bool negative = *p == '-';
-  if (negative || *p == '+') ++p;
-  const char* digits = p;
-  uint64_t v = 0;
-  while (p < e && ql__is_digit(*p) && p - digits < kFastIntDigits) {
-    v = v * 10 + static_cast<unsigned>(*p++ - '0');
-  }
-  if (p == digits || (p < e && ql__is_digit(*p))) return parse_integer_slow(b, e, fallback);
-  if (!only_fraction(p, e)) return fallback;
-  const uint64_t limit =
-      static_cast<uint64_t>(std::numeric_limits<Int>::max()) + (negative ? 1 : 0);
-  if (v > limit) return fallback;
-  return static_cast<Int>(negative ? 0 - v : v);
-}
-
 template <class Real>
 Real parse_real_slow(const char* b, const char* e, Real fallback) {
   skip_plus(&b, e, true);
@@ -479,35 +462,55 @@ Real parse_real_slow(const char* b, const char* e, Real fallback) {
   return v;
 }
 
-// A plain decimal of at most 15 digits is exact as an integer mantissa, and so is 10^k for
-// k <= 22; one IEEE division of the two is then correctly rounded, the same double that
-// from_chars gives. Anything else (exponents, long numbers, nan, garbage) goes to from_chars.
-constexpr int kFastRealDigits = 15;
-constexpr double kPowersOf10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+}  // namespace
 
-inline double parse_double(const csv_file* c, int idx, double fallback) {
-  const char *b, *e;
-  if (!number_span(field_at(c, idx), &b, &e)) return fallback;
-  const char* p = b;
-  const bool negative = *p == '-';
-  if (negative || *p == '+') ++p;
-  uint64_t mantissa = 0;
-  int digits = 0, fraction = 0;
-  for (; p < e && ql__is_digit(*p); ++p, ++digits)
-    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-  if (p < e && *p == '.') {
-    for (++p; p < e && ql__is_digit(*p); ++p, ++digits, ++fraction) {
-      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-    }
-  }
-  if (p != e || digits == 0 || digits > kFastRealDigits) return parse_real_slow(b, e, fallback);
-  double v = static_cast<double>(mantissa);
-  if (fraction) v /= kPowersOf10[fraction];
-  return negative ? -v : v;
+namespace KX {
+namespace detail {
+
+CsvRow csv_current_row(const csv_file* csv) {
+  if (!csv) return CsvRow{nullptr, 0, 0.0, 0, 0};
+  return CsvRow{csv->fields, csv->field_count, csv->double_default, csv->int32_default,
+                csv->int64_default};
 }
 
-}  // namespace
+double parse_double_general(const CsvField& f, double fallback) {
+  const char *b, *e;
+  if (!number_span(f, &b, &e)) return fallback;
+  const char* p = b;
+  const bool negative = take_sign(&p);
+  ShortDecimal d;
+  double v;
+  if (read_short_decimal(p, static_cast<size_t>(e - p), &d) && short_decimal_double(d, &v)) {
+    return negative ? -v : v;
+  }
+  return parse_real_slow(b, e, fallback);
+}
+
+template <class Int>
+Int parse_integer_general(const CsvField& f, Int fallback) {
+  const char *b, *e;
+  if (!number_span(f, &b, &e)) return fallback;
+  const char* p = b;
+  const bool negative = take_sign(&p);
+  ShortDecimal d;
+  if (read_short_decimal(p, static_cast<size_t>(e - p), &d) && d.fraction < 0) {
+    const uint64_t limit =
+        static_cast<uint64_t>(std::numeric_limits<Int>::max()) + (negative ? 1 : 0);
+    if (d.mantissa > limit) return fallback;
+    return static_cast<Int>(negative ? 0 - d.mantissa : d.mantissa);
+  }
+  return parse_integer_slow(b, e, fallback);
+}
+
+int32_t parse_int32_general(const CsvField& f, int32_t fallback) {
+  return parse_integer_general(f, fallback);
+}
+int64_t parse_int64_general(const CsvField& f, int64_t fallback) {
+  return parse_integer_general(f, fallback);
+}
+
+}  // namespace detail
+}  // namespace KX
 
 // ---- public interface ----------------------------------------------------------------------
 
@@ -599,21 +602,28 @@ const char* csv_get_field(csv_file* csv, int idx, int* len) {
 }
 
 int32_t csv_get_int32_byidx(csv_file* csv, int idx) {
-  return parse_integer<int32_t>(csv, idx, csv ? csv->int32_default : 0);
+  const Field* f = field_at(csv, idx);
+  const int32_t fallback = csv ? csv->int32_default : 0;
+  return f ? KX::detail::parse_int32(*f, fallback) : fallback;
 }
 
 int64_t csv_get_int64_byidx(csv_file* csv, int idx) {
-  return parse_integer<int64_t>(csv, idx, csv ? csv->int64_default : 0);
+  const Field* f = field_at(csv, idx);
+  const int64_t fallback = csv ? csv->int64_default : 0;
+  return f ? KX::detail::parse_int64(*f, fallback) : fallback;
 }
 
 double csv_get_double_byidx(csv_file* csv, int idx) {
-  return parse_double(csv, idx, csv ? csv->double_default : 0.0);
+  const Field* f = field_at(csv, idx);
+  const double fallback = csv ? csv->double_default : 0.0;
+  return f ? KX::detail::parse_double(*f, fallback) : fallback;
 }
 
 float csv_get_float_byidx(csv_file* csv, int idx) {
-  const char *b, *e;
+  const Field* f = field_at(csv, idx);
   const float fallback = csv ? csv->float_default : 0.0f;
-  if (!number_span(field_at(csv, idx), &b, &e)) return fallback;
+  const char *b, *e;
+  if (!f || !number_span(*f, &b, &e)) return fallback;
   return parse_real_slow(b, e, fallback);  // from_chars rounds to float once
 }
 

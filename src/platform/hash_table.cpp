@@ -2,7 +2,9 @@
 //
 // Two slot layouts share one probing core (templates over a slot policy):
 //  - integer keys: the slot is the 16-byte node {key, value}; key 0 marks an empty slot, so an
-//    entry whose key is 0 is kept beside the array (zero_node) and every int64 is a valid key;
+//    entry whose key is 0 is kept beside the array (zero_node) and every int64 is a valid key.
+//    Keys are placed directly by their low bits until a pattern in them would pile entries up,
+//    then scattered (hash_table_detail.h);
 //  - byte-string and custom keys: the node followed by the mixed 32-bit hash and the key length;
 //    probes compare the stored hash first and call the key comparison only when it matches.
 // Deletion shifts the following entries of the probe run back into the hole instead of leaving
@@ -16,15 +18,16 @@
 
 #include "platform/hash_table_detail.h"
 
+using KX::detail::kTableDirectMaxDisplacement;
 using KX::detail::table_generic_home;
 using KX::detail::table_int_home;
+using KX::detail::table_int_scattered;
 using KX::detail::table_key_int;
 using KX::detail::table_mix_hash;
 using KX::detail::TableGenericSlot;
+using KX::detail::TableKind;
 
 namespace {
-
-enum class TableKind : uint8_t { kInt, kBytes, kCustom };
 
 constexpr int kMinLog2Capacity = 4;  // 16 slots
 // table_size and table_length are ints; 2^30 slots is far beyond any real use.
@@ -48,10 +51,19 @@ constexpr size_t kHugeSlotBytes = (size_t)2 << 20;
 void* alloc_slots(size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   if (bytes >= kHugeSlotBytes) {
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    // Mapped with room to start on a huge-page boundary (only whole aligned 2 MiB ranges can
+    // become huge pages); the unused head and tail are unmapped again. Slot array sizes are
+    // powers of two, so the tail ends on a boundary too.
+    const size_t span = bytes + kHugeSlotBytes;
+    void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return nullptr;
-    madvise(p, bytes, MADV_HUGEPAGE);  // a hint: without huge pages the array still works
-    return p;
+    char* start = static_cast<char*>(p);
+    char* aligned = start + ((kHugeSlotBytes - (uintptr_t)start % kHugeSlotBytes) % kHugeSlotBytes);
+    if (aligned > start) munmap(start, (size_t)(aligned - start));
+    char* tail = aligned + bytes;
+    if (tail < start + span) munmap(tail, (size_t)(start + span - tail));
+    madvise(aligned, bytes, MADV_HUGEPAGE);  // a hint: without huge pages the array still works
+    return aligned;
   }
 #endif
   return calloc(1, bytes);
@@ -69,21 +81,6 @@ void free_slots(void* p, size_t bytes) {
 
 }  // namespace
 
-struct table_s {
-  TableKind kind;
-  int log2_capacity;
-  size_t mask;        // capacity - 1
-  int used;           // entries in the slot array
-  int64_t grow_at;    // entries the array may hold before it doubles
-  void* slots;        // table_node_s[] (integer keys) or TableGenericSlot[]
-  bool has_zero_key;  // integer tables: an entry for key 0 sits in zero_node
-  table_node_s zero_node;
-  table_compare_fn compare;
-  table_hash_fn hash;
-  table_release_fn key_free;
-  table_release_fn value_free;
-};
-
 struct table_iter_s {
   table_s* table;
   int64_t pos;  // -1: the out-of-array entry comes next, then slots from 0
@@ -95,16 +92,41 @@ namespace {
 struct IntSlots {
   using Slot = table_node_s;
   static bool empty(const Slot& s) { return s.key == nullptr; }
-  static size_t home(const Slot& s, int log2) { return table_int_home(table_key_int(s.key), log2); }
+  static size_t home(const table_s* t, const Slot& s, int log2) {
+    return table_int_home(table_key_int(s.key), log2, table_int_scattered(t));
+  }
   static table_node_s* node(Slot& s) { return &s; }
 };
 
 struct GenericSlots {
   using Slot = TableGenericSlot;
   static bool empty(const Slot& s) { return s.hash == 0; }
-  static size_t home(const Slot& s, int log2) { return table_generic_home(s.hash, log2); }
+  static size_t home(const table_s*, const Slot& s, int log2) {
+    return table_generic_home(s.hash, log2);
+  }
   static table_node_s* node(Slot& s) { return &s.node; }
 };
+
+bool is_int(const table_s* t) {
+  return t->kind == TableKind::kIntDirect || t->kind == TableKind::kIntScattered;
+}
+
+// Sets the kind; a direct table's probe limit starts at 0 and follows its entries (it is only
+// valid for an empty table or right before the entries are placed again).
+void set_kind(table_s* t, TableKind kind) {
+  t->kind = kind;
+  t->probe_limit = kind == TableKind::kIntDirect ? 0 : SIZE_MAX;
+}
+
+// How far past its home a new entry may land: the direct rule's bound, or anywhere.
+size_t placement_limit(const table_s* t) {
+  return t->kind == TableKind::kIntDirect ? kTableDirectMaxDisplacement : SIZE_MAX;
+}
+
+// Records an entry placed `d` slots past its home (the direct rule's limit follows the farthest).
+void note_displacement(table_s* t, size_t d) {
+  if (t->kind == TableKind::kIntDirect && d > t->probe_limit) t->probe_limit = d;
+}
 
 template <class S>
 typename S::Slot* slots_of(const table_s* t) {
@@ -112,26 +134,59 @@ typename S::Slot* slots_of(const table_s* t) {
 }
 
 // ---- the probing core ----------------------------------------------------------------------
+constexpr size_t kNoSlot = SIZE_MAX;
+
 // Walks the probe run from `start` until `match` accepts a slot or an empty slot ends the run.
-// Returns that slot's index (the load limit guarantees an empty slot exists).
+// Returns that slot's index, or kNoSlot when limit + 1 slots were full and none matched. With
+// the table's probe_limit that means the key is absent; with SIZE_MAX an empty slot ends every
+// walk (the load limit keeps one).
 template <class S, class Match>
-inline size_t probe(const table_s* t, size_t start, Match match) {
+inline size_t probe(const table_s* t, size_t start, Match match, size_t limit) {
   const typename S::Slot* slots = slots_of<S>(t);
   size_t i = start;
-  while (!S::empty(slots[i]) && !match(slots[i])) i = (i + 1) & t->mask;
+  // A match is never empty (stored keys and hashes are non-zero), so it is tested first.
+  for (size_t d = 0; !match(slots[i]) && !S::empty(slots[i]); ++d) {
+    if (d == limit) return kNoSlot;
+    i = (i + 1) & t->mask;
+  }
   return i;
 }
 
 template <class S, class Match>
 inline table_node_s* find_node(const table_s* t, size_t home, Match match) {
-  typename S::Slot& s = slots_of<S>(t)[probe<S>(t, home, match)];
+  const size_t i = probe<S>(t, home, match, t->probe_limit);
+  if (i == kNoSlot) return nullptr;
+  typename S::Slot& s = slots_of<S>(t)[i];
   return S::empty(s) ? nullptr : S::node(s);
 }
 
-// Moves every entry into a fresh array of 2^log2 slots; the table is unchanged on failure.
-// Entries are placed by their stored key or hash, so no user function is called.
+// Places every entry of `old` into the empty array `fresh` of 2^log2 slots by the table's rule
+// and sets the probe limit. Returns false when an entry would lie beyond the direct rule's bound.
 template <class S>
-int resize(table_s* t, int log2) {
+bool place_all(table_s* t, const typename S::Slot* old, size_t old_capacity,
+               typename S::Slot* fresh, int log2) {
+  const size_t mask = ((size_t)1 << log2) - 1;
+  const size_t limit = placement_limit(t);
+  set_kind(t, t->kind);
+  for (size_t j = 0; j < old_capacity; ++j) {
+    if (S::empty(old[j])) continue;
+    size_t i = S::home(t, old[j], log2);
+    size_t d = 0;
+    for (; !S::empty(fresh[i]); ++d) {
+      if (d == limit) return false;
+      i = (i + 1) & mask;
+    }
+    fresh[i] = old[j];
+    note_displacement(t, d);
+  }
+  return true;
+}
+
+// Moves every entry into a fresh array of 2^log2 slots, by the scattered rule when `scatter`
+// is set or when the direct rule would put an entry beyond its bound. The table is unchanged
+// on failure. Entries are placed by their stored key or hash, so no user function is called.
+template <class S>
+int resize(table_s* t, int log2, bool scatter) {
   using Slot = typename S::Slot;
   if (log2 > kMaxLog2Capacity) return -1;
   const size_t capacity = (size_t)1 << log2;
@@ -139,11 +194,11 @@ int resize(table_s* t, int log2) {
   if (fresh == nullptr) return -1;
   Slot* old = slots_of<S>(t);
   const size_t old_capacity = t->mask + 1;
-  for (size_t j = 0; j < old_capacity; ++j) {
-    if (S::empty(old[j])) continue;
-    size_t i = S::home(old[j], log2);
-    while (!S::empty(fresh[i])) i = (i + 1) & (capacity - 1);
-    fresh[i] = old[j];
+  if (scatter) set_kind(t, TableKind::kIntScattered);
+  if (!place_all<S>(t, old, old_capacity, fresh, log2)) {
+    memset(fresh, 0, capacity * sizeof(Slot));
+    set_kind(t, TableKind::kIntScattered);
+    place_all<S>(t, old, old_capacity, fresh, log2);
   }
   free_slots(old, old_capacity * sizeof(Slot));
   t->slots = fresh;
@@ -153,27 +208,37 @@ int resize(table_s* t, int log2) {
   return 0;
 }
 
-// Inserts `entry` unless `match` finds its key. home(log2) gives the key's home slot.
+// Inserts `entry` unless `match` finds its key. home(t) gives the key's home slot.
 template <class S, class Home, class Match>
 int insert_entry(table_s* t, Home home, Match match, const typename S::Slot& entry) {
-  size_t i = probe<S>(t, home(t->log2_capacity), match);
-  if (!S::empty(slots_of<S>(t)[i])) return 1;
+  // Past the probe limit there is no match, only the search for a free slot.
+  size_t i = probe<S>(t, home(t), match, placement_limit(t));
+  if (i != kNoSlot && !S::empty(slots_of<S>(t)[i])) return 1;
   if (t->used >= t->grow_at) {
-    if (resize<S>(t, t->log2_capacity + 1) != 0) return -1;
-    i = probe<S>(t, home(t->log2_capacity), match);
+    if (resize<S>(t, t->log2_capacity + 1, false) != 0) return -1;
+    i = probe<S>(t, home(t), match, placement_limit(t));
+  }
+  if (i == kNoSlot) {
+    // No free slot within the direct rule's bound: scatter every entry.
+    if (resize<S>(t, t->log2_capacity, true) != 0) return -1;
+    i = probe<S>(t, home(t), match, placement_limit(t));
   }
   slots_of<S>(t)[i] = entry;
+  note_displacement(t, (i - home(t)) & t->mask);
   ++t->used;
   return 0;
 }
 
 // Empties slot `hole` and shifts later entries of its probe run back, so that every remaining
-// entry stays reachable from its home slot.
+// entry stays reachable from its home slot. No entry lies farther than the probe limit past
+// its home, so none beyond that distance past the hole can have its home at or before it: the
+// walk stops there. Dense keys form runs as long as the table, and their limit stays 0.
 template <class S>
 void erase_slot(table_s* t, size_t hole) {
   typename S::Slot* slots = slots_of<S>(t);
-  for (size_t j = (hole + 1) & t->mask; !S::empty(slots[j]); j = (j + 1) & t->mask) {
-    const size_t home = S::home(slots[j], t->log2_capacity);
+  for (size_t j = (hole + 1) & t->mask;
+       !S::empty(slots[j]) && ((j - hole) & t->mask) <= t->probe_limit; j = (j + 1) & t->mask) {
+    const size_t home = S::home(t, slots[j], t->log2_capacity);
     // The entry at j may fill the hole only when the hole lies on its path from home to j.
     if (((j - home) & t->mask) >= ((j - hole) & t->mask)) {
       slots[hole] = slots[j];
@@ -186,7 +251,8 @@ void erase_slot(table_s* t, size_t hole) {
 
 template <class S, class Match>
 void* remove_entry(table_s* t, size_t home, Match match) {
-  const size_t i = probe<S>(t, home, match);
+  const size_t i = probe<S>(t, home, match, t->probe_limit);
+  if (i == kNoSlot) return nullptr;
   typename S::Slot& s = slots_of<S>(t)[i];
   if (S::empty(s)) return nullptr;
   void* value = S::node(s)->value;
@@ -209,19 +275,34 @@ void clear_slots(table_s* t, bool release_keys) {
   }
   memset(slots, 0, capacity * sizeof(slots[0]));
   t->used = 0;
+  set_kind(t, t->kind);  // an empty direct table has no displacement
 }
 
 // ---- integer keys --------------------------------------------------------------------------
 struct IntKey {
   int64_t key;
   bool operator()(const table_node_s& s) const { return table_key_int(s.key) == key; }
-  size_t operator()(int log2) const { return table_int_home(key, log2); }
+  size_t operator()(const table_s* t) const {
+    return table_int_home(key, t->log2_capacity, table_int_scattered(t));
+  }
 };
 
-table_node_s* int_find(table_s* t, int64_t key) {
-  if (key == 0) return t->has_zero_key ? &t->zero_node : nullptr;
-  const IntKey k{key};
-  return find_node<IntSlots>(t, k(t->log2_capacity), k);
+// The find of integer keys, written out for each rule: lookups are the tables' hot path, and
+// every load the probing core would add (the rule, the probe limit) costs lookups in flight.
+template <bool kScattered>
+table_node_s* int_find(const table_s* t, int64_t key) {
+  table_node_s* slots = slots_of<IntSlots>(t);
+  size_t i = table_int_home(key, t->log2_capacity, kScattered);
+  for (size_t d = 0;; ++d) {
+    table_node_s* s = &slots[i];
+    if (table_key_int(s->key) == key) return s;
+    if (s->key == nullptr || (!kScattered && d == t->probe_limit)) return nullptr;
+    i = (i + 1) & t->mask;
+  }
+}
+
+table_node_s* zero_entry(table_s* t) {
+  return t->has_zero_key ? &t->zero_node : nullptr;
 }
 
 int int_insert(table_s* t, int64_t key, void* value) {
@@ -243,7 +324,7 @@ void* int_remove(table_s* t, int64_t key) {
     return t->zero_node.value;
   }
   const IntKey k{key};
-  return remove_entry<IntSlots>(t, k(t->log2_capacity), k);
+  return remove_entry<IntSlots>(t, k(t), k);
 }
 
 // ---- byte-string and custom keys -----------------------------------------------------------
@@ -251,7 +332,7 @@ struct GenericKey {
   const void* key;
   uint32_t len;
   uint32_t hash;
-  size_t operator()(int log2) const { return table_generic_home(hash, log2); }
+  size_t operator()(const table_s* t) const { return table_generic_home(hash, t->log2_capacity); }
 };
 
 // Measures and hashes a key. Returns false for keys no lookup can match. A custom table with
@@ -305,8 +386,8 @@ auto with_generic_match(const table_s* t, const GenericKey& k, Op op) {
 [[gnu::noinline]] table_node_s* generic_find(table_s* t, const void* key, int len) {
   GenericKey k;
   if (!make_generic_key(t, key, len, &k)) return nullptr;
-  return with_generic_match(
-      t, k, [&](auto match) { return find_node<GenericSlots>(t, k(t->log2_capacity), match); });
+  return with_generic_match(t, k,
+                            [&](auto match) { return find_node<GenericSlots>(t, k(t), match); });
 }
 
 [[gnu::noinline]] int generic_insert(table_s* t, const void* key, int len, void* value) {
@@ -320,13 +401,13 @@ auto with_generic_match(const table_s* t, const GenericKey& k, Op op) {
 [[gnu::noinline]] void* generic_remove(table_s* t, const void* key, int len) {
   GenericKey k;
   if (!make_generic_key(t, key, len, &k)) return nullptr;
-  return with_generic_match(
-      t, k, [&](auto match) { return remove_entry<GenericSlots>(t, k(t->log2_capacity), match); });
+  return with_generic_match(t, k,
+                            [&](auto match) { return remove_entry<GenericSlots>(t, k(t), match); });
 }
 
 // The node in slot `pos`, or NULL when that slot is empty.
 table_node_s* node_at(table_s* t, size_t pos) {
-  if (t->kind == TableKind::kInt) {
+  if (is_int(t)) {
     table_node_s& s = slots_of<IntSlots>(t)[pos];
     return IntSlots::empty(s) ? nullptr : &s;
   }
@@ -335,7 +416,7 @@ table_node_s* node_at(table_s* t, size_t pos) {
 }
 
 size_t slot_bytes(const table_s* t) {
-  return t->kind == TableKind::kInt ? sizeof(table_node_s) : sizeof(TableGenericSlot);
+  return is_int(t) ? sizeof(table_node_s) : sizeof(TableGenericSlot);
 }
 
 }  // namespace
@@ -384,12 +465,12 @@ table_s* table_new(table_compare_fn compare, table_hash_fn hash, table_release_f
   if (t == nullptr) return nullptr;
   // An integer table hashes with its own mix: any hash consistent with integer equality
   // gives the same entries, so the caller's hash is not needed.
-  t->kind = compare == table_int_compare ? TableKind::kInt
-            : compare == nullptr         ? TableKind::kBytes
-                                         : TableKind::kCustom;
+  set_kind(t, compare == table_int_compare ? TableKind::kIntDirect
+              : compare == nullptr         ? TableKind::kBytes
+                                           : TableKind::kCustom);
   t->compare = compare;
-  t->hash = t->kind == TableKind::kInt ? nullptr : hash;
-  t->key_free = t->kind == TableKind::kInt ? nullptr : key_free;  // integers own nothing
+  t->hash = is_int(t) ? nullptr : hash;
+  t->key_free = is_int(t) ? nullptr : key_free;  // integers own nothing
   t->value_free = value_free;
   t->log2_capacity = kMinLog2Capacity;
   t->mask = ((size_t)1 << kMinLog2Capacity) - 1;
@@ -408,7 +489,15 @@ table_s* int_table_new(table_release_fn value_free) {
 
 table_node_s* table_find(table_s* t, const void* key, int len) {
   if (t == nullptr) return nullptr;
-  if (t->kind == TableKind::kInt) return int_find(t, table_key_int(key));
+  const int64_t k = table_key_int(key);
+  switch (t->kind) {
+    case TableKind::kIntDirect:
+      return k != 0 ? int_find<false>(t, k) : zero_entry(t);
+    case TableKind::kIntScattered:
+      return k != 0 ? int_find<true>(t, k) : zero_entry(t);
+    default:
+      break;
+  }
   return generic_find(t, key, len);
 }
 
@@ -419,19 +508,19 @@ void* table_get_value(table_s* t, const void* key, int len) {
 
 int table_insert(table_s* t, const void* key, int len, void* value) {
   if (t == nullptr) return -1;
-  if (t->kind == TableKind::kInt) return int_insert(t, table_key_int(key), value);
+  if (is_int(t)) return int_insert(t, table_key_int(key), value);
   return generic_insert(t, key, len, value);
 }
 
 void* table_remove(table_s* t, const void* key, int len) {
   if (t == nullptr) return nullptr;
-  if (t->kind == TableKind::kInt) return int_remove(t, table_key_int(key));
+  if (is_int(t)) return int_remove(t, table_key_int(key));
   return generic_remove(t, key, len);
 }
 
 void table_clear(table_s* t) {
   if (t == nullptr) return;
-  if (t->kind == TableKind::kInt) {
+  if (is_int(t)) {
     if (t->has_zero_key && t->value_free != nullptr && t->zero_node.value != nullptr)
       t->value_free(t->zero_node.value);
     t->has_zero_key = false;
@@ -464,7 +553,7 @@ int table_expand(table_s* t, int n) {
     if (++log2 > kMaxLog2Capacity) return -1;
   }
   if (log2 == t->log2_capacity) return 0;
-  return t->kind == TableKind::kInt ? resize<IntSlots>(t, log2) : resize<GenericSlots>(t, log2);
+  return is_int(t) ? resize<IntSlots>(t, log2, false) : resize<GenericSlots>(t, log2, false);
 }
 
 table_iter_s* table_iter_new(table_s* t) {
