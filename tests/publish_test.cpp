@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -534,6 +535,10 @@ struct PrintCase {
   const char* output;  // a regular expression
 };
 
+void PrintTo(const PrintCase& c, std::ostream* os) {
+  *os << "debug " << c.debug << " params '" << c.params << "'";
+}
+
 class PublishPrintTest : public PublishTest, public ::testing::WithParamInterface<PrintCase> {};
 
 TEST_P(PublishPrintTest, FailedBatchesPrintOnceWithDebugAndAreReleasedAllTheSame) {
@@ -560,7 +565,10 @@ INSTANTIATE_TEST_SUITE_P(
         PrintCase{0, "fail=-5", ""}, PrintCase{2, "", ""},
         PrintCase{3, "fail=-2",
                   "MDPublishLib: poped num_msg=3 from queue, now count queue=0, pubed=0\n"
-                  "MDPublishLib: call msg_sender_publish rv=-2 by num_msg=3, queue_count=[01]\n"}));
+                  "MDPublishLib: call msg_sender_publish rv=-2 by num_msg=3, queue_count=[01]\n"}),
+    [](const ::testing::TestParamInfo<PrintCase>& info) {
+      return "debug" + std::to_string(info.param.debug) + (*info.param.params ? "_failing" : "");
+    });
 
 TEST_F(PublishThreadModeTest, PostingDuringStopAndDestructionLosesAndLeaksNothing) {
   // Items posted while stop runs may land behind its stop mark; destruction releases them.
