@@ -3,8 +3,8 @@
  * DataCsvReader opens a CSV file with a header row, binds every market-data field it knows to
  * the column whose header carries one of the field's accepted names, and then decodes the row
  * under the cursor into a _L2Snapshot, _L2Trade, _L2Order or _BarData. The column table is
- * bound once at opening, so decoding a row costs one typed getter per field and no string
- * search.
+ * bound once at opening, so decoding a row parses each bound field where it stands, with no
+ * string search; the values are those the csv_get_* getters give for the same fields.
  *
  * Accepted header names per field, tried in this order (the first name the file has wins,
  * wherever its column stands); names match ASCII-case-insensitively:
