@@ -1,4 +1,4 @@
-// The publisher: sender loading, the type filter, direct and thread mode, the queue's
+// The publisher: sender loading, init, the type filter, direct and thread mode, the queue's
 // capacity, stop and destruction, the thread's wake-up, and totals under contention.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -67,6 +68,16 @@ msg_item_s* make_item(unsigned char type, int64_t tag) {
   return msg_item_alloc(buf, sizeof buf);
 }
 
+msg_sender_s empty_table() {
+  msg_sender_s t;
+  std::memset(&t, 0, sizeof t);
+  return t;
+}
+
+bool matches(const std::string& text, const char* pattern) {
+  return testing::internal::RE::FullMatch(text, testing::internal::RE(pattern));
+}
+
 // One captured log message.
 struct LogLine {
   int level;
@@ -90,6 +101,16 @@ struct LogCapture {
     for (const LogLine& l : lines)
       if (l.text.compare(0, prefix.size(), prefix) == 0) return l;
     return {-1, "", "", "", 0};
+  }
+  // Checks the whole message that starts with `prefix`, where it came from and its level.
+  void expect(const std::string& prefix, const std::string& text, int level, const char* func,
+              int line) {
+    const LogLine l = find(prefix);
+    EXPECT_EQ(l.text, text);
+    EXPECT_EQ(l.level, level) << text;
+    EXPECT_EQ(l.func, func) << text;
+    EXPECT_EQ(l.file, "md_publish_lib") << text;
+    EXPECT_EQ(l.line, line) << text;
   }
 };
 
@@ -129,9 +150,7 @@ struct RecordApi {
   }
   std::vector<int64_t> tags(void* inst) {
     std::vector<int64_t> out;
-    const int n = entries(inst);
-    out.reserve(n);
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < entries(inst); ++i) {
       msg_sender_data_s d;
       int64_t tag;
       int refcount;
@@ -164,14 +183,21 @@ class PublishTest : public ::testing::Test {
 
   // A new item the test holds one reference on until TearDown.
   msg_item_s* item(unsigned char type, int64_t tag) {
-    msg_item_s* it = make_item(type, tag);
-    held_.push_back(it);
-    return it;
+    held_.push_back(make_item(type, tag));
+    return held_.back();
+  }
+  // `n` items of type 2 tagged 0 .. n-1, each posted (and accepted).
+  std::vector<msg_item_s*> post_n(MDPublishLib& pub, int n) {
+    std::vector<msg_item_s*> posted;
+    for (int i = 0; i < n; ++i) {
+      posted.push_back(item(2, i));
+      EXPECT_EQ(pub.post_msg(posted.back()), 0) << i;
+    }
+    return posted;
   }
   // Loads the test sender into a table and initialises `pub` with it; returns the instance.
   void* init_record(MDPublishLib& pub, const char* params = "") {
-    msg_sender_s table;
-    std::memset(&table, 0, sizeof table);
+    msg_sender_s table = empty_table();
     EXPECT_EQ(MDPublishLib::msg_sender_load(&table, kRecordPath.c_str()), 0);
     EXPECT_EQ(pub.init(&table, params, "arg2", "arg3", 42), 0);
     return table.instance;
@@ -185,53 +211,40 @@ class PublishTest : public ::testing::Test {
   int log_level_ = 3;
 };
 
-// ---- loading senders ------------------------------------------------------------------------
+// ---- loading senders and init ---------------------------------------------------------------
 
-using PublishSenderLoadTest = PublishTest;
+using PublishInitTest = PublishTest;
 
-TEST_F(PublishSenderLoadTest, LooksUpExportsAndNamesAnUnnamedSenderEmpty) {
-  msg_sender_s t;
-  std::memset(&t, 0, sizeof t);
+TEST_F(PublishInitTest, LoadLooksUpExportsOrLetsThePluginFillTheTable) {
+  msg_sender_s t = empty_table();
   ASSERT_EQ(MDPublishLib::msg_sender_load(&t, kRecordPath.c_str()), 0);
   ASSERT_NE(t.sender_name, nullptr);
   EXPECT_STREQ(t.sender_name, "");
-  EXPECT_NE(t.module, nullptr);
   EXPECT_EQ(t.instance, nullptr);
   EXPECT_EQ(reinterpret_cast<void*>(t.create), dynlib_sym(t.module, "msg_sender_create"));
-  EXPECT_NE(t.release, nullptr);
-  EXPECT_NE(t.publish, nullptr);
-  EXPECT_NE(t.set_debug, nullptr);
-  EXPECT_NE(t.set_param, nullptr);
+  EXPECT_TRUE(t.release && t.publish && t.set_debug && t.set_param);
   dynlib_close(t.module);  // never handed to a publisher: still the caller's
-}
 
-TEST_F(PublishSenderLoadTest, PluginsOwnLoaderFillsTheTable) {
-  msg_sender_s t;
-  std::memset(&t, 0, sizeof t);
+  t = empty_table();
   ASSERT_EQ(MDPublishLib::msg_sender_load(&t, kLoadPath.c_str()), 0);
   EXPECT_STREQ(t.sender_name, "sender_load");
   EXPECT_EQ(t.set_debug, nullptr);
   auto published = reinterpret_cast<int (*)(void*)>(dynlib_sym(t.module, "sender_load_published"));
   ASSERT_NE(published, nullptr);
-  {
-    MDPublishLib pub;
-    pub.set_thread_mode(0);
-    pub.set_debug(3);  // no set_debug entry: nothing may be called through NULL
-    ASSERT_EQ(pub.init(&t, "", nullptr, nullptr, 0), 0);
-    EXPECT_STREQ(pub.get_sender_name(), "sender_load");
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(pub.post_msg(item(2, i)), 0);
-    EXPECT_EQ(published(t.instance), 3);
-  }
+  MDPublishLib pub;
+  pub.set_thread_mode(0);
+  pub.set_debug(3);  // no set_debug entry: nothing may be called through NULL
+  ASSERT_EQ(pub.init(&t, "", nullptr, nullptr, 0), 0);
+  EXPECT_STREQ(pub.get_sender_name(), "sender_load");
+  post_n(pub, 3);
+  EXPECT_EQ(published(t.instance), 3);
 }
 
-TEST_F(PublishSenderLoadTest, MissingPublishGivesMinus17AndUnloadsTheLibrary) {
-  msg_sender_s t;
-  std::memset(&t, 0, sizeof t);
+TEST_F(PublishInitTest, MissingPublishGivesMinus17AndUnloadsTheLibrary) {
+  msg_sender_s t = empty_table();
   EXPECT_EQ(MDPublishLib::msg_sender_load(&t, kNoPublishPath.c_str()), -17);
-  EXPECT_EQ(t.module, nullptr);
   // Nothing that points into the unloaded library is left behind.
-  EXPECT_EQ(t.create, nullptr);
-  EXPECT_EQ(t.release, nullptr);
+  EXPECT_TRUE(t.module == nullptr && t.create == nullptr && t.release == nullptr);
   ASSERT_NE(t.sender_name, nullptr);
   EXPECT_STREQ(t.sender_name, "");
   EXPECT_FALSE(is_loaded(kNoPublishPath));
@@ -240,30 +253,15 @@ TEST_F(PublishSenderLoadTest, MissingPublishGivesMinus17AndUnloadsTheLibrary) {
   EXPECT_EQ(pub.init(kNoPublishPath.c_str(), "p", nullptr, nullptr, 0), -17);
   EXPECT_FALSE(is_loaded(kNoPublishPath));
   EXPECT_EQ(pub.get_sender_name(), nullptr);
-  const LogLine l = log_.find("mdpublish load");
-  EXPECT_EQ(l.text, "mdpublish load libpath='" + kNoPublishPath + "' failed rv=-17");
-  EXPECT_EQ(l.level, 1);
-  EXPECT_EQ(l.func, "KX::MDPublishLib::init");
-  EXPECT_EQ(l.file, "md_publish_lib");
-  EXPECT_EQ(l.line, 59);
-}
+  log_.expect("mdpublish load", "mdpublish load libpath='" + kNoPublishPath + "' failed rv=-17", 1,
+              "KX::MDPublishLib::init", 59);
 
-TEST_F(PublishSenderLoadTest, MissingLibraryGivesMinus1) {
-  const std::string path = QL_PLUGIN_DIR "/no_such_sender.so";
-  msg_sender_s t;
-  std::memset(&t, 0, sizeof t);
-  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, path.c_str()), -1);
+  const std::string missing = QL_PLUGIN_DIR "/no_such_sender.so";
+  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, missing.c_str()), -1);
   EXPECT_EQ(MDPublishLib::msg_sender_load(nullptr, kRecordPath.c_str()), -1);
   EXPECT_EQ(MDPublishLib::msg_sender_load(&t, nullptr), -1);
-  MDPublishLib pub;
-  EXPECT_EQ(pub.init(path.c_str(), "", nullptr, nullptr, 0), -1);
-  EXPECT_EQ(log_.find("mdpublish load").text, "mdpublish load libpath='" + path + "' failed rv=-1");
   EXPECT_EQ(pub.init(static_cast<const char*>(nullptr), "", nullptr, nullptr, 0), -1);
 }
-
-// ---- init -----------------------------------------------------------------------------------
-
-using PublishInitTest = PublishTest;
 
 TEST_F(PublishInitTest, CreateGetsTheArgumentsAndTheDebugLevelSetBefore) {
   MDPublishLib pub;
@@ -278,127 +276,85 @@ TEST_F(PublishInitTest, CreateGetsTheArgumentsAndTheDebugLevelSetBefore) {
   EXPECT_EQ(arg4, 42);
   EXPECT_EQ(rec_.debug(inst), 2);
   EXPECT_STREQ(pub.get_sender_name(), "");
-
   char expected[128];
   std::snprintf(expected, sizeof expected, "mdpublish create instance=%p with params=p1", inst);
-  const LogLine l = log_.find("mdpublish create");
-  EXPECT_EQ(l.text, expected);
-  EXPECT_EQ(l.level, 3);
-  EXPECT_EQ(l.line, 78);
+  log_.expect(expected, expected, 3, "KX::MDPublishLib::init", 78);
 }
 
-TEST_F(PublishInitTest, DebugZeroLeavesTheSendersLevelAlone) {
+TEST_F(PublishInitTest, FailedCreateLeavesThePublisherUninitialisedAndNothingLoaded) {
   MDPublishLib pub;
-  void* inst = init_record(pub);
-  EXPECT_EQ(rec_.debug(inst), -1);
-}
-
-TEST_F(PublishInitTest, FailedCreateLeavesThePublisherUninitialised) {
-  MDPublishLib pub;
-  msg_sender_s t;
-  std::memset(&t, 0, sizeof t);
+  msg_sender_s t = empty_table();
   ASSERT_EQ(MDPublishLib::msg_sender_load(&t, kRecordPath.c_str()), 0);
   EXPECT_EQ(pub.init(&t, "null", nullptr, nullptr, 0), -1);
   EXPECT_EQ(t.instance, nullptr);
-  const LogLine l = log_.find("mdpublish msg_sender_create");
-  EXPECT_EQ(l.text, "mdpublish msg_sender_create(null) failed");
-  EXPECT_EQ(l.level, 1);
-  EXPECT_EQ(l.line, 71);
+  log_.expect("mdpublish msg_sender_create", "mdpublish msg_sender_create(null) failed", 1,
+              "KX::MDPublishLib::init", 71);
   EXPECT_EQ(pub.get_sender_name(), nullptr);
   EXPECT_EQ(pub.start(), -1);
   dynlib_close(t.module);  // refused: the table stays the caller's
 
-  // The path form unloads what it loaded: the library is held only by this test then.
-  EXPECT_EQ(pub.init(kRecordPath.c_str(), "null", nullptr, nullptr, 0), -1);
-  EXPECT_EQ(pub.get_sender_name(), nullptr);
   EXPECT_EQ(pub.init(kLoadPath.c_str(), "null", nullptr, nullptr, 0), -1);
   EXPECT_FALSE(is_loaded(kLoadPath)) << "a failed init left its library loaded";
-  // A later init with good parameters still succeeds.
-  EXPECT_EQ(pub.init(kRecordPath.c_str(), "", nullptr, nullptr, 0), 0);
+  EXPECT_EQ(pub.init(kRecordPath.c_str(), "", nullptr, nullptr, 0), 0);  // good ones still work
   EXPECT_EQ(rec_.live(), senders_at_start_ + 1);
 }
 
 TEST_F(PublishInitTest, SecondInitIsRefusedAndTheFirstSenderIsReleasedOnce) {
-  void* first = nullptr;
-  {
-    MDPublishLib pub;
-    pub.set_thread_mode(0);
-    first = init_record(pub);
-    ASSERT_NE(first, nullptr);
-    // Table form: refused before create is called; the caller keeps its module.
-    msg_sender_s t;
-    std::memset(&t, 0, sizeof t);
-    ASSERT_EQ(MDPublishLib::msg_sender_load(&t, kRecordPath.c_str()), 0);
-    EXPECT_EQ(pub.init(&t, "", nullptr, nullptr, 0), -1);
-    EXPECT_EQ(t.instance, nullptr);
-    dynlib_close(t.module);
-    // Path form: refused before anything is loaded.
-    EXPECT_EQ(pub.init(kLoadPath.c_str(), "", nullptr, nullptr, 0), -1);
-    EXPECT_FALSE(is_loaded(kLoadPath));
-    EXPECT_EQ(rec_.live(), senders_at_start_ + 1);
-    // The first sender still serves.
-    EXPECT_EQ(pub.post_msg(item(2, 7)), 0);
-    EXPECT_EQ(rec_.entries(first), 1);
-  }
-  // TearDown checks that the one instance was released exactly once.
-}
-
-TEST_F(PublishInitTest, TableWithoutCreateOrPublishIsRefusedUntouched) {
-  static int creates = 0;
-  creates = 0;
-  msg_sender_s t;
-  std::memset(&t, 0, sizeof t);
-  t.create = [](const char*, const char*, const char*, long long) -> void* {
-    ++creates;
-    return &creates;
-  };
   MDPublishLib pub;
-  EXPECT_EQ(pub.init(&t, "", nullptr, nullptr, 0), -17);
-  EXPECT_EQ(creates, 0);
-  EXPECT_EQ(pub.init(static_cast<msg_sender_s*>(nullptr), "", nullptr, nullptr, 0), -1);
-  EXPECT_EQ(pub.start(), -1);
-}
-
-TEST_F(PublishInitTest, InProcessTableWithoutNameIsNamedEmpty) {
-  static int instance = 0;
-  msg_sender_s t;
-  std::memset(&t, 0, sizeof t);
-  t.create = [](const char*, const char*, const char*, long long) -> void* { return &instance; };
-  t.publish = [](void*, msg_sender_data_s*, int n, int) { return n; };
-  MDPublishLib pub;
-  ASSERT_EQ(pub.init(&t, "", nullptr, nullptr, 0), 0);
-  ASSERT_NE(pub.get_sender_name(), nullptr);
-  EXPECT_STREQ(pub.get_sender_name(), "");
-  ASSERT_EQ(pub.start(), 0);
-  pub.stop();
-  EXPECT_EQ(log_.find("mdpublish[").text.compare(0, 12, "mdpublish[] "), 0);
+  pub.set_thread_mode(0);
+  void* first = init_record(pub);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(rec_.debug(first), -1);  // debug 0: set_debug is not called
+  // Table form: refused before create is called; the caller keeps its module.
+  msg_sender_s t = empty_table();
+  ASSERT_EQ(MDPublishLib::msg_sender_load(&t, kRecordPath.c_str()), 0);
+  EXPECT_EQ(pub.init(&t, "", nullptr, nullptr, 0), -1);
+  EXPECT_EQ(t.instance, nullptr);
+  dynlib_close(t.module);
+  // Path form: refused before anything is loaded.
+  EXPECT_EQ(pub.init(kLoadPath.c_str(), "", nullptr, nullptr, 0), -1);
+  EXPECT_FALSE(is_loaded(kLoadPath));
+  EXPECT_EQ(rec_.live(), senders_at_start_ + 1);
+  EXPECT_EQ(pub.post_msg(item(2, 7)), 0);  // the first sender still serves
+  EXPECT_EQ(rec_.entries(first), 1);
+  // TearDown checks that the one instance is released exactly once.
 }
 
 TEST_F(PublishInitTest, NothingWorksBeforeInit) {
+  for (int mode : {1, 0}) {
+    MDPublishLib pub;
+    pub.set_thread_mode(mode);
+    msg_item_s* it = item(2, 1);
+    EXPECT_EQ(pub.start(), -1);
+    EXPECT_FALSE(pub.IsThreadStarted());
+    EXPECT_EQ(pub.post_msg(it), -1);
+    EXPECT_EQ(msg_item_refcount(it), 1);
+    EXPECT_EQ(pub.queue_count(), 0);
+    msg_sender_data_s d;
+    std::memset(&d, 0, sizeof d);
+    EXPECT_EQ(pub.do_send_datas(&d, 1), -1);
+    EXPECT_EQ(pub.stop(), 0);
+  }
+  // A table the caller fills needs create and publish: without publish nothing is called.
+  static int creates = 0;
+  msg_sender_s t = empty_table();
+  t.create = [](const char*, const char*, const char*, long long) -> void* { return &++creates; };
   MDPublishLib pub;
-  msg_item_s* it = item(2, 1);
-  EXPECT_EQ(pub.start(), -1);
-  EXPECT_FALSE(pub.IsThreadStarted());
-  EXPECT_EQ(pub.post_msg(it), -1);
-  EXPECT_EQ(msg_item_refcount(it), 1);
-  EXPECT_EQ(pub.queue_count(), 0);
-  msg_sender_data_s d;
-  std::memset(&d, 0, sizeof d);
-  EXPECT_EQ(pub.do_send_datas(&d, 1), -1);
-  pub.set_thread_mode(0);
-  EXPECT_EQ(pub.start(), -1);
-  EXPECT_EQ(pub.post_msg(it), -1);
-  EXPECT_EQ(pub.stop(), 0);
+  EXPECT_EQ(pub.init(&t, "", nullptr, nullptr, 0), -17);
+  EXPECT_EQ(pub.init(static_cast<msg_sender_s*>(nullptr), "", nullptr, nullptr, 0), -1);
+  EXPECT_EQ(creates, 0);
+  t.publish = [](void*, msg_sender_data_s*, int n, int) { return n; };
+  ASSERT_EQ(pub.init(&t, "", nullptr, nullptr, 0), 0);
+  EXPECT_STREQ(pub.get_sender_name(), "");  // left NULL: named ""
 }
 
 // ---- the type filter and bad items ----------------------------------------------------------
 
 using PublishFilterTest = PublishTest;
 
-TEST_F(PublishFilterTest, SwitchedOffTypeIsRefusedAndNothingQueued) {
+TEST_F(PublishFilterTest, SwitchedOffTypesAreRefusedAndNothingQueued) {
   MDPublishLib pub;
   init_record(pub);
-  EXPECT_TRUE(pub.can_send(2));
   EXPECT_EQ(pub.set_quote_type(2, false), 0);
   EXPECT_FALSE(pub.can_send(2));
   EXPECT_TRUE(pub.can_send(3));
@@ -410,21 +366,16 @@ TEST_F(PublishFilterTest, SwitchedOffTypeIsRefusedAndNothingQueued) {
   EXPECT_EQ(pub.queue_count(), 1);
   pub.set_thread_mode(0);
   EXPECT_EQ(pub.post_msg(tick), -150);
-}
 
-TEST_F(PublishFilterTest, FlagArrayIsIndexedByTypeCode) {
-  MDPublishLib pub;
-  unsigned char flags[257];
-  std::memset(flags, 0, sizeof flags);
+  // A flag array indexed by type code; bad counts change nothing.
+  unsigned char flags[257] = {0};
   EXPECT_EQ(pub.set_quote_types(flags, 257), -1);
   EXPECT_EQ(pub.set_quote_types(flags, -1), -1);
   EXPECT_EQ(pub.set_quote_types(nullptr, 3), -1);
-  for (int t = 0; t < 256; ++t) ASSERT_TRUE(pub.can_send(static_cast<unsigned char>(t)));
+  EXPECT_TRUE(pub.can_send(0));
   EXPECT_EQ(pub.set_quote_types(flags, 3), 0);
-  EXPECT_FALSE(pub.can_send(0));
-  EXPECT_FALSE(pub.can_send(1));
-  EXPECT_FALSE(pub.can_send(2));
-  EXPECT_TRUE(pub.can_send(3));
+  EXPECT_FALSE(pub.can_send(0) || pub.can_send(1) || pub.can_send(2));
+  EXPECT_TRUE(pub.can_send(3) && pub.can_send(255));
   EXPECT_EQ(pub.set_quote_types(flags, 256), 0);
   EXPECT_FALSE(pub.can_send(255));
   EXPECT_EQ(pub.set_quote_types(nullptr, 0), 0);
@@ -448,17 +399,17 @@ TEST_F(PublishFilterTest, EmptyPayloadAndNullItemAreRefused) {
 
 // ---- direct mode ----------------------------------------------------------------------------
 
-using PublishDirectModeTest = PublishTest;
-
-TEST_F(PublishDirectModeTest, PostCallsTheSenderAtOnceAndTakesNoReference) {
+TEST_F(PublishTest, DirectModeCallsTheSenderAtOnceAndTakesNoReference) {
   MDPublishLib pub;
   pub.set_thread_mode(0);
+  pub.set_debug(4);
   void* inst = init_record(pub, "fail=-5");
   EXPECT_EQ(pub.start(), 0);
   EXPECT_FALSE(pub.IsThreadStarted());
   msg_item_s* it = item(0xF0, 77);
   EXPECT_EQ(pub.post_msg(it), -5);  // the sender's result
   EXPECT_EQ(msg_item_refcount(it), 1);
+  EXPECT_EQ(pub.queue_count(), 0);
   ASSERT_EQ(rec_.entries(inst), 1);
   msg_sender_data_s d;
   int64_t tag;
@@ -469,32 +420,22 @@ TEST_F(PublishDirectModeTest, PostCallsTheSenderAtOnceAndTakesNoReference) {
   EXPECT_EQ(d.item, nullptr);
   EXPECT_EQ(d.reserved, 0);
   EXPECT_EQ(tag, 77);
-  int debug = -1;
-  EXPECT_EQ(rec_.batch(inst, 0, &debug), 1);
-  EXPECT_EQ(debug, 0);
-  EXPECT_EQ(pub.queue_count(), 0);
-  EXPECT_EQ(pub.stop(), 0);
-}
 
-TEST_F(PublishDirectModeTest, DoSendDatasPassesTheBatchThrough) {
-  MDPublishLib pub;
-  pub.set_debug(4);
-  void* inst = init_record(pub, "fail=9");
+  // do_send_datas passes a caller's batch through, with debug 0 like post_msg.
   unsigned char rec[16] = {3};
-  msg_sender_data_s d[2];
-  std::memset(d, 0, sizeof d);
-  for (auto& e : d) {
-    e.msg_type = 3;
-    e.data_len = 16;
-    e.data = rec;
-  }
-  EXPECT_EQ(pub.do_send_datas(d, 2), 9);
-  int debug = -1;
-  EXPECT_EQ(rec_.batch(inst, 0, &debug), 2);
-  EXPECT_EQ(debug, 0);
-  EXPECT_EQ(pub.do_send_datas(d, -1), -1);
+  msg_sender_data_s two[2];
+  std::memset(two, 0, sizeof two);
+  for (auto& e : two) e = {3, 16, rec, nullptr, 0};
+  EXPECT_EQ(pub.do_send_datas(two, 2), -5);
+  EXPECT_EQ(pub.do_send_datas(two, -1), -1);
   EXPECT_EQ(pub.do_send_datas(nullptr, 1), -1);
-  EXPECT_EQ(rec_.batches(inst), 1);
+  ASSERT_EQ(rec_.batches(inst), 2);
+  for (int b = 0; b < 2; ++b) {
+    int debug = -1;
+    EXPECT_EQ(rec_.batch(inst, b, &debug), b + 1);
+    EXPECT_EQ(debug, 0);
+  }
+  EXPECT_EQ(pub.stop(), 0);
 }
 
 // ---- thread mode ----------------------------------------------------------------------------
@@ -520,6 +461,9 @@ TEST_F(PublishThreadModeTest, QueuedItemsGoOutInBatchesOf128InPostingOrder) {
   int debug = -1;
   rec_.batch(inst, 2, &debug);
   EXPECT_EQ(debug, 1);  // the level the thread started with
+  log_.expect("mdpublish[", "mdpublish[] thread running=1, debug=1...", 4, "KX::MDPublishLib::Run",
+              162);
+  log_.expect("mdpublish thread", "mdpublish thread stopped.", 4, "KX::MDPublishLib::Run", 205);
   for (int i = 0; i < 300; ++i) {
     msg_sender_data_s d;
     int64_t tag;
@@ -555,172 +499,84 @@ TEST_F(PublishThreadModeTest, TrickleIsDeliveredWithoutWaitingOutTheIdleSleep) {
   for (int i = 0; i < 300; ++i) EXPECT_EQ(tags[i], i);
 }
 
-TEST_F(PublishThreadModeTest, ConcurrentTrickleFromTwoProducersIsDeliveredPromptly) {
-  // Two pushes racing: one claims a position and stores it after the other's item has woken
-  // the thread; the thread must not fall asleep on the claimed cell.
+TEST_F(PublishThreadModeTest, StartStopAndRestart) {
   MDPublishLib pub;
   void* inst = init_record(pub);
-  ASSERT_EQ(pub.start(), 0);
-  constexpr int kRounds = 150;
-  std::atomic<int> round{-1};
-  std::atomic<int> done{0};
-  auto producer = [&](int id) {
-    for (int r = 0; r < kRounds; ++r) {
-      while (round.load(std::memory_order_acquire) < r) std::this_thread::yield();
-      msg_item_s* it = make_item(2, id * 1000 + r);
-      EXPECT_EQ(pub.post_msg(it), 0);
-      msg_item_decref_release(it);
-      done.fetch_add(1, std::memory_order_release);
-    }
-  };
-  std::thread a(producer, 0), b(producer, 1);
-  for (int r = 0; r < kRounds; ++r) {
-    round.store(r, std::memory_order_release);
-    while (done.load(std::memory_order_acquire) < 2 * (r + 1)) std::this_thread::yield();
-    ASSERT_EQ(rec_.wait(inst, 2 * (r + 1), kDeliveryTimeoutMs), 1) << "round " << r;
-  }
-  a.join();
-  b.join();
-  pub.stop();
-  EXPECT_EQ(rec_.entries(inst), 2 * kRounds);
-}
-
-TEST_F(PublishThreadModeTest, StartTwiceAndRestart) {
-  MDPublishLib pub;
-  void* inst = init_record(pub);
-  EXPECT_EQ(pub.start(), 0);
-  EXPECT_EQ(pub.start(), 1);
+  // stop releases, unsent, what is queued; twice is harmless.
+  std::vector<msg_item_s*> posted = post_n(pub, 10);
   EXPECT_EQ(pub.stop(), 0);
-  EXPECT_FALSE(pub.IsThreadStarted());
-  EXPECT_EQ(pub.start(), 0);
-  EXPECT_EQ(pub.post_msg(item(2, 1)), 0);
-  EXPECT_EQ(rec_.wait(inst, 1, kBulkTimeoutMs), 1);
-  EXPECT_EQ(pub.stop(), 0);
-}
-
-TEST_F(PublishThreadModeTest, StopReleasesUnsentItemsAndTwiceIsHarmless) {
-  MDPublishLib pub;
-  void* inst = init_record(pub);
-  std::vector<msg_item_s*> posted;
-  for (int i = 0; i < 10; ++i) {
-    posted.push_back(item(2, i));
-    ASSERT_EQ(pub.post_msg(posted.back()), 0);
-  }
   EXPECT_EQ(pub.stop(), 0);
   EXPECT_EQ(pub.queue_count(), 0);
   for (msg_item_s* it : posted) EXPECT_EQ(msg_item_refcount(it), 1);
   EXPECT_EQ(rec_.entries(inst), 0);
-  EXPECT_EQ(pub.stop(), 0);
-  EXPECT_EQ(pub.queue_count(), 0);
-}
 
-TEST_F(PublishThreadModeTest, ItemsPostedAfterStopWaitForTheNextStart) {
-  MDPublishLib pub;
-  void* inst = init_record(pub);
-  ASSERT_EQ(pub.start(), 0);
-  pub.stop();
+  EXPECT_EQ(pub.start(), 0);
+  EXPECT_EQ(pub.start(), 1);
+  EXPECT_EQ(pub.stop(), 0);
+  EXPECT_FALSE(pub.IsThreadStarted());
+  // Posted after stop: waits for the next start.
   msg_item_s* it = item(2, 5);
   ASSERT_EQ(pub.post_msg(it), 0);
   EXPECT_EQ(msg_item_refcount(it), 2);
   ASSERT_EQ(pub.start(), 0);
   EXPECT_EQ(rec_.wait(inst, 1, kBulkTimeoutMs), 1);
-  pub.stop();
+  // A thread started in thread mode is stopped even after a switch to direct mode.
+  pub.set_thread_mode(0);
+  EXPECT_EQ(pub.stop(), 0);
+  EXPECT_FALSE(pub.IsThreadStarted());
   EXPECT_EQ(msg_item_refcount(it), 1);
 }
 
-// The failure line's queue_count is a snapshot: stop's mark may already be in the queue.
-bool matches(const std::string& text, const char* pattern) {
-  return testing::internal::RE::FullMatch(text, testing::internal::RE(pattern));
+// What the thread prints on standard output, by debug level and the sender's result (the
+// queue count is a snapshot: stop's mark may already be in the queue).
+struct PrintCase {
+  int debug;
+  const char* params;
+  const char* output;  // a regular expression
+};
+
+void PrintTo(const PrintCase& c, std::ostream* os) {
+  *os << "debug " << c.debug << " params '" << c.params << "'";
 }
 
-TEST_F(PublishThreadModeTest, FailingPublishWithDebugPrintsOncePerBatchAndReleases) {
+class PublishPrintTest : public PublishTest, public ::testing::WithParamInterface<PrintCase> {};
+
+TEST_P(PublishPrintTest, FailedBatchesPrintOnceWithDebugAndAreReleasedAllTheSame) {
+  const PrintCase& c = GetParam();
   MDPublishLib pub;
-  pub.set_debug(1);
-  void* inst = init_record(pub, "fail=-5");
-  std::vector<msg_item_s*> posted;
-  for (int i = 0; i < 3; ++i) {
-    posted.push_back(item(2, i));
-    ASSERT_EQ(pub.post_msg(posted.back()), 0);
-  }
+  pub.set_debug(c.debug);
+  void* inst = init_record(pub, c.params);
+  std::vector<msg_item_s*> posted = post_n(pub, 3);
   testing::internal::CaptureStdout();
   ASSERT_EQ(pub.start(), 0);
   ASSERT_EQ(rec_.wait(inst, 3, kBulkTimeoutMs), 1);
   pub.stop();
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(
-      matches(out, "MDPublishLib: call msg_sender_publish rv=-5 by num_msg=3, queue_count=[01]\n"))
-      << out;
+  EXPECT_TRUE(matches(out, c.output)) << out;
   EXPECT_EQ(rec_.batches(inst), 1);  // not retried
   for (msg_item_s* it : posted) EXPECT_EQ(msg_item_refcount(it), 1);
 }
 
-TEST_F(PublishThreadModeTest, DebugAboveTwoAlsoPrintsEachBatch) {
-  MDPublishLib pub;
-  pub.set_debug(3);
-  void* inst = init_record(pub, "fail=-2");
-  for (int i = 0; i < 2; ++i) ASSERT_EQ(pub.post_msg(item(2, i)), 0);
-  testing::internal::CaptureStdout();
-  ASSERT_EQ(pub.start(), 0);
-  ASSERT_EQ(rec_.wait(inst, 2, kBulkTimeoutMs), 1);
-  pub.stop();
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(matches(out,
-                      "MDPublishLib: poped num_msg=2 from queue, now count queue=0, pubed=0\n"
-                      "MDPublishLib: call msg_sender_publish rv=-2 by num_msg=2, "
-                      "queue_count=[01]\n"))
-      << out;
-}
-
-TEST_F(PublishThreadModeTest, SuccessfulBatchesPrintNothingBelowDebug3) {
-  MDPublishLib pub;
-  pub.set_debug(2);
-  void* inst = init_record(pub);
-  ASSERT_EQ(pub.post_msg(item(2, 0)), 0);
-  testing::internal::CaptureStdout();
-  ASSERT_EQ(pub.start(), 0);
-  ASSERT_EQ(rec_.wait(inst, 1, kBulkTimeoutMs), 1);
-  pub.stop();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-}
-
-TEST_F(PublishThreadModeTest, ThreadLogsItsStartAndStop) {
-  MDPublishLib pub;
-  pub.set_debug(2);
-  void* inst = init_record(pub);
-  ASSERT_EQ(pub.start(), 0);
-  ASSERT_EQ(pub.post_msg(item(2, 0)), 0);
-  ASSERT_EQ(rec_.wait(inst, 1, kBulkTimeoutMs), 1);  // the thread is up and has logged
-  pub.stop();
-  const LogLine run = log_.find("mdpublish[");
-  EXPECT_EQ(run.text, "mdpublish[] thread running=1, debug=2...");
-  EXPECT_EQ(run.level, 4);
-  EXPECT_EQ(run.func, "KX::MDPublishLib::Run");
-  EXPECT_EQ(run.file, "md_publish_lib");
-  EXPECT_EQ(run.line, 162);
-  const LogLine stopped = log_.find("mdpublish thread stopped.");
-  EXPECT_EQ(stopped.text, "mdpublish thread stopped.");
-  EXPECT_EQ(stopped.level, 4);
-  EXPECT_EQ(stopped.func, "KX::MDPublishLib::Run");
-  EXPECT_EQ(stopped.line, 205);
-}
-
-TEST_F(PublishThreadModeTest, StopEndsTheThreadEvenAfterSwitchingToDirectMode) {
-  MDPublishLib pub;
-  init_record(pub);
-  ASSERT_EQ(pub.start(), 0);
-  pub.set_thread_mode(0);
-  pub.stop();
-  EXPECT_FALSE(pub.IsThreadStarted());
-}
+INSTANTIATE_TEST_SUITE_P(
+    ByLevel, PublishPrintTest,
+    ::testing::Values(
+        PrintCase{1, "fail=-5",
+                  "MDPublishLib: call msg_sender_publish rv=-5 by num_msg=3, queue_count=[01]\n"},
+        PrintCase{0, "fail=-5", ""}, PrintCase{2, "", ""},
+        PrintCase{3, "fail=-2",
+                  "MDPublishLib: poped num_msg=3 from queue, now count queue=0, pubed=0\n"
+                  "MDPublishLib: call msg_sender_publish rv=-2 by num_msg=3, queue_count=[01]\n"}),
+    [](const ::testing::TestParamInfo<PrintCase>& info) {
+      return "debug" + std::to_string(info.param.debug) + (*info.param.params ? "_failing" : "");
+    });
 
 TEST_F(PublishThreadModeTest, PostingDuringStopAndDestructionLosesAndLeaksNothing) {
   // Items posted while stop runs may land behind its stop mark; destruction releases them.
   std::atomic<bool> go{true};
   std::atomic<int> accepted{0};
-  void* inst = nullptr;
   {
     MDPublishLib pub(256);
-    inst = init_record(pub);
+    void* inst = init_record(pub);
     auto producer = [&](int id) {
       for (int k = 0; go.load(std::memory_order_relaxed); ++k) {
         msg_item_s* it = make_item(2, id * 10000000 + k);
@@ -742,228 +598,6 @@ TEST_F(PublishThreadModeTest, PostingDuringStopAndDestructionLosesAndLeaksNothin
   // TearDown checks that every accepted item was released.
 }
 
-// ---- the queue's capacity -------------------------------------------------------------------
-
-using PublishCapacityTest = PublishTest;
-
-TEST_F(PublishCapacityTest, RequestsRiseToThePowerOfTwo) {
-  EXPECT_EQ(BlockQueue::round_capacity(65536), 65536u);
-  EXPECT_EQ(BlockQueue::round_capacity(1000), 1024u);
-  EXPECT_EQ(BlockQueue::round_capacity(1025), 2048u);
-  EXPECT_EQ(BlockQueue::round_capacity(3), 4u);
-  EXPECT_EQ(BlockQueue::round_capacity(2), 2u);
-  EXPECT_EQ(BlockQueue::round_capacity(1), 1u);
-  EXPECT_EQ(BlockQueue::round_capacity(0), 0u);
-  EXPECT_EQ(BlockQueue::round_capacity(-5), 0u);
-  EXPECT_EQ(MDPublishLib().queue_capacity(), 65536u);
-  EXPECT_EQ(MDPublishLib(1000).queue_capacity(), 1024u);
-  EXPECT_EQ(MDPublishLib(0).queue_capacity(), 0u);
-  // Beyond what a queue may hold: refuses everything rather than failing later.
-  EXPECT_EQ(MDPublishLib(0x7fffffff).queue_capacity(), 0u);
-}
-
-TEST_F(PublishCapacityTest, Capacity1000Holds1024ThenRefusesWithCountsRestored) {
-  MDPublishLib pub(1000);
-  init_record(pub);
-  for (int i = 0; i < 1024; ++i) ASSERT_EQ(pub.post_msg(item(2, i)), 0) << i;
-  msg_item_s* extra = item(2, 1024);
-  EXPECT_EQ(pub.post_msg(extra), -149);
-  EXPECT_EQ(msg_item_refcount(extra), 1);
-  EXPECT_EQ(pub.queue_count(), 1024);
-  pub.stop();
-  for (msg_item_s* it : held_) EXPECT_EQ(msg_item_refcount(it), 1);
-}
-
-TEST_F(PublishCapacityTest, CapacityOneTakesOneItemAndCapacityZeroNone) {
-  MDPublishLib one(1);
-  init_record(one);
-  msg_item_s* a = item(2, 1);
-  msg_item_s* b = item(2, 2);
-  EXPECT_EQ(one.post_msg(a), 0);
-  EXPECT_EQ(one.post_msg(b), -149);
-  EXPECT_EQ(msg_item_refcount(a), 2);
-  EXPECT_EQ(msg_item_refcount(b), 1);
-
-  MDPublishLib zero(0);
-  init_record(zero);
-  EXPECT_EQ(zero.post_msg(b), -149);
-  EXPECT_EQ(msg_item_refcount(b), 1);
-  EXPECT_EQ(zero.start(), 0);
-  EXPECT_EQ(zero.stop(), 0);  // no room for a stop mark: the thread is woken all the same
-}
-
-TEST_F(PublishCapacityTest, CapacityOneDeliversEveryItemThroughManyWrapArounds) {
-  MDPublishLib pub(1);
-  void* inst = init_record(pub);
-  ASSERT_EQ(pub.start(), 0);
-  constexpr int kItems = 2000;
-  for (int i = 0; i < kItems; ++i) {
-    msg_item_s* it = make_item(2, i);
-    while (pub.post_msg(it) == -149) std::this_thread::yield();
-    msg_item_decref_release(it);
-  }
-  ASSERT_EQ(rec_.wait(inst, kItems, kBulkTimeoutMs), 1);
-  pub.stop();
-  std::vector<int64_t> tags = rec_.tags(inst);
-  for (int i = 0; i < kItems; ++i) ASSERT_EQ(tags[i], i);
-}
-
-// ---- the queue on its own -------------------------------------------------------------------
-
-class PublishBlockQueueTest : public ::testing::Test {
- protected:
-  void SetUp() override { items_at_start_ = msg_item_live_count(); }
-  void TearDown() override { EXPECT_EQ(msg_item_live_count(), items_at_start_); }
-  int64_t items_at_start_ = 0;
-};
-
-TEST_F(PublishBlockQueueTest, NothingIsTakenBeforeItIsStoredOnTheFirstPass) {
-  BlockQueue q(4);
-  msg_item_s* out[4];
-  bool mark = true;
-  EXPECT_EQ(q.pop_batch(out, 4, &mark), 0);  // position 0, never stored
-  EXPECT_FALSE(mark);
-  EXPECT_TRUE(q.empty());
-  msg_item_s* it = make_item(2, 1);
-  ASSERT_TRUE(q.push(it));  // the queue takes over this reference
-  EXPECT_EQ(q.get_count(), 1);
-  EXPECT_EQ(q.pop_batch(out, 4, &mark), 1);
-  EXPECT_EQ(out[0], it);
-  EXPECT_EQ(q.pop_batch(out, 4, &mark), 0);  // position 1, never stored
-  msg_item_decref_release(it);
-}
-
-TEST_F(PublishBlockQueueTest, StopMarkEndsABatchAndDestructionReleasesItemsBehindIt) {
-  msg_item_s* a = make_item(2, 1);
-  msg_item_s* b = make_item(2, 2);
-  msg_item_s* c = make_item(2, 3);
-  msg_item_addref(a, 1);
-  msg_item_addref(b, 1);
-  msg_item_addref(c, 1);
-  {
-    BlockQueue q(8);
-    ASSERT_TRUE(q.push(a));
-    ASSERT_TRUE(q.push(nullptr));
-    ASSERT_TRUE(q.push(b));
-    ASSERT_TRUE(q.push(nullptr));
-    ASSERT_TRUE(q.push(c));
-    EXPECT_EQ(q.drain(false), 1);  // a, then the first mark
-    EXPECT_EQ(msg_item_refcount(a), 1);
-    EXPECT_EQ(q.get_count(), 3);
-    msg_item_s* out[8];
-    bool mark = false;
-    EXPECT_EQ(q.pop_batch(out, 8, &mark), 1);  // b, then the second mark ends the batch
-    EXPECT_TRUE(mark);
-    EXPECT_EQ(out[0], b);
-    msg_item_decref_release(b);
-  }
-  EXPECT_EQ(msg_item_refcount(c), 1);  // released by the queue's destructor
-  msg_item_decref_release(a);
-  msg_item_decref_release(b);
-  msg_item_decref_release(c);
-}
-
-TEST_F(PublishBlockQueueTest, WrapsAroundKeepingOrderAndFullness) {
-  BlockQueue q(4);
-  msg_item_s* it = make_item(2, 0);
-  msg_item_s* out[4];
-  bool mark = false;
-  for (int lap = 0; lap < 50; ++lap) {
-    for (int i = 0; i < 4; ++i) ASSERT_TRUE(q.push(it));
-    ASSERT_FALSE(q.push(it)) << "lap " << lap;
-    ASSERT_EQ(q.pop_batch(out, 3, &mark), 3);
-    ASSERT_TRUE(q.push(it));
-    ASSERT_EQ(q.pop_batch(out, 4, &mark), 2);
-    ASSERT_EQ(q.pop_batch(out, 4, &mark), 0);
-    ASSERT_TRUE(q.empty());
-  }
-  msg_item_decref_release(it);
-}
-
-// The publishing thread's loop, on a bare queue: take a batch, or idle.
-class QueueConsumer {
- public:
-  explicit QueueConsumer(BlockQueue& q) : q_(q), thread_([this] { run(); }) {}
-  ~QueueConsumer() {
-    stop_.store(true);
-    q_.wake();
-    thread_.join();
-  }
-  // Waits until `n` items have been taken. Returns false after timeout_ms.
-  bool wait_taken(int n, int timeout_ms) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return cond_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                          [&] { return static_cast<int>(taken_.size()) >= n; });
-  }
-  std::vector<msg_item_s*> taken() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return taken_;
-  }
-
- private:
-  void run() {
-    msg_item_s* out[MDPublishLib::kMaxBatch];
-    while (!stop_.load()) {
-      bool mark = false;
-      const int n = q_.pop_batch(out, MDPublishLib::kMaxBatch, &mark);
-      if (n > 0) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        taken_.insert(taken_.end(), out, out + n);
-        cond_.notify_all();
-      } else if (!mark) {
-        q_.wait(MDPublishLib::kIdleWaitMs);
-      }
-    }
-  }
-  BlockQueue& q_;
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::condition_variable cond_;
-  std::vector<msg_item_s*> taken_;
-  std::thread thread_;
-};
-
-TEST_F(PublishBlockQueueTest, ConsumerNeverSleepsOnAClaimedCell) {
-  // Producer A claims position 0 and stalls; producer B stores position 1 and wakes the
-  // consumer, who can take nothing (position 0 is not stored). A consumer that went back to
-  // sleep on that, signalled only when an item arrives in an empty queue, would miss A's
-  // store (the queue was not empty then) and wait out its full idle sleep.
-  msg_item_s* a = make_item(2, 1);
-  msg_item_s* b = make_item(2, 2);
-  {
-    BlockQueue q(8);
-    QueueConsumer consumer(q);
-    uint32_t pos_a = 0;
-    ASSERT_TRUE(KX::detail::BlockQueueProbe::claim(q, &pos_a));
-    ASSERT_TRUE(q.push(b));
-    // Give the consumer time to wake, find nothing takeable and reach its idle wait.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    KX::detail::BlockQueueProbe::store(q, pos_a, a);
-    ASSERT_TRUE(consumer.wait_taken(2, kDeliveryTimeoutMs)) << "the consumer slept on a store";
-    EXPECT_EQ(consumer.taken(), (std::vector<msg_item_s*>{a, b}));
-  }
-  msg_item_decref_release(a);
-  msg_item_decref_release(b);
-}
-
-TEST_F(PublishBlockQueueTest, ItemArrivingJustBeforeTheSleepWakesTheConsumer) {
-  BlockQueue q(64);
-  QueueConsumer consumer(q);
-  std::mt19937 rng(11);
-  std::vector<msg_item_s*> items;
-  for (int i = 0; i < 300; ++i) {
-    items.push_back(make_item(2, i));
-    ASSERT_TRUE(q.push(items.back()));
-    ASSERT_TRUE(consumer.wait_taken(i + 1, kDeliveryTimeoutMs)) << "item " << i << " waited";
-    const int pause = static_cast<int>(rng() % 40);
-    if (pause > 0) std::this_thread::sleep_for(std::chrono::microseconds(pause));
-  }
-  EXPECT_EQ(consumer.taken(), items);
-  for (msg_item_s* it : items) msg_item_decref_release(it);
-}
-
-// ---- totals under contention ----------------------------------------------------------------
-
 #if defined(QL_UNDER_TSAN)
 constexpr int kStressItems = 100000;  // ThreadSanitizer runs an order of magnitude slower
 #else
@@ -976,13 +610,11 @@ TEST_F(PublishThreadModeTest, FourProducersEveryItemDeliveredExactlyOnce) {
   MDPublishLib pub;
   void* inst = init_record(pub);
   ASSERT_EQ(pub.start(), 0);
-  std::atomic<int> full_refusals{0};
   auto producer = [&](int id) {
     for (int k = 0; k < kPerProducer; ++k) {
       msg_item_s* it = make_item(2, static_cast<int64_t>(id) * kPerProducer + k);
       int rv;
       while ((rv = pub.post_msg(it)) == -149) {
-        full_refusals.fetch_add(1, std::memory_order_relaxed);
         EXPECT_EQ(msg_item_refcount(it), 1);
         std::this_thread::yield();
       }
@@ -1002,8 +634,7 @@ TEST_F(PublishThreadModeTest, FourProducersEveryItemDeliveredExactlyOnce) {
   std::vector<unsigned char> seen(kStressItems, 0);
   std::vector<int64_t> last(kProducers, -1);
   for (int64_t tag : tags) {
-    ASSERT_GE(tag, 0);
-    ASSERT_LT(tag, kStressItems);
+    ASSERT_TRUE(tag >= 0 && tag < kStressItems) << tag;
     ASSERT_EQ(seen[tag]++, 0) << "tag " << tag << " delivered twice";
     const int p = static_cast<int>(tag / kPerProducer);
     ASSERT_GT(tag, last[p]) << "producer " << p << " out of order";
@@ -1012,6 +643,134 @@ TEST_F(PublishThreadModeTest, FourProducersEveryItemDeliveredExactlyOnce) {
   for (int p = 0; p < kProducers; ++p) EXPECT_EQ(last[p], (p + 1) * int64_t{kPerProducer} - 1);
   for (int b = 0; b < rec_.batches(inst); ++b) ASSERT_LE(rec_.batch(inst, b, nullptr), 128);
   // TearDown: msg_item_live_count() is back where it started.
+}
+
+// ---- the queue's capacity -------------------------------------------------------------------
+
+TEST(PublishCapacityTest, RequestsRiseToThePowerOfTwo) {
+  const std::pair<int, uint32_t> cases[] = {{65536, 65536}, {1000, 1024}, {1025, 2048}, {3, 4},
+                                            {2, 2},         {1, 1},       {0, 0},       {-5, 0}};
+  for (const auto& c : cases) EXPECT_EQ(BlockQueue::round_capacity(c.first), c.second) << c.first;
+  EXPECT_EQ(MDPublishLib().queue_capacity(), 65536u);
+  EXPECT_EQ(MDPublishLib(1000).queue_capacity(), 1024u);
+  // Beyond what a queue may hold: refuses everything rather than failing later.
+  EXPECT_EQ(MDPublishLib(0x7fffffff).queue_capacity(), 0u);
+}
+
+using PublishCapacityFullTest = PublishTest;
+
+TEST_F(PublishCapacityFullTest, FullQueueRefusesWithCountsRestored) {
+  struct Case {
+    int requested, holds;
+  };
+  for (const Case c : {Case{1000, 1024}, Case{1, 1}, Case{0, 0}}) {
+    MDPublishLib pub(c.requested);
+    init_record(pub);
+    post_n(pub, c.holds);
+    msg_item_s* extra = item(2, c.holds);
+    EXPECT_EQ(pub.post_msg(extra), -149) << c.requested;
+    EXPECT_EQ(msg_item_refcount(extra), 1);
+    EXPECT_EQ(pub.queue_count(), c.holds);
+    EXPECT_EQ(pub.start(), 0);
+    EXPECT_EQ(pub.stop(), 0);  // no room for a stop mark: the thread is woken all the same
+  }
+  for (msg_item_s* it : held_) EXPECT_EQ(msg_item_refcount(it), 1);
+}
+
+// ---- the queue on its own -------------------------------------------------------------------
+
+class PublishBlockQueueTest : public ::testing::Test {
+ protected:
+  void SetUp() override { items_at_start_ = msg_item_live_count(); }
+  void TearDown() override { EXPECT_EQ(msg_item_live_count(), items_at_start_); }
+  int64_t items_at_start_ = 0;
+};
+
+TEST_F(PublishBlockQueueTest, NothingIsTakenBeforeItIsStoredOnAnyPass) {
+  // Capacity 1 reuses its one cell at every position; 4 wraps with a partly filled ring.
+  for (int capacity : {1, 4}) {
+    BlockQueue q(capacity);
+    msg_item_s* it = make_item(2, 0);
+    msg_item_s* out[4];
+    bool mark = true;
+    EXPECT_EQ(q.pop_batch(out, 4, &mark), 0);  // position 0, never stored
+    EXPECT_FALSE(mark);
+    for (int lap = 0; lap < 50; ++lap) {
+      for (int i = 0; i < capacity; ++i) ASSERT_TRUE(q.push(it));
+      ASSERT_FALSE(q.push(it)) << "lap " << lap;
+      ASSERT_EQ(q.get_count(), capacity);
+      ASSERT_EQ(q.pop_batch(out, capacity - 1, &mark), capacity - 1);
+      ASSERT_EQ(q.push(it), capacity > 1);
+      ASSERT_EQ(q.pop_batch(out, 4, &mark), capacity > 1 ? 2 : 1);
+      ASSERT_EQ(q.pop_batch(out, 4, &mark), 0);  // the cells still hold the last pass's items
+      ASSERT_TRUE(q.empty());
+    }
+    msg_item_decref_release(it);  // the queue held copies of this pointer, no references
+  }
+}
+
+TEST_F(PublishBlockQueueTest, StopMarkEndsABatchAndDestructionReleasesItemsBehindIt) {
+  msg_item_s* items[3];
+  for (int i = 0; i < 3; ++i) items[i] = make_item(2, i);
+  {
+    BlockQueue q(8);
+    for (msg_item_s* it : {items[0], static_cast<msg_item_s*>(nullptr), items[1],
+                           static_cast<msg_item_s*>(nullptr), items[2]}) {
+      if (it != nullptr) msg_item_addref(it, 1);  // the queue's reference
+      ASSERT_TRUE(q.push(it));
+    }
+    EXPECT_EQ(q.drain(false), 1);  // items[0], then the first mark
+    EXPECT_EQ(msg_item_refcount(items[0]), 1);
+    EXPECT_EQ(q.get_count(), 3);
+    msg_item_s* out[8];
+    bool mark = false;
+    EXPECT_EQ(q.pop_batch(out, 8, &mark), 1);  // items[1], then the second mark ends the batch
+    EXPECT_TRUE(mark);
+    EXPECT_EQ(out[0], items[1]);
+    msg_item_decref_release(items[1]);
+  }
+  EXPECT_EQ(msg_item_refcount(items[2]), 1);  // released by the queue's destructor
+  for (msg_item_s* it : items) msg_item_decref_release(it);
+}
+
+TEST_F(PublishBlockQueueTest, ConsumerNeverSleepsOnAClaimedCell) {
+  // Producer A claims position 0 and stalls; producer B stores position 1 and wakes the
+  // consumer, who can take nothing (position 0 is not stored). A consumer that went back to
+  // sleep on that, signalled only when an item arrives in an empty queue, would miss A's
+  // store (the queue was not empty then) and wait out its full idle sleep.
+  msg_item_s* a = make_item(2, 1);
+  msg_item_s* b = make_item(2, 2);
+  BlockQueue q(8);
+  std::atomic<bool> stop{false};
+  std::atomic<int> taken{0};
+  std::vector<msg_item_s*> got;  // the consumer's until it is joined
+  std::thread consumer([&] {     // the publishing thread's loop
+    msg_item_s* out[MDPublishLib::kMaxBatch];
+    while (!stop.load()) {
+      bool mark = false;
+      const int n = q.pop_batch(out, MDPublishLib::kMaxBatch, &mark);
+      got.insert(got.end(), out, out + n);
+      taken.fetch_add(n);
+      if (n == 0 && !mark) q.wait(MDPublishLib::kIdleWaitMs);
+    }
+  });
+  uint32_t pos_a = 0;
+  ASSERT_TRUE(KX::detail::BlockQueueProbe::claim(q, &pos_a));
+  ASSERT_TRUE(q.push(b));
+  // Give the consumer time to wake, find nothing takeable and reach its idle wait.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto stored_at = std::chrono::steady_clock::now();
+  KX::detail::BlockQueueProbe::store(q, pos_a, a);
+  while (taken.load() < 2 && std::chrono::steady_clock::now() - stored_at <
+                                 std::chrono::milliseconds(kDeliveryTimeoutMs))
+    std::this_thread::yield();
+  EXPECT_EQ(taken.load(), 2) << "the consumer slept on a store";
+  stop.store(true);
+  q.wake();
+  consumer.join();
+  EXPECT_EQ(got, (std::vector<msg_item_s*>{a, b}));
+  msg_item_decref_release(a);
+  msg_item_decref_release(b);
 }
 
 // ---- the example sender ---------------------------------------------------------------------
@@ -1033,15 +792,10 @@ TEST_F(PublishBinFileSenderTest, PublishedTicksReadBackByteForByte) {
       _L2Snapshot tick;
       std::memset(&tick, 0, sizeof tick);
       tick.type = QL_RECORD_L2SNAPSHOT;
-      tick.exchange = 1;
       std::snprintf(tick.symbol, sizeof tick.symbol, "6%05d", i % 7);
-      tick.action_day = 20230105;
-      tick.trading_day = 20230105;
       tick.time = 93000000 + i * 3000;
       tick.last = 10.0 + i * 0.01;
-      tick.volume = 1000 * i;
-      tick.bid_price[0] = tick.last - 0.01;
-      tick.bid_volume[9] = i;
+      tick.bid_volume[9] = i;  // the record's far end
       msg_item_s* it = msg_item_alloc(&tick, sizeof tick);
       ASSERT_EQ(pub.post_msg(it), 0);
       msg_item_decref_release(it);

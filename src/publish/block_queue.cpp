@@ -81,9 +81,7 @@ bool BlockQueue::empty() const {
 }
 
 bool BlockQueue::head_stored() const {
-  if (capacity == 0) return false;
-  const uint32_t pos = dequeue_pos.load(std::memory_order_relaxed);
-  return cells[pos & mask()].sequence.load(std::memory_order_acquire) == pos + 1;
+  return capacity != 0 && stored(dequeue_pos.load(std::memory_order_relaxed));
 }
 
 namespace {
@@ -98,13 +96,24 @@ inline void cpu_relax() {
 
 }  // namespace
 
+bool BlockQueue::stored_after_pause(uint32_t pos) const {
+  // Timed rather than counted: a pause lasts from a few to over a hundred cycles by processor.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::nanoseconds(kCaughtUpNanos);
+  do cpu_relax();
+  while (std::chrono::steady_clock::now() < until);
+  return stored(pos);
+}
+
 void BlockQueue::wait(int max_ms) {
-  // Poll the head cell only (the producers' line stays theirs) for a short while.
+  // Look at the head cell only (the producers' line stays theirs), once per kCaughtUpNanos,
+  // for a short while.
   const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicros);
-  do {
-    if (head_stored()) return;
-    cpu_relax();
-  } while (std::chrono::steady_clock::now() < until);
+  if (capacity != 0) {
+    const uint32_t head = dequeue_pos.load(std::memory_order_relaxed);
+    do {
+      if (stored_after_pause(head)) return;
+    } while (std::chrono::steady_clock::now() < until);
+  }
 
   // Raise the flag, then look once more. In the single order of seq_cst operations either
   // this look comes after a producer's claim and sees it, or the claim comes after the look,

@@ -170,7 +170,7 @@ void MDPublishLib::Run() {
 void MDPublishLib::publish_batch(msg_sender_data_s* batch, msg_item_s** items, int n, int d0) {
   // Each item's header line was last written by its producer and is written here again by the
   // release: fetch it once, for writing, and all of them at once.
-  for (int i = 0; i < n; ++i) __builtin_prefetch(items[i], 1);
+  for (int i = 0; i < n; ++i) detail::prefetch_for_write(items[i]);
   for (int i = 0; i < n; ++i) {
     msg_item_s* item = items[i];
     void* rec = msg_item_data(item);
@@ -199,7 +199,7 @@ void MDPublishLib::publish_batch(msg_sender_data_s* batch, msg_item_s** items, i
 
 int MDPublishLib::post_msg(msg_item_s* item) {
   // The header is read here and written by the reference taken below: fetch it for writing.
-  if (item != nullptr) __builtin_prefetch(item, 1);
+  if (item != nullptr) detail::prefetch_for_write(item);
   if (msg_item_data_len(item) <= 0) return -1;  // NULL item, or no record byte to read
   if (!ready()) return -1;
   void* rec = msg_item_data(item);
