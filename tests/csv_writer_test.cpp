@@ -9,6 +9,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -47,14 +48,14 @@ class BufferedWriter : public DataCsvWriter {
 
 class CsvWriterFiles : public ::testing::Test {
  protected:
-  void TearDown() override {
-    for (const std::string& f : files_) unlink(f.c_str());
+  void SetUp() override {
+    char pattern[] = "/tmp/ql_csv_writer_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
   }
-  std::string path(const std::string& name) {
-    files_.push_back(::testing::TempDir() + "ql_csv_writer_" + name);
-    return files_.back();
-  }
-  std::vector<std::string> files_;
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string path(const std::string& name) { return dir_ + "/" + name; }
+  std::string dir_;
 };
 
 // The golden files hold exactly these records.
@@ -300,7 +301,7 @@ TEST_F(CsvWriterFiles, FlushSchedule) {
 }
 
 TEST_F(CsvWriterFiles, FailedOpenAndNullRecordsGiveMinusOne) {
-  const std::string bad = ::testing::TempDir() + "no_such_dir/x.csv";
+  const std::string bad = dir_ + "/no_such_dir/x.csv";
   ::testing::internal::CaptureStderr();
   DataCsvWriter w(bad.c_str(), "w", ',');
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
