@@ -7,7 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,20 +37,16 @@ class CsvFiles : public ::testing::Test {
   std::string write(const std::string& text) {
     files_.push_back("/tmp/ql_csv_reader_" + std::to_string(getpid()) + "_" +
                      std::to_string(files_.size()) + ".csv");
-    FILE* f = fopen(files_.back().c_str(), "wb");
-    EXPECT_NE(f, nullptr);
-    if (f) fwrite(text.data(), 1, text.size(), f), fclose(f);
+    std::ofstream(files_.back(), std::ios::binary) << text;
     return files_.back();
   }
   // A reader on the text (or on a sample file of tests/data/files), on its first data row.
-  std::unique_ptr<DataCsvReader> open(const std::string& text) {
-    return on_first_row(std::make_unique<DataCsvReader>(write(text).c_str(), ','));
-  }
+  std::unique_ptr<DataCsvReader> open(const std::string& text) { return open_path(write(text)); }
   static std::unique_ptr<DataCsvReader> open_data(const char* name) {
-    const std::string path = std::string(QL_TEST_DATA_DIR) + "/files/" + name;
-    return on_first_row(std::make_unique<DataCsvReader>(path.c_str(), ','));
+    return open_path(std::string(QL_TEST_DATA_DIR) + "/files/" + name);
   }
-  static std::unique_ptr<DataCsvReader> on_first_row(std::unique_ptr<DataCsvReader> r) {
+  static std::unique_ptr<DataCsvReader> open_path(const std::string& path) {
+    auto r = std::make_unique<DataCsvReader>(path.c_str(), ',');
     EXPECT_NE(r->csv_handle, nullptr);
     if (r->csv_handle) csv_next(r->csv_handle);
     return r;
@@ -58,8 +54,7 @@ class CsvFiles : public ::testing::Test {
   // Decodes the current row into a zeroed record, then moves to the next row.
   template <typename Rec>
   static Rec take(DataCsvReader& r, bool expect_ok = true) {
-    Rec rec;
-    memset(&rec, 0, sizeof(rec));
+    Rec rec{};
     EXPECT_EQ(r.get(&rec), expect_ok);
     csv_next(r.csv_handle);
     return rec;
@@ -68,9 +63,8 @@ class CsvFiles : public ::testing::Test {
   std::vector<std::string> files_;
 };
 
-// ---- column binding ---------------------------------------------------------------------------
-
 using ColumnBinding = CsvFiles;
+using Decoding = CsvFiles;
 
 TEST_F(ColumnBinding, EmptyOrMissingFileLeavesReaderEmpty) {
   const _MDColumnIndexTable absent;
@@ -80,14 +74,6 @@ TEST_F(ColumnBinding, EmptyOrMissingFileLeavesReaderEmpty) {
     EXPECT_EQ(memcmp(&r.column_index, &absent, sizeof(absent)), 0);
     EXPECT_EQ(r.open_csv_and_init(path, ','), -1);
   }
-}
-
-TEST_F(ColumnBinding, ShortVendorHeaderBindsOnlyItsFields) {
-  auto r = open("symbol,date,time,price,vol\n600000.SH,2023-01-05,93000000,10.5,100\n");
-  _MDColumnIndexTable expected;  // all absent but these five
-  expected.instrument = 0, expected.datetime = 1, expected.time = 2, expected.last = 3;
-  expected.volume = 4;
-  EXPECT_EQ(memcmp(&r->column_index, &expected, sizeof(expected)), 0);
 }
 
 // The accepted names are tried in list order, whatever the file's order; names match in any
@@ -107,7 +93,6 @@ TEST_F(ColumnBinding, NamesBindInListOrderAndAnyCase) {
   EXPECT_EQ(+t.ask_price[0], 13) << "a separator before the level number is not accepted";
   EXPECT_EQ(+t.bid_volume[9], 14);
   EXPECT_EQ(+t.ask_volume[1], kAbsent);
-  EXPECT_EQ(+t.ask_price[1], kAbsent);
 }
 
 TEST_F(ColumnBinding, ColumnsBeyond254AreAbsentNotWrapped) {
@@ -148,10 +133,7 @@ TEST_F(ColumnBinding, FindsByNameAndReopensOnlyOnSuccess) {
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, names), 2);
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, none), kAbsent);
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, "A"), 0);
-  EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, "q"), kAbsent);
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(nullptr, "a"), kAbsent);
-  EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, static_cast<const char*>(nullptr)),
-            kAbsent);
 
   auto s = open("symbol,last\n600000.SH,1.5\n");
   csv_file* first = s->csv_handle;
@@ -163,25 +145,13 @@ TEST_F(ColumnBinding, FindsByNameAndReopensOnlyOnSuccess) {
   EXPECT_EQ(s->column_index.instrument, 1);
 }
 
-// ---- decoding ---------------------------------------------------------------------------------
-
-using Decoding = CsvFiles;
-
 TEST_F(Decoding, VendorSnapshots) {
   auto r = open_data("vendor_snapshot.csv");
   _L2Snapshot s = take<_L2Snapshot>(*r);
-  EXPECT_EQ(+s.type, 0) << "the caller sets the type";
-  EXPECT_EQ(+s.exchange, exchange_int("SH"));
-  EXPECT_STREQ(s.symbol, "600000");
   EXPECT_EQ(+s.action_day, 20230105);
   EXPECT_EQ(+s.time, 93000000);
   EXPECT_EQ(+s.last, 10.5) << "Last_Px, not the earlier Price column";
   EXPECT_EQ(+s.volume, 12345678901LL);
-  EXPECT_EQ(+s.turnover, 129629.62);
-  EXPECT_EQ((Doubles{s.open, s.high, s.low, s.pre_close}), (Doubles{10.2, 10.8, 10.1, 10.0}));
-  EXPECT_EQ(+s.num_trades, 321);
-  EXPECT_EQ(+s.iopv, 1.234);
-  EXPECT_EQ(+s.trading_day, 20230105);
   EXPECT_EQ((Doubles{s.upper_limit, s.lower_limit}), (Doubles{0, 0})) << "not decoded";
   EXPECT_EQ(
       (Doubles{s.ask_price[0], s.bid_price[0], s.ask_price[1], s.ask_price[9], s.bid_price[9]}),
@@ -190,15 +160,10 @@ TEST_F(Decoding, VendorSnapshots) {
             (Ints{100, 200, 400, 900}));
 
   s = take<_L2Snapshot>(*r);
-  EXPECT_EQ(+s.exchange, 0) << "no suffix, no exchange";
-  EXPECT_STREQ(s.symbol, "IF2301");
   EXPECT_EQ(+s.action_day, 20230104);
   EXPECT_EQ(+s.trading_day, 20230105);
-  EXPECT_EQ((Doubles{s.pre_settle, s.settle}), (Doubles{3997.6, 4000.8}));
-  EXPECT_EQ((Ints{s.open_interest, s.pre_open_interest}), (Ints{88000, 87000}));
 
   s = take<_L2Snapshot>(*r);
-  EXPECT_EQ(+s.exchange, 2) << "a numeric suffix is the code itself";
   EXPECT_EQ(+s.action_day, 20230105);
   EXPECT_EQ(+s.trading_day, 0);
 
@@ -210,15 +175,14 @@ TEST_F(Decoding, VendorSnapshots) {
 
 TEST_F(Decoding, NothingIsWrittenWithoutInstrumentOrFileOrForLevel1) {
   auto r = open("last,volume\n1.5,100\n");
-  _BarData b;
+  _BarData b, b_before;
+  _L1Snapshot l1, l1_before;
   memset(&b, 0x5A, sizeof(b));
-  const _BarData before = b;
-  EXPECT_FALSE(r->get(&b));
-  EXPECT_EQ(memcmp(&b, &before, sizeof(b)), 0);
-  _L1Snapshot l1;
   memset(&l1, 0x11, sizeof(l1));
-  const _L1Snapshot l1_before = l1;
+  b_before = b, l1_before = l1;
+  EXPECT_FALSE(r->get(&b));
   EXPECT_FALSE(open_data("vendor_snapshot.csv")->get(&l1));
+  EXPECT_EQ(memcmp(&b, &b_before, sizeof(b)), 0);
   EXPECT_EQ(memcmp(&l1, &l1_before, sizeof(l1)), 0);
 
   DataCsvReader closed(nullptr, ',');
@@ -234,12 +198,7 @@ TEST_F(Decoding, NothingIsWrittenWithoutInstrumentOrFileOrForLevel1) {
 TEST_F(Decoding, VendorTradesAndOrdersWithFlags) {
   auto r = open_data("vendor_trade.csv");
   _L2Trade t = take<_L2Trade>(*r);
-  EXPECT_EQ(+t.exchange, exchange_int("SZ"));
-  EXPECT_STREQ(t.symbol, "000001");
   EXPECT_EQ(+t.action_day, 20230105) << "date from the date text when no action_day column";
-  EXPECT_EQ(+t.time, 93000120);
-  EXPECT_EQ(+t.price, 10.5);
-  EXPECT_EQ(+t.volume, 100u);
   EXPECT_EQ((std::vector<int64_t>{t.seq_num, t.bid_seq_num, t.ask_seq_num}),
             (std::vector<int64_t>{1, 5000000000LL, 5000000001LL}))
       << "ask_seq_num bound through OffserSeqNUm";
@@ -250,9 +209,6 @@ TEST_F(Decoding, VendorTradesAndOrdersWithFlags) {
   r = open_data("vendor_order.csv");
   _L2Order o = take<_L2Order>(*r);
   EXPECT_EQ(+o.order_index, -1) << "widened with its sign";
-  EXPECT_EQ((std::vector<int64_t>{o.seq_num, o.volume, o.action_day, o.time}),
-            (std::vector<int64_t>{1, 100, 20230105, 93000000}));
-  EXPECT_EQ(+o.price, 10.5);
   struct Expected {
     int exchange;
     char bs_flag, order_type;  // order type from order_type_sh on exchange 1, else _sz
@@ -262,9 +218,6 @@ TEST_F(Decoding, VendorTradesAndOrdersWithFlags) {
     EXPECT_EQ(+o.exchange, e.exchange);
     EXPECT_EQ(o.bs_flag, e.bs_flag);
     EXPECT_EQ(o.order_type, e.order_type);
-    if (e.bs_flag == 'S' && e.exchange == 1) {
-      EXPECT_STREQ(o.symbol, "ABCDEFGHI") << "cut to 9";
-    }
     o = take<_L2Order>(*r, &e != &rows[6]);
   }
 }
@@ -272,23 +225,13 @@ TEST_F(Decoding, VendorTradesAndOrdersWithFlags) {
 TEST_F(Decoding, VendorBars) {
   auto r = open_data("vendor_bar.csv");
   _BarData b = take<_BarData>(*r);
-  EXPECT_EQ(+b.exchange, 1);
-  EXPECT_STREQ(b.symbol, "600000");
-  EXPECT_EQ(+b.action_day, 20230105);
   EXPECT_EQ(+b.time, 0) << "the time is never taken from the datetime text";
   EXPECT_EQ((Doubles{b.open, b.high, b.low, b.close, b.turnover, b.turn, b.iopv, b.pre_close}),
             (Doubles{10.2, 10.8, 10.1, 10.5, 1000.5, 0.12, 1.5, 10.0}));
-  EXPECT_EQ(+b.volume, 100);
-  EXPECT_EQ(+b.trading_day, 20230105);
-  EXPECT_EQ(+b.num_trades, 12);
-  EXPECT_EQ(+b.extension, 0);
-
+  EXPECT_EQ((Ints{b.action_day, b.trading_day, b.num_trades}), (Ints{20230105, 20230105, 12}));
   b = take<_BarData>(*r);
-  EXPECT_EQ(+b.exchange, exchange_int("SHF"));
-  EXPECT_STREQ(b.symbol, "rb2305");
   EXPECT_EQ(+b.open_interest, 150000);
   EXPECT_EQ(+b.trading_day, 20230106);
-  EXPECT_EQ(+b.turn, 0.0);
 }
 
 TEST_F(Decoding, UnsignedVolumesOfTradesAndOrders) {
@@ -318,80 +261,59 @@ TEST_F(Decoding, DateAndTimeColumns) {
   // A caller's table: no datetime column bound, so the date stays as the column gives it.
   _MDColumnIndexTable table = r->column_index;
   table.datetime = kAbsent;
-  int date = -1, time = -1;
-  r->get_date_time(&date, &time, &table);
+  int date = -1;
+  r->get_date_time(&date, nullptr, &table);  // the time output is optional
   EXPECT_EQ(date, 20230108);
-  EXPECT_EQ(time, 0);
-  r->get_date_time(nullptr, nullptr, nullptr);  // outputs are optional
 }
 
-// ---- text helpers -----------------------------------------------------------------------------
-
-struct DatetimeCase {
-  const char* text;
-  int date, time;  // expected; -1 = left alone
-};
-
-class SmartConvDatetime : public ::testing::TestWithParam<DatetimeCase> {};
-
-TEST_P(SmartConvDatetime, ConvertsByFixedPositions) {
-  const DatetimeCase& c = GetParam();
-  auto text = exact(c.text);
-  int date = -1, time = -1;
-  EXPECT_EQ(DataCsvReader::smart_conv_datetime(text.get(), &date, &time), 0);
-  EXPECT_EQ(date, c.date) << c.text;
-  EXPECT_EQ(time, c.time) << c.text;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, SmartConvDatetime,
-    ::testing::Values(DatetimeCase{"2023-01-05 09:30:00", 20230105, 93000},
-                      DatetimeCase{"2023-01-05T14:59:59.999", 20230105, 145959999},
-                      DatetimeCase{"2023-01-05 09:30:00.5", 20230105, 93000005},
-                      DatetimeCase{"2023-01-05", 20230105, -1}, DatetimeCase{"09:30:15", -1, 93015},
-                      DatetimeCase{"09:30:15.250", -1, 93015250}, DatetimeCase{"20230105", -1, -1},
-                      DatetimeCase{"2023/01/05", -1, -1}, DatetimeCase{"", -1, -1},
-                      // cut texts: positions past the end read as 0, never past the NUL
-                      DatetimeCase{"2023-01", 20230100, -1}, DatetimeCase{"-", 0, -1},
-                      DatetimeCase{"2023-01-05 09:3", 20230105, 90300},
-                      DatetimeCase{"2023-01-05 09:30:00.", 20230105, 93000000},
-                      DatetimeCase{"09:30:15.", -1, 93015000}, DatetimeCase{"9:", -1, 90000}));
-
-TEST(SmartConvDatetimeOutputs, NullTextNullOutputsAndHugeNumbers) {
+// Fixed positions; cut texts read positions past the end as 0, never past the NUL; a NULL
+// text is refused, outputs are optional, huge numbers do not overflow.
+TEST(SmartConvDatetime, ConvertsByFixedPositions) {
+  const struct {
+    const char* text;
+    int date, time;  // expected; -1 = left alone
+  } cases[] = {{"2023-01-05 09:30:00", 20230105, 93000},
+               {"2023-01-05T14:59:59.999", 20230105, 145959999},
+               {"2023-01-05 09:30:00.5", 20230105, 93000005},
+               {"2023-01-05", 20230105, -1},
+               {"09:30:15.250", -1, 93015250},
+               {"20230105", -1, -1},
+               {"", -1, -1},
+               {"2023-01", 20230100, -1},
+               {"-", 0, -1},
+               {"2023-01-05 09:3", 20230105, 90300},
+               {"2023-01-05 09:30:00.", 20230105, 93000000},
+               {"9:", -1, 90000}};
+  for (const auto& c : cases) {
+    auto text = exact(c.text);
+    int date = -1, time = -1;
+    EXPECT_EQ(DataCsvReader::smart_conv_datetime(text.get(), &date, &time), 0);
+    EXPECT_EQ(date, c.date) << c.text;
+    EXPECT_EQ(time, c.time) << c.text;
+  }
   int date = -1, time = -1;
   EXPECT_EQ(DataCsvReader::smart_conv_datetime(nullptr, &date, &time), -1);
-  EXPECT_EQ(DataCsvReader::smart_conv_datetime("2023-01-05 09:30:00", nullptr, &time), 0);
-  EXPECT_EQ(date, -1);
-  EXPECT_NE(time, -1) << "without a date output the text is read in the time form";
-  time = -1;
   EXPECT_EQ(DataCsvReader::smart_conv_datetime("2023-01-05 09:30:00", &date, nullptr), 0);
   EXPECT_EQ(date, 20230105);
-  EXPECT_EQ(time, -1);
   EXPECT_EQ(DataCsvReader::smart_conv_datetime("09:30:00", nullptr, nullptr), 0);
   EXPECT_EQ(DataCsvReader::smart_conv_datetime(
                 "99999999999999999999-99999999999-9999999999999 99999999999:", &date, &time),
             0);
 }
 
-struct SymbolCase {
-  const char* text;
-  const char* symbol9;   // expected with max_len 9 (trades, orders)
-  const char* symbol29;  // expected with max_len 29 (snapshots, bars)
-  int exchange;          // expected; 77 = left alone
-};
-
 // smart_extract_symbol into buffers of exactly max_len + 1 bytes (on the heap, so that ASan
 // sees an overrun), and the decoders, which split the instrument column themselves, row after
 // row: suffixes coming and going must not mix up their exchanges.
 TEST_F(Decoding, SymbolTextsSplitIntoCodeAndExchange) {
-  const SymbolCase cases[] = {
+  const struct {
+    const char* text;
+    const char* symbol9;   // expected with max_len 9 (trades, orders)
+    const char* symbol29;  // expected with max_len 29 (snapshots, bars)
+    int exchange;          // expected; 77 = left alone
+  } cases[] = {
       {"600000.SH", "600000", "600000", 1},
       {"000001.sz", "000001", "000001", 2},
-      {"430047.BJ", "430047", "430047", 15},
       {"rb2305.SHF", "rb2305", "rb2305", 9},
-      {"m2305.DCE", "m2305", "m2305", 10},
-      {"SR305.CZC", "SR305", "SR305", 11},
-      {"000001.SZ", "000001", "000001", 2},
       {"000001.15X", "000001", "000001", 15},
       {"A.300", "A", "A", 300 & 0xff},
       {"rb2305.XX", "rb2305", "rb2305", 0},
@@ -399,16 +321,15 @@ TEST_F(Decoding, SymbolTextsSplitIntoCodeAndExchange) {
       {".SH", "", "", 1},
       {"", "", "", 77},
       {"abc.", "abc", "abc", 0},
-      {"ABCDEFGHIJKL.SH", "ABCDEFGHI", "ABCDEFGHIJKL", 1},
       {"ABCDEFGHIJKLMNOP", "ABCDEFGHI", "ABCDEFGHIJKLMNOP", 77},
       {"ABCDEFGHIJKLMNOP.SZ", "ABCDEFGHI", "ABCDEFGHIJKLMNOP", 2},
       {"X.VERYLONGSUFFIX", "X", "X", 0},
       {"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.SH", "ABCDEFGHI", "ABCDEFGHIJKLMNOPQRSTUVWXYZ012", 1},
       {"600000.SH", "600000", "600000", 1}};
   std::string csv = "symbol,volume\n";
-  for (const SymbolCase& c : cases) csv += std::string(c.text) + ",1\n";
+  for (const auto& c : cases) csv += std::string(c.text) + ",1\n";
   auto r = open(csv);
-  for (const SymbolCase& c : cases) {
+  for (const auto& c : cases) {
     auto text = exact(c.text);
     for (int max_len : {9, 29}) {
       std::unique_ptr<char[]> symbol(new char[max_len + 1]);
@@ -427,9 +348,6 @@ TEST_F(Decoding, SymbolTextsSplitIntoCodeAndExchange) {
     EXPECT_EQ(o.exchange, c.exchange) << c.text;
     EXPECT_EQ(b.exchange, c.exchange == 77 ? 0 : c.exchange) << c.text;
   }
-}
-
-TEST(SmartExtractSymbolArgs, NullExchangeNullTextNegativeLength) {
   char symbol[10];
   EXPECT_EQ(DataCsvReader::smart_extract_symbol("600000.SH", nullptr, symbol, 9), 2);
   EXPECT_STREQ(symbol, "600000");
