@@ -1,10 +1,10 @@
-// The CSV reader of the utility layer: file loading, row splitting, header lookup and typed
-// fields.
+// The utility layer's CSV reader: loading, row splitting, header lookup and typed fields.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <climits>
@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -39,18 +40,16 @@ class CsvTest : public ::testing::Test {
     return keep(csv_open_mem(text.data(), text.size(), delimiter, 0));
   }
 
-  static Row current_row(csv_file* h) {
-    Row row;
-    for (int i = 0; i < csv_field_count(h); ++i) {
-      int len = -1;
-      const char* text = csv_get_field(h, i, &len);
-      row.emplace_back(text, static_cast<size_t>(len));
-    }
-    return row;
-  }
   static Rows all_rows(csv_file* h) {
     Rows rows;
-    while (csv_next(h) == 0) rows.push_back(current_row(h));
+    while (csv_next(h) == 0) {
+      rows.emplace_back();
+      for (int i = 0; i < csv_field_count(h); ++i) {
+        int len = -1;
+        const char* text = csv_get_field(h, i, &len);
+        rows.back().emplace_back(text, static_cast<size_t>(len));
+      }
+    }
     return rows;
   }
   static Row header(csv_file* h) {
@@ -67,14 +66,9 @@ class CsvTest : public ::testing::Test {
   std::vector<csv_file*> handles_;
 };
 
-// ---- opening -------------------------------------------------------------------------------
-
 TEST_F(CsvTest, OpensFilesAndRefusesWhatCannotBeRead) {
   const std::string path = temp_path("disk.csv");
-  FILE* f = fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  fputs("symbol,price\n600000.SH,10.5\n", f);
-  fclose(f);
+  std::ofstream(path, std::ios::binary) << "symbol,price\n600000.SH,10.5\n";
   csv_file* h = keep(csv_open(path.c_str(), ',', 0));
   unlink(path.c_str());
   ASSERT_NE(h, nullptr);
@@ -86,13 +80,11 @@ TEST_F(CsvTest, OpensFilesAndRefusesWhatCannotBeRead) {
   EXPECT_EQ(csv_open(nullptr, ',', 0), nullptr);
   EXPECT_EQ(csv_open_mem(nullptr, 3, ',', 0), nullptr);
   const std::string text = "a,b\n1,2\n";
-  for (char bad_delimiter : {'"', '\n', '\r'}) {
+  for (char bad_delimiter : {'"', '\n', '\r'})
     EXPECT_EQ(csv_open_mem(text.data(), text.size(), bad_delimiter, 0), nullptr);
-  }
   EXPECT_EQ(csv_open_mem(text.data(), text.size(), ',', 1), nullptr);
-  for (const char* no_header : {"", "\xEF\xBB\xBF", "\n\r\n  \n\t\n"}) {
+  for (const char* no_header : {"", "\xEF\xBB\xBF", "\n\r\n  \n\t\n"})
     EXPECT_EQ(open(no_header), nullptr) << no_header;
-  }
 
   std::string copied = text;  // the handle keeps its own copy
   csv_file* m = open(copied);
@@ -121,80 +113,60 @@ TEST_F(CsvTest, ReadsStreamsOfUnknownSize) {
   EXPECT_EQ(n, rows);
 }
 
-// ---- splitting rows ------------------------------------------------------------------------
-
-struct SplitCase {
-  const char* what;
-  std::string text;
-  Row header;
-  Rows rows;
-  char delimiter = ',';
-};
-
-class CsvSplitTest : public CsvTest, public ::testing::WithParamInterface<SplitCase> {};
-
-TEST_P(CsvSplitTest, SplitsRows) {
-  const SplitCase& c = GetParam();
-  csv_file* h = open(c.text, c.delimiter);
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(header(h), c.header);
-  EXPECT_EQ(all_rows(h), c.rows);
-  EXPECT_TRUE(csv_eof(h));
+// Awkward texts the random tables below do not produce. (CRLF, quoted delimiters, line ends and
+// doubled quotes, other delimiters and a missing final line end are theirs.)
+TEST_F(CsvTest, SplitsAwkwardRows) {
+  const struct {
+    const char* what;
+    std::string text;
+    Row header;
+    Rows rows;
+    char delimiter;
+  } cases[] = {
+      {"byte-order mark",
+       "\xEF\xBB\xBFsymbol,price\nA,1\n",
+       {"symbol", "price"},
+       {{"A", "1"}},
+       ','},
+      {"CR inside a row", "a,b\nx\ry,z\n", {"a", "b"}, {{"x\ry", "z"}}, ','},
+      // A quote inside an unquoted field is text; text after a closing quote is kept; an
+      // unterminated quote takes the rest of the data.
+      {"stray quotes",
+       "a,b,c\n5'3\",x\"y,\"ab\"cd\n1,\"open,\nend",
+       {"a", "b", "c"},
+       {{"5'3\"", "x\"y", "abcd"}, {"1", "open,\nend"}},
+       ','},
+      {"quoted, blank-padded header",
+       "\"last, price\",\" vol \"\n1,2\n",
+       {"last, price", "vol"},
+       {{"1", "2"}},
+       ','},
+      {"empty and missing fields",
+       "a,b,c\n1,,3\n4\n,,\n",
+       {"a", "b", "c"},
+       {{"1", "", "3"}, {"4"}, {"", "", ""}},
+       ','},
+      {"header only", "a,b", {"a", "b"}, {}, ','},
+      // A line of delimiters is a row of empty fields, not a blank line.
+      {"space delimiter",
+       "S P N\nA 1.5 \"a b\"\r\n  \n",
+       {"S", "P", "N"},
+       {{"A", "1.5", "a b"}, {"", "", ""}},
+       ' '},
+      {"blank lines",
+       "\n\na,b\n\n1,2\r\n   \r\n\t\n3,4\n\n\r\n  \n",
+       {"a", "b"},
+       {{"1", "2"}, {"3", "4"}},
+       ','},
+  };
+  for (const auto& c : cases) {
+    csv_file* h = open(c.text, c.delimiter);
+    ASSERT_NE(h, nullptr) << c.what;
+    EXPECT_EQ(header(h), c.header) << c.what;
+    EXPECT_EQ(all_rows(h), c.rows) << c.what;
+    EXPECT_TRUE(csv_eof(h)) << c.what;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, CsvSplitTest,
-    ::testing::Values(
-        SplitCase{"byte-order mark",
-                  "\xEF\xBB\xBFsymbol,price\nA,1\n",
-                  {"symbol", "price"},
-                  {{"A", "1"}}},
-        SplitCase{
-            "CRLF", "a,b\r\n1,2\r\n3,\r\n,4\r\n", {"a", "b"}, {{"1", "2"}, {"3", ""}, {"", "4"}}},
-        SplitCase{"CR inside a row", "a,b\nx\ry,z\n", {"a", "b"}, {{"x\ry", "z"}}},
-        SplitCase{
-            "quoted fields",
-            "a,b,c\n\"x,y\",\"say \"\"hi\"\"\",\"\"\n\"two\nlines\",\"crlf\r\ninside\","
-            "plain\r\n\"\"\"\",\"end\"\r\n",
-            {"a", "b", "c"},
-            {{"x,y", "say \"hi\"", ""}, {"two\nlines", "crlf\r\ninside", "plain"}, {"\"", "end"}}},
-        // A quote inside an unquoted field is text; text after a closing quote is kept; an
-        // unterminated quote takes the rest of the data.
-        SplitCase{"stray quotes",
-                  "a,b,c\n5'3\",x\"y,\"ab\"cd\n1,\"open,\nend",
-                  {"a", "b", "c"},
-                  {{"5'3\"", "x\"y", "abcd"}, {"1", "open,\nend"}}},
-        SplitCase{"quoted, blank-padded header",
-                  "\"last, price\",\" vol \"\n1,2\n",
-                  {"last, price", "vol"},
-                  {{"1", "2"}}},
-        SplitCase{"empty and missing fields",
-                  "a,b,c\n1,,3\n4\n,,\n",
-                  {"a", "b", "c"},
-                  {{"1", "", "3"}, {"4"}, {"", "", ""}}},
-        SplitCase{"no final line end", "a,b\n1,2", {"a", "b"}, {{"1", "2"}}},
-        SplitCase{"no final line end, empty field", "a,b\n1,", {"a", "b"}, {{"1", ""}}},
-        SplitCase{"no final line end, quoted", "a,b\n1,\"q\"", {"a", "b"}, {{"1", "q"}}},
-        SplitCase{"header only", "a,b", {"a", "b"}, {}},
-        SplitCase{"tab delimiter",
-                  "S\tP\tN\nA\t1.5\t\"a\tb\"\r\n\t\t\n",
-                  {"S", "P", "N"},
-                  {{"A", "1.5", "a\tb"}, {"", "", ""}},
-                  '\t'},
-        SplitCase{"space delimiter",
-                  "S P N\nA 1.5 \"a b\"\r\n  \n",
-                  {"S", "P", "N"},
-                  {{"A", "1.5", "a b"}, {"", "", ""}},
-                  ' '},
-        SplitCase{"blank lines",
-                  "\n\na,b\n\n1,2\r\n   \r\n\t\n3,4\n\n\r\n  \n",
-                  {"a", "b"},
-                  {{"1", "2"}, {"3", "4"}}}),
-    [](const ::testing::TestParamInfo<SplitCase>& info) {
-      std::string name = info.param.what;
-      for (char& ch : name) ch = isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-      return name;
-    });
 
 TEST_F(CsvTest, CountsLinesAcrossBlankLinesAndQuotedLineBreaks) {
   csv_file* h = open("a,b\n\n1,\"x\ny\"\n2,z\n");
@@ -222,9 +194,8 @@ TEST_F(CsvTest, ReadsBackRandomTables) {
       for (int c = 0; c < cols; ++c) {
         std::string field;
         const size_t len = (r == 0) ? 1 + rng() % 4 : rng() % 19;
-        for (size_t k = 0; k < len; ++k) {
+        for (size_t k = 0; k < len; ++k)
           field += r == 0 ? static_cast<char>('a' + rng() % 26) : alphabet[rng() % alphabet.size()];
-        }
         std::string cell = field;
         if (field.find_first_of(std::string("\"\r\n") + d) != std::string::npos) {
           cell = "\"";
@@ -244,8 +215,6 @@ TEST_F(CsvTest, ReadsBackRandomTables) {
   }
 }
 
-// ---- header lookup -------------------------------------------------------------------------
-
 TEST_F(CsvTest, MatchesHeaderNamesIgnoringCaseAndBlanks) {
   csv_file* h = open(" Last ,\tVOLUME\t,SeqNum,last\n1,2,3,4\n");
   ASSERT_NE(h, nullptr);
@@ -258,52 +227,36 @@ TEST_F(CsvTest, MatchesHeaderNamesIgnoringCaseAndBlanks) {
   EXPECT_EQ(csv_column_name(h, -1), nullptr);
 }
 
-// ---- typed fields --------------------------------------------------------------------------
-
-struct NumberCase {
-  const char* text;
-  int32_t i32;
-  int64_t i64;
-  double dbl;
-};
-
-class CsvNumberTest : public CsvTest, public ::testing::WithParamInterface<NumberCase> {};
-
-// Defaults are -1 / -2 / -3.5 so that a value read as 0 is told apart from a refused one.
-TEST_P(CsvNumberTest, ParsesOrFallsBackToDefault) {
-  const NumberCase& c = GetParam();
-  std::string quoted = "\"";
-  for (const char* s = c.text; *s; ++s) quoted += *s == '"' ? "\"\"" : std::string(1, *s);
-  csv_file* h = open("v\n" + quoted + "\"\n");
+// What the comparison with std::from_chars below cannot reach: the integer limits, a double
+// overflow, an empty field. Defaults are -1 / -2 / -3.5, so that a value read as 0 is told
+// apart from a refused one.
+TEST_F(CsvTest, NumbersAtTheLimitsOrRefusedFallBackToDefault) {
+  const struct {
+    const char* text;
+    int32_t i32;
+    int64_t i64;
+    double dbl;
+  } cases[] = {{"2147483647", INT32_MAX, INT32_MAX, 2147483647.0},
+               {"-2147483648", INT32_MIN, INT32_MIN, -2147483648.0},
+               {"2147483648", -1, 2147483648LL, 2147483648.0},
+               {"9223372036854775807", -1, INT64_MAX, 9223372036854775807.0},
+               {"9223372036854775808", -1, -2, 9223372036854775808.0},
+               {"-9223372036854775808", -1, INT64_MIN, -9223372036854775808.0},
+               {"1e400", -1, -2, -3.5},
+               {"", -1, -2, -3.5}};
+  std::string text = "v\n";
+  for (const auto& c : cases) text += "\"" + std::string(c.text) + "\"\n";  // "" is a field
+  csv_file* h = open(text);
   ASSERT_NE(h, nullptr);
   csv_set_default_value(h, -3.5, -3.5, -1, -2);
-  ASSERT_EQ(csv_next(h), 0);
-  EXPECT_EQ(csv_get_int32_byidx(h, 0), c.i32) << c.text;
-  EXPECT_EQ(csv_get_int64_byidx(h, 0), c.i64) << c.text;
-  EXPECT_EQ(csv_get_double_byidx(h, 0), c.dbl) << c.text;
-  EXPECT_EQ(csv_get_float_byidx(h, 0), static_cast<float>(c.dbl)) << c.text;
+  for (const auto& c : cases) {
+    ASSERT_EQ(csv_next(h), 0);
+    EXPECT_EQ(csv_get_int32_byidx(h, 0), c.i32) << c.text;
+    EXPECT_EQ(csv_get_int64_byidx(h, 0), c.i64) << c.text;
+    EXPECT_EQ(csv_get_double_byidx(h, 0), c.dbl) << c.text;
+    EXPECT_EQ(csv_get_float_byidx(h, 0), static_cast<float>(c.dbl)) << c.text;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Numbers, CsvNumberTest,
-    ::testing::Values(NumberCase{"42", 42, 42, 42.0}, NumberCase{" 42 ", 42, 42, 42.0},
-                      NumberCase{"\t-7\t", -7, -7, -7.0}, NumberCase{"+7", 7, 7, 7.0},
-                      NumberCase{"-0", 0, 0, -0.0}, NumberCase{"007", 7, 7, 7.0},
-                      NumberCase{"12.75", 12, 12, 12.75}, NumberCase{"-3.", -3, -3, -3.0},
-                      NumberCase{".5", -1, -2, 0.5}, NumberCase{"+.5", -1, -2, 0.5},
-                      NumberCase{".", -1, -2, -3.5}, NumberCase{"1e3", -1, -2, 1000.0},
-                      NumberCase{"10.5x", -1, -2, -3.5}, NumberCase{"12.5.1", -1, -2, -3.5},
-                      NumberCase{"1 2", -1, -2, -3.5}, NumberCase{"B", -1, -2, -3.5},
-                      NumberCase{"", -1, -2, -3.5}, NumberCase{"   ", -1, -2, -3.5},
-                      NumberCase{"-", -1, -2, -3.5}, NumberCase{"+-1", -1, -2, -3.5},
-                      NumberCase{"- 1", -1, -2, -3.5}, NumberCase{"0x10", -1, -2, -3.5},
-                      NumberCase{"2147483647", INT32_MAX, INT32_MAX, 2147483647.0},
-                      NumberCase{"-2147483648", INT32_MIN, INT32_MIN, -2147483648.0},
-                      NumberCase{"2147483648", -1, 2147483648LL, 2147483648.0},
-                      NumberCase{"9223372036854775807", -1, INT64_MAX, 9223372036854775807.0},
-                      NumberCase{"9223372036854775808", -1, -2, 9223372036854775808.0},
-                      NumberCase{"-9223372036854775808", -1, INT64_MIN, -9223372036854775808.0},
-                      NumberCase{"1e400", -1, -2, -3.5}, NumberCase{"0.1", 0, 0, 0.1}));
 
 // A random decimal text: optional sign and blanks, digit runs around the 8- and 16-character
 // word boundaries, sometimes a point, an exponent or a stray character.
@@ -356,14 +309,9 @@ TEST_F(CsvTest, NumbersAgreeWithFromChars) {
     }
     const double got = csv_get_double_byidx(h, 0);
     ASSERT_EQ(memcmp(&got, &d, sizeof d), 0) << "'" << s << "' read as " << got << " not " << d;
-    const auto whole = [&](auto r) {
-      if (r.ec != std::errc()) return false;
-      if (r.ptr == e) return true;
-      if (*r.ptr != '.') return false;
-      for (const char* p = r.ptr + 1; p < e; ++p) {
-        if (!isdigit(*p)) return false;
-      }
-      return true;
+    const auto whole = [&](auto r) {  // an integer, or one with a fraction of digits only
+      if (r.ec != std::errc() || (r.ptr != e && *r.ptr != '.')) return false;
+      return std::all_of(r.ptr + (r.ptr != e), e, [](char c) { return isdigit(c) != 0; });
     };
     int64_t i64 = 0;
     int32_t i32 = 0;
@@ -386,8 +334,6 @@ TEST_F(CsvTest, ReadsFloatsNotANumberAndInfinity) {
   EXPECT_TRUE(std::isnan(csv_get_double_byidx(h, 5)));
   EXPECT_EQ(csv_get_int32_byidx(h, 3), 0);
 }
-
-// ---- cursor, bad indices, NULL handles ------------------------------------------------------
 
 TEST_F(CsvTest, StepsThroughRowsThenStaysAtEnd) {
   csv_file* h = open("a\n1\n2\n");
