@@ -1,11 +1,11 @@
 // Hash tables: integer, byte-string and custom keys; release functions; growth; removal under
-// collisions; iteration; a randomized comparison with std::unordered_map.
+// collisions; iteration; randomized comparisons with std::unordered_map.
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <string.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <array>
 #include <map>
 #include <random>
 #include <set>
@@ -39,12 +39,6 @@ void count_key(void*) {
   ++g_keys_released;
 }
 
-int log2_of(int n) {
-  int b = 0;
-  while ((1 << b) < n) ++b;
-  return b;
-}
-
 // Every (key, value) the table holds, gathered through an iterator; fails on a repeat.
 std::map<int64_t, int64_t> int_contents(table_s* t) {
   std::map<int64_t, int64_t> out;
@@ -56,73 +50,60 @@ std::map<int64_t, int64_t> int_contents(table_s* t) {
   return out;
 }
 
-class IntTableTest : public ::testing::Test {
+// Resets the release counts and frees the test's table.
+class TableTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_values_released = g_keys_released = 0;
     g_released_values.clear();
-    t = int_table_new(count_value);
-    ASSERT_NE(t, nullptr);
   }
   void TearDown() override { table_free(&t); }
   table_s* t = nullptr;
 };
 
-TEST_F(IntTableTest, InsertFindRemove) {
-  EXPECT_EQ(table_insert(t, K(42), 8, V(420)), 0);
-  EXPECT_EQ(table_insert(t, K(-42), 8, V(-420)), 0);
-  EXPECT_EQ(table_insert(t, K(42), 8, V(2)), 1);  // a present key: nothing changes
-  EXPECT_EQ(table_length(t), 2);
+class IntTableTest : public TableTest {
+ protected:
+  void SetUp() override {
+    TableTest::SetUp();
+    t = int_table_new(count_value);
+    ASSERT_NE(t, nullptr);
+  }
+};
+
+// The differential below covers insert, find and remove, edge keys included; these are the
+// promises it does not check.
+TEST_F(IntTableTest, NodesAreWritableAndRemoveHandsTheValueBack) {
+  ASSERT_EQ(table_insert(t, K(42), 8, V(420)), 0);
   table_node_s* n = table_find(t, K(42), 8);
   ASSERT_NE(n, nullptr);
-  EXPECT_EQ(I(n->key), 42);
-  EXPECT_EQ(I(n->value), 420);
-  n->value = V(99);  // nodes can be written in place
-  EXPECT_EQ(I(table_get_value(t, K(42), 8)), 99);
-  EXPECT_EQ(I(table_get_value(t, K(-42), 0)), -420);  // the length of integer keys is ignored
-  EXPECT_EQ(table_find(t, K(43), 8), nullptr);
+  n->value = V(99);
+  EXPECT_EQ(I(table_get_value(t, K(42), 0)), 99);  // the length of integer keys is ignored
   EXPECT_EQ(I(table_remove(t, K(42), 8)), 99);
-  EXPECT_EQ(table_find(t, K(42), 8), nullptr);
-  EXPECT_EQ(table_remove(t, K(42), 8), nullptr);
-  EXPECT_EQ(table_length(t), 1);
-  EXPECT_EQ(g_values_released, 0);  // remove hands the value back unreleased
-}
-
-TEST_F(IntTableTest, EdgeKeysIncludingTheEmptySlotMarker) {
-  // Key 0 marks empty slots inside the table; it must still behave like any other key.
-  const int64_t keys[] = {0,
-                          1,
-                          -1,
-                          INT64_MIN,
-                          INT64_MAX,
-                          INT64_MIN + 1,
-                          INT64_MAX - 1,
-                          (int64_t)1 << 32,
-                          -((int64_t)1 << 32),
-                          4294967295LL};
-  int64_t v = 1;
-  for (int64_t k : keys) EXPECT_EQ(table_insert(t, K(k), 8, V(v++)), 0) << k;
-  for (int64_t k : keys) EXPECT_EQ(table_insert(t, K(k), 8, V(1000)), 1) << k;
-  EXPECT_EQ(table_length(t), 10);
-  v = 1;
-  for (int64_t k : keys) EXPECT_EQ(I(table_get_value(t, K(k), 8)), v++) << k;
-  EXPECT_EQ(int_contents(t).size(), 10u);
-
-  EXPECT_EQ(I(table_remove(t, K(0), 8)), 1);
-  EXPECT_EQ(table_remove(t, K(0), 8), nullptr);
-  EXPECT_EQ(table_find(t, K(0), 8), nullptr);
-  EXPECT_EQ(table_length(t), 9);
-  EXPECT_EQ(I(table_get_value(t, K(INT64_MIN), 8)), 4);
-  ASSERT_EQ(table_insert(t, K(0), 8, nullptr), 0);  // key 0 with a NULL value still counts
+  EXPECT_EQ(g_values_released, 0);  // unreleased
+  // Key 0 marks empty slots inside the table; with a NULL value it is still a key.
+  ASSERT_EQ(table_insert(t, K(0), 8, nullptr), 0);
   ASSERT_NE(table_find(t, K(0), 8), nullptr);
-  EXPECT_EQ(table_length(t), 10);
+  EXPECT_EQ(table_length(t), 1);
 }
 
+// Also the iterator's end, restart and view of a cleared table (the differential reads the
+// contents through an iterator).
 TEST_F(IntTableTest, ClearReleasesEveryValueOnceAndKeepsCapacity) {
   for (int64_t k = -500; k < 500; ++k) ASSERT_EQ(table_insert(t, K(k), 8, V(k + 10000)), 0);
   ASSERT_EQ(table_insert(t, K(1000), 8, nullptr), 0);  // NULL values are not released
+  table_iter_s* it = table_iter_new(t);
+  while (table_next(it) != nullptr) {
+  }
+  EXPECT_EQ(table_next(it), nullptr);  // stays at the end
+  table_iter_init(t, it);
+  int visited = 0;
+  while (table_next(it) != nullptr) ++visited;
+  EXPECT_EQ(visited, 1001);
   const int size = table_size(t);
   table_clear(t);
+  table_iter_init(t, it);
+  EXPECT_EQ(table_next(it), nullptr);
+  table_iter_free(&it);
   EXPECT_EQ(g_values_released, 1000);
   std::multiset<int64_t> expected;
   for (int64_t k = -500; k < 500; ++k) expected.insert(k + 10000);
@@ -130,31 +111,16 @@ TEST_F(IntTableTest, ClearReleasesEveryValueOnceAndKeepsCapacity) {
   EXPECT_EQ(table_length(t), 0);
   EXPECT_EQ(table_size(t), size);
   EXPECT_EQ(table_find(t, K(0), 8), nullptr);
-  EXPECT_EQ(table_find(t, K(5), 8), nullptr);
   EXPECT_EQ(table_insert(t, K(5), 8, V(1)), 0);  // usable after clearing
 }
 
-TEST(IntTableKeys, FreeReleasesValuesNeverIntegerKeys) {
-  g_keys_released = g_values_released = 0;
-  table_s* t = table_new(table_int_compare, table_int_hash, count_key, count_value);
-  ASSERT_NE(t, nullptr);
+TEST_F(TableTest, FreeReleasesValuesNeverIntegerKeys) {
+  t = table_new(table_int_compare, table_int_hash, count_key, count_value);
   for (int64_t k = 0; k < 5; ++k) ASSERT_EQ(table_insert(t, K(k), 8, V(k + 1)), 0);
   table_free(&t);
   EXPECT_EQ(t, nullptr);
   EXPECT_EQ(g_keys_released, 0);
   EXPECT_EQ(g_values_released, 5);
-  table_free(&t);  // already NULL
-}
-
-TEST_F(IntTableTest, GrowsFromTinyToAMillionKeepingEveryKey) {
-  const int64_t n = 1000000;
-  const int initial_size = table_size(t);
-  EXPECT_LE(initial_size, 64);
-  auto key_of = [](int64_t i) { return (i % 2 ? -1 : 1) * (i * 7919 + (i << 40)); };
-  for (int64_t i = 0; i < n; ++i) ASSERT_EQ(table_insert(t, K(key_of(i)), 8, V(i + 1)), 0);
-  EXPECT_EQ(table_length(t), n);
-  EXPECT_GE(table_size(t), table_length(t));
-  for (int64_t i = 0; i < n; ++i) ASSERT_EQ(I(table_get_value(t, K(key_of(i)), 8)), i + 1) << i;
 }
 
 TEST_F(IntTableTest, ExpandReservesRoomWithoutLaterGrowth) {
@@ -167,14 +133,13 @@ TEST_F(IntTableTest, ExpandReservesRoomWithoutLaterGrowth) {
   EXPECT_EQ(table_expand(t, 100), 0);  // never shrinks
   EXPECT_EQ(table_size(t), size);
   EXPECT_EQ(table_expand(t, INT32_MAX), -1);
-  EXPECT_EQ(table_length(t), 16384);
   EXPECT_EQ(I(table_get_value(t, K(1), 8)), 1);
 }
 
 // Keys that alias modulo the capacity pile up under the direct rule: past the bound the table
 // scatters them, and every key stays reachable through the switch.
-TEST(IntTablePlacement, AliasingKeysSwitchToTheScatteredRule) {
-  table_s* t = int_table_new(nullptr);
+TEST_F(TableTest, AliasingIntKeysSwitchToTheScatteredRule) {
+  t = int_table_new(nullptr);
   ASSERT_EQ(table_expand(t, 1000), 0);
   const int64_t cap = table_size(t);
   const int64_t bound = (int64_t)KX::detail::kTableDirectMaxDisplacement;
@@ -202,7 +167,6 @@ TEST(IntTablePlacement, AliasingKeysSwitchToTheScatteredRule) {
   t = int_table_new(nullptr);
   for (int64_t k = 1000000; k < 1200000; ++k) ASSERT_EQ(table_insert(t, K(k), 8, V(k)), 0);
   EXPECT_FALSE(KX::detail::table_int_scattered(t));
-  table_free(&t);
 }
 
 // Keys chosen to share home slots, including runs that wrap past the end of the slot array:
@@ -213,7 +177,7 @@ class IntCollisionTest : public ::testing::TestWithParam<bool> {
     t = int_table_new(nullptr);
     ASSERT_NE(t, nullptr);
     ASSERT_EQ(table_expand(t, 1000), 0);
-    log2 = log2_of(table_size(t));
+    log2 = __builtin_ctz(static_cast<unsigned>(table_size(t)));
     ASSERT_EQ(1 << log2, table_size(t));
     if (GetParam()) {  // aliasing keys push the table to the scattered rule; then they go
       const int64_t n = (int64_t)KX::detail::kTableDirectMaxDisplacement + 2;
@@ -230,13 +194,9 @@ class IntCollisionTest : public ::testing::TestWithParam<bool> {
   // The first `count` positive keys whose home slot is `home`.
   std::vector<int64_t> keys_at(size_t home, int count) {
     std::vector<int64_t> out;
-    for (int64_t k = 1; (int)out.size() < count; ++k) {
+    for (int64_t k = 1; (int)out.size() < count; ++k)
       if (KX::detail::table_int_home(k, log2, GetParam()) == home) out.push_back(k);
-    }
     return out;
-  }
-  void expect_present(const std::vector<int64_t>& keys) {
-    for (int64_t k : keys) EXPECT_EQ(I(table_get_value(t, K(k), 8)), k) << "lost key " << k;
   }
 
   table_s* t = nullptr;
@@ -248,9 +208,8 @@ TEST_P(IntCollisionTest, RemovingAnyMemberOfARunKeepsTheOthers) {
   // Runs homed at the last two slots and the first two: they wrap around and merge. Several
   // insertion orders put early-homed keys both before and after the wrapped ones.
   std::vector<int64_t> all;
-  for (size_t home : {last - 1, last, (size_t)0, (size_t)1}) {
+  for (size_t home : {last - 1, last, (size_t)0, (size_t)1})
     for (int64_t k : keys_at(home, 4)) all.push_back(k);
-  }
   std::mt19937_64 rng(3);
   for (int order = 0; order < 8; ++order) {
     std::vector<int64_t> inserted = all;
@@ -259,31 +218,11 @@ TEST_P(IntCollisionTest, RemovingAnyMemberOfARunKeepsTheOthers) {
     for (size_t pick = 0; pick < all.size(); ++pick) {
       for (int64_t k : inserted) ASSERT_EQ(table_insert(t, K(k), 8, V(k)), 0);
       ASSERT_EQ(I(table_remove(t, K(all[pick]), 8)), all[pick]);
-      std::vector<int64_t> rest = all;
-      rest.erase(rest.begin() + (long)pick);
-      expect_present(rest);
-      EXPECT_EQ(table_find(t, K(all[pick]), 8), nullptr);
-      EXPECT_EQ(table_length(t), (int)rest.size());
+      for (int64_t k : all)
+        EXPECT_EQ(I(table_get_value(t, K(k), 8)), k == all[pick] ? 0 : k) << "key " << k;
+      EXPECT_EQ(table_length(t), (int)all.size() - 1);
       table_clear(t);
     }
-  }
-}
-
-TEST_P(IntCollisionTest, InterleavedHomesSurviveRemovalInEveryOrder) {
-  // Keys of homes h and h+1 inserted alternately: some sit at their home, some were pushed
-  // forward; a shift must move only entries whose path covers the hole.
-  std::vector<int64_t> a = keys_at(100, 3), b = keys_at(101, 3), c = keys_at(103, 2);
-  std::vector<int64_t> all = {a[0], b[0], a[1], c[0], b[1], a[2], c[1], b[2]};
-  std::mt19937_64 rng(7);
-  for (int round = 0; round < 50; ++round) {
-    for (int64_t k : all) ASSERT_EQ(table_insert(t, K(k), 8, V(k)), 0);
-    std::vector<int64_t> order = all;
-    std::shuffle(order.begin(), order.end(), rng);
-    for (size_t i = 0; i < order.size(); ++i) {
-      ASSERT_EQ(I(table_remove(t, K(order[i]), 8)), order[i]);
-      expect_present(std::vector<int64_t>(order.begin() + (long)i + 1, order.end()));
-    }
-    EXPECT_EQ(table_length(t), 0);
   }
 }
 
@@ -291,24 +230,16 @@ INSTANTIATE_TEST_SUITE_P(BothRules, IntCollisionTest, ::testing::Bool());
 
 // Random inserts and removes, checked against std::unordered_map after every step that
 // changes the table and in full at the end of each phase.
-TEST(IntTableDifferential, MatchesUnorderedMap) {
-  table_s* t = int_table_new(nullptr);
-  ASSERT_NE(t, nullptr);
+TEST_F(TableTest, IntDifferentialMatchesUnorderedMap) {
+  t = int_table_new(nullptr);
   std::unordered_map<int64_t, int64_t> ref;
   std::mt19937_64 rng(20240105);
   auto draw_key = [&]() -> int64_t {
-    switch (rng() % 4) {
-      case 0:
-        return (int64_t)(rng() % 2000) - 1000;  // small, negative and zero
-      case 1:
-        return (int64_t)(rng() % 64) * 1024;  // strided
-      case 2:
-        return (int64_t)rng();  // anything
-      default: {
-        static const int64_t edge[] = {0, INT64_MIN, INT64_MAX, -1};
-        return edge[rng() % 4];
-      }
-    }
+    // Small (negative and zero), strided, anything, or an edge key.
+    const int64_t kinds[] = {(int64_t)(rng() % 2000) - 1000, (int64_t)(rng() % 64) * 1024,
+                             (int64_t)rng(),
+                             std::array<int64_t, 4>{0, INT64_MIN, INT64_MAX, -1}[rng() % 4]};
+    return kinds[rng() % 4];
   };
   for (int phase = 0; phase < 6; ++phase) {
     const int insert_percent = phase % 2 == 0 ? 70 : 30;  // grow, then shrink
@@ -333,39 +264,15 @@ TEST(IntTableDifferential, MatchesUnorderedMap) {
       auto it = ref.find(probe);
       table_node_s* n = table_find(t, K(probe), 8);
       ASSERT_EQ(n != nullptr, it != ref.end()) << probe;
-      if (n != nullptr) {
-        ASSERT_EQ(I(n->value), it->second);
-      }
+      ASSERT_TRUE(n == nullptr || I(n->value) == it->second) << probe;
     }
     std::map<int64_t, int64_t> expected(ref.begin(), ref.end());
     ASSERT_EQ(int_contents(t), expected);
     ASSERT_GE(table_size(t), table_length(t));
   }
-  table_free(&t);
 }
 
-TEST_F(IntTableTest, IteratorVisitsEachEntryOnceRestartsAndSeesClears) {
-  std::map<int64_t, int64_t> expected;
-  for (int64_t k = -300; k <= 300; k += 3) {
-    ASSERT_EQ(table_insert(t, K(k), 8, V(k * 2)), 0);
-    expected[k] = k * 2;
-  }
-  EXPECT_EQ(int_contents(t), expected);  // key 0 included
-  table_iter_s* it = table_iter_new(t);
-  while (table_next(it) != nullptr) {
-  }
-  EXPECT_EQ(table_next(it), nullptr);  // stays at the end
-  table_iter_init(t, it);
-  int second_pass = 0;
-  while (table_next(it) != nullptr) ++second_pass;
-  EXPECT_EQ(second_pass, (int)expected.size());
-  table_clear(t);
-  table_iter_init(t, it);
-  EXPECT_EQ(table_next(it), nullptr);
-  table_iter_free(&it);
-  EXPECT_EQ(it, nullptr);
-}
-
+// The differential reads its contents through an iterator; here: the end, a restart, a clear.
 TEST(TableNullHandles, NothingCrashes) {
   EXPECT_EQ(table_find(nullptr, K(1), 8), nullptr);
   EXPECT_EQ(table_get_value(nullptr, K(1), 8), nullptr);
@@ -373,8 +280,6 @@ TEST(TableNullHandles, NothingCrashes) {
   EXPECT_EQ(table_remove(nullptr, K(1), 8), nullptr);
   table_clear(nullptr);
   table_free(nullptr);
-  table_s* none = nullptr;
-  table_free(&none);
   EXPECT_EQ(table_length(nullptr), 0);
   EXPECT_EQ(table_size(nullptr), 0);
   EXPECT_EQ(table_expand(nullptr, 10), -1);
@@ -386,26 +291,12 @@ TEST(TableNullHandles, NothingCrashes) {
   table_iter_free(nullptr);
 }
 
-// ---- byte-string and custom keys -----------------------------------------------------------
-class StringKeyTableTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_values_released = g_keys_released = 0;
-    g_released_values.clear();
-  }
-  void TearDown() override { table_free(&t); }
-  table_s* t = nullptr;
-};
+using StringKeyTableTest = TableTest;
 
-TEST_F(StringKeyTableTest, SymbolKeysByLengthOrStrlen) {
+TEST_F(StringKeyTableTest, ByteStringKeys) {
   t = table_new(nullptr, nullptr, nullptr, nullptr);
-  ASSERT_NE(t, nullptr);
   std::vector<std::string> symbols;
-  for (int i = 0; i < 5000; ++i) {
-    char buf[16];
-    snprintf(buf, sizeof buf, "%06d", i * 37 % 700000);
-    symbols.emplace_back(buf);
-  }
+  for (int i = 0; i < 5000; ++i) symbols.push_back(std::to_string(1000000 + i * 37).substr(1));
   for (size_t i = 0; i < symbols.size(); ++i) {
     const int len = i % 2 ? (int)symbols[i].size() : 0;  // 0 means strlen
     ASSERT_EQ(table_insert(t, symbols[i].c_str(), len, V((int64_t)i + 1)), 0);
@@ -418,49 +309,26 @@ TEST_F(StringKeyTableTest, SymbolKeysByLengthOrStrlen) {
     EXPECT_EQ(I(n->value), (int64_t)i + 1);
     EXPECT_EQ(n->key, (void*)symbols[i].c_str());  // the key pointer itself, not a copy
   }
-  EXPECT_EQ(table_find(t, "600000X", 0), nullptr);
   EXPECT_EQ(table_find(t, "00000", 0), nullptr);  // a prefix of "000000"
-}
 
-TEST_F(StringKeyTableTest, KeysWithNulBytesAreComparedByLength) {
-  t = table_new(nullptr, nullptr, nullptr, nullptr);
-  ASSERT_NE(t, nullptr);
-  static const char k1[] =
-      "\0"
-      "600000";
-  static const char k2[] =
-      "\x01"
-      "600000";
-  static const char k3[] =
-      "\0"
-      "600001";
-  static const char k4[] = "ab\0";
-  ASSERT_EQ(table_insert(t, k1, 7, V(1)), 0);
-  ASSERT_EQ(table_insert(t, k2, 7, V(2)), 0);
-  ASSERT_EQ(table_insert(t, k3, 7, V(3)), 0);
+  // Keys with NUL bytes are compared by their length.
+  const std::string nul = std::string(1, '\0') + "600000", one = std::string(1, '\1') + "600000";
+  ASSERT_EQ(table_insert(t, nul.data(), 7, V(1)), 0);
+  ASSERT_EQ(table_insert(t, one.data(), 7, V(2)), 0);
   ASSERT_EQ(table_insert(t, "ab", 2, V(4)), 0);
-  ASSERT_EQ(table_insert(t, k4, 3, V(5)), 0);  // "ab" plus a NUL is another key
-  char probe[8];
-  memcpy(probe, k3, 7);
-  EXPECT_EQ(I(table_get_value(t, probe, 7)), 3);
-  EXPECT_EQ(I(table_get_value(t, k1, 7)), 1);
-  EXPECT_EQ(I(table_get_value(t, k2, 7)), 2);
+  ASSERT_EQ(table_insert(t, "ab", 3, V(5)), 0);  // "ab" plus its NUL is another key
+  const std::string probe = nul;                 // found by content
+  EXPECT_EQ(I(table_get_value(t, probe.data(), 7)), 1);
+  EXPECT_EQ(I(table_get_value(t, one.data(), 7)), 2);
   EXPECT_EQ(I(table_get_value(t, "ab", 0)), 4);
-  EXPECT_EQ(I(table_get_value(t, k4, 3)), 5);
-  EXPECT_EQ(table_insert(t, probe, 7, V(9)), 1);
-  EXPECT_EQ(I(table_remove(t, k1, 7)), 1);
-  EXPECT_EQ(I(table_get_value(t, k3, 7)), 3);
-  EXPECT_EQ(table_length(t), 4);
-}
+  EXPECT_EQ(I(table_get_value(t, "ab", 3)), 5);
 
-TEST_F(StringKeyTableTest, BadKeysAreRefusedWithoutHarm) {
-  t = table_new(nullptr, nullptr, nullptr, nullptr);
-  ASSERT_EQ(table_insert(t, "x", 1, V(1)), 0);
+  // Bad keys are refused without harm.
   EXPECT_EQ(table_insert(t, nullptr, 3, V(2)), -1);
   EXPECT_EQ(table_insert(t, "y", -1, V(2)), -1);
   EXPECT_EQ(table_find(t, nullptr, 0), nullptr);
   EXPECT_EQ(table_remove(t, nullptr, 0), nullptr);
-  EXPECT_EQ(table_length(t), 1);
+  EXPECT_EQ(table_length(t), 5004);
 }
 
 void free_key(void* k) {
@@ -474,22 +342,18 @@ void free_value(void* v) {
 
 TEST_F(StringKeyTableTest, OwnedKeysAndValuesAreFreedOnce) {
   t = table_new(nullptr, nullptr, free_key, free_value);
-  for (int i = 0; i < 1000; ++i) {
+  for (int i = 0; i < 1000; ++i)
     ASSERT_EQ(table_insert(t, strdup(std::to_string(i).c_str()), 0, malloc(16)), 0);
-  }
-  for (int i = 0; i < 1000; i += 2) {
-    const std::string key = std::to_string(i);
-    table_node_s* n = table_find(t, key.c_str(), 0);
+  for (int i = 0; i < 1000; i += 2) {  // the caller owns what it removes
+    table_node_s* n = table_find(t, std::to_string(i).c_str(), 0);
     ASSERT_NE(n, nullptr);
     void* stored_key = n->key;
-    free(table_remove(t, key.c_str(), 0));  // the caller owns what it removes
+    free(table_remove(t, stored_key, 0));
     free(stored_key);
   }
-  EXPECT_EQ(table_length(t), 500);
   table_clear(t);
   EXPECT_EQ(g_keys_released, 500);
   EXPECT_EQ(g_values_released, 500);
-  EXPECT_EQ(table_find(t, "5", 0), nullptr);
   ASSERT_EQ(table_insert(t, strdup("kept"), 0, nullptr), 0);  // NULL values are not released
   table_free(&t);
   EXPECT_EQ(g_keys_released, 501);
@@ -499,34 +363,8 @@ TEST_F(StringKeyTableTest, OwnedKeysAndValuesAreFreedOnce) {
 int string_compare(const void* a, const void* b) {
   return strcmp(static_cast<const char*>(a), static_cast<const char*>(b));
 }
-uint64_t constant_hash(const void*, int) {
-  return 42;
-}  // every key collides
 uint64_t first_char_hash(const void* k, int) {
   return *static_cast<const unsigned char*>(k);
-}
-
-TEST_F(StringKeyTableTest, CustomKeysThatAllCollide) {
-  t = table_new(string_compare, constant_hash, nullptr, nullptr);
-  std::vector<std::string> keys;
-  for (int i = 0; i < 300; ++i) keys.push_back("IF" + std::to_string(2400 + i));
-  for (size_t i = 0; i < keys.size(); ++i) {
-    ASSERT_EQ(table_insert(t, keys[i].c_str(), 0, V((int64_t)i)), 0);
-  }
-  EXPECT_EQ(table_insert(t, "IF2400", 0, V(7)), 1);
-  for (size_t i = 0; i < keys.size(); i += 3) {
-    ASSERT_EQ(I(table_remove(t, keys[i].c_str(), 0)), (int64_t)i);
-  }
-  for (size_t i = 0; i < keys.size(); ++i) {
-    table_node_s* n = table_find(t, keys[i].c_str(), 0);
-    if (i % 3 == 0) {
-      EXPECT_EQ(n, nullptr) << keys[i];
-    } else {
-      ASSERT_NE(n, nullptr) << keys[i];
-      EXPECT_EQ(I(n->value), (int64_t)i);
-    }
-  }
-  EXPECT_EQ(table_length(t), 200);
 }
 
 TEST_F(StringKeyTableTest, CustomKeysDifferentialWithGrowth) {
@@ -572,17 +410,14 @@ uint64_t identity_hash(const void* k, int) {
   return (uint64_t)(intptr_t)k;
 }
 
-TEST(CustomIntegerKeys, ZeroAndNegativeKeysWork) {
-  table_s* t = table_new(int_equal, identity_hash, nullptr, nullptr);
-  ASSERT_NE(t, nullptr);
+TEST_F(TableTest, CustomIntegerKeysZeroAndNegativeWork) {
+  t = table_new(int_equal, identity_hash, nullptr, nullptr);
   for (int64_t k = -1000; k <= 1000; ++k) ASSERT_EQ(table_insert(t, K(k), 8, V(k + 5000)), 0);
   EXPECT_EQ(table_insert(t, K(0), 8, V(1)), 1);
   for (int64_t k = -1000; k <= 1000; k += 2) ASSERT_EQ(I(table_remove(t, K(k), 8)), k + 5000);
-  for (int64_t k = -1000; k <= 1000; ++k) {
+  for (int64_t k = -1000; k <= 1000; ++k)
     EXPECT_EQ(table_find(t, K(k), 8) != nullptr, k % 2 != 0) << k;
-  }
   EXPECT_EQ(table_length(t), 1000);
-  table_free(&t);
 }
 
 }  // namespace
