@@ -11,6 +11,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <limits>
 #include <random>
@@ -155,38 +156,21 @@ TEST_F(CsvWriterFiles, GoldenSnapshotBarAndIndexRows) {
   expect_golden(index, "golden_index.csv");
 }
 
-// The rows as printf would build them: delimiter before every field, "%.3lf" prices ("0" for a
-// zero of either sign), a blank for a flag of 0.
-std::string printf_head(uint8_t exchange, const char* symbol, size_t symbol_size, int day, int time,
-                        int aux, unsigned volume, double price, char d) {
-  const char* ex = exchange_str(exchange);
-  char px[400] = "0";
-  if (price != 0.0) snprintf(px, sizeof(px), "%.3lf", price);
-  const std::string sym(symbol, strnlen(symbol, symbol_size));
-  char buf[1000];
-  snprintf(buf, sizeof(buf), "%c%s%c%s%c%d%c%d%c%d%c%u%c%s", d, ex ? ex : "", d, sym.c_str(), d,
-           day, d, time, d, aux, d, volume, d, px);
-  return buf;
-}
-
-std::string printf_row(const _L2Trade& t, char d) {
-  char tail[200];
-  snprintf(tail, sizeof(tail), "%c%lld%c%lld%c%lld%c%c%c%c\r\n", d, (long long)t.seq_num, d,
-           (long long)t.bid_seq_num, d, (long long)t.ask_seq_num, d,
-           t.trade_flag ? t.trade_flag : ' ', d, t.bs_flag ? t.bs_flag : ' ');
-  return printf_head(t.exchange, t.symbol, sizeof(t.symbol), t.action_day, t.time, t.aux_no,
-                     t.volume, t.price, d) +
-         tail;
-}
-
-std::string printf_row(const _L2Order& o, char d) {
-  char tail[200];
-  snprintf(tail, sizeof(tail), "%c%lld%c%lld%c%c%c%c\r\n", d, (long long)o.seq_num, d,
-           (long long)o.order_index, d, o.bs_flag ? o.bs_flag : ' ', d,
-           o.order_type ? o.order_type : ' ');
-  return printf_head(o.exchange, o.symbol, sizeof(o.symbol), o.action_day, o.time, o.aux_no,
-                     o.volume, o.price, d) +
-         tail;
+// The row as printf would build it: delimiter before every field, "%.3lf" prices ("0" for a
+// zero of either sign), the numbers and flags that follow (a blank for a flag of 0), CR LF.
+template <typename Rec>
+std::string printf_row(const Rec& r, char d, std::initializer_list<long long> numbers,
+                       std::initializer_list<char> flags) {
+  const char* ex = exchange_str(r.exchange);
+  char px[400] = "0", head[1000];
+  if (r.price != 0.0) snprintf(px, sizeof(px), "%.3lf", static_cast<double>(r.price));
+  snprintf(head, sizeof(head), "%c%s%c%.*s%c%d%c%d%c%d%c%u%c%s", d, ex ? ex : "", d,
+           static_cast<int>(strnlen(r.symbol, sizeof(r.symbol))), r.symbol, d, r.action_day, d,
+           r.time, d, r.aux_no, d, r.volume, d, px);
+  std::string row = head;
+  for (long long n : numbers) row += d + std::to_string(n);
+  for (char c : flags) row += std::string(1, d) + (c ? c : ' ');
+  return row + "\r\n";
 }
 
 // Prices that stress "%.3lf" rounding: ticks, values on and a hair off a half-thousandth,
@@ -237,7 +221,8 @@ TEST_F(CsvWriterFiles, TradeAndOrderRowsMatchPrintf) {
       t.bs_flag = "BS\0"[i % 3];
       t.trade_flag = "\0F4"[i % 3];
       ASSERT_EQ(wt.write(&t), 1);
-      expected_trades += printf_row(t, ',');
+      expected_trades +=
+          printf_row(t, ',', {t.seq_num, t.bid_seq_num, t.ask_seq_num}, {t.trade_flag, t.bs_flag});
 
       o.order_index = any64(rng);
       o.seq_num = any64(rng);
@@ -245,7 +230,7 @@ TEST_F(CsvWriterFiles, TradeAndOrderRowsMatchPrintf) {
       o.bs_flag = "SB\0"[i % 3];
       o.order_type = "12D\0"[i % 4];
       ASSERT_EQ(wo.write(&o), 1);
-      expected_orders += printf_row(o, '|');
+      expected_orders += printf_row(o, '|', {o.seq_num, o.order_index}, {o.bs_flag, o.order_type});
     }
     EXPECT_EQ(wt.write_count() + wo.write_count(), 0u) << "trade and order rows are not counted";
   }
