@@ -156,6 +156,7 @@ TEST_F(PublishTest, MissingPublishGivesMinus17AndUnloadsTheLibrary) {
 
   EXPECT_EQ(MDPublishLib::msg_sender_load(&t, QL_PLUGIN_DIR "/no_such_sender.so"), -1);
   EXPECT_EQ(MDPublishLib::msg_sender_load(nullptr, kRecordPath.c_str()), -1);
+  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, nullptr), -1);
   EXPECT_EQ(pub.init(static_cast<const char*>(nullptr), "", nullptr, nullptr, 0), -1);
 }
 
@@ -224,6 +225,7 @@ TEST_F(PublishTest, SwitchedOffTypesAreRefusedAndNothingQueued) {
   // A flag array indexed by type code; a count beyond 256 changes nothing.
   unsigned char flags[257] = {0};
   EXPECT_EQ(pub.set_quote_types(flags, 257), -1);
+  EXPECT_EQ(pub.set_quote_types(nullptr, 3), -1);
   EXPECT_TRUE(pub.can_send(0));
   EXPECT_EQ(pub.set_quote_types(flags, 3), 0);
   EXPECT_FALSE(pub.can_send(0) || pub.can_send(2));
