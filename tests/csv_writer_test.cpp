@@ -291,6 +291,9 @@ TEST_F(CsvWriterFiles, FailedOpenAndNullRecordsGiveMinusOne) {
   DataCsvWriter w(bad.c_str(), "w", ',');
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "KX::CsvWriter::open_csv: csv_file='" + bad + "', mode=w open failed:2\n");
+  ::testing::internal::CaptureStderr();
+  DataCsvWriter nameless(nullptr, "w", ',');
+  ::testing::internal::GetCapturedStderr();
   DataCsvWriter good(path("null.csv").c_str(), "w", ',');
   _L2Snapshot s = make_snapshot(0);
   _MDIndex x = make_index(0);
@@ -298,6 +301,7 @@ TEST_F(CsvWriterFiles, FailedOpenAndNullRecordsGiveMinusOne) {
   _L2Trade t{};
   _L2Order o{};
   EXPECT_EQ(w.write(&s) + w.write(&x) + w.write(&b) + w.write(&t) + w.write(&o), -5);
+  EXPECT_EQ(nameless.write(&s) + nameless.write(&t), -2);
   EXPECT_EQ(
       good.write(static_cast<_L2Snapshot*>(nullptr)) + good.write(static_cast<_MDIndex*>(nullptr)) +
           good.write(static_cast<_BarData*>(nullptr)) +
