@@ -134,6 +134,8 @@ TEST_F(ColumnBinding, FindsByNameAndReopensOnlyOnSuccess) {
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, none), kAbsent);
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, "A"), 0);
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(nullptr, "a"), kAbsent);
+  EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, static_cast<const char*>(nullptr)),
+            kAbsent);
 
   auto s = open("symbol,last\n600000.SH,1.5\n");
   csv_file* first = s->csv_handle;
@@ -264,6 +266,7 @@ TEST_F(Decoding, DateAndTimeColumns) {
   int date = -1;
   r->get_date_time(&date, nullptr, &table);  // the time output is optional
   EXPECT_EQ(date, 20230108);
+  r->get_date_time(nullptr, nullptr, nullptr);  // outputs are optional
 }
 
 // Fixed positions; cut texts read positions past the end as 0, never past the NUL; a NULL
