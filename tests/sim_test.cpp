@@ -197,8 +197,8 @@ class FeedReplay {
     volume_ += t.volume;
     turnover_ += t.volume * t.price;
     open_ = open_ == 0 ? t.price : open_;
-    high_ = std::max<double>(high_, t.price);
-    low_ = low_ == 0 ? t.price : std::min<double>(low_, t.price);
+    high_ = std::max(high_, +t.price);
+    low_ = low_ == 0 ? t.price : std::min(low_, +t.price);
     last_ = t.price;
     const uint32_t px = px_of(t.price);
     if (!continuous(t.time)) {  // call auctions pair the two best orders at one price
