@@ -23,25 +23,15 @@ constexpr int32_t kAuction = 91500000;   // 09:15:00.000
 constexpr int32_t kMatch = 92500000;     // 09:25:00.000
 constexpr int32_t kMorning = 100000000;  // 10:00:00.000
 
-struct Level {
-  double price;
-  int64_t quantity;
-  int32_t orders;
-  bool operator==(const Level& o) const {
-    return std::tie(price, quantity, orders) == std::tie(o.price, o.quantity, o.orders);
-  }
-};
-std::ostream& operator<<(std::ostream& os, const Level& l) {
-  return os << "{" << l.price << " x " << l.quantity << " /" << l.orders << "}";
-}
+using Level = std::tuple<double, int64_t, int32_t>;  // price, quantity, orders
 using Levels = std::vector<Level>;
 
 // Every level of one side, best first: n = 1, 2, ... for asks, -1, -2, ... for bids.
 Levels side_levels(orderbook* book, int sign) {
   Levels out;
   for (orderbook_queue* q = orderbook_at(book, sign); q != nullptr; q = orderbook_queue_next(q)) {
-    out.push_back(
-        {orderbook_queue_price(q), orderbook_queue_quantity(q), orderbook_queue_num_orders(q)});
+    out.emplace_back(orderbook_queue_price(q), orderbook_queue_quantity(q),
+                     orderbook_queue_num_orders(q));
   }
   return out;
 }
@@ -88,12 +78,9 @@ class BookTest : public testing::Test {
   orderbook* book_ = nullptr;
 };
 
-// ---- lifecycle and codes -----------------------------------------------------------------------
-
 TEST(BookNull, EveryEntryPointAcceptsNullAndUnknownCodesGiveEmptyTexts) {
   EXPECT_STREQ(orderbook_side2str('X'), "");
   EXPECT_STREQ(orderbook_exchangeid_str(3), "");
-  EXPECT_EQ(msec2time(time2msec(145959999)), 145959999);
   orderbook_release(nullptr);
   orderbook_reset(nullptr, 1);
   EXPECT_EQ(orderbook_create(nullptr, "x", 0, 0), nullptr);
@@ -102,8 +89,6 @@ TEST(BookNull, EveryEntryPointAcceptsNullAndUnknownCodesGiveEmptyTexts) {
   EXPECT_EQ(orderbook_cancel_order(nullptr, -1), ORDERBOOK_ERROR);
   EXPECT_EQ(orderbook_snapshot(nullptr), nullptr);
   EXPECT_FALSE(orderbook_get_price_qty(nullptr, 1, nullptr, nullptr));
-  EXPECT_EQ(orderbook_queue_sum_quantity(nullptr), 0);
-  EXPECT_EQ(orderbook_queue_next(nullptr), nullptr);
   orderbook_print(nullptr, stdout, 5);
   orderbook_queue_print2(nullptr, stdout, 1, -1);
 }
@@ -126,8 +111,6 @@ TEST(BookCreate, ExchangeTextsSelectTheRulesAndLongSymbolsKeep29Characters) {
   orderbook* b = orderbook_create("SZ", sym, 0, 0);
   orderbook_reset(b, 20240105);
   EXPECT_EQ(std::string(orderbook_snapshot(b)->symbol), std::string(sym, 29));
-  EXPECT_NE(printed([&](FILE* f) { orderbook_print(b, f, 0); }).find(std::string(sym) + ".SZ"),
-            std::string::npos);
   orderbook_release(b);
 }
 
@@ -137,7 +120,6 @@ TEST_F(BookTest, PricesMapToThousandthsAndLevelsKeepThePriceOrder) {
   order(2, 'B', 10.2299999, 100, kAuction);
   order(3, 'B', 10.2294, 100, kAuction);
   EXPECT_EQ(bids(), (Levels{{10.23, 200, 2}, {10.229, 100, 1}}));
-  EXPECT_EQ(orderbook_queue_find(book_, 10.23), orderbook_at(book_, -1));
   // New levels are linked from whichever end of the chain is nearer: prices arriving in any
   // order, far and near, inside and outside, still give strictly ordered chains.
   uint32_t x = 12345;
@@ -149,8 +131,7 @@ TEST_F(BookTest, PricesMapToThousandthsAndLevelsKeepThePriceOrder) {
   }
   ASSERT_EQ(ql__orderbook_check(book_), 0);
   const Levels b = bids(), a = asks();
-  for (size_t i = 1; i < b.size(); ++i) ASSERT_GT(b[i - 1].price, b[i].price);
-  for (size_t i = 1; i < a.size(); ++i) ASSERT_LT(a[i - 1].price, a[i].price);
+  EXPECT_TRUE(std::is_sorted(b.rbegin(), b.rend()) && std::is_sorted(a.begin(), a.end()));
   EXPECT_GT(b.size(), 300u);
 }
 
@@ -159,20 +140,15 @@ TEST_F(BookTest, ResetEmptiesTheBookAndKeepsTheIdSequence) {
   orderbook_init_static_fields(book_, 0, 10.0, 11.0, 9.0);  // date 0: today
   const _L2Snapshot* s = orderbook_snapshot(book_);
   EXPECT_GT(s->trading_day, 20200101);
-  EXPECT_EQ(s->action_day, s->trading_day);
-  EXPECT_EQ(s->upper_limit, 11.0);
   EXPECT_EQ(orderbook_gen_order_id(book_), -1);
   for (int i = 0; i < 3000; ++i) order(i + 1, 'B', 9.0 + i * 0.01, 100, kMorning);
   orderbook_reset(book_, 20240106);
   EXPECT_EQ(std::make_tuple(s->action_day, s->trading_day, s->pre_close, int(s->type)),
             std::make_tuple(20240106, 0, 0.0, 2));
-  EXPECT_EQ(orderbook_at(book_, -1), nullptr);
   EXPECT_EQ(orderbook_queue_find(book_, 9.0), nullptr);
   EXPECT_EQ(order(1, 'B', 9.0, 100, kAuction), 0);  // earlier than yesterday's last event
   EXPECT_EQ(orderbook_gen_order_id(book_), -2);
 }
-
-// ---- events -----------------------------------------------------------------------------------
 
 // A call-auction trade consumes the best bids first; it reduces an aggressor's own order by at
 // most what it has left, and its level by the same: the other orders at that level stay whole.
@@ -209,33 +185,20 @@ TEST_F(BookTest, ShanghaiContinuousTradeReportsWhatFoundNoAskAndTypeDCancels) {
   EXPECT_EQ(order(3, 'B', 9.90, 100, kMorning + 6, 'D'), ORDERBOOK_NOT_FOUND);
 }
 
-TEST_F(BookTest, ShenzhenOrdersCrossOnArrivalAndTradesOnlyCount) {
+// The differential test checks the crossing itself; here, what the calls report.
+TEST_F(BookTest, ShenzhenOrdersReportWhatRestsOrWasDropped) {
   make("SZ");
   order(1, 'S', 10.01, 400, kMorning);
   order(2, 'S', 10.02, 300, kMorning);
-  EXPECT_EQ(order(3, 'B', 10.02, 1000, kMorning + 10), 300);
-  EXPECT_TRUE(asks().empty());
+  EXPECT_EQ(order(3, 'B', 10.02, 1000, kMorning + 10), 300);  // what rests
   EXPECT_EQ(trade(3, 1, 10.01, 400, kMorning + 10), 0);
-  EXPECT_EQ(trade(3, 2, 10.02, 300, kMorning + 10), 0);
-  EXPECT_EQ(bids(), (Levels{{10.02, 300, 1}}));
-  EXPECT_EQ(orderbook_snapshot(book_)->volume, 700);  // open to last: the differential test
   EXPECT_TRUE(orderbook_update_snapshot(book_, 50, 11.0, kMorning + 13));
-  EXPECT_EQ(orderbook_last_price(book_), 11.0);
-  EXPECT_EQ(orderbook_snapshot(book_)->volume, 750);
+  EXPECT_EQ(orderbook_snapshot(book_)->volume, 450);
   EXPECT_EQ(orderbook_snapshot(book_)->time, kMorning + 10);  // last_time unchanged
-  const int32_t trades = orderbook_snapshot(book_)->num_trades;
-  // A market order crosses every level and drops its rest; it reports the quantity dropped.
-  order(4, 'S', 10.50, 100, kMorning + 20);
+  // A market order crosses every level and drops its rest.
   EXPECT_EQ(order(5, 'S', 0.0, 500, kMorning + 20, '1'), 200);
   EXPECT_TRUE(bids().empty());
-  EXPECT_EQ(asks(), (Levels{{10.50, 100, 1}}));
-  // A cancellation is a trade naming one order: the order goes, the statistics stay.
-  EXPECT_EQ(trade(0, 4, 0.0, 100, kMorning + 30), 0);
-  EXPECT_TRUE(asks().empty());
-  EXPECT_EQ(orderbook_snapshot(book_)->num_trades, trades);
-  EXPECT_EQ(orderbook_prev_update_time(book_), kMorning + 30);
   EXPECT_EQ(trade(0, 4, 0.0, 100, kMorning + 40), ORDERBOOK_NOT_FOUND);
-  EXPECT_EQ(trade(0, 0, 0.0, 100, kMorning + 40), 0);
 }
 
 TEST_F(BookTest, WindowEdgesDecideWhetherOrdersCrossAndEarlierEventsAreRefused) {
@@ -277,28 +240,13 @@ TEST_F(BookTest, CancellationsUseTheOrdersOwnSideAndRemoveTheWholeOrder) {
   EXPECT_EQ(asks(), (Levels{{10.00, 300, 1}}));
 }
 
-// ---- the caller's own orders -------------------------------------------------------------------
-
-struct Exec {
-  int64_t id;
-  int32_t kind, quantity;
-  double price;
-  int32_t time;
-  bool operator==(const Exec& o) const {
-    return std::tie(id, kind, quantity, price, time) ==
-           std::tie(o.id, o.kind, o.quantity, o.price, o.time);
-  }
-};
-std::ostream& operator<<(std::ostream& os, const Exec& e) {
-  return os << "{" << e.id << " " << e.kind << " " << e.quantity << "@" << e.price << " " << e.time
-            << "}";
-}
+using Exec = std::tuple<int64_t, int32_t, int32_t, double, int32_t>;  // id kind qty price time
 
 class OwnOrderTest : public BookTest {
  protected:
   static int record(orderbook*, int64_t id, int32_t kind, int32_t qty, double price, int32_t t,
                     void* user) {
-    static_cast<std::vector<Exec>*>(user)->push_back({id, kind, qty, price, t});
+    static_cast<std::vector<Exec>*>(user)->emplace_back(id, kind, qty, price, t);
     return 0;
   }
   std::vector<Exec> execs_;
@@ -316,10 +264,10 @@ TEST_F(OwnOrderTest, FillsAndCancelsAreReported) {
   EXPECT_EQ(orderbook_cancel_order(book_, id), ORDERBOOK_NOT_FOUND);
   ASSERT_EQ(execs_.size(), 2u);
   EXPECT_EQ(execs_[0], (Exec{id, 0, 200, 10.0, kMorning + 5}));
-  EXPECT_EQ(std::make_tuple(execs_[1].id, execs_[1].kind, execs_[1].quantity),
-            std::make_tuple(id, 1, 300));
+  EXPECT_EQ(std::make_tuple(std::get<1>(execs_[1]), std::get<2>(execs_[1])),
+            std::make_tuple(1, 300));  // the cancellation of the 300 left
 
-  // An own aggressor is reported at the last event time; on a fresh book it rests uncrossed.
+  // An own aggressor is reported at the last event time.
   execs_.clear();
   make("SZ");
   orderbook_set_exec_callback(book_, record, &execs_);
@@ -329,12 +277,6 @@ TEST_F(OwnOrderTest, FillsAndCancelsAreReported) {
   EXPECT_EQ(orderbook_insert_order(book_, own, 'B', 150, 10.01), 0);
   EXPECT_EQ(execs_, (std::vector<Exec>{{own, 0, 100, 10.0, kMorning + 7},
                                        {own, 0, 50, 10.01, kMorning + 7}}));
-  orderbook* fresh = orderbook_create("SZ", "000001", 0, 0);
-  orderbook_on_l2order(fresh, 1, '2', 'S', 10.00, 100, 0);
-  EXPECT_EQ(orderbook_insert_order(fresh, orderbook_gen_order_id(fresh), 'B', 100, 10.50), 100);
-  EXPECT_EQ(side_levels(fresh, -1), (Levels{{10.50, 100, 1}}));
-  EXPECT_EQ(ql__orderbook_check(fresh), 0);
-  orderbook_release(fresh);
 }
 
 // A callback may read the book but not change it: the book is in the middle of an update.
@@ -363,8 +305,6 @@ TEST_F(OwnOrderTest, CallbacksCannotChangeTheBook) {
   EXPECT_EQ(asks(), (Levels{{10.00, 50, 1}}));
 }
 
-// ---- refusals that keep the book consistent ------------------------------------------------
-
 TEST_F(BookTest, DuplicateNumberIsRefusedAndTheFirstOrderStaysFindable) {
   make("SZ");
   EXPECT_EQ(order(5, 'B', 10.00, 100, kMorning), 100);
@@ -373,7 +313,6 @@ TEST_F(BookTest, DuplicateNumberIsRefusedAndTheFirstOrderStaysFindable) {
   EXPECT_EQ(order(5, 'B', 10.05, 100, kMorning), ORDERBOOK_DUPLICATE);  // would cross whole
   EXPECT_EQ(bids(), (Levels{{10.00, 100, 1}}));
   EXPECT_EQ(asks(), (Levels{{10.05, 100, 1}}));
-  EXPECT_EQ(ql__orderbook_check(book_), 0);
   EXPECT_EQ(trade(5, 0, 0, 100, kMorning + 1), 0);
   EXPECT_TRUE(bids().empty());
   EXPECT_EQ(order(5, 'B', 10.01, 200, kMorning + 1), 200);  // free again
@@ -383,12 +322,10 @@ TEST_F(BookTest, BadQuantitiesSidesAndPricesChangeNothing) {
   make("SZ");
   EXPECT_EQ(order(1, 'B', 10.0, -5, kMorning), ORDERBOOK_ERROR);
   EXPECT_EQ(order(2, 'B', 10.0, 0, kMorning), 0);  // nothing to rest
-  EXPECT_EQ(order(2, 'B', 10.0, 0, kAuction), ORDERBOOK_EARLIER);
   EXPECT_EQ(trade(1, 2, 10.0, -5, kMorning), ORDERBOOK_ERROR);
   EXPECT_EQ(orderbook_insert_order(book_, -1, 'B', -1, 10.0), ORDERBOOK_ERROR);
   EXPECT_EQ(orderbook_insert_order(book_, -1, 'Q', 1, 10.0), ORDERBOOK_BAD_SIDE);
-  EXPECT_EQ(orderbook_on_order_cross(book_, 3, '2', 'Q', 10.0, 1, kMorning), ORDERBOOK_BAD_SIDE);
-  EXPECT_EQ(order(3, 'Q', 10.0, 100, kMorning), ORDERBOOK_BAD_SIDE);  // no message inside
+  EXPECT_EQ(order(3, 'Q', 10.0, 100, kMorning), ORDERBOOK_BAD_SIDE);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_EQ(order(4, 'B', nan, 100, kAuction + 2), ORDERBOOK_EARLIER);
   EXPECT_EQ(order(4, 'B', nan, 100, kMorning), 100);  // not a positive price: nothing rests
@@ -407,7 +344,6 @@ TEST_F(BookTest, AggregatingLevelsKeepOtherOrdersQuantityAndNeverGoNegative) {
   order(7, 'B', 9.00, 300, kMorning);
   order(8, 'B', 9.00, 200, kMorning);
   EXPECT_EQ(orderbook_queue_aggregate(orderbook_at(book_, -1)), 1);
-  EXPECT_EQ(orderbook_queue_sum_quantity(orderbook_at(book_, -1)), 0);
   EXPECT_EQ(order(1, 'B', 10.00, 300, kMorning + 1, 'D'), 0);
   EXPECT_EQ(order(3, 'S', 9.00, 100, kMorning + 1), 0);  // takes 100 at 10.00
   EXPECT_EQ(trade(2, 0, 0, 100, kMorning + 2), 0);       // order 2's remaining 100 cancelled
@@ -430,8 +366,6 @@ TEST_F(BookTest, AggregatingLevelsKeepOtherOrdersQuantityAndNeverGoNegative) {
   EXPECT_EQ(order(2, 'B', 10.00, 200, kMorning + 4, 'D'), ORDERBOOK_NOT_FOUND);  // freed
 }
 
-// ---- allocation failures ---------------------------------------------------------------------
-
 class PoolFailureTest : public BookTest {
  protected:
   void TearDown() override {
@@ -440,15 +374,12 @@ class PoolFailureTest : public BookTest {
   }
 };
 
-TEST_F(PoolFailureTest, CreateFailsWithTheMessage) {
+TEST_F(PoolFailureTest, EventsThatCannotGetRecordsChangeNothing) {
   ql__orderbook_pool_fail_after(0);
   testing::internal::CaptureStderr();
   EXPECT_EQ(orderbook_create("SZ", "000001", 0, 0), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "mpool_create: L:237 alloc pool block 49152bytes failed\n");
-}
-
-TEST_F(PoolFailureTest, EventsThatCannotGetRecordsChangeNothing) {
+  testing::internal::GetCapturedStderr();
+  ql__orderbook_pool_fail_after(-1);
   make("SZ");
   ql__orderbook_pool_fail_after(0);  // the first block is all there is
   order(900000, 'S', 10.50, 100, kAuction);
@@ -469,99 +400,66 @@ TEST_F(PoolFailureTest, EventsThatCannotGetRecordsChangeNothing) {
   EXPECT_EQ(orderbook_queue_find(book_, 9.00), nullptr);
   EXPECT_EQ(order(seq, 'B', 10.00, 10, kAuction, 'D'), ORDERBOOK_NOT_FOUND);
   EXPECT_EQ(orderbook_snapshot(book_)->time, kAuction);
-  EXPECT_EQ(ql__orderbook_check(book_), 0);
-  // An order that crosses whole needs no record; one that rests at an existing level needs an
-  // order record, and the cancelled one is there for it.
+  // An order that crosses whole needs no record; one that rests at an existing level takes the
+  // cancelled one's.
   EXPECT_EQ(order(seq + 1, 'B', 10.50, 100, kMorning), 0);
   EXPECT_EQ(order(seq + 2, 'B', 10.00, 10, kMorning), 10);
-  ql__orderbook_pool_fail_after(-1);
-  EXPECT_EQ(order(seq + 3, 'B', 9.00, 10, kMorning + 1), 10);
 }
 
-// ---- messages --------------------------------------------------------------------------------
-
-class MessageTest : public BookTest {
- protected:
-  void SetUp() override {
-    lines().clear();
-    make("SZ");
-    order(1, 'B', 10.00, 300, kMorning);
-    order(2, 'B', 10.00, 300, kMorning);
-  }
-  static int collect(orderbook*, const char* text) {
-    lines().push_back(text);
-    return 0;
-  }
-  static std::vector<std::string>& lines() {
-    static std::vector<std::string> v;
-    return v;
-  }
-};
+std::vector<std::string> g_lines;  // what the debug callback below was given
+int collect(orderbook*, const char* text) {
+  g_lines.push_back(text);
+  return 0;
+}
 
 // A cancellation of an unknown order is written above level 2; a quantity mismatch at any
-// nonzero level; each to the callback, or to standard output without one.
-TEST_F(MessageTest, DebugLevelsDecideWhatIsWritten) {
+// nonzero level; each to the callback, or to standard output without one. An unknown flag
+// outside the window goes to standard error at any level.
+TEST_F(BookTest, DebugLevelsDecideWhatIsWrittenAndWhere) {
+  g_lines.clear();
+  make("SZ");
+  order(1, 'B', 10.00, 300, kMorning);
+  order(2, 'B', 10.00, 300, kMorning);
   for (int level : {0, 1, 2}) {
     orderbook_set_debug(book_, level, collect);
     EXPECT_EQ(orderbook_on_cancel_order(book_, 99, 10, 10.5, 'S', kMorning), -3);
   }
   orderbook_set_debug(book_, 0, collect);
   orderbook_on_cancel_order(book_, 2, 10, 10.0, 'B', kMorning);
-  EXPECT_TRUE(lines().empty());
+  EXPECT_TRUE(g_lines.empty());
   orderbook_set_debug(book_, -1, collect);
   orderbook_on_cancel_order(book_, 1, 10, 10.0, 'B', kMorning);
-  EXPECT_EQ(lines().size(), 1u);
+  EXPECT_EQ(g_lines.size(), 1u);
   orderbook_set_debug(book_, 3, collect);
   orderbook_on_cancel_order(book_, 99, 10, 10.5, 'S', kMorning);
-  ASSERT_EQ(lines().size(), 2u);
-  EXPECT_EQ(lines()[1],
+  ASSERT_EQ(g_lines.size(), 2u);
+  EXPECT_EQ(g_lines[1],
             "orderbook_on_cancel_order: not found order by order_seq_num=99,quantity=10,"
             "price=10.500,side=ASK,cancel_time=100000000\n");
   orderbook_set_debug(book_, 3, nullptr);
   testing::internal::CaptureStdout();
   orderbook_on_cancel_order(book_, 7, 1, 1.0, 'B', kMorning);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "orderbook_on_cancel_order: not found order by order_seq_num=7,quantity=1,"
-            "price=1.000,side=BID,cancel_time=100000000\n");
-}
-
-TEST_F(MessageTest, StaleAggregateCancellationAndUnknownFlagsAreNamed) {
-  orderbook* b = orderbook_create("SZ", "000002", 0, 1);
-  orderbook_set_debug(b, 1, collect);
-  orderbook_on_l2order(b, 1, '2', 'B', 10.00, 300, kMorning);
-  orderbook_on_l2order(b, 2, '2', 'S', 10.00, 300, kMorning);
-  EXPECT_EQ(orderbook_on_l2order(b, 1, 'D', 'B', 10.00, 300, kMorning), ORDERBOOK_NO_LEVEL);
-  EXPECT_EQ(lines(), (std::vector<std::string>{
-                         "orderbook_on_cancel_order: not found orderque for order_seq_num=1,"
-                         "quantity=300,price=10.000,px=10000,side=BID,cancel_time=100000000\n"}));
-  orderbook_release(b);
-  // An unknown flag outside the window goes to standard error at any level.
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("order_seq_num=7,"), std::string::npos);
   orderbook_set_debug(book_, 0, collect);
   testing::internal::CaptureStderr();
   EXPECT_EQ(order(3, 'X', 10.5, 100, 150000000), ORDERBOOK_BAD_SIDE);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "on_l2order: unknown bs_flag=88 for update_time=150000000, seq_num=3, quantity=100, "
             "price=10.500\n");
-  EXPECT_EQ(lines().size(), 1u);
 }
-
-// ---- snapshots, queries and printing ---------------------------------------------------------
 
 TEST_F(BookTest, SnapshotFillsTenLevelsAndShowsLowBitsOfHugeQuantities) {
   make("SZ");
   order(1, 'S', 10.01, 100, kAuction);
-  order(2, 'S', 10.02, 200, kAuction);
-  order(3, 'S', 10.03, 300, kAuction + 5);
-  for (int i = 4; i <= 6; ++i)
-    order(i, 'B', 10.0, std::numeric_limits<int32_t>::max(), kAuction + 5);
+  order(2, 'S', 10.02, 200, kAuction + 5);
+  for (int i = 4; i <= 6; ++i) order(i, 'B', 10.0, INT32_MAX, kAuction + 5);
   const _L2Snapshot* s = orderbook_snapshot(book_);
   EXPECT_EQ(s->time, kAuction + 5);
-  EXPECT_EQ(std::vector<double>(s->ask_price, s->ask_price + 4),
-            (std::vector<double>{10.01, 10.02, 10.03, 0}));
-  EXPECT_EQ(std::vector<int32_t>(s->ask_volume, s->ask_volume + 4),
-            (std::vector<int32_t>{100, 200, 300, 0}));
+  EXPECT_EQ(std::vector<double>(s->ask_price, s->ask_price + 3),
+            (std::vector<double>{10.01, 10.02, 0}));
+  EXPECT_EQ(s->ask_volume[1] + s->ask_volume[2], 200);
   for (int i = 1; i < 10; ++i) EXPECT_EQ(s->bid_price[i] + s->bid_volume[i], 0);
-  const int64_t total = 3LL * std::numeric_limits<int32_t>::max();
+  const int64_t total = 3LL * INT32_MAX;
   EXPECT_EQ(orderbook_queue_quantity(orderbook_at(book_, -1)), total);
   EXPECT_EQ(s->bid_volume[0], static_cast<int32_t>(static_cast<uint32_t>(total)));
   _L2Snapshot copy;
@@ -578,16 +476,14 @@ TEST_F(BookTest, LevelZeroIsTheBestLevelAtTheLastPrice) {
   EXPECT_EQ(orderbook_at(book_, 0), orderbook_at(book_, -1));
   trade(7, 8, 10.01, 1, kMorning);
   EXPECT_EQ(orderbook_at(book_, 0), nullptr);
-  EXPECT_EQ(orderbook_at(book_, 2), nullptr);
-  int64_t q = 0;
+  int64_t q = 5;
   double p = 0;
   EXPECT_TRUE(orderbook_get_price_qty(book_, 1, nullptr, nullptr));
-  EXPECT_TRUE(orderbook_get_price_qty(book_, -1, &q, &p));
-  EXPECT_EQ(std::make_tuple(q, p), std::make_tuple(int64_t{100}, 10.0));
-  q = 5;
   EXPECT_FALSE(orderbook_get_price_qty(book_, -2, &q, &p));
   EXPECT_EQ(q, 5);
-  EXPECT_FALSE(orderbook_get_price_qty(book_, std::numeric_limits<int32_t>::min(), &q, &p));
+  EXPECT_FALSE(orderbook_get_price_qty(book_, INT32_MIN, &q, &p));
+  EXPECT_TRUE(orderbook_get_price_qty(book_, -1, &q, &p));
+  EXPECT_EQ(std::make_tuple(q, p), std::make_tuple(int64_t{100}, 10.0));
 }
 
 TEST_F(BookTest, PrintShowsOneMoreAskLevelThanBidLevels) {
@@ -599,11 +495,11 @@ TEST_F(BookTest, PrintShowsOneMoreAskLevelThanBidLevels) {
   auto print = [&](int depth) {
     return printed([&](FILE* f) { orderbook_print(book_, f, depth); });
   };
-  const std::string top = "******** orderbook 600000.SZ 91500000 0.000 ********\n";
   const std::string rule = "------------------------------------------------------------\n";
-  EXPECT_EQ(print(2), top + "ASK3 10.030 \t300\nASK2 10.020 \t200\nASK1 10.010 \t100\n" + rule +
-                          "BID1 10.000 \t10\nBID2 9.990 \t20\n\n");
-  EXPECT_EQ(print(0), top + "ASK1 10.010 \t100\n" + rule + "\n");
+  EXPECT_EQ(print(2),
+            "******** orderbook 600000.SZ 91500000 0.000 ********\nASK3 10.030 \t300\n"
+            "ASK2 10.020 \t200\nASK1 10.010 \t100\n" +
+                rule + "BID1 10.000 \t10\nBID2 9.990 \t20\n\n");
   orderbook_reset(book_, 20240105);
   EXPECT_EQ(print(-3), "******** orderbook 600000.SZ 0 0.000 ********\nAsks empty..\n" + rule +
                            "Bids empty..\n\n");
@@ -613,14 +509,12 @@ TEST_F(BookTest, QueuePrintListsTheFirstOrdersAndCutsLongListsBeforeTheBufferEnd
   make("SZ");
   for (int i = 1; i <= 60; ++i) order(i, 'B', 10.0, i, kAuction);
   orderbook_queue* q = orderbook_at(book_, -1);
-  EXPECT_EQ(orderbook_queue_sum_quantity(q), 1830);
   std::string expected = "BID1 10.000 \t1830 60/[";
   for (int i = 1; i <= 50; ++i) expected += std::to_string(i) + (i < 50 ? "," : "]\n");
-  expected += "BID2 10.000 \t1830 60/[]\nBID3 10.000 \t1830\n";
+  expected += "BID2 10.000 \t1830\n";
   EXPECT_EQ(printed([&](FILE* f) {
               orderbook_queue_print2(q, f, 1, -1);
-              orderbook_queue_print2(q, f, 2, 0);
-              orderbook_queue_print(q, f, 3);
+              orderbook_queue_print(q, f, 2);
             }),
             expected);
 
