@@ -5,12 +5,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "quotelab/data_replay.h"
 #include "quotelab/md_publish_lib.h"
 #include "quotelab/msg_sender.h"
 #include "quotelab/utilcore.h"
@@ -534,6 +536,42 @@ TEST_F(PublishTest, ConsumerNeverSleepsOnAClaimedCell) {
   q.wake();
   consumer.join();
   EXPECT_EQ(got, (std::vector<msg_item_s*>{a, b}));
+}
+
+// The example sender's file replays through a bin replay, every posted tick byte for byte.
+TEST(PublishExampleSender, PublishedTicksReplayFromItsFile) {
+  const std::string path = testing::TempDir() + "publish_test_ticks.bin";
+  std::remove(path.c_str());
+  std::vector<_L2Snapshot> ticks(500);
+  {
+    MDPublishLib pub;
+    ASSERT_EQ(pub.init(QL_PLUGIN_DIR "/bin_file_sender.so", path.c_str(), nullptr, nullptr, 0), 0);
+    ASSERT_EQ(pub.start(), 0);
+    for (size_t i = 0; i < ticks.size(); ++i) {
+      _L2Snapshot& tick = ticks[i];
+      std::memset(&tick, 0, sizeof tick);
+      tick.type = QL_RECORD_L2SNAPSHOT;
+      std::snprintf(tick.symbol, sizeof tick.symbol, "6%05d", (int)i % 7);
+      tick.time = 93000000 + (int)i * 3000;
+      tick.bid_volume[9] = (int)i;  // the record's far end
+      msg_item_s* it = msg_item_alloc(&tick, sizeof tick);
+      ASSERT_EQ(pub.post_msg(it), 0);
+      msg_item_decref_release(it);
+    }
+    for (int spins = 0; pub.queue_count() != 0 && spins < 100000; ++spins)
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    pub.stop();
+  }  // the sender's release closes the file
+  KX::DataReplayBin replay("tick", "", path.c_str());
+  ASSERT_EQ(replay.init(0), 0);  // day 0: every record
+  _L2Snapshot got;
+  unsigned char type = 0;
+  for (const _L2Snapshot& tick : ticks) {
+    ASSERT_EQ(replay.next(&got, sizeof got, &type), (int)sizeof got);
+    ASSERT_EQ(std::memcmp(&got, &tick, sizeof got), 0);
+  }
+  EXPECT_EQ(replay.next(&got, sizeof got, &type), 0);
+  std::remove(path.c_str());
 }
 
 }  // namespace
