@@ -292,7 +292,8 @@ struct IntKey {
 template <bool kScattered>
 table_node_s* int_find(const table_s* t, int64_t key) {
   table_node_s* slots = slots_of<IntSlots>(t);
-  size_t i = table_int_home(key, t->log2_capacity, kScattered);
+  // The direct home from the stored mask: the same slot as table_int_home, fewer instructions.
+  size_t i = kScattered ? table_int_home(key, t->log2_capacity, true) : (size_t)key & t->mask;
   for (size_t d = 0;; ++d) {
     table_node_s* s = &slots[i];
     if (table_key_int(s->key) == key) return s;
