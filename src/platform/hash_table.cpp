@@ -288,7 +288,8 @@ struct IntKey {
 };
 
 // The find of integer keys, written out for each rule: lookups are the tables' hot path, and
-// every load the probing core would add (the rule, the probe limit) costs lookups in flight.
+// every load before the first slot (the rule, the probe limit) costs lookups in flight. The
+// probe limit is read only once the home slot holds another key.
 template <bool kScattered>
 table_node_s* int_find(const table_s* t, int64_t key) {
   table_node_s* slots = slots_of<IntSlots>(t);
