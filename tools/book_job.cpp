@@ -12,6 +12,7 @@
 #include "quotelab/data_file_manager.h"
 #include "quotelab/orderbook.h"
 #include "quotelab/utilcore.h"
+#include "verify_day.h"
 
 namespace qltool {
 namespace {
@@ -93,7 +94,7 @@ int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* u
   *sink->last = *snapshot;
   if (sink->last->trading_day == 0) sink->last->trading_day = sink->trading_day;
   if (sink->exchange_auction_view) {
-    apply_exchange_auction_view(orderbook_builder_get(builder), sink->last);
+    qlverify::exchange_auction_view(orderbook_builder_get(builder), sink->last);
   }
   sink->writer->write(sink->last);
   if (sink->bar != nullptr && sink->bar->active()) {
@@ -234,13 +235,8 @@ bool resolve_book_output(const BookJob& job, int date, std::string* path, FileFo
   return true;
 }
 
-bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, BookBuffers* buffers) {
-  const auto start = std::chrono::steady_clock::now();
-  *result = BookResult();
+bool load_book_day(const BookJob& job, BookBuffers* buffers, BookResult* result, ProgressBar* bar) {
   std::string& error = result->error;
-
-  BookBuffers own;
-  if (buffers == nullptr) buffers = &own;
   RecordArray<_L2Order>& orders = buffers->orders;
   RecordArray<_L2Trade>& trades = buffers->trades;
   std::vector<const void*>& sequence = buffers->sequence;
@@ -262,6 +258,20 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
     error = "more than 2147483647 records in one file";
     return false;
   }
+  return true;
+}
+
+bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, BookBuffers* buffers) {
+  const auto start = std::chrono::steady_clock::now();
+  *result = BookResult();
+  std::string& error = result->error;
+
+  BookBuffers own;
+  if (buffers == nullptr) buffers = &own;
+  RecordArray<_L2Order>& orders = buffers->orders;
+  RecordArray<_L2Trade>& trades = buffers->trades;
+  std::vector<const void*>& sequence = buffers->sequence;
+  if (!load_book_day(job, buffers, result, bar)) return false;
 
   FileFormat out_format;
   if (!resolve_book_output(job, result->date, &result->out_path, &out_format, &error)) {

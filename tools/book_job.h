@@ -63,6 +63,10 @@ struct BookBuffers {
 bool resolve_book_output(const BookJob& job, int date, std::string* path, FileFormat* format,
                          std::string* error);
 
+// Reads the job's order and trade files (and sequence) into `buffers` and settles exchange,
+// symbol and date into *result. Returns false with result->error set. bar may be NULL.
+bool load_book_day(const BookJob& job, BookBuffers* buffers, BookResult* result, ProgressBar* bar);
+
 // Runs one job in `buffers` (NULL: its own). Thread-safe for distinct jobs writing distinct
 // files and using distinct buffers (each run has its own builder); bar may be NULL. Returns
 // false with result->error set when the job failed.
