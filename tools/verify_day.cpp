@@ -432,7 +432,7 @@ void append_diff(std::string* out, const Mismatch& m, const ReferenceSnapshot& r
         ask ? level_text(v.ask_price[i], v.ask_volume[i], counts, v.ask_orders[i])
             : level_text(v.bid_price[i], v.bid_volume[i], counts, v.bid_orders[i]);
     if (theirs == "-" && ours == "-") continue;
-    std::snprintf(buf, sizeof buf, "  %s %-3d %-28s %-28s%s\n", ask ? "ask" : "bid", i + 1,
+    std::snprintf(buf, sizeof buf, "  %s %-3d %-28s %s%s\n", ask ? "ask" : "bid", i + 1,
                   theirs.c_str(), ours.c_str(), theirs == ours ? "" : " *");
     *out += buf;
   }
