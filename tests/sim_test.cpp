@@ -469,4 +469,53 @@ TEST(SimConfigTest, ReplayHoldsForOtherPricesSeedsAndMixes) {
   }
 }
 
+// Shenzhen orders held between the opening match and the open: some are marketable (a few sweep
+// more than one level), the book rests crossed until the open, and the exchange matches them at
+// 09:30:00.000 in arrival order right after the last of them, before any later order. Shanghai
+// days ignore the setting.
+TEST(SimConfigTest, ShenzhenOrdersHeldBeforeTheOpenTradeAtTheOpen) {
+  size_t crossed_days = 0, sweeps = 0, held_trades = 0;
+  for (uint64_t seed = 30; seed < 40; ++seed) {
+    Config c = day_config(Style::Shenzhen, seed, 2000);
+    c.passive_share = 0.03;
+    c.preopen_marketable_share = 0.3;
+    const Day day = qlsim::simulate_day(c);
+    ASSERT_TRUE(replay_reaches_every_truth(day)) << "seed " << seed;
+    for (const BookTruth& t : day.truths) {
+      if (t.time > kOpeningMatch && t.time < kOpen && !t.bids.empty() && !t.asks.empty() &&
+          t.bids[0].px >= t.asks[0].px) {
+        ++crossed_days;
+        break;
+      }
+    }
+    std::map<int64_t, std::set<double>> prices;  // held aggressor -> its trade prices
+    bool later_order = false;
+    for (const void* rec : day.sequence) {
+      if (time_of(rec) < kOpen) continue;
+      if (is_order(rec)) {
+        later_order = true;
+        continue;
+      }
+      const _L2Trade& t = as_trade(rec);
+      const int64_t aggressor = std::max(+t.bid_seq_num, +t.ask_seq_num);
+      // A Shenzhen number is the record's place in the sequence, from 1.
+      const void* entry = day.sequence[static_cast<size_t>(aggressor) - 1];
+      const bool by_held = !cancellation(t) && is_order(entry) && time_of(entry) < kOpen;
+      if (!by_held) continue;
+      ASSERT_TRUE(t.time == kOpen && !later_order) << "seed " << seed;
+      prices[aggressor].insert(t.price);
+      ++held_trades;
+    }
+    for (const auto& p : prices) sweeps += p.second.size() > 1;
+  }
+  EXPECT_GE(crossed_days, 8u);
+  EXPECT_GT(held_trades, 100u);
+  EXPECT_GE(sweeps, 10u);
+  Config sh = day_config(Style::Shanghai, 30, 2000);
+  const Day plain = qlsim::simulate_day(sh);
+  sh.preopen_marketable_share = 0.3;
+  const Day with = qlsim::simulate_day(sh);
+  EXPECT_TRUE(same_records(plain.orders, with.orders) && same_records(plain.trades, with.trades));
+}
+
 }  // namespace
