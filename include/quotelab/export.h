@@ -16,30 +16,31 @@
   (QUOTELAB_VERSION_MAJOR * 10000 + QUOTELAB_VERSION_MINOR * 100 + QUOTELAB_VERSION_PATCH)
 
 #if defined(_WIN32)
-#  if defined(QUOTELAB_BUILDING)
-#    define QL_API __declspec(dllexport)
-#  else
-#    define QL_API __declspec(dllimport)
-#  endif
+#if defined(QUOTELAB_BUILDING)
+#define QL_API __declspec(dllexport)
 #else
-#  define QL_API __attribute__((visibility("default")))
+#define QL_API __declspec(dllimport)
+#endif
+#else
+#define QL_API __attribute__((visibility("default")))
 #endif
 
 #if defined(__GNUC__)
-#  define QL_PRINTF_FORMAT(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
+#define QL_PRINTF_FORMAT(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
 #else
-#  define QL_PRINTF_FORMAT(fmt_index, first_arg)
+#define QL_PRINTF_FORMAT(fmt_index, first_arg)
 #endif
 
 #define QL_CONCAT_(a, b) a##b
 #define QL_CONCAT(a, b) QL_CONCAT_(a, b)
 #if defined(__cplusplus)
-#  define QL_STATIC_ASSERT(cond, name) static_assert(cond, #name)
+#define QL_STATIC_ASSERT(cond, name) static_assert(cond, #name)
 #elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
-#  define QL_STATIC_ASSERT(cond, name) _Static_assert(cond, #name)
+#define QL_STATIC_ASSERT(cond, name) _Static_assert(cond, #name)
 #else
 /* C99: a negative array size stops the compile. */
-#  define QL_STATIC_ASSERT(cond, name) typedef char QL_CONCAT(ql_static_assert_, name)[(cond) ? 1 : -1]
+#define QL_STATIC_ASSERT(cond, name) \
+  typedef char QL_CONCAT(ql_static_assert_, name)[(cond) ? 1 : -1]
 #endif
 
 #endif /* QUOTELAB_EXPORT_H */
