@@ -26,6 +26,7 @@ struct DiffCase {
   double market_ratio;
   double aggressive_ratio;
   int target_resting;
+  bool wide_book = false;  // orders far from the touch, many levels made and emptied
 };
 
 std::ostream& operator<<(std::ostream& os, const DiffCase& c) {
@@ -103,7 +104,7 @@ class DiffTest : public testing::TestWithParam<DiffCase> {
 
   qlsim::Day simulate(bool distinct_group_times) {
     const DiffCase& c = GetParam();
-    qlsim::Config config;
+    qlsim::Config config = c.wide_book ? qlsim::wide_book_config(c.style, c.seed) : qlsim::Config{};
     config.style = c.style;
     config.seed = c.seed;
     config.orders = c.orders;
@@ -203,6 +204,8 @@ const DiffCase kCases[] = {
     {"ShanghaiSeed2", Style::Shanghai, 2, 4000, 0.05, 0.25, 300},
     {"ShanghaiSeed3", Style::Shanghai, 3, 6000, 0.05, 0.25, 300},
     {"ShanghaiThinAndAggressive", Style::Shanghai, 4, 5000, 0.2, 0.5, 40},
+    {"ShenzhenWideBook", Style::Shenzhen, 5, 5000, 0.05, 0.25, 1500, true},
+    {"ShanghaiWideBook", Style::Shanghai, 5, 5000, 0.05, 0.25, 1500, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(SimulatedDays, DiffTest, testing::ValuesIn(kCases),
