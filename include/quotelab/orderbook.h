@@ -13,9 +13,11 @@
  * buy, 'S' (83) ask / sell; order types 'D' (68) cancellation, '1' (49) market, '2' (50)
  * limit (any type other than 'D' and '1' is a priced order).
  *
- * The continuous-trading window is the event times 93000000 to 145700999 inclusive. Inside it
- * every incoming order crosses the opposite side; outside it (the call auctions) orders rest
- * without crossing and trade records consume resting orders.
+ * The continuous-trading window is the event times 93000000 to 145659999 inclusive (09:30:00.000
+ * to 14:56:59.999; the closing call auction starts at 14:57:00.000). Inside it every incoming
+ * order crosses the opposite side; outside it (the call auctions, and the minutes between the
+ * opening match and the open) orders rest without crossing and trade records consume resting
+ * orders.
  *
  * Threads: a book, a map and a builder belong to one thread at a time; nothing here takes a
  * lock. Callbacks run synchronously on the calling thread, inside the call that triggers them.
@@ -134,7 +136,8 @@ QL_API int64_t orderbook_gen_order_id(orderbook* book);
 /* ============================================================================================
  * Codes and times
  * ========================================================================================== */
-/* Returns "1.0.0". */
+/* Returns "1.0.0": the order book interface's own version, which follows the orderbook_*
+ * functions and their behaviour, not the library release (that is ql_version_string()). */
 QL_API const char* orderbook_version(void);
 /* Returns "ASK" for 'S', "BID" for 'B', "" otherwise (constant texts). */
 QL_API const char* orderbook_side2str(int32_t side);
@@ -160,6 +163,17 @@ QL_API int32_t msec2time(int32_t msec);
  * Shenzhen books: cancellations are trade records with one sequence number 0; inside the
  * window every order crosses on arrival and trade records only count in the statistics;
  * auction trades consume both sides.
+ *
+ * Shenzhen orders entered between the opening match and the open (times 92500000 to 92959999)
+ * rest unmatched as they arrive, so the book may be crossed until 09:30; the exchange matches
+ * them at 09:30:00.000 in arrival order and publishes their trades then. The book does the
+ * same: when the first order or trade event at or after 93000000 arrives (one not refused as
+ * earlier), and the book is crossed, it takes those orders out and enters them again in
+ * arrival order (entry time, then sequence number), each crossing what rests at that point
+ * as it would have on arrival and resting what is left behind the orders already at its price,
+ * before it applies the event. The exchange's trades for them then change only the statistics,
+ * which count each trade once. A book that is not crossed then is left as it is (none of those
+ * orders could have traded); Shanghai books are never changed by this rule.
  *
  * An order event whose sequence number names an order still resting in the book is refused
  * with ORDERBOOK_DUPLICATE. An order with quantity 0 rests nothing (result 0).
