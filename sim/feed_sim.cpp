@@ -12,6 +12,7 @@
 #include "sim_book.h"
 #include "sim_clock.h"
 #include "sim_rng.h"
+#include "wide_book.h"
 
 namespace qlsim {
 namespace detail {
@@ -82,6 +83,7 @@ class Simulation {
   int32_t fair_ticks() const { return static_cast<int32_t>(std::lround(fair_)); }
   int32_t clamp_ticks(int32_t ticks) const { return std::clamp(ticks, lower_, upper_); }
   int32_t passive_price(Side side);
+  int32_t behind_touch(int32_t near, int32_t start, bool buy);
   Side aggressor_side();
   int32_t random_quantity();
   int32_t quantity_beyond(int64_t quantity);
@@ -182,6 +184,7 @@ void Simulation::run() {
             [this](int t) { enter_auction_order(t); });
   auction_match(kClosingMatch, last_trade_ > 0 ? last_trade_ : pre_close_);
   writer_.finish();
+  day_.stats = book_.shape().finish(day_);
 }
 
 template <typename Enter>
@@ -211,7 +214,10 @@ bool Simulation::wants_cancel() {
 }
 
 void Simulation::cancel_random(int time) {
-  const int32_t id = book_.resting_order(rng_.below(static_cast<uint32_t>(book_.resting_count())));
+  const uint32_t count = static_cast<uint32_t>(book_.resting_count());
+  const uint32_t index =
+      config_.wide_book ? wide_book_cancel_index(rng_, count) : rng_.below(count);
+  const int32_t id = book_.resting_order(index);
   const int32_t left = book_.cancel(id);
   const SimOrder& o = book_.order(id);
   if (shanghai_) {
@@ -307,9 +313,11 @@ bool Simulation::match_held_orders(int time) {
 
 void Simulation::enter_continuous_order(int time) {
   if (rng_.chance(config_.market_ratio)) {
-    // Now and then a market order larger than the whole opposite side, which empties it.
+    // Now and then a market order larger than the whole opposite side, which empties it (not
+    // on a wide book: no one sweeps its far orders).
     const Side side = aggressor_side();
-    const int64_t size = rng_.chance(kSweepSideChance) ? book_.side_quantity(opposite(side)) : 0;
+    const bool sweep = rng_.chance(kSweepSideChance) && !config_.wide_book;
+    const int64_t size = sweep ? book_.side_quantity(opposite(side)) : 0;
     enter_market(side, quantity_beyond(size), time);
     return;
   }
@@ -403,12 +411,25 @@ int32_t Simulation::passive_price(Side side) {
     if (touch != SimBook::kNone && touch <= lower_) return SimBook::kNone;
     int32_t ticks = fair_ticks();
     if (touch != SimBook::kNone) ticks = std::min(ticks, touch - 1);
-    return std::max(lower_, std::min(ticks, upper_) - behind);
+    const int32_t start = std::min(ticks, upper_);
+    return std::max(lower_, start - behind_touch(behind, start, true));
   }
   if (touch != SimBook::kNone && touch >= upper_) return SimBook::kNone;
   int32_t ticks = fair_ticks();
   if (touch != SimBook::kNone) ticks = std::max(ticks, touch + 1);
-  return std::min(upper_, std::max(ticks, lower_) + behind);
+  const int32_t start = std::max(ticks, lower_);
+  return std::min(upper_, start + behind_touch(behind, start, false));
+}
+
+// How far behind `start` a passive order rests: `near` ticks, or on a wide book its own mix
+// counted from its side's best when that is better than start.
+int32_t Simulation::behind_touch(int32_t near, int32_t start, bool buy) {
+  if (!config_.wide_book) return near;
+  const int32_t best = book_.best(buy ? Side::Buy : Side::Sell);
+  const int32_t from = best == SimBook::kNone ? start
+                       : buy                  ? std::max(start, best)
+                                              : std::min(start, best);
+  return (buy ? start - from : from - start) + wide_book_behind(rng_, from, buy);
 }
 
 // Buyers take liquidity more often while the market trades below the fair price.
@@ -446,6 +467,7 @@ Day& Day::operator=(const Day& other) {
   orders = other.orders;
   trades = other.trades;
   truths = other.truths;
+  stats = other.stats;
   // Point into our own copies: the same record index in the same file.
   sequence.clear();
   sequence.reserve(other.sequence.size());

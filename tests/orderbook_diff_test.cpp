@@ -27,6 +27,7 @@ struct DiffCase {
   int target_resting;
   double preopen_marketable_share = 0;  // Shenzhen orders held before the open, some marketable
   double passive_share = 0.005;
+  bool wide_book = false;  // orders far from the touch, many levels made and emptied
 };
 
 std::ostream& operator<<(std::ostream& os, const DiffCase& c) {
@@ -127,7 +128,7 @@ class DiffTest : public testing::TestWithParam<DiffCase> {
 
   qlsim::Day simulate(bool distinct_group_times) {
     const DiffCase& c = GetParam();
-    qlsim::Config config;
+    qlsim::Config config = c.wide_book ? qlsim::wide_book_config(c.style, c.seed) : qlsim::Config{};
     config.style = c.style;
     config.seed = c.seed;
     config.orders = c.orders;
@@ -212,6 +213,8 @@ const DiffCase kCases[] = {
     {"ShanghaiThinAndAggressive", Style::Shanghai, 4, 5000, 0.2, 0.5, 40},
     {"ShenzhenHeldBeforeOpenSeed5", Style::Shenzhen, 5, 4000, 0.05, 0.25, 300, 0.3, 0.03},
     {"ShenzhenHeldBeforeOpenThin", Style::Shenzhen, 6, 4000, 0.2, 0.5, 40, 0.5, 0.05},
+    {"ShenzhenWideBook", Style::Shenzhen, 5, 5000, 0.05, 0.25, 1500, 0, 0.005, true},
+    {"ShanghaiWideBook", Style::Shanghai, 5, 5000, 0.05, 0.25, 1500, 0, 0.005, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(SimulatedDays, DiffTest, testing::ValuesIn(kCases),

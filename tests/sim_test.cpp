@@ -519,3 +519,37 @@ TEST(SimConfigTest, ShenzhenOrdersHeldBeforeTheOpenTradeAtTheOpen) {
 }
 
 }  // namespace
+
+// A wide-book day has the shape of the real day it copies (600519, a whole Shanghai day) within
+// a factor of two, in both styles, and its records still replay to every truth.
+TEST(SimConfigTest, WideBookDayHasTheRealDaysShape) {
+  for (Style style : {Style::Shenzhen, Style::Shanghai}) {
+    const Day day = qlsim::simulate_day(qlsim::wide_book_config(style, 2));
+    const qlsim::DayStats& s = day.stats;
+    const struct {
+      const char* figure;
+      double real, simulated;
+    } figures[] = {
+        {"events", 81870, static_cast<double>(day.events())},
+        {"price spread in ticks", 28534, static_cast<double>(s.max_ticks - s.min_ticks)},
+        {"most levels", 1110, static_cast<double>(s.max_levels)},
+        {"most resting orders", 3716, static_cast<double>(s.max_resting)},
+        {"levels created", 15125, static_cast<double>(s.new_levels)},
+        {"mean depth of a new level", 14, s.new_level_depth_mean},
+        {"90th percentile depth", 33, static_cast<double>(s.new_level_depth_p90)},
+        {"deepest new level", 585, static_cast<double>(s.new_level_depth_max)},
+        {"entries per cancellation", 2.5,
+         static_cast<double>(s.entries) / static_cast<double>(s.cancellations)},
+    };
+    for (const auto& f : figures) {
+      EXPECT_GE(f.simulated, f.real / 2) << f.figure;
+      EXPECT_LE(f.simulated, f.real * 2) << f.figure;
+    }
+  }
+  for (Style style : {Style::Shenzhen, Style::Shanghai}) {
+    Config c = qlsim::wide_book_config(style, 3);
+    c.orders = 3000;
+    c.record_truth = true;
+    EXPECT_TRUE(replay_reaches_every_truth(qlsim::simulate_day(c)));
+  }
+}
