@@ -1,6 +1,6 @@
 """Type hints of quotelab's native module (quotelab._core)."""
 
-from typing import Any, Callable, Dict, Optional, Tuple, Union
+from typing import Any, Callable, Dict, List, NamedTuple, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -9,6 +9,13 @@ Char = Union[str, bytes, int]  # one character ('B', b'S', '2') or its code (66)
 Records = npt.NDArray[np.void]  # a one-dimensional array of a quotelab.dtypes record type
 
 version: str
+library_version: str
+
+class AuctionMatch(NamedTuple):
+    price: float
+    matched: int
+    unmatched: int
+    unmatched_side: str
 
 def record_layouts() -> Dict[str, Dict[str, Any]]:
     """Every record's "size" and its "fields" {name: (offset, size)} as the C compiler lays
@@ -39,7 +46,8 @@ def binary_kind(path: str) -> str:
     """The record kind of a binary file by its first record's type code, or ''."""
 
 def rebuild_day(orders: Records, trades: Records, exchange: str, symbol: str, date: int,
-                interval_ms: int, sequence: Optional[bytes]) -> Records:
+                interval_ms: int, sequence: Optional[bytes], schedule: str = "",
+                trade_counts: Optional[List[int]] = None, auction_view: str = "") -> Records:
     """Rebuilds one day with orderbook_builder_run2 (run3 with a sequence of O/T letters), the
     GIL released. Returns the snapshots."""
 
@@ -92,6 +100,10 @@ class Book:
     def levels(self, side: Union[str, bytes, int], depth: int = 10) -> Records:
         """The best `depth` levels of a side ('B'/'bid'/'buy' or 'S'/'ask'/'sell'), best first:
         an array of quotelab.dtypes.Level (price, quantity, orders)."""
+    def auction_indicative(self, reference_price: float = 0.0) -> AuctionMatch:
+        """What a call auction would match now (orderbook_auction_indicative): the price that
+        executes the most; Shenzhen books take the one nearest reference_price (<= 0: the last
+        price, else pre_close) among several."""
     def text(self, depth: int = 5) -> str:
         """The book as orderbook_print writes it: asks deepest first, a rule, then bids."""
     @property

@@ -1,5 +1,6 @@
 """Rebuilding a trading day's order book from arrays of order and trade records."""
 
+import collections
 import os
 from typing import Any, Optional
 
@@ -8,7 +9,13 @@ import numpy as np
 from . import _core, dtypes
 from .records import as_records, check_date, only_symbol, select_symbol, split_symbol
 
-__all__ = ["rebuild"]
+__all__ = ["rebuild", "AuctionMatch"]
+
+#: A call auction's indicative match (Book.auction_indicative): the single price, the quantity
+#: that would execute at it, the quantity left on ``unmatched_side`` ('B', 'S', or '' when both
+#: sides fill in full). price is 0.0 and the quantities 0 when nothing would execute.
+AuctionMatch = collections.namedtuple("AuctionMatch",
+                                      ["price", "matched", "unmatched", "unmatched_side"])
 
 _EXCHANGES = {1: "SH", 2: "SZ"}
 
@@ -60,20 +67,28 @@ def rebuild(orders: Any, trades: Any, exchange: Optional[str] = None,
     symbol:         the instrument to rebuild ("000001" or "000001.SZ"); default the records'
                     only one (several raise ValueError). Records of other symbols are left out.
     date:           the trading day YYYYMMDD; default the first record's action_day.
+    schedule:       when snapshots are taken: None for the trading-hours rules (an opening
+                    one, one per interval_ms in continuous trading, a final one); "events"
+                    (after every event); "grid:MS" (as of every MS on the clock); a list of
+                    trade counts (the book once that many trades were counted) or
+                    "trades:FILE" (such counts in a file) -- as ``quotelab book --schedule``.
     sequence:       the exchange's own order over both arrays, one letter per record ('O'
                     the next order, 'T' the next trade), as text, bytes or a pathlib.Path of a
                     file (``quotelab simulate --sequence-out``): the records are then fed in
                     that order (orderbook_builder_run3), the exact way for Shanghai days.
+    auction_view:   "book" (default): call-auction snapshots show the book's own levels;
+                    "exchange": the indicative match as the exchange shows it.
     interval_ms:    snapshot interval during continuous trading.
-    schedule, auction_view: not part of this build of quotelab (NotImplementedError).
 
     Returns an array of quotelab.dtypes.L2Snapshot: the opening snapshot, one per interval, the
     final one, each carrying the rebuilt day as its trading_day. Raises OrderBookError when the
     builder refuses the run, ValueError for inconsistent arguments.
     """
-    if schedule is not None or auction_view is not None:
-        raise NotImplementedError("schedule= and auction_view=: trading schedules and the "
-                                  "auction view are not part of this build of quotelab")
+    schedule_text, trade_counts = "", None
+    if isinstance(schedule, str):
+        schedule_text = schedule
+    elif schedule is not None:
+        trade_counts = np.asarray(schedule).astype(np.int64).tolist()
     orders = as_records(orders, dtypes.L2Order, "orders")
     trades = as_records(trades, dtypes.L2Trade, "trades")
     letters = None if sequence is None else _sequence_bytes(sequence)
@@ -101,4 +116,5 @@ def rebuild(orders: Any, trades: Any, exchange: Optional[str] = None,
         date = int(first["action_day"][0]) if len(first) else 0
         check_date(date, "the first record's action_day (give date=YYYYMMDD)")
     date = check_date(date)
-    return _core.rebuild_day(orders, trades, exchange, symbol, date, int(interval_ms), letters)
+    return _core.rebuild_day(orders, trades, exchange, symbol, date, int(interval_ms), letters,
+                             schedule_text, trade_counts, auction_view or "")

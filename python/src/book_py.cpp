@@ -9,8 +9,11 @@
 #include <string>
 #include <vector>
 
+#include <pybind11/stl.h>
+
 #include "quotelab/orderbook.h"
 #include "records_py.h"
+#include "snapshot_options.h"
 
 namespace qlpy {
 namespace {
@@ -172,6 +175,16 @@ class Book {
     return out;
   }
 
+  // The call auction's indicative match now, as quotelab.book.AuctionMatch.
+  py::object auction_indicative(double reference_price) {
+    orderbook_auction match;
+    checked("orderbook_auction_indicative",
+            orderbook_auction_indicative(book_, reference_price, &match));
+    const char side[2] = {static_cast<char>(match.unmatched_side), '\0'};
+    return py::module_::import("quotelab.book")
+        .attr("AuctionMatch")(match.price, match.matched, match.unmatched, std::string(side));
+  }
+
   double last_price() { return orderbook_last_price(book_); }
   int32_t time() { return orderbook_prev_update_time(book_); }
 
@@ -211,11 +224,12 @@ constexpr size_t kSymbolBytes = sizeof(_L2Order::symbol);
 // builder's book carries none), as `quotelab book` writes them.
 struct SnapshotSink {
   int32_t trading_day;
+  bool exchange_auction_view;  // call-auction snapshots show the indicative match
   qltool::RecordArray<_L2Snapshot> snapshots;
   bool out_of_memory = false;
 };
 
-int on_snapshot(orderbook_builder*, const _L2Snapshot* snapshot, void* user_data) {
+int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* user_data) {
   auto* sink = static_cast<SnapshotSink*>(user_data);
   _L2Snapshot* out = sink->snapshots.append_zeroed();
   if (out == nullptr) {
@@ -224,7 +238,33 @@ int on_snapshot(orderbook_builder*, const _L2Snapshot* snapshot, void* user_data
   }
   *out = *snapshot;
   if (out->trading_day == 0) out->trading_day = sink->trading_day;
+  if (sink->exchange_auction_view) {
+    qltool::apply_exchange_auction_view(orderbook_builder_get(builder), out);
+  }
   return 0;
+}
+
+// The snapshot schedule: the program's --schedule text ("events", "grid:MS", "trades:FILE"),
+// or the trade counts themselves; neither gives the trading-hours rules.
+qltool::SnapshotSchedule schedule_of(const std::string& text, const py::object& trade_counts) {
+  qltool::SnapshotSchedule schedule;
+  if (!trade_counts.is_none()) {
+    schedule.kind = ORDERBOOK_SCHEDULE_TRADES;
+    schedule.trade_counts = trade_counts.cast<std::vector<int32_t>>();
+    for (size_t i = 0; i < schedule.trade_counts.size(); ++i) {
+      if (schedule.trade_counts[i] < 0 ||
+          (i > 0 && schedule.trade_counts[i] < schedule.trade_counts[i - 1])) {
+        throw py::value_error("schedule: trade counts must be 0 or more and non-decreasing");
+      }
+    }
+    return schedule;
+  }
+  std::string error;
+  if (!text.empty() && !qltool::parse_schedule(text, &schedule, &error)) {
+    if (error.rfind("--schedule: ", 0) == 0) error = "schedule: " + error.substr(12);
+    throw py::value_error(error);
+  }
+  return schedule;
 }
 
 // The exchange's sequence as record pointers: 'O' takes the next order, 'T' the next trade,
@@ -268,11 +308,18 @@ std::vector<const void*> sequence_records(const std::string& letters, const _L2O
 
 py::array rebuild_day(const py::array& order_array, const py::array& trade_array,
                       const std::string& exchange, const std::string& symbol, int32_t date,
-                      int32_t interval_ms, const py::object& sequence) {
+                      int32_t interval_ms, const py::object& sequence,
+                      const std::string& schedule_text, const py::object& trade_counts,
+                      const std::string& auction_view) {
   const auto [orders, order_count] = records_of<_L2Order>(order_array, "orders");
   const auto [trades, trade_count] = records_of<_L2Trade>(trade_array, "trades");
   if (order_count > INT32_MAX || trade_count > INT32_MAX) {
     throw py::value_error("more than 2147483647 records");
+  }
+  const qltool::SnapshotSchedule schedule = schedule_of(schedule_text, trade_counts);
+  bool exchange_view = false;
+  if (!auction_view.empty() && !qltool::parse_auction_view(auction_view, &exchange_view)) {
+    throw py::value_error("auction_view: '" + auction_view + "' is neither book nor exchange");
   }
   std::vector<const void*> stream;
   const bool in_sequence = !sequence.is_none();
@@ -286,7 +333,10 @@ py::array rebuild_day(const py::array& order_array, const py::array& trade_array
   if (!builder) raise_error("Error", "orderbook_builder_create: the builder cannot be created");
   // The builder takes intervals of 10 ms or less for its default; the caller gets what it asked.
   orderbook_builder_set_interval_ms(builder.get(), interval_ms);
-  SnapshotSink sink{date, {}};
+  if (!qltool::apply_schedule(builder.get(), schedule)) {
+    throw py::value_error("schedule: the order book builder refused it");
+  }
+  SnapshotSink sink{date, exchange_view, {}};
   orderbook_builder_set_callback(builder.get(), on_snapshot, &sink);
   int32_t emitted;
   {
@@ -336,12 +386,17 @@ void bind_book(py::module_& m) {
       .def("snapshot", &Book::snapshot, "The book's snapshot now: an array of one L2Snapshot.")
       .def("levels", &Book::levels, py::arg("side"), py::arg("depth") = 10,
            "The best `depth` levels of side B/bid or S/ask, best first: an array of Level.")
+      .def("auction_indicative", &Book::auction_indicative, py::arg("reference_price") = 0.0,
+           "What a call auction would match now: AuctionMatch(price, matched, unmatched, "
+           "unmatched_side).")
       .def("text", &Book::text, py::arg("depth") = 5, "The book as orderbook_print writes it.")
       .def_property_readonly("last_price", &Book::last_price)
       .def_property_readonly("time", &Book::time);
 
   m.def("rebuild_day", &rebuild_day, py::arg("orders"), py::arg("trades"), py::arg("exchange"),
         py::arg("symbol"), py::arg("date"), py::arg("interval_ms"), py::arg("sequence"),
+        py::arg("schedule") = "", py::arg("trade_counts") = py::none(),
+        py::arg("auction_view") = "",
         "Rebuilds one day with orderbook_builder_run2 (run3 with a sequence of O/T letters), "
         "the GIL released. Returns the snapshots.");
 }

@@ -209,6 +209,7 @@ void bind_records(py::module_& m) {
       },
       py::arg("code"), "The first name of an exchange code (1 -> 'SH'), or None.");
   m.attr("version") = QUOTELAB_VERSION_STRING;
+  m.attr("library_version") = ql_version_string();
 }
 
 }  // namespace qlpy

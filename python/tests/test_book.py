@@ -41,8 +41,29 @@ def test_rebuild_refuses_inconsistent_input(sz_day):
         quotelab.rebuild(trades, trades)
     with pytest.raises(ValueError, match="not a date"):
         quotelab.rebuild(orders, trades, date=20240230)
-    with pytest.raises(NotImplementedError):
+    with pytest.raises(ValueError, match="none of events"):
         quotelab.rebuild(orders, trades, schedule="sz")
+    with pytest.raises(ValueError, match="non-decreasing"):
+        quotelab.rebuild(orders, trades, schedule=[5, 3])
+    with pytest.raises(ValueError, match="auction_view"):
+        quotelab.rebuild(orders, trades, auction_view="vendor")
+
+
+@pytest.mark.parametrize("schedule, options", [
+    ("events", ["--schedule", "events"]),
+    ("grid:1000", ["--schedule", "grid:1000", "--auction-view", "exchange"]),
+    ([0, 10, 10, 500], ["--schedule", "trades:{counts}"]),
+])
+def test_schedules_and_auction_view_equal_the_program(sz_day, run, tmp_path, schedule, options):
+    counts = tmp_path / "counts.txt"
+    counts.write_text("0 10 10 500")
+    out = tmp_path / "ticks.dat"
+    run("book", "--orders", sz_day["orders"], "--trades", sz_day["trades"], "--out", out,
+        *[o.format(counts=counts) for o in options])
+    view = "exchange" if "exchange" in options else None
+    ticks = quotelab.rebuild(sz_day["orders"], sz_day["trades"], schedule=schedule,
+                             auction_view=view)
+    assert len(ticks) > 0 and ticks.tobytes() == quotelab.read(out).tobytes()
 
 
 def test_book_events_levels_and_errors():
@@ -68,6 +89,17 @@ def test_book_events_levels_and_errors():
         assert (err.value.code, err.value.name) == (code, name)
     with pytest.raises(TypeError):
         book.on_l2order(7, "2", "BUY", 10.0, 1, 93000000)
+
+
+def test_auction_indicative():
+    book = quotelab.Book("SH", "600000")
+    book.reset(20240102)
+    assert book.auction_indicative() == (0.0, 0, 0, "")
+    book.on_l2order(1, "2", "B", 10.02, 500, 91500000)
+    book.on_l2order(2, "2", "S", 10.00, 300, 91500100)
+    match = book.auction_indicative()
+    assert (match.matched, match.unmatched, match.unmatched_side) == (300, 200, "B")
+    assert 10.00 <= match.price <= 10.02
 
 
 def test_own_orders_report_fills_and_callback_errors():
