@@ -231,7 +231,7 @@ void MDataCache::watermark_from(const void* rec, const RecordKind& kind) {
 
 int MDataCache::cache_item(table_s* table, const char* symbol, msg_item_s* item,
                            const RecordKind& kind) {
-  if (keep_tick == 0) return -150;
+  if (keep_tick == 0) return QL_REFUSED;
   // A payload shorter than the record (or a NULL item, length -1) is refused untouched.
   if (symbol == nullptr || msg_item_data_len(item) < kind.size) return -1;
   int rc = put_item(table, symbol, item);
@@ -241,7 +241,7 @@ int MDataCache::cache_item(table_s* table, const char* symbol, msg_item_s* item,
 
 int MDataCache::cache_copy(table_s* table, const char* symbol, const void* rec,
                            const RecordKind& kind) {
-  if (keep_tick == 0) return -150;
+  if (keep_tick == 0) return QL_REFUSED;
   int rc = put_copy(table, symbol, rec, kind.size);
   if (rc == kEntryWithoutItem) {
     tl_log(tl_log_get_global(), kind.set_func, kLogSource, kind.set_line, kLogFailure,
@@ -255,7 +255,7 @@ int MDataCache::cache_copy(table_s* table, const char* symbol, const void* rec,
 int MDataCache::copy_out(table_s* table, const char* symbol, void* out, int size) const {
   if (out == nullptr || symbol == nullptr) return -1;
   const void* rec = cached_payload(table, symbol);
-  if (rec == nullptr) return -107;
+  if (rec == nullptr) return QL_NOT_CACHED;
   memmove(out, rec, static_cast<size_t>(size));
   return 0;
 }
