@@ -83,14 +83,18 @@ struct SnapshotSink {
   ProgressBar* bar;
   std::string label;
   _L2Snapshot* last;
+  bool exchange_auction_view;
 };
 
-int on_snapshot(orderbook_builder*, const _L2Snapshot* snapshot, void* user_data) {
+int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* user_data) {
   auto* sink = static_cast<SnapshotSink*>(user_data);
   // The builder's book starts each day without static fields, so its snapshots carry trading
   // day 0; the replays select a day's ticks by that field, so the file gets the day rebuilt.
   *sink->last = *snapshot;
   if (sink->last->trading_day == 0) sink->last->trading_day = sink->trading_day;
+  if (sink->exchange_auction_view) {
+    apply_exchange_auction_view(orderbook_builder_get(builder), sink->last);
+  }
   sink->writer->write(sink->last);
   if (sink->bar != nullptr && sink->bar->active()) {
     const double ms = time2msec(snapshot->time);
@@ -277,8 +281,17 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
   // The builder treats intervals of 10 ms or less as its default; the command asks for exactly
   // what it was given (checked by the caller).
   orderbook_builder_set_interval_ms(builder, job.interval_ms);
-  SnapshotSink sink{result->date, &writer, bar, "building " + result->symbol,
-                    &result->last_snapshot};
+  if (!apply_schedule(builder, job.schedule)) {
+    orderbook_builder_release(builder);
+    error = "the order book builder refused the snapshot schedule";
+    return false;
+  }
+  SnapshotSink sink{result->date,
+                    &writer,
+                    bar,
+                    "building " + result->symbol,
+                    &result->last_snapshot,
+                    job.exchange_auction_view};
   orderbook_builder_set_callback(builder, on_snapshot, &sink);
   int32_t emitted;
   if (job.sequence_path.empty()) {

@@ -9,6 +9,7 @@
 
 #include "progress.h"
 #include "record_io.h"
+#include "snapshot_options.h"
 
 namespace qltool {
 
@@ -23,8 +24,10 @@ struct BookJob {
   FileFormat input_format = FileFormat::Binary;  // else by each file's extension
   char delimiter = ',';                          // of CSV inputs and outputs
   int interval_ms = 3000;
-  std::string out_path;  // the snapshot file, or empty with root
-  std::string root;      // DataFileManager root: ROOT/YYYYMMDD/tick.csv or tick.dat
+  SnapshotSchedule schedule;           // --schedule: the trading-hours rules by default
+  bool exchange_auction_view = false;  // --auction-view exchange
+  std::string out_path;                // the snapshot file, or empty with root
+  std::string root;                    // DataFileManager root: ROOT/YYYYMMDD/tick.csv or tick.dat
   bool output_format_given = false;
   FileFormat output_format = FileFormat::Csv;  // else by out_path's extension (csv with root)
 };
