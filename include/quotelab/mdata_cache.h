@@ -203,8 +203,11 @@ class QL_API MDataCache {
    * becomes the auction tick. Returns 1 (replaced), 0 (new), QL_ERROR (NULL argument, payload
    * too short, out of memory: nothing changes), QL_REFUSED (ticks not cached). */
   int update_tick(const char* symbol, msg_item_s* item);
-  /* Copies `snap` over the symbol's cached tick (every holder of that item sees it), or into a
-   * new item. Returns 1 (overwritten), 0 (new), QL_ERROR, QL_REFUSED. */
+  /* Copies `snap` into the symbol's cached item when the cache holds its only reference, else
+   * (a publisher still holds the item) into a fresh item that replaces it: a holder keeps
+   * reading the whole record it was given. A new symbol gets a new item. Returns 1
+   * (replaced), 0 (new), QL_ERROR (NULL argument, out of memory: nothing changes),
+   * QL_REFUSED. */
   int update_set_tick(const char* symbol, const _L2Snapshot* snap);
   /* Copies `snap` as the symbol's auction tick, whatever its time. Returns 0, or -1. */
   int update_auction_tick(const char* symbol, const _L2Snapshot* snap);

@@ -42,6 +42,18 @@ bool is_auction_tick(const _L2Snapshot* snap) {
   return (ex == 1 || ex == 2 || ex == 15) && t >= 91500001 && t <= 92999999;
 }
 
+// Another holder (a publisher's queue or thread) may be reading the cached item: writing into
+// it would tear the record under its reader. The new record goes into a fresh item instead and
+// the holder keeps the old one, released with its last reference.
+int replace_shared(table_node_s* node, const void* rec, int rec_size) {
+  msg_item_s* fresh = msg_item_alloc(rec, rec_size);  // copies rec before the old item may go
+  if (fresh == nullptr) return -1;
+  msg_item_s* old = static_cast<msg_item_s*>(node->value);
+  node->value = fresh;
+  msg_item_decref_release(old);
+  return 1;
+}
+
 }  // namespace
 
 // ---- key functions --------------------------------------------------------------------------
@@ -170,6 +182,7 @@ int MDataCache::put_copy(table_s* table, const char* symbol, const void* rec, in
   if (node != nullptr) {
     msg_item_s* item = static_cast<msg_item_s*>(node->value);
     if (item == nullptr) return kEntryWithoutItem;
+    if (msg_item_refcount(item) > 1) return replace_shared(node, rec, rec_size);
     // memmove: the record may be the cached payload itself (a pointer from last_tick).
     memmove(msg_item_data(item), rec, static_cast<size_t>(rec_size));
     return 1;
