@@ -496,7 +496,7 @@ TEST_F(BookTest, DebugLevelsDecideWhatIsWrittenAndWhere) {
   order(2, 'B', 10.00, 300, kMorning);
   for (int level : {0, 1, 2}) {
     orderbook_set_debug(book_, level, collect);
-    EXPECT_EQ(orderbook_on_cancel_order(book_, 99, 10, 10.5, 'S', kMorning), -3);
+    EXPECT_EQ(orderbook_on_cancel_order(book_, 99, 10, 10.5, 'S', kMorning), ORDERBOOK_NOT_FOUND);
   }
   orderbook_set_debug(book_, 0, collect);
   orderbook_on_cancel_order(book_, 2, 10, 10.0, 'B', kMorning);
