@@ -7,4 +7,5 @@ PYBIND11_MODULE(_core, m) {
   qlpy::bind_files(m);
   qlpy::bind_book(m);
   qlpy::bind_replay(m);
+  qlpy::bind_market(m);
 }

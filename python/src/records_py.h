@@ -61,5 +61,6 @@ void bind_records(py::module_& m);
 void bind_files(py::module_& m);
 void bind_book(py::module_& m);
 void bind_replay(py::module_& m);
+void bind_market(py::module_& m);
 
 }  // namespace qlpy
