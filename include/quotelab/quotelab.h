@@ -13,6 +13,7 @@
 #ifdef __cplusplus
 #include "quotelab/csv_reader.h"
 #include "quotelab/csv_writer.h"
+#include "quotelab/layout_reader.h"
 #include "quotelab/data_file_manager.h"
 #include "quotelab/data_replay.h"
 #include "quotelab/mdata_cache.h"

@@ -29,10 +29,10 @@ extern "C" {
  * when the count reaches 0.
  * ========================================================================================== */
 typedef struct msg_item_s {
-  int32_t refcount;      /* changed only through msg_item_addref / msg_item_decref_release */
-  uint32_t data_len;     /* payload bytes */
-  uint16_t msg_type;     /* the payload's first byte at allocation (its record type code) */
-  uint8_t ext_len;       /* extra header bytes between this header and the payload */
+  int32_t refcount;  /* changed only through msg_item_addref / msg_item_decref_release */
+  uint32_t data_len; /* payload bytes */
+  uint16_t msg_type; /* the payload's first byte at allocation (its record type code) */
+  uint8_t ext_len;   /* extra header bytes between this header and the payload */
   uint8_t reserved[21];
 } msg_item_s;
 QL_STATIC_ASSERT(sizeof(msg_item_s) == 32, msg_item_header_size);
@@ -109,6 +109,14 @@ QL_API int csv_field_count(const csv_file* csv);
 /* Returns the 1-based number of the line where the current row starts (the header is line 1
  * when no blank line precedes it), 0 when there is no current row. */
 QL_API long csv_line_number(const csv_file* csv);
+/* Faults of the current row, as bits: QL_CSV_FAULT_UNTERMINATED_QUOTE (a quoted field ran to
+ * the end of the data, taking every later line with it), QL_CSV_FAULT_NUL (a field holds a NUL
+ * byte: its text ends early), QL_CSV_FAULT_NO_LINE_END (the row is the last and has no line
+ * break: a file cut off there leaves it short). Returns 0 for a clean row, no row or NULL. */
+#define QL_CSV_FAULT_UNTERMINATED_QUOTE 1
+#define QL_CSV_FAULT_NUL 2
+#define QL_CSV_FAULT_NO_LINE_END 4
+QL_API int csv_row_faults(const csv_file* csv);
 /* Returns the NUL-terminated text of field idx of the current row, or NULL when the row has no
  * such field (idx < 0, idx >= the row's fields, no current row). */
 QL_API const char* csv_get_byidx(csv_file* csv, int idx);
@@ -140,7 +148,7 @@ typedef struct table_s table_s;
 typedef struct table_iter_s table_iter_s;
 
 typedef struct table_node_s {
-  void* key;   /* the key pointer as inserted (or the integer key) */
+  void* key; /* the key pointer as inserted (or the integer key) */
   void* value;
 } table_node_s;
 
