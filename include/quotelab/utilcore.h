@@ -109,6 +109,14 @@ QL_API int csv_field_count(const csv_file* csv);
 /* Returns the 1-based number of the line where the current row starts (the header is line 1
  * when no blank line precedes it), 0 when there is no current row. */
 QL_API long csv_line_number(const csv_file* csv);
+/* Faults of the current row, as bits: QL_CSV_FAULT_UNTERMINATED_QUOTE (a quoted field ran to
+ * the end of the data, taking every later line with it), QL_CSV_FAULT_NUL (a field holds a NUL
+ * byte: its text ends early), QL_CSV_FAULT_NO_LINE_END (the row is the last and has no line
+ * break: a file cut off there leaves it short). Returns 0 for a clean row, no row or NULL. */
+#define QL_CSV_FAULT_UNTERMINATED_QUOTE 1
+#define QL_CSV_FAULT_NUL 2
+#define QL_CSV_FAULT_NO_LINE_END 4
+QL_API int csv_row_faults(const csv_file* csv);
 /* Returns the NUL-terminated text of field idx of the current row, or NULL when the row has no
  * such field (idx < 0, idx >= the row's fields, no current row). */
 QL_API const char* csv_get_byidx(csv_file* csv, int idx);

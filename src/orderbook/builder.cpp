@@ -17,6 +17,7 @@
 #include <initializer_list>
 
 #include "orderbook/book.h"
+#include "orderbook/own_best.h"
 
 // Not thread-safe: one thread at a time. Owns its book; borrows the arrays it is given.
 struct orderbook_builder {
@@ -289,8 +290,14 @@ bool arrays_given(int32_t count, std::initializer_list<const void*> arrays) {
 }
 
 void feed_order(orderbook* b, const _L2Order& o) {
-  on_l2order(b, o.seq_num, static_cast<signed char>(o.order_type),
-             static_cast<signed char>(o.bs_flag), o.price, static_cast<int32_t>(o.volume), o.time);
+  double price = o.price;
+  int32_t type = static_cast<signed char>(o.order_type);
+  if (type == 'U') {  // own-side best: priced from the book as it stands, then a limit order
+    if (!own_side_best_price(b, o, "orderbook_builder", &price)) return;
+    type = '2';
+  }
+  on_l2order(b, o.seq_num, type, static_cast<signed char>(o.bs_flag), price,
+             static_cast<int32_t>(o.volume), o.time);
 }
 
 bool trade_counted(const _L2Trade& t) {
