@@ -2,6 +2,7 @@
 // snapshots of that day.
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -45,8 +46,9 @@ const OptionDef kOptions[] = {
     {"--mismatches", "N", "snapshots not found to show (default 5)"},
 };
 
-// The reference snapshots of the symbol, in file order, with their lines.
-bool read_references(const std::string& path, char delimiter, const std::string& symbol,
+// The reference snapshots of the symbol and day (snapshots without a trading day count as the
+// day's), in file order, with their lines. The exchange's own snapshot layouts join here.
+bool read_references(const std::string& path, char delimiter, const std::string& symbol, int date,
                      std::vector<qlverify::ReferenceSnapshot>* refs, std::string* error) {
   const FileFormat format = format_of_path(path);
   RecordArray<_L2Snapshot> ticks;
@@ -54,7 +56,8 @@ bool read_references(const std::string& path, char delimiter, const std::string&
   refs->reserve(ticks.size());
   for (size_t i = 0; i < ticks.size(); ++i) {
     if (symbol.compare(0, std::string::npos, ticks[i].symbol,
-                       strnlen(ticks[i].symbol, sizeof ticks[i].symbol)) != 0) {
+                       strnlen(ticks[i].symbol, sizeof ticks[i].symbol)) != 0 ||
+        (ticks[i].trading_day != 0 && ticks[i].trading_day != date)) {
       continue;
     }
     qlverify::ReferenceSnapshot r;
@@ -64,7 +67,7 @@ bool read_references(const std::string& path, char delimiter, const std::string&
     refs->push_back(r);
   }
   if (refs->empty()) {
-    *error = "'" + path + "' holds no snapshots of " + symbol;
+    *error = "'" + path + "' holds no snapshots of " + symbol + " on " + std::to_string(date);
     return false;
   }
   return true;
@@ -126,7 +129,8 @@ int run_verify(int argc, char** argv) {
   }
   std::vector<qlverify::ReferenceSnapshot> refs;
   std::string error;
-  if (!read_references(args.get("--snapshots"), job.delimiter, loaded.symbol, &refs, &error)) {
+  if (!read_references(args.get("--snapshots"), job.delimiter, loaded.symbol, loaded.date, &refs,
+                       &error)) {
     args.error("--snapshots: %s", error.c_str());
     return kExitFailure;
   }
