@@ -12,6 +12,7 @@
 #include "quotelab/data_file_manager.h"
 #include "quotelab/orderbook.h"
 #include "quotelab/utilcore.h"
+#include "verify_day.h"
 
 namespace qltool {
 namespace {
@@ -95,7 +96,7 @@ int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* u
   *sink->last = *snapshot;
   if (sink->last->trading_day == 0) sink->last->trading_day = sink->trading_day;
   if (sink->exchange_auction_view) {
-    apply_exchange_auction_view(orderbook_builder_get(builder), sink->last, sink->pre_close);
+    qlverify::exchange_auction_view(orderbook_builder_get(builder), sink->last, sink->pre_close);
   }
   if (sink->writer != nullptr) sink->writer->write(sink->last);
   if (*sink->hook) (*sink->hook)(*sink->last);

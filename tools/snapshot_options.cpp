@@ -7,7 +7,6 @@
 
 #include "args.h"
 #include "record_io.h"
-#include "verify_day.h"
 
 namespace qltool {
 namespace {
@@ -108,10 +107,6 @@ bool parse_auction_view(const std::string& text, bool* exchange_view) {
   if (text != "book" && text != "exchange") return false;
   *exchange_view = text == "exchange";
   return true;
-}
-
-void apply_exchange_auction_view(orderbook* book, _L2Snapshot* snapshot, double pre_close) {
-  qlverify::exchange_auction_view(book, snapshot, pre_close);
 }
 
 }  // namespace qltool

@@ -33,8 +33,4 @@ bool apply_schedule(orderbook_builder* builder, const SnapshotSchedule& schedule
 // call auctions, as the exchange's snapshots show it).
 bool parse_auction_view(const std::string& text, bool* exchange_view);
 
-// Rewrites a call-auction snapshot of book as the exchange shows it (the indicative match; see
-// qlverify::exchange_auction_view, which this calls).
-void apply_exchange_auction_view(orderbook* book, _L2Snapshot* snapshot, double pre_close = 0.0);
-
 }  // namespace qltool

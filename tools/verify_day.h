@@ -55,7 +55,7 @@ bool in_call_auction(int32_t time);
 // would match). Leaves other snapshots as they are. A Shenzhen auction's ties go to the price
 // nearest the last trade price, or before the first trade to pre_close (the book's own
 // snapshot has none: the caller knows it from the exchange's snapshots or the user).
-void exchange_auction_view(orderbook* book, _L2Snapshot* snapshot, double pre_close);
+void exchange_auction_view(orderbook* book, _L2Snapshot* snapshot, double pre_close = 0.0);
 
 // The day to rebuild: two time-ordered files (run2), or the exchange's sequence over them
 // (run3, when sequence is not NULL). The arrays are borrowed.
