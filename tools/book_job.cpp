@@ -95,6 +95,7 @@ struct SnapshotSink {
   std::string label;
   _L2Snapshot* last;
   bool exchange_auction_view;
+  double pre_close;
 };
 
 int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* user_data) {
@@ -104,7 +105,7 @@ int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* u
   *sink->last = *snapshot;
   if (sink->last->trading_day == 0) sink->last->trading_day = sink->trading_day;
   if (sink->exchange_auction_view) {
-    qlverify::exchange_auction_view(orderbook_builder_get(builder), sink->last);
+    qlverify::exchange_auction_view(orderbook_builder_get(builder), sink->last, sink->pre_close);
   }
   if (sink->writer != nullptr) sink->writer->write(sink->last);
   if (*sink->hook) (*sink->hook)(*sink->last);
@@ -368,7 +369,8 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
                     bar,
                     "building " + result->symbol,
                     &result->last_snapshot,
-                    job.exchange_auction_view};
+                    job.exchange_auction_view,
+                    job.pre_close};
   orderbook_builder_set_callback(builder, on_snapshot, &sink);
   int32_t emitted;
   if (sequence.empty() && job.sequence_path.empty()) {

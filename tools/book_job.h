@@ -30,6 +30,7 @@ struct BookJob {
   int interval_ms = 3000;
   SnapshotSchedule schedule;           // --schedule: the trading-hours rules by default
   bool exchange_auction_view = false;  // --auction-view exchange
+  double pre_close = 0;                // --pre-close: the Shenzhen opening auction's reference
   std::string out_path;                // the snapshot file, or empty with root
   std::string root;                    // DataFileManager root: ROOT/YYYYMMDD/tick.csv or tick.dat
   bool output_format_given = false;
