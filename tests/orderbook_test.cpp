@@ -3,6 +3,7 @@
 // differential test rebuilds whole simulated days; these cases pin the edges it rarely reaches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -112,6 +113,48 @@ TEST(BookCreate, ExchangeTextsSelectTheRulesAndLongSymbolsKeep29Characters) {
   orderbook_reset(b, 20240105);
   EXPECT_EQ(std::string(orderbook_snapshot(b)->symbol), std::string(sym, 29));
   orderbook_release(b);
+}
+
+// Thousands of levels on both sides, placed at the worst end, at the best end and between
+// neighbours, then emptied from both ends and from the middle: the chains stay in price order
+// with every level where it belongs.
+TEST_F(BookTest, LevelsComeAndGoAtEveryDepth) {
+  make("SZ");
+  std::vector<uint32_t> pxs;  // bids; the asks mirror them above 100.000
+  for (uint32_t i = 0; i < 1500; ++i) pxs.push_back(50000 - 10 * i);   // each the new worst
+  for (uint32_t i = 1; i <= 1500; ++i) pxs.push_back(50000 + 10 * i);  // each the new best
+  for (uint32_t i = 0; i < 1500; ++i) pxs.push_back(35005 + 10 * ((i * 7919) % 3000));
+  int64_t seq = 0;
+  for (uint32_t px : pxs) {
+    ASSERT_EQ(order(++seq, 'B', px / 1000.0, 100, kAuction), 0);
+    ASSERT_EQ(order(++seq, 'S', (200000 - px) / 1000.0, 100, kAuction), 0);
+  }
+  ASSERT_EQ(ql__orderbook_check(book_), 0);
+  const auto in_order = [](const Levels& side, bool descending) {
+    return std::is_sorted(side.begin(), side.end(), [&](const Level& a, const Level& b) {
+      return descending ? std::get<0>(a) > std::get<0>(b) : std::get<0>(a) < std::get<0>(b);
+    });
+  };
+  EXPECT_EQ(bids().size(), pxs.size());
+  EXPECT_TRUE(in_order(bids(), true));
+  EXPECT_TRUE(in_order(asks(), false));
+  // Cancel the worst 1000, the best 1000 and every third of the rest, on both sides.
+  for (size_t k = 0; k < pxs.size(); ++k) {
+    if (k < 1000 || (k >= 1500 && k < 2500) || k % 3 == 0) {
+      const int64_t bid = 2 * static_cast<int64_t>(k) + 1;
+      ASSERT_EQ(orderbook_cancel_order(book_, bid), 0);
+      ASSERT_EQ(orderbook_cancel_order(book_, bid + 1), 0);
+    }
+  }
+  ASSERT_EQ(ql__orderbook_check(book_), 0);
+  EXPECT_TRUE(in_order(bids(), true));
+  EXPECT_TRUE(in_order(asks(), false));
+  EXPECT_EQ(bids().size(), asks().size());
+  // A reset book places levels again from nothing.
+  orderbook_reset(book_, 20240108);
+  ASSERT_EQ(order(1, 'B', 10.0, 100, kAuction), 0);
+  ASSERT_EQ(order(2, 'B', 10.01, 100, kAuction), 0);
+  EXPECT_EQ(bids(), (Levels{{10.01, 100, 1}, {10.0, 100, 1}}));
 }
 
 TEST_F(BookTest, PricesMapToThousandths) {
@@ -453,7 +496,7 @@ TEST_F(BookTest, DebugLevelsDecideWhatIsWrittenAndWhere) {
   order(2, 'B', 10.00, 300, kMorning);
   for (int level : {0, 1, 2}) {
     orderbook_set_debug(book_, level, collect);
-    EXPECT_EQ(orderbook_on_cancel_order(book_, 99, 10, 10.5, 'S', kMorning), -3);
+    EXPECT_EQ(orderbook_on_cancel_order(book_, 99, 10, 10.5, 'S', kMorning), ORDERBOOK_NOT_FOUND);
   }
   orderbook_set_debug(book_, 0, collect);
   orderbook_on_cancel_order(book_, 2, 10, 10.0, 'B', kMorning);

@@ -1,6 +1,7 @@
 #include "snapshot_options.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,11 +10,6 @@
 
 namespace qltool {
 namespace {
-
-constexpr int32_t kOpeningAuctionStart = 91500000;
-constexpr int32_t kOpeningAuctionEnd = 92500000;  // exclusive: the opening match
-constexpr int32_t kClosingAuctionStart = 145700000;
-constexpr int32_t kClosingAuctionEnd = 150000000;  // exclusive: the closing match
 
 bool read_trade_counts(const std::string& path, std::vector<int32_t>* counts, std::string* error) {
   std::string text;
@@ -102,28 +98,6 @@ bool parse_auction_view(const std::string& text, bool* exchange_view) {
   if (text != "book" && text != "exchange") return false;
   *exchange_view = text == "exchange";
   return true;
-}
-
-bool in_call_auction(int32_t time) {
-  return (time >= kOpeningAuctionStart && time < kOpeningAuctionEnd) ||
-         (time >= kClosingAuctionStart && time < kClosingAuctionEnd);
-}
-
-void apply_exchange_auction_view(orderbook* book, _L2Snapshot* s) {
-  if (!in_call_auction(s->time)) return;
-  orderbook_auction match;
-  if (orderbook_auction_indicative(book, 0.0, &match) != 0) return;
-  std::memset(s->ask_price, 0, sizeof s->ask_price);
-  std::memset(s->ask_volume, 0, sizeof s->ask_volume);
-  std::memset(s->bid_price, 0, sizeof s->bid_price);
-  std::memset(s->bid_volume, 0, sizeof s->bid_volume);
-  if (match.matched <= 0) return;
-  s->bid_price[0] = s->ask_price[0] = match.price;
-  s->bid_volume[0] = s->ask_volume[0] = static_cast<int32_t>(match.matched);
-  if (match.unmatched > 0) {
-    (match.unmatched_side == 'B' ? s->bid_volume : s->ask_volume)[1] =
-        static_cast<int32_t>(match.unmatched);
-  }
 }
 
 }  // namespace qltool
