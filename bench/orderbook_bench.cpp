@@ -4,6 +4,7 @@
 // iteration replays the whole day into a reset book, so items per second are events per second.
 //   EventFunctions/<style>: orderbook_on_l2order / orderbook_on_l2trade in the true sequence;
 //   BuilderRun2/<style>:    orderbook_builder_run2 over the two record files, 3000 ms interval;
+//   BuilderRun2/<style>_Grid3000: the same on a 3000 ms clock grid (ORDERBOOK_SCHEDULE_GRID);
 //   BuilderRun3/<style>:    orderbook_builder_run3 over the true sequence;
 //   RestingOrders:          1,000,000 orders resting at once; its counters give the bytes the
 //                           book holds per resting order (pool, order map, both level tables).
@@ -238,10 +239,11 @@ void BM_EventFunctions(benchmark::State& state, qlsim::Style style) {
   orderbook_release(book);
 }
 
-void BM_BuilderRun2(benchmark::State& state, qlsim::Style style) {
+void BM_BuilderRun2(benchmark::State& state, qlsim::Style style, int32_t schedule) {
   const qlsim::Day& d = simulated_day(style);
   if (!check_size(state, d)) return;
   orderbook_builder* b = orderbook_builder_create(exchange_of(style), "000001", kInterval);
+  orderbook_builder_set_schedule(b, schedule, kInterval, nullptr, 0);
   int32_t snapshots = 0;
   for (auto _ : state) {
     snapshots = orderbook_builder_run2(b, d.config.date, d.orders.data(),
@@ -348,8 +350,18 @@ BENCHMARK_CAPTURE(BM_EventFunctions, Shenzhen, qlsim::Style::Shenzhen)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_EventFunctions, Shanghai, qlsim::Style::Shanghai)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_BuilderRun2, Shenzhen, qlsim::Style::Shenzhen)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_BuilderRun2, Shanghai, qlsim::Style::Shanghai)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BuilderRun2, Shenzhen, qlsim::Style::Shenzhen,
+                  ORDERBOOK_SCHEDULE_TRADING_HOURS)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BuilderRun2, Shanghai, qlsim::Style::Shanghai,
+                  ORDERBOOK_SCHEDULE_TRADING_HOURS)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BuilderRun2, Shenzhen_Grid3000, qlsim::Style::Shenzhen,
+                  ORDERBOOK_SCHEDULE_GRID)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BuilderRun2, Shanghai_Grid3000, qlsim::Style::Shanghai,
+                  ORDERBOOK_SCHEDULE_GRID)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_BuilderRun3, Shenzhen, qlsim::Style::Shenzhen)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_BuilderRun3, Shanghai, qlsim::Style::Shanghai)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_WideDay, Shenzhen / reset, qlsim::Style::Shenzhen, false)

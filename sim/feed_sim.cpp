@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <memory>
 
 #include "feed_writer.h"
 #include "sim_book.h"
@@ -23,8 +24,8 @@ constexpr int kOpeningMatch = 92500000;
 constexpr int kContinuousStart = 93000000;
 constexpr int kMorningEnd = 113000000;
 constexpr int kAfternoonStart = 130000000;
-constexpr int kContinuousEnd = 145700000;
-constexpr int kClosingStart = 145701000;
+constexpr int kContinuousEnd = 145700000;  // excluded: the last continuous moment is 14:56:59.999
+constexpr int kClosingStart = 145700000;
 constexpr int kClosingMatch = 150000000;
 
 constexpr int kAnyDepth = INT_MAX;
@@ -34,6 +35,9 @@ constexpr int32_t kMaxQuantity = 100000000;
 // take the whole opposite side (the side empties; in Shenzhen its rest is cancelled).
 constexpr double kTakeLevelChance = 0.1;
 constexpr double kSweepSideChance = 0.02;
+// Chance that a marketable order held before the open is sized to take the whole opposite best
+// level and more, so that it sweeps further levels when its price reaches them.
+constexpr double kHeldSweepChance = 0.3;
 constexpr int kShanghaiMarketDepth = 5;  // "best five" market orders
 constexpr char kLimitOrder = '2';
 constexpr char kMarketOrder = '1';
@@ -68,6 +72,8 @@ class Simulation {
   void enter_resting(Side side, int32_t ticks, int time);
   void enter_auction_order(int time);
   void enter_passive_order(int time);
+  void enter_held_order(int time);
+  bool match_held_orders(int time);
   void enter_continuous_order(int time);
   void enter_limit(Side side, int32_t ticks, int32_t quantity, int time);
   void enter_market(Side side, int32_t quantity, int time);
@@ -92,6 +98,12 @@ class Simulation {
   FeedWriter writer_;
   std::vector<Fill> fills_;
   std::vector<AuctionLevel> auction_bids_, auction_asks_;
+  // Orders entered between the opening match and the open, held unmatched until 09:30 (in
+  // Shenzhen style with preopen_marketable_share set): a book of their own, for the truth, and
+  // their ids there in arrival order.
+  bool hold_preopen_;
+  std::unique_ptr<SimBook> held_book_;
+  std::vector<int32_t> held_;
   double fair_;          // the price traders aim at, in ticks; drifts over the day
   double drift_chance_;  // chance per action that the fair price moves one tick
   int32_t last_trade_ = 0;
@@ -119,6 +131,7 @@ Simulation::Simulation(Day& day)
       upper_(limit_ticks(pre_close_, 110)),
       book_(lower_, upper_),
       writer_(day),
+      hold_preopen_(!shanghai_ && config_.preopen_marketable_share > 0),
       fair_(pre_close_) {
   day_.lower_limit = lower_ / 100.0;
   day_.upper_limit = upper_ / 100.0;
@@ -153,9 +166,20 @@ void Simulation::run() {
             [this](int t) { enter_auction_order(t); });
   auction_match(kOpeningMatch, pre_close_);
   run_phase({{time_add_ms(kOpeningMatch, resolution_ms_), kContinuousStart}}, passive,
-            Cancels::None, [this](int t) { enter_passive_order(t); });
-  run_phase({{kContinuousStart, kMorningEnd}, {kAfternoonStart, kContinuousEnd}}, continuous,
-            Cancels::Always, [this](int t) { enter_continuous_order(t); });
+            Cancels::None, [this](int t) {
+              if (hold_preopen_) {
+                enter_held_order(t);
+              } else {
+                enter_passive_order(t);
+              }
+            });
+  // With distinct group times the first continuous group comes after the 09:30 match.
+  const bool matched = match_held_orders(kContinuousStart);
+  const int open = matched && config_.distinct_group_times
+                       ? time_add_ms(kContinuousStart, resolution_ms_)
+                       : kContinuousStart;
+  run_phase({{open, kMorningEnd}, {kAfternoonStart, kContinuousEnd}}, continuous, Cancels::Always,
+            [this](int t) { enter_continuous_order(t); });
   run_phase({{kClosingStart, kClosingMatch}}, closing, Cancels::None,
             [this](int t) { enter_auction_order(t); });
   auction_match(kClosingMatch, last_trade_ > 0 ? last_trade_ : pre_close_);
@@ -230,6 +254,61 @@ void Simulation::enter_passive_order(int time) {
     ticks = passive_price(side);
   }
   if (ticks != SimBook::kNone) enter_resting(side, ticks, time);
+}
+
+// An order between the opening match and the open that the exchange holds until 09:30: some
+// are priced through the opposite best of the book as the auction left it.
+void Simulation::enter_held_order(int time) {
+  Side side = aggressor_side();
+  int32_t ticks = SimBook::kNone;
+  int32_t quantity = 0;
+  if (rng_.chance(config_.preopen_marketable_share)) {
+    const int32_t touch = book_.best(opposite(side));
+    if (touch != SimBook::kNone) {
+      const int32_t through = rng_.geometric(1.0, 20);
+      ticks = clamp_ticks(side == Side::Buy ? touch + through : touch - through);
+      const int64_t size = rng_.chance(kHeldSweepChance) ? book_.best_quantity(opposite(side)) : 0;
+      quantity = quantity_beyond(size);
+    }
+  }
+  if (ticks == SimBook::kNone) {
+    ticks = passive_price(side);
+    if (ticks == SimBook::kNone) {
+      side = opposite(side);
+      ticks = passive_price(side);
+    }
+    if (ticks == SimBook::kNone) return;
+    quantity = random_quantity();
+  }
+  if (held_book_ == nullptr) held_book_ = std::make_unique<SimBook>(lower_, upper_);
+  const int32_t id = held_book_->create(side, ticks, quantity, writer_.next_order_number());
+  held_book_->rest(id);
+  held_.push_back(id);
+  writer_.order(held_book_->order(id), quantity, ticks, kLimitOrder, time);
+  writer_.end_group(book_, held_book_.get());
+}
+
+// The exchange takes the held orders into continuous matching at `time`, in arrival order, and
+// publishes their trades as one message group. Returns true when anything traded.
+bool Simulation::match_held_orders(int time) {
+  if (held_.empty()) return false;
+  fills_.clear();
+  for (const int32_t h : held_) {
+    const SimOrder& held = held_book_->order(h);
+    const int32_t id = book_.create(held.side, held.ticks, held.quantity, held.number);
+    const size_t first = fills_.size();
+    const int32_t left = book_.cross(id, false, kAnyDepth, fills_);
+    for (size_t k = first; k < fills_.size(); ++k) {
+      writer_.trade(book_, fills_[k], side_flag(held.side), time);
+    }
+    if (left > 0) book_.rest(id);
+  }
+  held_.clear();
+  held_book_.reset();
+  if (fills_.empty()) return false;
+  last_trade_ = fills_.back().ticks;
+  writer_.end_group(book_);
+  return true;
 }
 
 void Simulation::enter_continuous_order(int time) {

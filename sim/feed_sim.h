@@ -42,11 +42,25 @@
 //   09:25:00.000         single-price match (maximum volume; ties: Shanghai the smallest
 //                        imbalance then the middle price, Shenzhen the price nearest the previous
 //                        close); trades pair both sides in price-time priority
-//   09:25 - 09:30        passive orders only (never marketable), no cancellations
-//   09:30:00 - 14:57:00  continuous trading (no orders 11:30 - 13:00)
-//   14:57:01 - 15:00:00  closing call auction, no cancellations
+//   09:25 - 09:30        orders published as they arrive, no cancellations; passive only,
+//                        unless preopen_marketable_share is set (Shenzhen, below)
+//   09:30:00.000         (Shenzhen, with preopen_marketable_share) the held 09:25 - 09:30
+//                        orders are matched, in arrival order, as one message group
+//   09:30:00 - 14:57:00  continuous trading (no orders 11:30 - 13:00); the last continuous
+//                        moment is 14:56:59.999
+//   14:57:00 - 15:00:00  closing call auction from 14:57:00.000, no cancellations
 //   15:00:00.000         closing match (Shenzhen ties: nearest the last trade price)
 // Times never decrease along the sequence; unrelated records may share a time.
+//
+// Orders held before the open (Shenzhen, preopen_marketable_share above 0)
+// ------------------------------------------------------------------------
+// The exchange accepts the orders entered between the opening match and 09:30 and publishes
+// each as it arrives, but matches none of them: some are priced through the opposite best (a
+// few sized to sweep more than one level). At 09:30:00.000 it takes them in arrival order into
+// continuous matching, each crossing what rests at that point (the auction's leftovers and the
+// held orders before it), and publishes their trades stamped 09:30:00.000 with the next
+// sequence numbers, before any later order. The true book shows the held orders resting
+// (possibly crossed) until then. With the share 0 (the default) a day is as it always was.
 //
 // Message groups and truth
 // ------------------------
@@ -100,6 +114,9 @@ struct Config {
   double opening_share = 0.04;
   double passive_share = 0.005;
   double closing_share = 0.02;
+  // Shenzhen only: share of the entries between the opening match and the open that are priced
+  // through the opposite best; above 0, every entry of that phase is held until 09:30 (above).
+  double preopen_marketable_share = 0.0;
   // Orders placed as on a real day of a dear, busy stock (wide_book.cpp): most a few ticks
   // behind the touch, many far behind it, some near the limits, on round prices more often.
   bool wide_book = false;

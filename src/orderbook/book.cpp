@@ -152,6 +152,7 @@ QL_API void orderbook_reset(orderbook* book, int32_t date) {
   if (book == nullptr || book->busy) return;
   init_snapshot(book, date);
   book->last_time = 0;
+  book->preopen_held = 0;
   table_clear(book->order_map);
   table_clear(book->ask_px_table);
   table_clear(book->bid_px_table);

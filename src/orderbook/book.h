@@ -57,9 +57,13 @@ constexpr int kExchangeNameCapacity = 8;
 constexpr int kOrderMapRoom = 1024;
 constexpr int kLevelTableRoom = 256;
 
-// Continuous-trading window: event times 09:30:00.000 to 14:57:00.999 inclusive.
+// Continuous-trading window: event times 09:30:00.000 to 14:56:59.999 inclusive; the closing
+// call auction starts at 14:57:00.000.
 constexpr int32_t kWindowOpen = 93000000;
-constexpr int32_t kWindowClose = 145700999;
+constexpr int32_t kWindowClose = 145659999;
+// The opening call auction's match; Shenzhen orders entered from then until the window opens
+// are held by the exchange and matched when it opens (see match_preopen_orders).
+constexpr int32_t kOpeningMatchTime = 92500000;
 inline bool in_continuous_window(int32_t t) {
   return t >= kWindowOpen && t <= kWindowClose;
 }
@@ -118,9 +122,9 @@ struct alignas(16) orderbook {
   table_s* bid_px_table;
   int32_t debug_level;
   uint8_t exchange_id;
-  uint8_t busy;        // inside a changing call: callbacks may read only
-  uint8_t symbol_cut;  // the symbol given was longer than kSymbolCapacity - 1
-  uint8_t reserved;
+  uint8_t busy;          // inside a changing call: callbacks may read only
+  uint8_t symbol_cut;    // the symbol given was longer than kSymbolCapacity - 1
+  uint8_t preopen_held;  // Shenzhen orders entered 09:25-09:30 rest unmatched until 09:30
   orderbook_log_callback log_callback;
   int64_t next_order_id;
   void* exec_user_data;
@@ -386,6 +390,26 @@ int32_t on_l2order(orderbook* b, int64_t seq, int32_t order_type, int32_t bs_fla
                    int32_t quantity, int32_t update_time);
 int32_t on_l2trade(orderbook* b, int64_t bid_seq, int64_t ask_seq, double price, int32_t quantity,
                    int32_t update_time);
+// Consumes resting orders of `side` ('S' asks, 'B' bids) best first, for up to quantity and,
+// when limited, not past limit_px. Returns the quantity left.
+int32_t consume(orderbook* b, int32_t side, int64_t aggressor, int32_t quantity, uint32_t limit_px,
+                bool limited, int32_t t);
+
+// ---- Shenzhen orders held between the opening match and the open (preopen.cpp) -------------
+// Matches the held orders as the exchange does at 09:30:00.000 (see orderbook.h), at time t.
+QL_OB_COLD void match_preopen_orders(orderbook* b, int32_t t);
+
+// Notes an order that came to rest outside the window: a Shenzhen order entered between the
+// opening match and the open is held, to be matched when the window opens.
+QL_OB_HOT void note_resting_outside_window(orderbook* b, int32_t t) {
+  if (!b->is_sse && t >= kOpeningMatchTime && t < kWindowOpen) b->preopen_held = 1;
+}
+
+// Before an event of time t: the first event of the window first matches the held orders.
+// Every other event pays one well-predicted test of a flag.
+QL_OB_HOT void open_window_for(orderbook* b, int32_t t) {
+  if (b->preopen_held != 0 && t >= kWindowOpen) match_preopen_orders(b, t);
+}
 
 // Frees a book's tables and pool (the record with them), whoever holds it.
 void destroy_book(orderbook* b);
