@@ -12,6 +12,7 @@
 #include "quotelab/data_file_manager.h"
 #include "quotelab/orderbook.h"
 #include "quotelab/utilcore.h"
+#include "verify_day.h"
 
 namespace qltool {
 namespace {
@@ -84,14 +85,18 @@ struct SnapshotSink {
   ProgressBar* bar;
   std::string label;
   _L2Snapshot* last;
+  bool exchange_auction_view;
 };
 
-int on_snapshot(orderbook_builder*, const _L2Snapshot* snapshot, void* user_data) {
+int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* user_data) {
   auto* sink = static_cast<SnapshotSink*>(user_data);
   // The builder's book starts each day without static fields, so its snapshots carry trading
   // day 0; the replays select a day's ticks by that field, so the file gets the day rebuilt.
   *sink->last = *snapshot;
   if (sink->last->trading_day == 0) sink->last->trading_day = sink->trading_day;
+  if (sink->exchange_auction_view) {
+    qlverify::exchange_auction_view(orderbook_builder_get(builder), sink->last);
+  }
   if (sink->writer != nullptr) sink->writer->write(sink->last);
   if (*sink->hook) (*sink->hook)(*sink->last);
   if (sink->bar != nullptr && sink->bar->active()) {
@@ -232,13 +237,8 @@ bool resolve_book_output(const BookJob& job, int date, std::string* path, FileFo
   return true;
 }
 
-bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, BookBuffers* buffers) {
-  const auto start = std::chrono::steady_clock::now();
-  *result = BookResult();
+bool load_book_day(const BookJob& job, BookBuffers* buffers, BookResult* result, ProgressBar* bar) {
   std::string& error = result->error;
-
-  BookBuffers own;
-  if (buffers == nullptr) buffers = &own;
   RecordArray<_L2Order>& orders = buffers->orders;
   RecordArray<_L2Trade>& trades = buffers->trades;
   std::vector<const void*>& sequence = buffers->sequence;
@@ -260,6 +260,20 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
     error = "more than 2147483647 records in one file";
     return false;
   }
+  return true;
+}
+
+bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, BookBuffers* buffers) {
+  const auto start = std::chrono::steady_clock::now();
+  *result = BookResult();
+  std::string& error = result->error;
+
+  BookBuffers own;
+  if (buffers == nullptr) buffers = &own;
+  RecordArray<_L2Order>& orders = buffers->orders;
+  RecordArray<_L2Trade>& trades = buffers->trades;
+  std::vector<const void*>& sequence = buffers->sequence;
+  if (!load_book_day(job, buffers, result, bar)) return false;
 
   const bool to_file = !job.snapshot_hook || !job.out_path.empty() || !job.root.empty();
   FileFormat out_format = FileFormat::Csv;
@@ -281,9 +295,18 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
   // The builder treats intervals of 10 ms or less as its default; the command asks for exactly
   // what it was given (checked by the caller).
   orderbook_builder_set_interval_ms(builder, job.interval_ms);
-  SnapshotSink sink{
-      result->date,          writer, &job.snapshot_hook, bar, "building " + result->symbol,
-      &result->last_snapshot};
+  if (!apply_schedule(builder, job.schedule)) {
+    orderbook_builder_release(builder);
+    error = "the order book builder refused the snapshot schedule";
+    return false;
+  }
+  SnapshotSink sink{result->date,
+                    writer,
+                    &job.snapshot_hook,
+                    bar,
+                    "building " + result->symbol,
+                    &result->last_snapshot,
+                    job.exchange_auction_view};
   orderbook_builder_set_callback(builder, on_snapshot, &sink);
   int32_t emitted;
   if (job.sequence_path.empty()) {

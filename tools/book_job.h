@@ -11,6 +11,7 @@
 #include "args.h"
 #include "progress.h"
 #include "record_io.h"
+#include "snapshot_options.h"
 
 namespace qltool {
 
@@ -25,8 +26,10 @@ struct BookJob {
   FileFormat input_format = FileFormat::Binary;  // else by each file's extension
   char delimiter = ',';                          // of CSV inputs and outputs
   int interval_ms = 3000;
-  std::string out_path;  // the snapshot file, or empty with root
-  std::string root;      // DataFileManager root: ROOT/YYYYMMDD/tick.csv or tick.dat
+  SnapshotSchedule schedule;           // --schedule: the trading-hours rules by default
+  bool exchange_auction_view = false;  // --auction-view exchange
+  std::string out_path;                // the snapshot file, or empty with root
+  std::string root;                    // DataFileManager root: ROOT/YYYYMMDD/tick.csv or tick.dat
   bool output_format_given = false;
   FileFormat output_format = FileFormat::Csv;  // else by out_path's extension (csv with root)
   // When set, sees every snapshot too; with neither out_path nor root, no file is written.
@@ -63,6 +66,10 @@ struct BookBuffers {
 // (creating the day directory), so it needs the date. Returns false with *error set.
 bool resolve_book_output(const BookJob& job, int date, std::string* path, FileFormat* format,
                          std::string* error);
+
+// Reads the job's order and trade files (and sequence) into `buffers` and settles exchange,
+// symbol and date into *result. Returns false with result->error set. bar may be NULL.
+bool load_book_day(const BookJob& job, BookBuffers* buffers, BookResult* result, ProgressBar* bar);
 
 // Runs one job in `buffers` (NULL: its own). Thread-safe for distinct jobs writing distinct
 // files and using distinct buffers (each run has its own builder); bar may be NULL. Returns

@@ -45,6 +45,12 @@ const OptionDef kOptions[] = {
     {"--symbol", "CODE", "instrument to rebuild (default: the files' only one)"},
     {"--date", "YYYYMMDD", "trading day (default: the first record's action_day)"},
     {"--interval-ms", "N", "snapshot interval in continuous trading (default 3000)"},
+    {"--schedule", "events|grid:MS|trades:FILE",
+     "snapshots after every event, as of every MS on the clock, or at the trade counts in FILE "
+     "(default: the trading-hours rules)"},
+    {"--auction-view", "book|exchange",
+     "call-auction snapshots show the book (default) or the indicative match as the exchange "
+     "does"},
     {"--out", "FILE", "snapshot file (.csv, else binary)"},
     {"--root", "DIR", "write ROOT/YYYYMMDD/tick.csv (or tick.dat) instead"},
     {"--out-format", "csv|bin", "snapshot file format (default: by --out's name; csv)"},
@@ -237,6 +243,9 @@ int run_book(int argc, char** argv) {
   }
   if (args.has("--out") && args.has("--root")) {
     args.error("give --out or --root, not both");
+    return kExitUsage;
+  }
+  if (!parse_snapshot_options(args, &job.schedule, &job.exchange_auction_view)) {
     return kExitUsage;
   }
   job.root = args.get("--root", "");

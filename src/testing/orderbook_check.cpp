@@ -1,9 +1,12 @@
-// A full consistency check of a book's structures, for tests and diagnosis (it walks every
-// level, order and free record, so it is far too slow for the event path).
+// A full consistency check of a book's structures, for tests, fuzzers and diagnosis (it walks
+// every level, order and free record, so it is far too slow for the event path). Built into the
+// quotelab_testing static library, never into the shipped one: it reads the book's internal
+// layout and calls only exported functions.
 #include <cstdio>
 #include <unordered_set>
 
 #include "orderbook/book.h"
+#include "testing/orderbook_check.h"
 
 namespace ql::detail {
 namespace {
@@ -44,7 +47,7 @@ struct checker {
     return 0;
   }
 
-  int check_side(const orderbook_queue* head, const orderbook_queue* tail, int32_t side,
+  int check_side(const orderbook_queue* head, const level_ladder& ladder, int32_t side,
                  table_s* table) {
     int32_t levels = 0;
     const orderbook_queue* prev = nullptr;
@@ -66,9 +69,16 @@ struct checker {
         int r = check_queue(q);
         if (r != 0) return r;
       }
+      // The ladder holds the same levels, best last.
+      const int32_t rung = ladder.hi - 1 - levels;
+      if (rung < ladder.lo || ladder.levels[rung] != q ||
+          ladder.keys[rung] != ladder_key(side, q->px)) {
+        return fail(-19, "price ladder differs from the chain", q->px);
+      }
       ++levels;
     }
-    if (tail != prev) return fail(-19, "chain tail", levels);
+    if (ladder.hi - ladder.lo != levels)
+      return fail(-19, "price ladder holds other levels", levels);
     if (table_length(table) != levels) return fail(-18, "table holds other levels", levels);
     return 0;
   }
@@ -78,8 +88,8 @@ struct checker {
     for (const orderbook_queue* q = b->free_queues; q != nullptr; q = q->next) {
       free_records.insert(q);
     }
-    int r = check_side(b->bids, b->bid_tail, 'B', b->bid_px_table);
-    if (r == 0) r = check_side(b->asks, b->ask_tail, 'S', b->ask_px_table);
+    int r = check_side(b->bids, b->bid_ladder, 'B', b->bid_px_table);
+    if (r == 0) r = check_side(b->asks, b->ask_ladder, 'S', b->ask_px_table);
     if (r != 0) return r;
     if (!b->aggregate && table_length(b->order_map) != queued_orders) {
       return fail(-30, "order map holds orders that are not queued", queued_orders);
@@ -91,10 +101,7 @@ struct checker {
 }  // namespace
 }  // namespace ql::detail
 
-// Checks every invariant of the book's levels, queues, tables and free lists. Returns 0 when
-// the book is consistent, else a negative code naming the first broken invariant (also
-// written to standard error); -1 for NULL.
-extern "C" QL_API int ql__orderbook_check(const orderbook* book) {
+extern "C" int ql__orderbook_check(const orderbook* book) {
   if (book == nullptr) return -1;
   ql::detail::checker c{book, {}};
   return c.run();
