@@ -163,6 +163,10 @@ TEST_F(ProgramTest, RefusalsNameTheProblem) {
       {{"rebuild"}, 2, "unknown command 'rebuild'"},
       {{"book", "--interval-ms", "abc"}, 2, "--interval-ms: 'abc' is not a whole number"},
       {{"simulate", "--bogus"}, 2, "unknown option '--bogus'"},
+      {{"simulate", "--preopen-marketable", "1.5"}, 2, "'1.5' is not a share from 0 to 1"},
+      {{"simulate", "--style", "sh", "--preopen-marketable", "0.5"},
+       2,
+       "only Shenzhen holds orders before the open"},
       {{"simulate", "--orders", "100", "--orders-out", d + "no/o.csv", "--trades-out", d + "t"},
        1,
        "cannot create '" + d + "no/o.csv'"},
@@ -233,6 +237,24 @@ TEST_F(ProgramTest, BookFromCsvOrBinaryGivesTheSameSnapshotsOfTheRebuiltDay) {
   ASSERT_FALSE(moved.empty());
   EXPECT_EQ(field(moved.front().trading_day), 20240105);
   EXPECT_EQ(moved.front().exchange, 1);
+}
+
+// A Shenzhen day whose orders between the opening match and the open are marketable: the book
+// matches them when continuous trading opens, so no snapshot of continuous trading is crossed.
+TEST_F(ProgramTest, BookOfADayWithOrdersHeldBeforeTheOpenIsNeverCrossedInContinuousTrading) {
+  simulate("h", {"--preopen-marketable", "0.8", "--seed", "3"});
+  const Outcome r = book("h", ".dat", path("h.dat"), {"--interval-ms", "1000"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  size_t continuous = 0;
+  for (const _L2Snapshot& t : read_records<_L2Snapshot>(path("h.dat"))) {
+    const int time = field(t.time);
+    if (time < 93000000 || time >= 145700000 || t.bid_price[0] == 0 || t.ask_price[0] == 0) {
+      continue;
+    }
+    ++continuous;
+    ASSERT_LT(+t.bid_price[0], +t.ask_price[0]) << "at " << time;
+  }
+  EXPECT_GT(continuous, 1000u);
 }
 
 TEST_F(ProgramTest, BookRootWritesTheDayLayoutInEitherFormat) {

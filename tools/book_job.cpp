@@ -89,11 +89,13 @@ bool check_one_symbol(const RecordArray<Rec>& records, const std::string& path, 
 // Snapshot receiver of the builder: writes each snapshot and moves the progress bar.
 struct SnapshotSink {
   int32_t trading_day;
-  RecordWriter* writer;
+  RecordWriter* writer;  // NULL: no file
+  const std::function<void(const _L2Snapshot&)>* hook;
   ProgressBar* bar;
   std::string label;
   _L2Snapshot* last;
   bool exchange_auction_view;
+  double pre_close;
 };
 
 int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* user_data) {
@@ -103,9 +105,10 @@ int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* u
   *sink->last = *snapshot;
   if (sink->last->trading_day == 0) sink->last->trading_day = sink->trading_day;
   if (sink->exchange_auction_view) {
-    qlverify::exchange_auction_view(orderbook_builder_get(builder), sink->last);
+    qlverify::exchange_auction_view(orderbook_builder_get(builder), sink->last, sink->pre_close);
   }
-  sink->writer->write(sink->last);
+  if (sink->writer != nullptr) sink->writer->write(sink->last);
+  if (*sink->hook) (*sink->hook)(*sink->last);
   if (sink->bar != nullptr && sink->bar->active()) {
     const double ms = time2msec(snapshot->time);
     sink->bar->update((ms - kDayStartMs) / (kDayEndMs - kDayStartMs), sink->label);
@@ -335,12 +338,14 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
   std::vector<const void*>& sequence = buffers->sequence;
   if (!load_book_day(job, buffers, result, bar)) return false;
 
-  FileFormat out_format;
-  if (!resolve_book_output(job, result->date, &result->out_path, &out_format, &error)) {
+  const bool to_file = !job.snapshot_hook || !job.out_path.empty() || !job.root.empty();
+  FileFormat out_format = FileFormat::Csv;
+  if (to_file && !resolve_book_output(job, result->date, &result->out_path, &out_format, &error)) {
     return false;
   }
-  RecordWriter& writer = buffers->writer;
-  if (!writer.open(result->out_path, RecordKind::Tick, out_format, job.delimiter, &error)) {
+  RecordWriter* writer = to_file ? &buffers->writer : nullptr;
+  if (to_file &&
+      !writer->open(result->out_path, RecordKind::Tick, out_format, job.delimiter, &error)) {
     return false;
   }
 
@@ -359,11 +364,13 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
     return false;
   }
   SnapshotSink sink{result->date,
-                    &writer,
+                    writer,
+                    &job.snapshot_hook,
                     bar,
                     "building " + result->symbol,
                     &result->last_snapshot,
-                    job.exchange_auction_view};
+                    job.exchange_auction_view,
+                    job.pre_close};
   orderbook_builder_set_callback(builder, on_snapshot, &sink);
   int32_t emitted;
   if (sequence.empty() && job.sequence_path.empty()) {
@@ -383,13 +390,61 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
   if (bar != nullptr) bar->clear();
   if (emitted < 0) {
     std::string ignored;
-    writer.close(&ignored);
+    if (writer != nullptr) writer->close(&ignored);
     error = "the order book builder refused the run (result " + std::to_string(emitted) + ")";
     return false;
   }
   result->snapshots = emitted;
-  if (!writer.close(&error)) return false;
+  if (writer != nullptr && !writer->close(&error)) return false;
   result->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return true;
+}
+
+const std::vector<OptionDef>& day_input_options() {
+  static const std::vector<OptionDef> options = {
+      {"--orders", "FILE", "order records (.csv, or binary _L2Order records)"},
+      {"--trades", "FILE", "trade records (.csv, or binary _L2Trade records)"},
+      {"--sequence", "FILE", "the exchange's sequence over both files: replay it exactly"},
+      {"--exchange", "SH|SZ", "exchange rules of the book (default: the records')"},
+      {"--symbol", "CODE", "instrument to rebuild (default: the files' only one)"},
+      {"--date", "YYYYMMDD", "trading day (default: the first record's action_day)"},
+      {"--interval-ms", "N", "snapshot interval in continuous trading (default 3000)"},
+      {"--format", "csv|bin", "format of the input files (default: by their names)"},
+      {"--delimiter", "C", "CSV field delimiter (default ',')"},
+  };
+  return options;
+}
+
+bool read_day_inputs(const Args& args, BookJob* job) {
+  if (!args.get_int("--interval-ms", 1, 24 * 3600 * 1000, &job->interval_ms) ||
+      !args.get_date("--date", &job->date) || !args.get_char("--delimiter", &job->delimiter)) {
+    return false;
+  }
+  if (args.has("--format")) {
+    job->input_format_given = true;
+    if (!parse_format(args.get("--format"), &job->input_format)) {
+      args.error("--format: '%s' is neither csv nor bin", args.get("--format"));
+      return false;
+    }
+  }
+  if (!args.has("--orders") || !args.has("--trades")) {
+    args.error("give --orders FILE and --trades FILE");
+    return false;
+  }
+  job->orders_path = args.get("--orders");
+  job->trades_path = args.get("--trades");
+  job->sequence_path = args.get("--sequence", "");
+  job->exchange = args.get("--exchange", "");
+  job->symbol = args.get("--symbol", "");
+  if (!job->exchange.empty() && exchange_int(job->exchange.c_str()) != 1 &&
+      exchange_int(job->exchange.c_str()) != 2) {
+    args.error("--exchange: '%s' is not Shanghai (SH) or Shenzhen (SZ)", job->exchange.c_str());
+    return false;
+  }
+  if (job->symbol.size() >= sizeof(_L2Order::symbol)) {
+    args.error("--symbol: '%s' is longer than the 9 characters records hold", job->symbol.c_str());
+    return false;
+  }
   return true;
 }
 

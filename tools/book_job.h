@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "args.h"
 #include "input_files.h"
 #include "progress.h"
 #include "record_io.h"
@@ -28,10 +30,13 @@ struct BookJob {
   int interval_ms = 3000;
   SnapshotSchedule schedule;           // --schedule: the trading-hours rules by default
   bool exchange_auction_view = false;  // --auction-view exchange
+  double pre_close = 0;                // --pre-close: the Shenzhen opening auction's reference
   std::string out_path;                // the snapshot file, or empty with root
   std::string root;                    // DataFileManager root: ROOT/YYYYMMDD/tick.csv or tick.dat
   bool output_format_given = false;
   FileFormat output_format = FileFormat::Csv;  // else by out_path's extension (csv with root)
+  // When set, sees every snapshot too; with neither out_path nor root, no file is written.
+  std::function<void(const _L2Snapshot&)> snapshot_hook;
 };
 
 struct BookResult {
@@ -77,6 +82,14 @@ bool load_book_day(const BookJob& job, BookBuffers* buffers, BookResult* result,
 // false with result->error set when the job failed.
 bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar,
                   BookBuffers* buffers = nullptr);
+
+// The options that choose one day's rebuild, as `book` takes them (--orders, --trades,
+// --sequence, --exchange, --symbol, --date, --interval-ms, --format, --delimiter), for the
+// commands that rebuild a day on the way to something else.
+const std::vector<OptionDef>& day_input_options();
+// Reads those options into *job, checking --orders and --trades are given. Returns false after
+// reporting what is wrong.
+bool read_day_inputs(const Args& args, BookJob* job);
 
 // "000001.SZ 20240102: 1,000,000 events (515,123 orders, 484,877 trades), 4,801 snapshots
 // in 0.081 s (12.3 M events/s) -> out.csv"

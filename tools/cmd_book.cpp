@@ -59,6 +59,7 @@ const OptionDef kOptions[] = {
     {"--auction-view", "book|exchange",
      "call-auction snapshots show the book (default) or the indicative match as the exchange "
      "does"},
+    {"--pre-close", "PRICE", "previous close: Shenzhen's opening auction view needs it"},
     {"--out", "FILE", "snapshot file (.csv, else binary)"},
     {"--root", "DIR", "write ROOT/YYYYMMDD/tick.csv (or tick.dat) instead"},
     {"--out-format", "csv|bin", "snapshot file format (default: by --out's name; csv)"},
@@ -291,7 +292,7 @@ int run_book(int argc, char** argv) {
     args.error("give --out or --root, not both");
     return kExitUsage;
   }
-  if (!parse_snapshot_options(args, &job.schedule, &job.exchange_auction_view)) {
+  if (!parse_snapshot_options(args, &job.schedule, &job.exchange_auction_view, &job.pre_close)) {
     return kExitUsage;
   }
   job.root = args.get("--root", "");

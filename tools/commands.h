@@ -18,5 +18,6 @@ int run_replay(int argc, char** argv);
 int run_convert(int argc, char** argv);
 int run_columns(int argc, char** argv);
 int run_demo(int argc, char** argv);
+int run_report(int argc, char** argv);
 
 }  // namespace qltool

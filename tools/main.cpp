@@ -17,6 +17,7 @@ const qltool::Command kCommands[] = {
      qltool::run_book},
     {"verify", "check a rebuilt day against the exchange's own snapshots of it",
      qltool::run_verify},
+    {"report", "draw a rebuilt day as an HTML page of charts", qltool::run_report},
     {"replay", "replay stored, generated or plug-in data day by day", qltool::run_replay},
     {"convert", "convert tick, bar, order and trade files between CSV and binary",
      qltool::run_convert},

@@ -184,7 +184,7 @@ class day_replay {
 
   void set_base(int32_t t) {
     base_ = t;
-    base_ms_ = time_to_ms(t);
+    base_ms_ = KX::TimeTools::time_to_msec(t);
   }
 
   // Milliseconds of t; the conversion of its whole second is kept, since many events share one.
@@ -192,7 +192,7 @@ class day_replay {
     int32_t second = t / 1000;
     if (second != second_) {
       second_ = second;
-      second_ms_ = time_to_ms(second * 1000);
+      second_ms_ = KX::TimeTools::time_to_msec(second * 1000);
     }
     return second_ms_ + (t - second * 1000);
   }
@@ -247,7 +247,7 @@ class day_replay {
   int32_t base_ = 0;  // time of the last interval snapshot
   int32_t base_ms_ = 0;
   int32_t second_ = -1;  // t / 1000 of the last conversion, and its milliseconds
-  int32_t second_ms_ = time_to_ms(-1000);
+  int32_t second_ms_ = KX::TimeTools::time_to_msec(-1000);
   int32_t emitted_ = 0;
   bool grid_pending_ = false;  // events were fed since the last grid snapshot
   int32_t grid_point_ms_ = 0;
