@@ -2,6 +2,7 @@
 // snapshots of that day.
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -41,12 +42,15 @@ const OptionDef kOptions[] = {
     {"--delimiter", "C", "CSV field delimiter (default ',')"},
     {"--auction-view", "book|exchange",
      "compare call-auction snapshots with the book (default) or its indicative match"},
+    {"--pre-close", "PRICE",
+     "previous close for Shenzhen's opening auction view (default: the snapshots')"},
     {"--min-coverage", "PERCENT", "continuous-trading coverage needed (default 99.9)"},
     {"--mismatches", "N", "snapshots not found to show (default 5)"},
 };
 
-// The reference snapshots of the symbol, in file order, with their lines.
-bool read_references(const std::string& path, char delimiter, const std::string& symbol,
+// The reference snapshots of the symbol and day (snapshots without a trading day count as the
+// day's), in file order, with their lines. The exchange's own snapshot layouts join here.
+bool read_references(const std::string& path, char delimiter, const std::string& symbol, int date,
                      std::vector<qlverify::ReferenceSnapshot>* refs, std::string* error) {
   const FileFormat format = format_of_path(path);
   RecordArray<_L2Snapshot> ticks;
@@ -54,7 +58,8 @@ bool read_references(const std::string& path, char delimiter, const std::string&
   refs->reserve(ticks.size());
   for (size_t i = 0; i < ticks.size(); ++i) {
     if (symbol.compare(0, std::string::npos, ticks[i].symbol,
-                       strnlen(ticks[i].symbol, sizeof ticks[i].symbol)) != 0) {
+                       strnlen(ticks[i].symbol, sizeof ticks[i].symbol)) != 0 ||
+        (ticks[i].trading_day != 0 && ticks[i].trading_day != date)) {
       continue;
     }
     qlverify::ReferenceSnapshot r;
@@ -64,7 +69,7 @@ bool read_references(const std::string& path, char delimiter, const std::string&
     refs->push_back(r);
   }
   if (refs->empty()) {
-    *error = "'" + path + "' holds no snapshots of " + symbol;
+    *error = "'" + path + "' holds no snapshots of " + symbol + " on " + std::to_string(date);
     return false;
   }
   return true;
@@ -96,7 +101,8 @@ int run_verify(int argc, char** argv) {
   if (!args.get_date("--date", &job.date) || !args.get_char("--delimiter", &job.delimiter) ||
       !args.get_int("--mismatches", 0, 1000, &mismatches) ||
       !parse_percent(args, "--min-coverage", &min_coverage) ||
-      !parse_snapshot_options(args, &job.schedule, &options.exchange_auction_view)) {
+      !parse_snapshot_options(args, &job.schedule, &options.exchange_auction_view,
+                              &options.pre_close)) {
     return kExitUsage;
   }
   options.mismatches_kept = static_cast<size_t>(mismatches);
@@ -126,7 +132,8 @@ int run_verify(int argc, char** argv) {
   }
   std::vector<qlverify::ReferenceSnapshot> refs;
   std::string error;
-  if (!read_references(args.get("--snapshots"), job.delimiter, loaded.symbol, &refs, &error)) {
+  if (!read_references(args.get("--snapshots"), job.delimiter, loaded.symbol, loaded.date, &refs,
+                       &error)) {
     args.error("--snapshots: %s", error.c_str());
     return kExitFailure;
   }

@@ -430,13 +430,4 @@ QL_OB_HOT void count_trade(orderbook* b, int32_t quantity, double price, int32_t
 // Refreshes the level arrays and time of the book's snapshot (snapshot.cpp).
 void refresh_snapshot(orderbook* b);
 
-// Milliseconds since midnight of a time HHMMSSmmm. Every intermediate fits in 32 bits for any
-// 32-bit input (at most 214 hours), so no wider arithmetic is needed.
-inline int32_t time_to_ms(int32_t t) {
-  int32_t hh = t / 10000000;
-  int32_t mm = (t / 100000) % 100;
-  int32_t ss = (t / 1000) % 100;
-  return ((hh * 60 + mm) * 60 + ss) * 1000 + t % 1000;
-}
-
 }  // namespace ql::detail
