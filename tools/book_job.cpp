@@ -12,6 +12,7 @@
 #include "quotelab/data_file_manager.h"
 #include "quotelab/orderbook.h"
 #include "quotelab/utilcore.h"
+#include "verify_day.h"
 
 namespace qltool {
 namespace {
@@ -59,19 +60,28 @@ void keep_symbol(RecordArray<Rec>* records, const std::string& symbol) {
   records->shrink(kept);
 }
 
-// The one symbol of both files; fails naming two when they hold several.
+// The one symbol of both files (taken from the first file that has records, *taken_from);
+// fails naming the file at fault: one that holds several, or one whose symbol differs from
+// the other file's.
 template <class Rec>
 bool check_one_symbol(const RecordArray<Rec>& records, const std::string& path, std::string* symbol,
-                      std::string* error) {
+                      std::string* taken_from, std::string* error) {
   if (records.empty()) return true;
-  if (symbol->empty()) *symbol = symbol_text(records[0].symbol);
+  if (symbol->empty()) {
+    *symbol = symbol_text(records[0].symbol);
+    *taken_from = path;
+  }
   const PaddedSymbol padded(*symbol);
   for (const Rec& r : records) {
-    if (!same_symbol(r.symbol, padded, *symbol)) {
+    if (same_symbol(r.symbol, padded, *symbol)) continue;
+    if (*taken_from == path) {
       *error = "'" + path + "' holds records of several symbols (" + *symbol + ", " +
                symbol_text(r.symbol) + ", ...): choose one with --symbol";
-      return false;
+    } else {
+      *error = "'" + path + "' holds " + symbol_text(r.symbol) + " but '" + *taken_from +
+               "' holds " + *symbol + ": choose one with --symbol";
     }
+    return false;
   }
   return true;
 }
@@ -79,11 +89,13 @@ bool check_one_symbol(const RecordArray<Rec>& records, const std::string& path, 
 // Snapshot receiver of the builder: writes each snapshot and moves the progress bar.
 struct SnapshotSink {
   int32_t trading_day;
-  RecordWriter* writer;
+  RecordWriter* writer;  // NULL: no file
+  const std::function<void(const _L2Snapshot&)>* hook;
   ProgressBar* bar;
   std::string label;
   _L2Snapshot* last;
   bool exchange_auction_view;
+  double pre_close;
 };
 
 int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* user_data) {
@@ -93,9 +105,10 @@ int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* u
   *sink->last = *snapshot;
   if (sink->last->trading_day == 0) sink->last->trading_day = sink->trading_day;
   if (sink->exchange_auction_view) {
-    apply_exchange_auction_view(orderbook_builder_get(builder), sink->last);
+    qlverify::exchange_auction_view(orderbook_builder_get(builder), sink->last, sink->pre_close);
   }
-  sink->writer->write(sink->last);
+  if (sink->writer != nullptr) sink->writer->write(sink->last);
+  if (*sink->hook) (*sink->hook)(*sink->last);
   if (sink->bar != nullptr && sink->bar->active()) {
     const double ms = time2msec(snapshot->time);
     sink->bar->update((ms - kDayStartMs) / (kDayEndMs - kDayStartMs), sink->label);
@@ -103,8 +116,63 @@ int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* u
   return 0;
 }
 
-FileFormat input_format(const BookJob& job, const std::string& path) {
-  return job.input_format_given ? job.input_format : format_of_path(path);
+// Reads the job's files through the input layer; refused rows become notes and fail the job
+// unless it is lenient.
+bool read_job_files(const BookJob& job, RecordArray<_L2Order>* orders,
+                    RecordArray<_L2Trade>* trades, DayFiles* files, BookResult* result) {
+  DayFileSpec spec;
+  spec.orders_path = job.orders_path;
+  spec.trades_path = job.trades_path;
+  spec.format_given = job.input_format_given;
+  spec.format = job.input_format;
+  spec.delimiter = job.delimiter;
+  spec.date = job.date;
+  spec.symbol = job.symbol;
+  spec.input = job.input;
+  if (!read_day_files(spec, orders, trades, files, &result->error)) return false;
+  for (const std::string& line : files->refusals.lines()) result->notes.push_back(line);
+  result->refused = files->refusals.total();
+  if (result->refused > 0 && !job.input.lenient) {
+    result->error = group_digits(result->refused) +
+                    " rows could not be read (see above): fix the files, or give --lenient to "
+                    "rebuild without them";
+    return false;
+  }
+  const std::string& o = files->orders_layout;
+  const std::string& t = files->trades_layout;
+  result->input_note = o.empty() && t.empty() ? "" : files->merged ? o : o + " + " + t;
+  return true;
+}
+
+// Settles the order of the feed: the sequence file, else the files' sequence columns, else
+// time (with a warning for Shanghai, whose days are exact only in the exchange's sequence);
+// then reports records that go back in time, which fail the job unless it is lenient.
+bool order_the_feed(const BookJob& job, const DayFiles& files, RecordArray<_L2Order>* orders,
+                    RecordArray<_L2Trade>* trades, std::vector<const void*>* sequence,
+                    BookResult* result) {
+  if (sequence->empty() && job.sequence_path.empty() &&
+      sequence_from_columns(files, *orders, *trades, sequence)) {
+    result->input_note += std::string(result->input_note.empty() ? "" : ", ") +
+                          (files.merged ? "in file order" : "merged by the sequence column");
+  }
+  if (sequence->empty() && job.sequence_path.empty() && result->exchange == "SH") {
+    result->notes.push_back(
+        "warning: Shanghai orders and trades without the exchange's sequence are merged by "
+        "time, which is not exact; give files that carry BizIndex or ApplSeqNum (or a profile "
+        "naming the sequence column: sequence = COLUMN), or --sequence FILE");
+  }
+  DayFileSpec spec;
+  spec.orders_path = job.orders_path;
+  spec.trades_path = job.trades_path;
+  const size_t back =
+      check_times(spec, files, orders, trades, sequence, job.input.lenient, &result->notes);
+  if (back > 0 && !job.input.lenient) {
+    result->error = group_digits(back) +
+                    " records go back in time (see above): fix the files, or give --lenient to "
+                    "rebuild them in time order";
+    return false;
+  }
+  return true;
 }
 
 // The exchange's sequence over both files: 'O' takes the next order, 'T' the next trade;
@@ -152,9 +220,10 @@ bool settle_instrument(const BookJob& job, RecordArray<_L2Order>* orders,
                        RecordArray<_L2Trade>* trades, BookResult* result) {
   std::string& error = result->error;
   std::string symbol = job.symbol;
+  std::string taken_from;
   if (symbol.empty()) {
-    if (!check_one_symbol(*orders, job.orders_path, &symbol, &error) ||
-        !check_one_symbol(*trades, job.trades_path, &symbol, &error)) {
+    if (!check_one_symbol(*orders, job.orders_path, &symbol, &taken_from, &error) ||
+        !check_one_symbol(*trades, job.trades_path, &symbol, &taken_from, &error)) {
       return false;
     }
     if (symbol.empty()) {
@@ -234,6 +303,29 @@ bool resolve_book_output(const BookJob& job, int date, std::string* path, FileFo
   return true;
 }
 
+bool load_book_day(const BookJob& job, BookBuffers* buffers, BookResult* result, ProgressBar* bar) {
+  std::string& error = result->error;
+  RecordArray<_L2Order>& orders = buffers->orders;
+  RecordArray<_L2Trade>& trades = buffers->trades;
+  std::vector<const void*>& sequence = buffers->sequence;
+  if (bar != nullptr) bar->update(0, "reading " + job.orders_path);
+  DayFiles files;
+  if (!read_job_files(job, &orders, &trades, &files, result)) return false;
+  if (!settle_instrument(job, &orders, &trades, result)) return false;
+
+  sequence.clear();
+  if (!job.sequence_path.empty() &&
+      !build_sequence(job, orders, trades, result->symbol, &sequence, &error)) {
+    return false;
+  }
+  if (!order_the_feed(job, files, &orders, &trades, &sequence, result)) return false;
+  if (orders.size() > INT32_MAX || trades.size() > INT32_MAX || sequence.size() > INT32_MAX) {
+    error = "more than 2147483647 records in one file";
+    return false;
+  }
+  return true;
+}
+
 bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, BookBuffers* buffers) {
   const auto start = std::chrono::steady_clock::now();
   *result = BookResult();
@@ -244,31 +336,16 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
   RecordArray<_L2Order>& orders = buffers->orders;
   RecordArray<_L2Trade>& trades = buffers->trades;
   std::vector<const void*>& sequence = buffers->sequence;
-  if (bar != nullptr) bar->update(0, "reading " + job.orders_path);
-  if (!read_records(job.orders_path, input_format(job, job.orders_path), job.delimiter, &orders,
-                    &error) ||
-      !read_records(job.trades_path, input_format(job, job.trades_path), job.delimiter, &trades,
-                    &error)) {
-    return false;
-  }
-  if (!settle_instrument(job, &orders, &trades, result)) return false;
+  if (!load_book_day(job, buffers, result, bar)) return false;
 
-  sequence.clear();
-  if (!job.sequence_path.empty() &&
-      !build_sequence(job, orders, trades, result->symbol, &sequence, &error)) {
+  const bool to_file = !job.snapshot_hook || !job.out_path.empty() || !job.root.empty();
+  FileFormat out_format = FileFormat::Csv;
+  if (to_file && !resolve_book_output(job, result->date, &result->out_path, &out_format, &error)) {
     return false;
   }
-  if (orders.size() > INT32_MAX || trades.size() > INT32_MAX || sequence.size() > INT32_MAX) {
-    error = "more than 2147483647 records in one file";
-    return false;
-  }
-
-  FileFormat out_format;
-  if (!resolve_book_output(job, result->date, &result->out_path, &out_format, &error)) {
-    return false;
-  }
-  RecordWriter& writer = buffers->writer;
-  if (!writer.open(result->out_path, RecordKind::Tick, out_format, job.delimiter, &error)) {
+  RecordWriter* writer = to_file ? &buffers->writer : nullptr;
+  if (to_file &&
+      !writer->open(result->out_path, RecordKind::Tick, out_format, job.delimiter, &error)) {
     return false;
   }
 
@@ -287,14 +364,16 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
     return false;
   }
   SnapshotSink sink{result->date,
-                    &writer,
+                    writer,
+                    &job.snapshot_hook,
                     bar,
                     "building " + result->symbol,
                     &result->last_snapshot,
-                    job.exchange_auction_view};
+                    job.exchange_auction_view,
+                    job.pre_close};
   orderbook_builder_set_callback(builder, on_snapshot, &sink);
   int32_t emitted;
-  if (job.sequence_path.empty()) {
+  if (sequence.empty() && job.sequence_path.empty()) {
     emitted = orderbook_builder_run2(builder, result->date, orders.data(),
                                      static_cast<int32_t>(orders.size()), trades.data(),
                                      static_cast<int32_t>(trades.size()));
@@ -311,24 +390,72 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
   if (bar != nullptr) bar->clear();
   if (emitted < 0) {
     std::string ignored;
-    writer.close(&ignored);
+    if (writer != nullptr) writer->close(&ignored);
     error = "the order book builder refused the run (result " + std::to_string(emitted) + ")";
     return false;
   }
   result->snapshots = emitted;
-  if (!writer.close(&error)) return false;
+  if (writer != nullptr && !writer->close(&error)) return false;
   result->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return true;
+}
+
+const std::vector<OptionDef>& day_input_options() {
+  static const std::vector<OptionDef> options = {
+      {"--orders", "FILE", "order records (.csv, or binary _L2Order records)"},
+      {"--trades", "FILE", "trade records (.csv, or binary _L2Trade records)"},
+      {"--sequence", "FILE", "the exchange's sequence over both files: replay it exactly"},
+      {"--exchange", "SH|SZ", "exchange rules of the book (default: the records')"},
+      {"--symbol", "CODE", "instrument to rebuild (default: the files' only one)"},
+      {"--date", "YYYYMMDD", "trading day (default: the first record's action_day)"},
+      {"--interval-ms", "N", "snapshot interval in continuous trading (default 3000)"},
+      {"--format", "csv|bin", "format of the input files (default: by their names)"},
+      {"--delimiter", "C", "CSV field delimiter (default ',')"},
+  };
+  return options;
+}
+
+bool read_day_inputs(const Args& args, BookJob* job) {
+  if (!args.get_int("--interval-ms", 1, 24 * 3600 * 1000, &job->interval_ms) ||
+      !args.get_date("--date", &job->date) || !args.get_char("--delimiter", &job->delimiter)) {
+    return false;
+  }
+  if (args.has("--format")) {
+    job->input_format_given = true;
+    if (!parse_format(args.get("--format"), &job->input_format)) {
+      args.error("--format: '%s' is neither csv nor bin", args.get("--format"));
+      return false;
+    }
+  }
+  if (!args.has("--orders") || !args.has("--trades")) {
+    args.error("give --orders FILE and --trades FILE");
+    return false;
+  }
+  job->orders_path = args.get("--orders");
+  job->trades_path = args.get("--trades");
+  job->sequence_path = args.get("--sequence", "");
+  job->exchange = args.get("--exchange", "");
+  job->symbol = args.get("--symbol", "");
+  if (!job->exchange.empty() && exchange_int(job->exchange.c_str()) != 1 &&
+      exchange_int(job->exchange.c_str()) != 2) {
+    args.error("--exchange: '%s' is not Shanghai (SH) or Shenzhen (SZ)", job->exchange.c_str());
+    return false;
+  }
+  if (job->symbol.size() >= sizeof(_L2Order::symbol)) {
+    args.error("--symbol: '%s' is longer than the 9 characters records hold", job->symbol.c_str());
+    return false;
+  }
   return true;
 }
 
 std::string describe_book_result(const BookResult& r) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.3f s", r.seconds);
-  return r.symbol + "." + r.exchange + " " + std::to_string(r.date) + ": " +
-         group_digits(r.events()) + " events (" + group_digits(r.orders) + " orders, " +
-         group_digits(r.trades) + " trades), " + group_digits(static_cast<uint64_t>(r.snapshots)) +
-         " snapshots in " + seconds + " (" + rate_text(r.events(), r.seconds) + ") -> " +
-         r.out_path;
+  return r.symbol + "." + r.exchange + " " + std::to_string(r.date) +
+         (r.input_note.empty() ? "" : " (" + r.input_note + ")") + ": " + group_digits(r.events()) +
+         " events (" + group_digits(r.orders) + " orders, " + group_digits(r.trades) +
+         " trades), " + group_digits(static_cast<uint64_t>(r.snapshots)) + " snapshots in " +
+         seconds + " (" + rate_text(r.events(), r.seconds) + ") -> " + r.out_path;
 }
 
 }  // namespace qltool

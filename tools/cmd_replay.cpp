@@ -8,6 +8,7 @@
 
 #include "args.h"
 #include "commands.h"
+#include "input_files.h"
 #include "quotelab/data_replay.h"
 #include "quotelab/utilcore.h"
 #include "record_io.h"
@@ -32,6 +33,7 @@ const CommandHelp kHelp = {
 const OptionDef kOptions[] = {
     {"--kind", "NAME", "bin, csv, mock, empty, vdb, or a plug-in library path (required)"},
     {"--file", "FILE", "data file of the bin and csv kinds (and of plug-ins that take one)"},
+    {"--lenient", nullptr, "replay a CSV file whose rows are not all sound (still reported)"},
     {"--freq", "FREQ", "frequency: tick, tick2, minute, 1m, 5m, ... (default tick)"},
     {"--market", "TEXT", "data market passed to the replay (default empty)"},
     {"--param", "N", "plug-in parameter (default 0)"},
@@ -206,19 +208,6 @@ class CsvOut {
   size_t skipped_ = 0;
 };
 
-const char* next_result_text(int rc) {
-  switch (rc) {
-    case -1:
-      return "bad argument, or a frequency this replay does not serve";
-    case -4:
-      return "the replay's source is not open";
-    case -10:
-      return "operation not supported";
-    default:
-      return "failure";
-  }
-}
-
 }  // namespace
 
 int run_replay(int argc, char** argv) {
@@ -246,6 +235,10 @@ int run_replay(int argc, char** argv) {
     args.error("--file: cannot open '%s': %s", file, std::strerror(errno));
     return kExitFailure;
   }
+  if (KX::StringUtil::iequals(kind.c_str(), "csv") &&
+      !check_csv_input("replay", file, ',', args.has("--lenient"))) {
+    return kExitFailure;
+  }
   const std::string freq = args.get("--freq", "tick");
   KX::IDataReplay* replay = KX::IDataReplay::create_data_replay(
       kind.c_str(), freq.c_str(), args.get("--market", ""), file, param);
@@ -271,9 +264,9 @@ int run_replay(int argc, char** argv) {
       if (csv.enabled() && !csv.write(r, &error)) status = kExitFailure;
     };
     const int init_rc = replay->init(day);
-    if (init_rc == -3) ended = true;
-    if (init_rc < 0 && init_rc != -3) {
-      args.error("day %d: init returned %d (%s)", day, init_rc, next_result_text(init_rc));
+    if (init_rc == QL_NO_MORE_RECORDS) ended = true;
+    if (init_rc < 0 && init_rc != QL_NO_MORE_RECORDS) {
+      args.error("day %d: init returned %d (%s)", day, init_rc, ql_result_str(init_rc));
       status = kExitFailure;
       break;
     }
@@ -298,7 +291,7 @@ int run_replay(int argc, char** argv) {
         record.size = rc;
         if (type != 0) record.bytes[0] = type;
         deliver(record);
-      } else if (rc == -2) {
+      } else if (rc == QL_OTHER_DAY) {
         if (consumes_day_end && record.bytes[0] != 0) {
           record.size = static_cast<int>(kind_record_size(
               record.bytes[0] == QL_RECORD_BAR ? RecordKind::Bar : RecordKind::Tick));
@@ -306,13 +299,13 @@ int run_replay(int argc, char** argv) {
           have_held = true;
         }
         day_open = false;
-      } else if (rc == 0 || rc == -3) {
+      } else if (rc == 0 || rc == QL_NO_MORE_RECORDS) {
         ended = true;
         day_open = false;
-      } else if (rc == -6) {
+      } else if (rc == QL_BAR_SKIPPED) {
         continue;  // an earlier bar passed over
       } else {
-        args.error("day %d: next returned %d (%s)", day, rc, next_result_text(rc));
+        args.error("day %d: next returned %d (%s)", day, rc, ql_result_str(rc));
         status = kExitFailure;
       }
     }

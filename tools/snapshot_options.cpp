@@ -1,6 +1,7 @@
 #include "snapshot_options.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,11 +10,6 @@
 
 namespace qltool {
 namespace {
-
-constexpr int32_t kOpeningAuctionStart = 91500000;
-constexpr int32_t kOpeningAuctionEnd = 92500000;  // exclusive: the opening match
-constexpr int32_t kClosingAuctionStart = 145700000;
-constexpr int32_t kClosingAuctionEnd = 150000000;  // exclusive: the closing match
 
 bool read_trade_counts(const std::string& path, std::vector<int32_t>* counts, std::string* error) {
   std::string text;
@@ -78,7 +74,8 @@ bool parse_schedule(const std::string& text, SnapshotSchedule* schedule, std::st
   return false;
 }
 
-bool parse_snapshot_options(const Args& args, SnapshotSchedule* schedule, bool* exchange_view) {
+bool parse_snapshot_options(const Args& args, SnapshotSchedule* schedule, bool* exchange_view,
+                            double* pre_close) {
   std::string error;
   if (args.has("--schedule") && !parse_schedule(args.get("--schedule"), schedule, &error)) {
     args.error("%s", error.c_str());
@@ -88,6 +85,14 @@ bool parse_snapshot_options(const Args& args, SnapshotSchedule* schedule, bool* 
       !parse_auction_view(args.get("--auction-view"), exchange_view)) {
     args.error("--auction-view: '%s' is neither book nor exchange", args.get("--auction-view"));
     return false;
+  }
+  if (args.has("--pre-close")) {
+    char* end = nullptr;
+    *pre_close = std::strtod(args.get("--pre-close"), &end);
+    if (*end != '\0' || !(*pre_close > 0 && *pre_close < 1e7)) {
+      args.error("--pre-close: '%s' is not a price", args.get("--pre-close"));
+      return false;
+    }
   }
   return true;
 }
@@ -102,28 +107,6 @@ bool parse_auction_view(const std::string& text, bool* exchange_view) {
   if (text != "book" && text != "exchange") return false;
   *exchange_view = text == "exchange";
   return true;
-}
-
-bool in_call_auction(int32_t time) {
-  return (time >= kOpeningAuctionStart && time < kOpeningAuctionEnd) ||
-         (time >= kClosingAuctionStart && time < kClosingAuctionEnd);
-}
-
-void apply_exchange_auction_view(orderbook* book, _L2Snapshot* s) {
-  if (!in_call_auction(s->time)) return;
-  orderbook_auction match;
-  if (orderbook_auction_indicative(book, 0.0, &match) != 0) return;
-  std::memset(s->ask_price, 0, sizeof s->ask_price);
-  std::memset(s->ask_volume, 0, sizeof s->ask_volume);
-  std::memset(s->bid_price, 0, sizeof s->bid_price);
-  std::memset(s->bid_volume, 0, sizeof s->bid_volume);
-  if (match.matched <= 0) return;
-  s->bid_price[0] = s->ask_price[0] = match.price;
-  s->bid_volume[0] = s->ask_volume[0] = static_cast<int32_t>(match.matched);
-  if (match.unmatched > 0) {
-    (match.unmatched_side == 'B' ? s->bid_volume : s->ask_volume)[1] =
-        static_cast<int32_t>(match.unmatched);
-  }
 }
 
 }  // namespace qltool

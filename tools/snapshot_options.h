@@ -21,9 +21,10 @@ struct SnapshotSchedule {
 // commas or line ends, non-decreasing). Returns false with *error set.
 bool parse_schedule(const std::string& text, SnapshotSchedule* schedule, std::string* error);
 
-// Reads --schedule and --auction-view when given (reporting what is wrong). Returns false on
-// a bad value.
-bool parse_snapshot_options(const Args& args, SnapshotSchedule* schedule, bool* exchange_view);
+// Reads --schedule, --auction-view and --pre-close when given (reporting what is wrong).
+// Returns false on a bad value.
+bool parse_snapshot_options(const Args& args, SnapshotSchedule* schedule, bool* exchange_view,
+                            double* pre_close);
 
 // Gives the schedule to the builder (which borrows the counts). Returns false when refused.
 bool apply_schedule(orderbook_builder* builder, const SnapshotSchedule& schedule);
@@ -31,14 +32,5 @@ bool apply_schedule(orderbook_builder* builder, const SnapshotSchedule& schedule
 // --auction-view: "book" (the book's own levels) or "exchange" (the indicative match during the
 // call auctions, as the exchange's snapshots show it).
 bool parse_auction_view(const std::string& text, bool* exchange_view);
-
-// Rewrites a snapshot stamped in a call auction (09:15 to 09:25, 14:57 to 15:00) as the
-// exchange shows it: bid 1 and ask 1 at the indicative price with the matched quantity, level
-// 2 of the side with unmatched quantity at price 0 with that quantity, no other level. Other
-// snapshots are left as they are.
-void apply_exchange_auction_view(orderbook* book, _L2Snapshot* snapshot);
-
-// True when a time falls in a call auction as the exchange's snapshots show it.
-bool in_call_auction(int32_t time);
 
 }  // namespace qltool

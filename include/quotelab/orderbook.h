@@ -38,6 +38,7 @@
 
 #include "quotelab/export.h"
 #include "quotelab/records.h"
+#include "quotelab/result.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -51,16 +52,17 @@ typedef struct orderbook_queue orderbook_queue;     /* one price level of a book
 typedef struct orderbook_map orderbook_map;         /* books by exchange id and symbol */
 typedef struct orderbook_builder orderbook_builder; /* replays a day through its own book */
 
-/* Results of the event functions. A positive result is a quantity left over: the part of an
- * incoming order or Shanghai trade that found no counterpart. */
-#define ORDERBOOK_OK 0
-#define ORDERBOOK_ERROR (-1)     /* no book, bad argument (negative quantity), book busy */
-#define ORDERBOOK_EARLIER (-2)   /* event time earlier than the book's last event: ignored */
-#define ORDERBOOK_NOT_FOUND (-3) /* cancellation of an order that is not in the book */
-#define ORDERBOOK_NO_LEVEL (-4)  /* cancellation of an order whose price level is gone */
-#define ORDERBOOK_BAD_SIDE (-5)  /* side or buy/sell flag other than 'B' and 'S' */
-#define ORDERBOOK_DUPLICATE (-7) /* order sequence number already resting: event refused */
-#define ORDERBOOK_NO_MEMORY (-8) /* a level or order record could not be allocated: refused */
+/* Results of the event functions (named in quotelab/result.h, texts by ql_result_str): A
+ * positive result is a quantity left over: the part of an incoming order or Shanghai trade that
+ * found no counterpart.
+ *   ORDERBOOK_OK (0)
+ *   ORDERBOOK_ERROR (-1)     no book, bad argument (negative quantity), book busy
+ *   ORDERBOOK_EARLIER (-2)   event time earlier than the book's last event: ignored
+ *   ORDERBOOK_NOT_FOUND (-3) cancellation of an order that is not in the book
+ *   ORDERBOOK_NO_LEVEL (-4)  cancellation of an order whose price level is gone
+ *   ORDERBOOK_BAD_SIDE (-5)  side or buy/sell flag other than 'B' and 'S'
+ *   ORDERBOOK_DUPLICATE (-7) order sequence number already resting: event refused
+ *   ORDERBOOK_NO_MEMORY (-8) a level or order record could not be allocated: refused */
 
 /* Receives each diagnostic line of a book (zero-terminated, ends in "\n"). Result ignored. */
 typedef int (*orderbook_log_callback)(orderbook* book, const char* text);

@@ -15,6 +15,7 @@
 #include "quotelab/orderbook.h"
 #include "records_py.h"
 #include "snapshot_options.h"
+#include "verify_day.h"
 
 namespace qlpy {
 namespace {
@@ -240,7 +241,7 @@ int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* u
   *out = *snapshot;
   if (out->trading_day == 0) out->trading_day = sink->trading_day;
   if (sink->exchange_auction_view) {
-    qltool::apply_exchange_auction_view(orderbook_builder_get(builder), out);
+    qlverify::exchange_auction_view(orderbook_builder_get(builder), out);
   }
   return 0;
 }

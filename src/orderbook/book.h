@@ -17,6 +17,7 @@
 
 #include <cstdint>
 
+#include "orderbook/ladder.h"
 #include "orderbook/pool.h"
 #include "quotelab/orderbook.h"
 #include "quotelab/records.h"
@@ -109,10 +110,11 @@ struct alignas(16) orderbook {
   int32_t mode;
   int32_t last_time;  // latest accepted order or trade event
   ql::detail::mpool* block_pool;
-  orderbook_queue* bids;      // best bid; chain by strictly decreasing px
-  orderbook_queue* asks;      // best ask; chain by strictly increasing px
-  orderbook_queue* bid_tail;  // worst bid and ask: a new level far from the touch is linked
-  orderbook_queue* ask_tail;  // from the nearer end of its chain
+  orderbook_queue* bids;  // best bid; chain by strictly decreasing px
+  orderbook_queue* asks;  // best ask; chain by strictly increasing px
+  // Every level of a side by price, for placing new levels (the chain is what is read).
+  ql::detail::level_ladder bid_ladder;
+  ql::detail::level_ladder ask_ladder;
   orderbook_queue* free_queues;
   ql::detail::ob_order* free_orders;
   table_s* order_map;  // order_seq_num -> ob_order
@@ -146,8 +148,8 @@ inline table_s* level_table(orderbook* b, int32_t side) {
 inline orderbook_queue** chain_head(orderbook* b, int32_t side) {
   return side == 'B' ? &b->bids : &b->asks;
 }
-inline orderbook_queue** chain_tail(orderbook* b, int32_t side) {
-  return side == 'B' ? &b->bid_tail : &b->ask_tail;
+inline level_ladder* side_ladder(orderbook* b, int32_t side) {
+  return side == 'B' ? &b->bid_ladder : &b->ask_ladder;
 }
 // True when px a is a better price than px b on the side (higher bid, lower ask).
 inline bool better_px(int32_t side, uint32_t a, uint32_t b) {
@@ -155,15 +157,22 @@ inline bool better_px(int32_t side, uint32_t a, uint32_t b) {
 }
 
 // ---- records: free lists first, then the pool ----------------------------------------------
+// A record from the pool, when every order record taken so far is in use: as the book holds
+// more orders than ever, its order map grows before it is half full (rather than at the
+// tables' usual 70%), since every order event probes it, and probes into a fuller table run
+// longer. This costs 32 bytes of slots per order at the busiest moment instead of 23.
+ob_order* new_order_record(orderbook* b);
+
 QL_OB_HOT ob_order* take_order_record(orderbook* b) {
   ob_order* o = b->free_orders;
   if (o != nullptr) {
     b->free_orders = o->next;
     return o;
   }
-  return static_cast<ob_order*>(mpool_alloc(b->block_pool, sizeof(ob_order)));
+  return new_order_record(b);
 }
 QL_OB_HOT void give_order_record(orderbook* b, ob_order* o) {
+  o->prev = nullptr;
   o->next = b->free_orders;
   b->free_orders = o;
 }
@@ -192,35 +201,22 @@ QL_OB_HOT void init_level(orderbook* b, orderbook_queue* q, int32_t side, uint32
 }
 
 // Links an unlinked level into its side's chain between the levels better and worse than it,
-// walking from whichever end of the chain is nearer in price.
+// found in the side's ladder (ladder_reserve made room for it).
 QL_OB_HOT void link_level(orderbook* b, orderbook_queue* q) {
   const int32_t side = q->side;
-  orderbook_queue** head = chain_head(b, side);
-  orderbook_queue** tail = chain_tail(b, side);
-  orderbook_queue* prev = nullptr;  // the level q goes after
-  orderbook_queue* next = nullptr;  // the level q goes before
-  if (*head != nullptr) {
-    const int64_t from_best = static_cast<int64_t>(q->px) - (*head)->px;
-    const int64_t from_worst = static_cast<int64_t>(q->px) - (*tail)->px;
-    if ((from_best < 0 ? -from_best : from_best) <= (from_worst < 0 ? -from_worst : from_worst)) {
-      next = *head;
-      while (next != nullptr && better_px(side, next->px, q->px)) prev = next, next = next->next;
-    } else {
-      prev = *tail;
-      while (prev != nullptr && better_px(side, q->px, prev->px)) next = prev, prev = prev->prev;
-    }
-  }
+  level_ladder* l = side_ladder(b, side);
+  const uint32_t key = ladder_key(side, q->px);
+  const int32_t i = ladder_upper(l, key);
+  orderbook_queue* prev = i < l->hi ? l->levels[i] : nullptr;      // the level q goes after
+  orderbook_queue* next = i > l->lo ? l->levels[i - 1] : nullptr;  // the level q goes before
+  ladder_insert_at(l, i, key, q);
   q->prev = prev;
   q->next = next;
-  if (next != nullptr) {
-    next->prev = q;
-  } else {
-    *tail = q;
-  }
+  if (next != nullptr) next->prev = q;
   if (prev != nullptr) {
     prev->next = q;
   } else {
-    *head = q;
+    *chain_head(b, side) = q;
   }
 }
 
@@ -265,13 +261,11 @@ QL_OB_HOT void free_order(orderbook* b, ob_order* o) {
   if (table_remove(b->order_map, int_key(o->order_seq_num), 8) == nullptr && b->debug_level != 0) {
     log_order_not_in_map(b, o);
   }
-  o->prev = nullptr;
   give_order_record(b, o);
 }
 
-// Takes the order out of its level (count and queue; the caller adjusts the level's quantity)
-// and frees it.
-QL_OB_HOT void remove_order(orderbook* b, orderbook_queue* q, ob_order* o) {
+// Takes the order out of its level's count and queue; the caller adjusts the level's quantity.
+QL_OB_HOT void unqueue_order(orderbook* b, orderbook_queue* q, ob_order* o) {
   if (--q->num_orders < 0 && b->debug_level != 0) {
     ob_log(b, "%s: except %d NumOrders for %s order=%lld|%d/%d|%.3lf\n",
            "orderbook_queue_remove_order", q->num_orders, orderbook_side2str(q->side),
@@ -289,6 +283,12 @@ QL_OB_HOT void remove_order(orderbook* b, orderbook_queue* q, ob_order* o) {
       q->tail = o->prev;
     }
   }
+}
+
+// Takes the order out of its level (count and queue; the caller adjusts the level's quantity)
+// and frees it.
+QL_OB_HOT void remove_order(orderbook* b, orderbook_queue* q, ob_order* o) {
+  unqueue_order(b, q, o);
   free_order(b, o);
 }
 
@@ -315,7 +315,7 @@ QL_OB_HOT int32_t reserve_order(orderbook* b, int64_t seq, int32_t side, uint32_
   orderbook_queue* q = find_level(b, side, px);
   bool fresh = false;
   if (q == nullptr) {
-    q = take_level_record(b);
+    q = ladder_reserve(side_ladder(b, side)) ? take_level_record(b) : nullptr;
     if (q == nullptr || table_insert(level_table(b, side), int_key(px), 0, q) != 0) {
       if (q != nullptr) give_level_record(b, q);
       table_remove(b->order_map, int_key(seq), 8);
@@ -429,14 +429,5 @@ QL_OB_HOT void count_trade(orderbook* b, int32_t quantity, double price, int32_t
 
 // Refreshes the level arrays and time of the book's snapshot (snapshot.cpp).
 void refresh_snapshot(orderbook* b);
-
-// Milliseconds since midnight of a time HHMMSSmmm. Every intermediate fits in 32 bits for any
-// 32-bit input (at most 214 hours), so no wider arithmetic is needed.
-inline int32_t time_to_ms(int32_t t) {
-  int32_t hh = t / 10000000;
-  int32_t mm = (t / 100000) % 100;
-  int32_t ss = (t / 1000) % 100;
-  return ((hh * 60 + mm) * 60 + ss) * 1000 + t % 1000;
-}
 
 }  // namespace ql::detail
