@@ -59,6 +59,15 @@ void keep_symbol(RecordArray<Rec>* records, const std::string& symbol) {
   records->shrink(kept);
 }
 
+template <class Rec>
+const Rec* first_of_symbol(const RecordArray<Rec>& records, const std::string& symbol) {
+  const PaddedSymbol padded(symbol);
+  for (const Rec& r : records) {
+    if (same_symbol(r.symbol, padded, symbol)) return &r;
+  }
+  return nullptr;
+}
+
 // The one symbol of both files; fails naming two when they hold several.
 template <class Rec>
 bool check_one_symbol(const RecordArray<Rec>& records, const std::string& path, std::string* symbol,
@@ -163,17 +172,18 @@ bool settle_instrument(const BookJob& job, RecordArray<_L2Order>* orders,
   }
   result->symbol = symbol;
 
-  const bool has_orders = !orders->empty(), has_trades = !trades->empty();
-  if (job.sequence_path.empty() && !has_orders && !has_trades) {
+  // With a sequence the files keep every symbol's records (the sequence counts them all): the
+  // exchange and date are those of the symbol's own first record.
+  const _L2Order* first_order = first_of_symbol(*orders, symbol);
+  const _L2Trade* first_trade = first_of_symbol(*trades, symbol);
+  if (first_order == nullptr && first_trade == nullptr) {
     error = "'" + job.orders_path + "' and '" + job.trades_path + "' hold no records of " + symbol;
     return false;
   }
-  const uint8_t record_exchange = has_orders   ? (*orders)[0].exchange
-                                  : has_trades ? (*trades)[0].exchange
-                                               : 0;
-  const int record_date = has_orders   ? (*orders)[0].action_day
-                          : has_trades ? (*trades)[0].action_day
-                                       : 0;
+  const uint8_t record_exchange =
+      first_order != nullptr ? first_order->exchange : first_trade->exchange;
+  const int record_date =
+      first_order != nullptr ? first_order->action_day : first_trade->action_day;
 
   int exchange = job.exchange.empty() ? record_exchange : exchange_int(job.exchange.c_str());
   if (exchange != 1 && exchange != 2) {

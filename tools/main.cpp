@@ -15,6 +15,7 @@ const qltool::Command kCommands[] = {
      qltool::run_simulate},
     {"book", "rebuild a day's order book from order and trade files into snapshots",
      qltool::run_book},
+    {"merge", "join a day's part files from several machines into the day file", qltool::run_merge},
     {"replay", "replay stored, generated or plug-in data day by day", qltool::run_replay},
     {"convert", "convert tick, bar, order and trade files between CSV and binary",
      qltool::run_convert},

@@ -10,8 +10,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
+#include <new>
 
 #include "orderbook/book.h"
+
+namespace ql::detail {
+namespace {
+struct day_stream;
+}  // namespace
+}  // namespace ql::detail
 
 // Not thread-safe: one thread at a time. Owns its book; borrows the arrays it is given.
 struct orderbook_builder {
@@ -39,6 +46,7 @@ struct orderbook_builder {
     const int32_t* time;
   } trades;
   bool running;  // inside a run: the callback may not re-enter or release the builder
+  ql::detail::day_stream* stream;  // the day begun with orderbook_builder_begin, if any
 };
 
 namespace ql::detail {
@@ -170,7 +178,7 @@ bool start_run(orderbook_builder* builder, int32_t date, const char* name) {
     std::fprintf(stderr, "%s: orderbook engine is null\n", name);
     return false;
   }
-  if (builder->book->busy) return false;
+  if (builder->book->busy || builder->stream != nullptr) return false;
   builder->date = date;
   orderbook_reset(builder->book, date);
   return true;
@@ -193,6 +201,40 @@ void feed_order(orderbook* b, const _L2Order& o) {
 void feed_trade(orderbook* b, const _L2Trade& t) {
   on_l2trade(b, t.bid_seq_num, t.ask_seq_num, t.price, static_cast<int32_t>(t.volume), t.time);
 }
+
+// A day fed record by record (run3, or begin/feed/finish): the snapshot bookkeeping and the
+// ordinals the ordering message names.
+struct day_stream {
+  day_replay replay;
+  int32_t orders_fed = 0;
+  int32_t trades_fed = 0;
+
+  day_stream(orderbook_builder* builder, const char* name)
+      : replay(builder, name, snapshot_rule::trading_hours) {}
+
+  // Feeds one _L2Order or _L2Trade record; returns the book's result, or ORDERBOOK_ERROR for
+  // a record of another type.
+  QL_OB_HOT int32_t feed(orderbook* b, const void* rec) {
+    const uint8_t type = *static_cast<const uint8_t*>(rec);
+    if (type == QL_RECORD_L2ORDER) {
+      const auto& o = *static_cast<const _L2Order*>(rec);
+      replay.before_order(o.time);
+      int32_t r = on_l2order(b, o.seq_num, static_cast<signed char>(o.order_type),
+                             static_cast<signed char>(o.bs_flag), o.price,
+                             static_cast<int32_t>(o.volume), o.time);
+      replay.after_event(o.time, true, ++orders_fed);
+      return r;
+    }
+    if (type == QL_RECORD_L2TRADE) {
+      const auto& t = *static_cast<const _L2Trade*>(rec);
+      int32_t r = on_l2trade(b, t.bid_seq_num, t.ask_seq_num, t.price,
+                             static_cast<int32_t>(t.volume), t.time);
+      replay.after_event(t.time, false, trades_fed++);
+      return r;
+    }
+    return ORDERBOOK_ERROR;
+  }
+};
 
 // The merge of run and run2 over two time-ordered inputs: order_time(i), trade_time(j),
 // feed_order(i), feed_trade(j). Feeds every record; checks and snapshots end at an ordering
@@ -250,6 +292,7 @@ QL_API orderbook_builder* orderbook_builder_create(const char* exchange, const c
 
 QL_API void orderbook_builder_release(orderbook_builder* builder) {
   if (builder == nullptr || builder->running) return;
+  delete builder->stream;
   destroy_book(builder->book);
   std::free(builder);
 }
@@ -344,26 +387,43 @@ QL_API int32_t orderbook_builder_run3(orderbook_builder* builder, int32_t date,
   if (!start_run(builder, date, kName)) return ORDERBOOK_ERROR;
   run_scope running(builder);
   orderbook* b = builder->book;
-  day_replay replay(builder, kName, snapshot_rule::trading_hours);
-  int32_t orders_fed = 0;
-  int32_t trades_fed = 0;
+  day_stream day(builder, kName);
   for (int32_t k = 0; k < count; ++k) {
-    const void* rec = records[k];
-    if (rec == nullptr) continue;
-    const uint8_t type = *static_cast<const uint8_t*>(rec);
-    if (type == QL_RECORD_L2ORDER) {
-      const auto& o = *static_cast<const _L2Order*>(rec);
-      replay.before_order(o.time);
-      feed_order(b, o);
-      replay.after_event(o.time, true, ++orders_fed);
-    } else if (type == QL_RECORD_L2TRADE) {
-      const auto& t = *static_cast<const _L2Trade*>(rec);
-      feed_trade(b, t);
-      replay.after_event(t.time, false, trades_fed++);
-    }
+    if (records[k] != nullptr) day.feed(b, records[k]);
   }
-  replay.emit();
-  return replay.emitted();
+  day.replay.emit();
+  return day.replay.emitted();
+}
+
+QL_API int32_t orderbook_builder_begin(orderbook_builder* builder, int32_t date) {
+  static const char kName[] = "orderbook_builder_feed";
+  if (builder == nullptr || builder->running) return ORDERBOOK_ERROR;
+  if (!start_run(builder, date, kName)) return ORDERBOOK_ERROR;
+  builder->stream = new (std::nothrow) day_stream(builder, kName);
+  return builder->stream == nullptr ? ORDERBOOK_NO_MEMORY : ORDERBOOK_OK;
+}
+
+QL_API int32_t orderbook_builder_feed(orderbook_builder* builder, const void* record) {
+  if (builder == nullptr || builder->stream == nullptr || builder->running || record == nullptr) {
+    return ORDERBOOK_ERROR;
+  }
+  run_scope running(builder);
+  return builder->stream->feed(builder->book, record);
+}
+
+QL_API int32_t orderbook_builder_finish(orderbook_builder* builder) {
+  if (builder == nullptr || builder->stream == nullptr || builder->running) {
+    return ORDERBOOK_ERROR;
+  }
+  int32_t emitted;
+  {
+    run_scope running(builder);
+    builder->stream->replay.emit();
+    emitted = builder->stream->replay.emitted();
+  }
+  delete builder->stream;
+  builder->stream = nullptr;
+  return emitted;
 }
 
 }  // extern "C"
