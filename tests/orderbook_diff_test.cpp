@@ -9,8 +9,7 @@
 
 #include "feed_sim.h"
 #include "quotelab/orderbook.h"
-
-extern "C" int ql__orderbook_check(const orderbook* book);
+#include "testing/orderbook_check.h"
 
 namespace {
 

@@ -14,9 +14,8 @@
 #include <vector>
 
 #include "quotelab/orderbook.h"
-
-extern "C" int ql__orderbook_check(const orderbook* book);
-extern "C" void ql__orderbook_pool_fail_after(int n);
+#include "quotelab/unstable/testing.h"
+#include "testing/orderbook_check.h"
 
 namespace {
 

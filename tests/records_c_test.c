@@ -38,7 +38,9 @@ int main(void) {
   snap.bid_volume[9] = 0x01020304;
   memcpy(bytes, &snap, sizeof snap);
   EXPECT_EQ_SIZE(bytes[0], 2);
-  EXPECT_EQ_SIZE(bytes[44] | (bytes[45] << 8) | (bytes[46] << 16) | ((unsigned long)bytes[47] << 24), 93000000);
+  EXPECT_EQ_SIZE(
+      bytes[44] | (bytes[45] << 8) | (bytes[46] << 16) | ((unsigned long)bytes[47] << 24),
+      93000000);
   EXPECT_EQ_SIZE(bytes[460], 0x04);
   EXPECT_EQ_SIZE(bytes[463], 0x01);
 

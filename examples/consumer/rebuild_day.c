@@ -22,7 +22,8 @@ static _L2Order make_order(int64_t seq, int32_t time, char side, double price, u
   return o;
 }
 
-static _L2Trade make_trade(int64_t seq, int32_t time, int64_t bid, int64_t ask, double price, uint32_t qty) {
+static _L2Trade make_trade(int64_t seq, int32_t time, int64_t bid, int64_t ask, double price,
+                           uint32_t qty) {
   _L2Trade t;
   memset(&t, 0, sizeof t);
   t.type = QL_RECORD_L2TRADE;

@@ -134,7 +134,8 @@ QL_API int64_t orderbook_gen_order_id(orderbook* book);
 /* ============================================================================================
  * Codes and times
  * ========================================================================================== */
-/* Returns "1.0.0". */
+/* Returns "1.0.0": the order book interface's own version, which follows the orderbook_*
+ * functions and their behaviour, not the library release (that is ql_version_string()). */
 QL_API const char* orderbook_version(void);
 /* Returns "ASK" for 'S', "BID" for 'B', "" otherwise (constant texts). */
 QL_API const char* orderbook_side2str(int32_t side);

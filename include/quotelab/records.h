@@ -44,152 +44,152 @@ enum ql_record_type_e {
 
 /* One level-2 quote snapshot with ten price levels per side; an empty level is 0.0 / 0. */
 typedef struct _L2Snapshot {
-  uint8_t type;               /*   0: QL_RECORD_L2SNAPSHOT */
-  uint8_t exchange;           /*   1 */
-  char symbol[30];            /*   2: code without exchange suffix, at most 29 characters */
-  uint8_t reserved1[8];       /*  32 */
-  int32_t action_day;         /*  40: calendar date of the snapshot */
-  int32_t time;               /*  44: HHMMSSmmm */
-  double open;                /*  48 */
-  double high;                /*  56 */
-  double low;                 /*  64 */
-  double last;                /*  72 */
-  int64_t volume;             /*  80: cumulative */
-  double turnover;            /*  88: cumulative amount */
-  double upper_limit;         /*  96 */
-  double lower_limit;         /* 104 */
-  double pre_close;           /* 112 */
-  double pre_settle;          /* 120 */
-  double settle;              /* 128 */
-  uint8_t reserved2[16];      /* 136 */
-  double iopv;                /* 152 */
-  int32_t num_trades;         /* 160: cumulative */
-  int32_t open_interest;      /* 164 */
-  int32_t pre_open_interest;  /* 168 */
-  int32_t trading_day;        /* 172 */
-  uint8_t reserved3[48];      /* 176 */
-  double ask_price[10];       /* 224: level 1 (best) to 10 */
-  int32_t ask_volume[10];     /* 304 */
-  double bid_price[10];       /* 344 */
-  int32_t bid_volume[10];     /* 424 */
-} _L2Snapshot;                /* 464 */
+  uint8_t type;              /*   0: QL_RECORD_L2SNAPSHOT */
+  uint8_t exchange;          /*   1 */
+  char symbol[30];           /*   2: code without exchange suffix, at most 29 characters */
+  uint8_t reserved1[8];      /*  32 */
+  int32_t action_day;        /*  40: calendar date of the snapshot */
+  int32_t time;              /*  44: HHMMSSmmm */
+  double open;               /*  48 */
+  double high;               /*  56 */
+  double low;                /*  64 */
+  double last;               /*  72 */
+  int64_t volume;            /*  80: cumulative */
+  double turnover;           /*  88: cumulative amount */
+  double upper_limit;        /*  96 */
+  double lower_limit;        /* 104 */
+  double pre_close;          /* 112 */
+  double pre_settle;         /* 120 */
+  double settle;             /* 128 */
+  uint8_t reserved2[16];     /* 136 */
+  double iopv;               /* 152 */
+  int32_t num_trades;        /* 160: cumulative */
+  int32_t open_interest;     /* 164 */
+  int32_t pre_open_interest; /* 168 */
+  int32_t trading_day;       /* 172 */
+  uint8_t reserved3[48];     /* 176 */
+  double ask_price[10];      /* 224: level 1 (best) to 10 */
+  int32_t ask_volume[10];    /* 304 */
+  double bid_price[10];      /* 344 */
+  int32_t bid_volume[10];    /* 424 */
+} _L2Snapshot;               /* 464 */
 
 /* One OHLC bar. Note: turnover precedes volume here, unlike in _L2Snapshot. */
 typedef struct _BarData {
-  uint8_t type;               /*   0: QL_RECORD_BAR */
-  uint8_t exchange;           /*   1 */
-  char symbol[30];            /*   2 */
-  uint8_t reserved1[8];       /*  32 */
-  int32_t action_day;         /*  40 */
-  int32_t time;               /*  44: HHMMSSmmm for bars made by quotelab */
-  double open;                /*  48 */
-  double high;                /*  56 */
-  double low;                 /*  64 */
-  double close;               /*  72 */
-  double turnover;            /*  80 */
-  int64_t volume;             /*  88 */
-  uint8_t reserved2[16];      /*  96 */
-  double pre_close;           /* 112 */
-  uint8_t reserved3[24];      /* 120 */
-  int32_t open_interest;      /* 144 */
-  int32_t trading_day;        /* 148 */
-  int32_t num_trades;         /* 152 */
-  double iopv;                /* 156 */
-  double turn;                /* 164 */
-  uint8_t reserved4[7];       /* 172 */
-  uint8_t extension;          /* 179: non-zero marks a 252-byte extended bar */
-} _BarData;                   /* 180 */
+  uint8_t type;          /*   0: QL_RECORD_BAR */
+  uint8_t exchange;      /*   1 */
+  char symbol[30];       /*   2 */
+  uint8_t reserved1[8];  /*  32 */
+  int32_t action_day;    /*  40 */
+  int32_t time;          /*  44: HHMMSSmmm for bars made by quotelab */
+  double open;           /*  48 */
+  double high;           /*  56 */
+  double low;            /*  64 */
+  double close;          /*  72 */
+  double turnover;       /*  80 */
+  int64_t volume;        /*  88 */
+  uint8_t reserved2[16]; /*  96 */
+  double pre_close;      /* 112 */
+  uint8_t reserved3[24]; /* 120 */
+  int32_t open_interest; /* 144 */
+  int32_t trading_day;   /* 148 */
+  int32_t num_trades;    /* 152 */
+  double iopv;           /* 156 */
+  double turn;           /* 164 */
+  uint8_t reserved4[7];  /* 172 */
+  uint8_t extension;     /* 179: non-zero marks a 252-byte extended bar */
+} _BarData;              /* 180 */
 
 /* One trade-by-trade record. A Shenzhen cancellation is a trade with one sequence number 0. */
 typedef struct _L2Trade {
-  uint8_t type;               /*  0: QL_RECORD_L2TRADE */
-  uint8_t exchange;           /*  1 */
-  char symbol[10];            /*  2: at most 9 characters */
-  uint8_t reserved1[8];       /* 12 */
-  int32_t action_day;         /* 20 */
-  int32_t time;               /* 24 */
-  int32_t aux_no;             /* 28: carried and written only */
-  uint32_t volume;            /* 32 */
-  double price;               /* 36 */
-  int64_t seq_num;            /* 44 */
-  int64_t bid_seq_num;        /* 52 */
-  int64_t ask_seq_num;        /* 60 */
-  uint8_t reserved2[20];      /* 68 */
-  char trade_flag;            /* 88: 0 when absent */
-  char bs_flag;               /* 89: 'B', 'S' or 0 */
-  uint8_t reserved3[2];       /* 90 */
-} _L2Trade;                   /* 92 */
+  uint8_t type;          /*  0: QL_RECORD_L2TRADE */
+  uint8_t exchange;      /*  1 */
+  char symbol[10];       /*  2: at most 9 characters */
+  uint8_t reserved1[8];  /* 12 */
+  int32_t action_day;    /* 20 */
+  int32_t time;          /* 24 */
+  int32_t aux_no;        /* 28: carried and written only */
+  uint32_t volume;       /* 32 */
+  double price;          /* 36 */
+  int64_t seq_num;       /* 44 */
+  int64_t bid_seq_num;   /* 52 */
+  int64_t ask_seq_num;   /* 60 */
+  uint8_t reserved2[20]; /* 68 */
+  char trade_flag;       /* 88: 0 when absent */
+  char bs_flag;          /* 89: 'B', 'S' or 0 */
+  uint8_t reserved3[2];  /* 90 */
+} _L2Trade;              /* 92 */
 
 /* One order-by-order record; its first 52 bytes follow the trade layout. */
 typedef struct _L2Order {
-  uint8_t type;               /*  0: QL_RECORD_L2ORDER */
-  uint8_t exchange;           /*  1 */
-  char symbol[10];            /*  2 */
-  uint8_t reserved1[8];       /* 12 */
-  int32_t action_day;         /* 20 */
-  int32_t time;               /* 24 */
-  int32_t aux_no;             /* 28 */
-  uint32_t volume;            /* 32 */
-  double price;               /* 36 */
-  int64_t seq_num;            /* 44 */
-  int64_t order_index;        /* 52 */
-  char bs_flag;               /* 60: 'B' or 'S' */
-  char order_type;            /* 61: 'D' cancel, '1' market, '2' limit, as the exchange gives it */
-  uint8_t reserved2[6];       /* 62 */
-} _L2Order;                   /* 68 */
+  uint8_t type;         /*  0: QL_RECORD_L2ORDER */
+  uint8_t exchange;     /*  1 */
+  char symbol[10];      /*  2 */
+  uint8_t reserved1[8]; /* 12 */
+  int32_t action_day;   /* 20 */
+  int32_t time;         /* 24 */
+  int32_t aux_no;       /* 28 */
+  uint32_t volume;      /* 32 */
+  double price;         /* 36 */
+  int64_t seq_num;      /* 44 */
+  int64_t order_index;  /* 52 */
+  char bs_flag;         /* 60: 'B' or 'S' */
+  char order_type;      /* 61: 'D' cancel, '1' market, '2' limit, as the exchange gives it */
+  uint8_t reserved2[6]; /* 62 */
+} _L2Order;             /* 68 */
 
 /* One index quote. action_day and time are not 4-byte aligned. The values after `time` are the
  * index's own: previous close, the day's open, high and low, the latest level, the closing level
  * (0 until the close), cumulative volume and turnover of the constituents, and the trading day. */
 typedef struct _MDIndex {
-  uint8_t type;               /*   0: QL_RECORD_MDINDEX */
-  uint8_t exchange;           /*   1 */
-  char symbol[24];            /*   2 */
-  int32_t action_day;         /*  26 */
-  int32_t time;               /*  30 */
-  double pre_close;           /*  34 */
-  double open;                /*  42 */
-  double high;                /*  50 */
-  double low;                 /*  58 */
-  double last;                /*  66 */
-  double close;               /*  74 */
-  int64_t volume;             /*  82 */
-  double turnover;            /*  90 */
-  int32_t trading_day;        /*  98 */
-  uint8_t reserved[4];        /* 102 */
-} _MDIndex;                   /* 106 */
+  uint8_t type;        /*   0: QL_RECORD_MDINDEX */
+  uint8_t exchange;    /*   1 */
+  char symbol[24];     /*   2 */
+  int32_t action_day;  /*  26 */
+  int32_t time;        /*  30 */
+  double pre_close;    /*  34 */
+  double open;         /*  42 */
+  double high;         /*  50 */
+  double low;          /*  58 */
+  double last;         /*  66 */
+  double close;        /*  74 */
+  int64_t volume;      /*  82 */
+  double turnover;     /*  90 */
+  int32_t trading_day; /*  98 */
+  uint8_t reserved[4]; /* 102 */
+} _MDIndex;            /* 106 */
 
 /* A level-1 quote: the snapshot's first 224 bytes, then five price levels per side. */
 typedef struct _L1Snapshot {
-  uint8_t type;               /*   0: QL_RECORD_L1SNAPSHOT */
-  uint8_t exchange;           /*   1 */
-  char symbol[30];            /*   2 */
-  uint8_t reserved1[8];       /*  32 */
-  int32_t action_day;         /*  40 */
-  int32_t time;               /*  44 */
-  double open;                /*  48 */
-  double high;                /*  56 */
-  double low;                 /*  64 */
-  double last;                /*  72 */
-  int64_t volume;             /*  80 */
-  double turnover;            /*  88 */
-  double upper_limit;         /*  96 */
-  double lower_limit;         /* 104 */
-  double pre_close;           /* 112 */
-  double pre_settle;          /* 120 */
-  double settle;              /* 128 */
-  uint8_t reserved2[16];      /* 136 */
-  double iopv;                /* 152 */
-  int32_t num_trades;         /* 160 */
-  int32_t open_interest;      /* 164 */
-  int32_t pre_open_interest;  /* 168 */
-  int32_t trading_day;        /* 172 */
-  uint8_t reserved3[48];      /* 176 */
-  double ask_price[5];        /* 224 */
-  int32_t ask_volume[5];      /* 264 */
-  double bid_price[5];        /* 284 */
-  int32_t bid_volume[5];      /* 324 */
-} _L1Snapshot;                /* 344 */
+  uint8_t type;              /*   0: QL_RECORD_L1SNAPSHOT */
+  uint8_t exchange;          /*   1 */
+  char symbol[30];           /*   2 */
+  uint8_t reserved1[8];      /*  32 */
+  int32_t action_day;        /*  40 */
+  int32_t time;              /*  44 */
+  double open;               /*  48 */
+  double high;               /*  56 */
+  double low;                /*  64 */
+  double last;               /*  72 */
+  int64_t volume;            /*  80 */
+  double turnover;           /*  88 */
+  double upper_limit;        /*  96 */
+  double lower_limit;        /* 104 */
+  double pre_close;          /* 112 */
+  double pre_settle;         /* 120 */
+  double settle;             /* 128 */
+  uint8_t reserved2[16];     /* 136 */
+  double iopv;               /* 152 */
+  int32_t num_trades;        /* 160 */
+  int32_t open_interest;     /* 164 */
+  int32_t pre_open_interest; /* 168 */
+  int32_t trading_day;       /* 172 */
+  uint8_t reserved3[48];     /* 176 */
+  double ask_price[5];       /* 224 */
+  int32_t ask_volume[5];     /* 264 */
+  double bid_price[5];       /* 284 */
+  int32_t bid_volume[5];     /* 324 */
+} _L1Snapshot;               /* 344 */
 
 #pragma pack(pop)
 

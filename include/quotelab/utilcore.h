@@ -29,10 +29,10 @@ extern "C" {
  * when the count reaches 0.
  * ========================================================================================== */
 typedef struct msg_item_s {
-  int32_t refcount;      /* changed only through msg_item_addref / msg_item_decref_release */
-  uint32_t data_len;     /* payload bytes */
-  uint16_t msg_type;     /* the payload's first byte at allocation (its record type code) */
-  uint8_t ext_len;       /* extra header bytes between this header and the payload */
+  int32_t refcount;  /* changed only through msg_item_addref / msg_item_decref_release */
+  uint32_t data_len; /* payload bytes */
+  uint16_t msg_type; /* the payload's first byte at allocation (its record type code) */
+  uint8_t ext_len;   /* extra header bytes between this header and the payload */
   uint8_t reserved[21];
 } msg_item_s;
 QL_STATIC_ASSERT(sizeof(msg_item_s) == 32, msg_item_header_size);
@@ -140,7 +140,7 @@ typedef struct table_s table_s;
 typedef struct table_iter_s table_iter_s;
 
 typedef struct table_node_s {
-  void* key;   /* the key pointer as inserted (or the integer key) */
+  void* key; /* the key pointer as inserted (or the integer key) */
   void* value;
 } table_node_s;
 

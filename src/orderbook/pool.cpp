@@ -1,5 +1,7 @@
 #include "orderbook/pool.h"
 
+#include "quotelab/unstable/testing.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -93,6 +95,6 @@ void mpool_destroy(mpool* pool) {
 
 }  // namespace ql::detail
 
-extern "C" QL_API void ql__orderbook_pool_fail_after(int n) {
+void ql__orderbook_pool_fail_after(int n) {
   ql::detail::g_blocks_until_failure.store(n < 0 ? -1 : n, std::memory_order_relaxed);
 }

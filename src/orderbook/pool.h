@@ -6,8 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "quotelab/export.h"
-
 namespace ql::detail {
 
 // A block is this 16-byte header followed by `capacity` bytes of storage, in one allocation.
@@ -61,7 +59,3 @@ inline int64_t mpool_footprint(const mpool* pool) {
 }
 
 }  // namespace ql::detail
-
-// Test hook: after n more successful block allocations every pool block allocation fails, as
-// when the system is out of memory; n < 0 (the default) switches this off. Process-wide.
-extern "C" QL_API void ql__orderbook_pool_fail_after(int n);

@@ -1,9 +1,12 @@
-// A full consistency check of a book's structures, for tests and diagnosis (it walks every
-// level, order and free record, so it is far too slow for the event path).
+// A full consistency check of a book's structures, for tests, fuzzers and diagnosis (it walks
+// every level, order and free record, so it is far too slow for the event path). Built into the
+// quotelab_testing static library, never into the shipped one: it reads the book's internal
+// layout and calls only exported functions.
 #include <cstdio>
 #include <unordered_set>
 
 #include "orderbook/book.h"
+#include "testing/orderbook_check.h"
 
 namespace ql::detail {
 namespace {
@@ -91,10 +94,7 @@ struct checker {
 }  // namespace
 }  // namespace ql::detail
 
-// Checks every invariant of the book's levels, queues, tables and free lists. Returns 0 when
-// the book is consistent, else a negative code naming the first broken invariant (also
-// written to standard error); -1 for NULL.
-extern "C" QL_API int ql__orderbook_check(const orderbook* book) {
+extern "C" int ql__orderbook_check(const orderbook* book) {
   if (book == nullptr) return -1;
   ql::detail::checker c{book, {}};
   return c.run();
