@@ -62,7 +62,7 @@ const OptionDef kOptions[] = {
     {"--format", "csv|bin", "format of the input files (default: by their names)"},
     {"--delimiter", "C", "CSV field delimiter (default ',')"},
     {"--manifest", "FILE", "rebuild every job listed in FILE"},
-    {"--jobs", "N", "jobs of a manifest run at once, one thread each (default 1)"},
+    {"--jobs", "N", "threads: manifest jobs at once, or --market symbol shares (default 1)"},
     {"--quiet", nullptr, "no progress bar"},
     {"--market", nullptr, "the files hold the whole market's day: rebuild every symbol"},
     {"--symbols", "LIST|FILE", "with --market: only these symbols (CODE or CODE.SH/.SZ)"},

@@ -10,8 +10,9 @@ namespace qltool {
 namespace {
 
 // Records read from a binary file at a time: large enough that a read costs nothing per
-// record, small enough that several readers of a day stay well under a gigabyte.
-constexpr size_t kBlockRecords = 1 << 17;
+// record and that a batch holds many records of each symbol, small enough that several
+// readers of a day stay well under a gigabyte (some 40 MB each).
+constexpr size_t kBlockRecords = 1 << 18;
 constexpr size_t kSequenceBlock = 1 << 20;
 
 // The records of one file, a block at a time (a CSV file is one block).
