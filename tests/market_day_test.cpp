@@ -125,6 +125,9 @@ TEST_F(MarketDayTest, ThreadsShardsAndTheirMergeWriteTheSameDayFile) {
   ASSERT_EQ(quotelab({"merge", "--root", path("bin"), "--date", "20240102", "--remove-parts"}).code,
             0);
   EXPECT_EQ(slurp(day_file("bin", "dat")), slurp(day_file("bin1", "dat")));
+  // Threads write a binary day file in spans of their own.
+  ASSERT_EQ(market("binj", {"--out-format", "bin", "--jobs", "3"}).code, 0);
+  EXPECT_EQ(slurp(day_file("binj", "dat")), slurp(day_file("bin1", "dat")));
   EXPECT_FALSE(fs::exists(path("bin/20240102/tick.part-1-of-2.dat")));
 }
 

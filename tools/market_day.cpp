@@ -1,6 +1,7 @@
 #include "market_day.h"
 
-#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -359,33 +360,111 @@ class Worker {
   std::string error_;
 };
 
-// Merges the workers' sorted snapshots into one file: time, then symbol (a symbol belongs to
-// one worker, whose order settles its ties).
-bool write_merged(const std::vector<std::unique_ptr<Worker>>& workers, const std::string& path,
-                  FileFormat format, char delimiter, std::string* error) {
-  RecordWriter writer;
-  if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
-  std::vector<size_t> next(workers.size(), 0);
+// The workers' sorted snapshots from index from[w] to to[w] of each, merged: time, then
+// symbol (a symbol belongs to one worker, whose order settles its ties). Calls sink with each.
+template <class Sink>
+void merge_snapshots(const std::vector<std::unique_ptr<Worker>>& workers, std::vector<size_t> from,
+                     const std::vector<size_t>& to, Sink sink) {
   for (;;) {
     int best = -1;
     for (size_t w = 0; w < workers.size(); ++w) {
-      const auto& entries = workers[w]->entries();
-      if (next[w] == entries.size()) continue;
+      if (from[w] == to[w]) continue;
       if (best < 0) {
         best = static_cast<int>(w);
         continue;
       }
-      const SnapshotEntry& a = entries[next[w]];
-      const SnapshotEntry& b = workers[best]->entries()[next[best]];
+      const SnapshotEntry& a = workers[w]->entries()[from[w]];
+      const SnapshotEntry& b = workers[best]->entries()[from[best]];
       if (a.time < b.time || (a.time == b.time && workers[w]->book(a.rank).instrument <
                                                       workers[best]->book(b.rank).instrument)) {
         best = static_cast<int>(w);
       }
     }
-    if (best < 0) break;
-    const SnapshotEntry& e = workers[best]->entries()[next[best]++];
-    writer.write(&workers[best]->snapshot(e.pos));
+    if (best < 0) return;
+    const SnapshotEntry& e = workers[best]->entries()[from[best]++];
+    sink(workers[best]->snapshot(e.pos));
   }
+}
+
+// Index of the first snapshot of each worker at or after time t.
+std::vector<size_t> first_at(const std::vector<std::unique_ptr<Worker>>& workers, int32_t t) {
+  std::vector<size_t> at;
+  for (const auto& w : workers) {
+    const auto& e = w->entries();
+    at.push_back(std::lower_bound(e.begin(), e.end(), t,
+                                  [](const SnapshotEntry& x, int32_t v) { return x.time < v; }) -
+                 e.begin());
+  }
+  return at;
+}
+
+// A binary day file written by several threads at once: the day is cut at snapshot times
+// into as many spans as threads, and each span goes to its own place in the file (records
+// have one size, so the place is the number of snapshots before it). Every snapshot of one
+// time lands in one span, so the file is the one a single writer would write.
+bool write_binary_parallel(const std::vector<std::unique_ptr<Worker>>& workers,
+                           const std::string& path, int threads, std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) {
+    *error = "cannot create '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  // Cut times at even shares of the largest worker's snapshots.
+  const auto& biggest =
+      (*std::max_element(workers.begin(), workers.end(), [](const auto& x, const auto& y) {
+        return x->entries().size() < y->entries().size();
+      }))->entries();
+  std::vector<std::vector<size_t>> cuts = {std::vector<size_t>(workers.size(), 0)};
+  for (int i = 1; i < threads; ++i) {
+    cuts.push_back(biggest.empty() ? cuts.back()
+                                   : first_at(workers, biggest[biggest.size() * i / threads].time));
+  }
+  std::vector<size_t> ends;
+  for (const auto& w : workers) ends.push_back(w->entries().size());
+  cuts.push_back(ends);
+  std::vector<char> failed(threads, 0);
+  auto write_span = [&](int i) {
+    off_t offset = 0;
+    for (size_t n : cuts[i]) offset += static_cast<off_t>(n * sizeof(_L2Snapshot));
+    std::vector<_L2Snapshot> buffer;
+    buffer.reserve(4096);
+    auto flush = [&] {
+      const size_t bytes = buffer.size() * sizeof(_L2Snapshot);
+      if (bytes > 0 && pwrite(fd, buffer.data(), bytes, offset) != static_cast<ssize_t>(bytes))
+        failed[i] = 1;
+      offset += static_cast<off_t>(bytes);
+      buffer.clear();
+    };
+    merge_snapshots(workers, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
+      buffer.push_back(s);
+      if (buffer.size() == buffer.capacity()) flush();
+    });
+    flush();
+  };
+  std::vector<std::thread> pool;
+  for (int i = 1; i < threads; ++i) pool.emplace_back(write_span, i);
+  write_span(0);
+  for (std::thread& t : pool) t.join();
+  const bool closed = ::close(fd) == 0;
+  if (std::count(failed.begin(), failed.end(), 1) > 0 || !closed) {
+    *error = "cannot write '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// Writes the day's snapshots in day order into path.
+bool write_merged(const std::vector<std::unique_ptr<Worker>>& workers, const std::string& path,
+                  FileFormat format, char delimiter, int threads, std::string* error) {
+  if (format == FileFormat::Binary && threads > 1) {
+    return write_binary_parallel(workers, path, threads, error);
+  }
+  RecordWriter writer;
+  if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
+  std::vector<size_t> ends;
+  for (const auto& w : workers) ends.push_back(w->entries().size());
+  merge_snapshots(workers, std::vector<size_t>(workers.size(), 0), ends,
+                  [&](const _L2Snapshot& s) { writer.write(&s); });
   return writer.close(error);
 }
 
@@ -476,7 +555,8 @@ bool run_market_day(const MarketJob& job, MarketResult* result, ProgressBar* bar
   }
   FileFormat format;
   if (!resolve_output(job, result->date, &result->out_path, &format, &result->error) ||
-      !write_merged(workers, result->out_path, format, job.files.delimiter, &result->error)) {
+      !write_merged(workers, result->out_path, format, job.files.delimiter,
+                    static_cast<int>(workers.size()), &result->error)) {
     return false;
   }
   result->error.clear();
