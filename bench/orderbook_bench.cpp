@@ -4,12 +4,24 @@
 // iteration replays the whole day into a reset book, so items per second are events per second.
 //   EventFunctions/<style>: orderbook_on_l2order / orderbook_on_l2trade in the true sequence;
 //   BuilderRun2/<style>:    orderbook_builder_run2 over the two record files, 3000 ms interval;
+//   BuilderRun2/<style>_Grid3000: the same on a 3000 ms clock grid (ORDERBOOK_SCHEDULE_GRID);
 //   BuilderRun3/<style>:    orderbook_builder_run3 over the true sequence;
 //   RestingOrders:          1,000,000 orders resting at once; its counters give the bytes the
 //                           book holds per resting order (pool, order map, both level tables).
+// Real-shaped days (qlsim::wide_book_config: about 70,000 records of a dear, busy stock, orders
+// spread over 28,000 ticks, up to 700 levels and 2,700 orders resting) through the event
+// functions, repeated kWideRepeats times per iteration:
+//   WideDay/<style>/reset:  into one book, reset before each day (a warm book);
+//   WideDay/<style>/fresh:  into a book created for each day and released after it;
+//   WideDayReference/<style>: the same events into a plain std::map / std::unordered_map book
+//                           (ReferenceBook below) created for each day, for the ratio.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <functional>
+#include <list>
+#include <map>
+#include <unordered_map>
 #include <vector>
 
 #include "feed_sim.h"
@@ -54,34 +66,184 @@ bool check_size(benchmark::State& state, const qlsim::Day& d) {
   return false;
 }
 
+int32_t on_l2order(orderbook* book, int64_t seq, int32_t type, int32_t side, double price,
+                   int32_t quantity, int32_t t) {
+  return orderbook_on_l2order(book, seq, type, side, price, quantity, t);
+}
+int32_t on_l2trade(orderbook* book, int64_t seq, int64_t bid, int64_t ask, double price,
+                   int32_t quantity, int32_t t) {
+  return orderbook_on_l2trade(book, seq, bid, ask, price, quantity, t);
+}
+
+// A plain book on the standard containers, by the same event rules as the order book (no
+// aggregation, no callbacks, no refusals): levels in a std::map per side, each a std::list of
+// orders in time priority, and orders found through a std::unordered_map. Not thread-safe.
+class ReferenceBook {
+ public:
+  explicit ReferenceBook(bool shanghai) : shanghai_(shanghai) {}
+
+  int32_t order(int64_t seq, int32_t type, int32_t side, double price, int32_t quantity,
+                int32_t t) {
+    if (type == 'D') return cancel(seq);
+    const uint32_t px = ql::detail::price_to_px(price);
+    const bool window = ql::detail::in_continuous_window(t);
+    int32_t remaining = quantity;
+    if (window) {
+      remaining = side == 'B' ? consume(asks_, seq, quantity, px, type != '1')
+                              : consume(bids_, seq, quantity, px, type != '1');
+      if (remaining <= 0 || price <= 0) return remaining;
+    }
+    Queue& q = side == 'B' ? bids_[px].orders : asks_[px].orders;
+    (side == 'B' ? bids_[px] : asks_[px]).quantity += remaining;
+    q.push_back(Order{seq, remaining});
+    orders_[seq] = Where{side, px, std::prev(q.end())};
+    return window ? remaining : 0;
+  }
+
+  int32_t trade(int64_t bid, int64_t ask, double price, int32_t quantity, int32_t t) {
+    if (bid == 0 || ask == 0) return cancel(bid == 0 ? ask : bid);
+    volume_ += quantity;
+    turnover_ += quantity * price;
+    const uint32_t px = ql::detail::price_to_px(price);
+    const bool window = ql::detail::in_continuous_window(t);
+    if (shanghai_) {
+      const bool buyer_later = bid > ask;
+      const int64_t aggressor = buyer_later ? bid : ask;
+      const int32_t remaining = buyer_later ? consume(asks_, aggressor, quantity, px, true)
+                                            : consume(bids_, aggressor, quantity, px, true);
+      if (!window) reduce(aggressor, quantity - remaining);
+      return remaining;
+    }
+    if (!window) {
+      consume(asks_, bid, quantity, px, true);
+      consume(bids_, ask, quantity, px, true);
+    }
+    return 0;
+  }
+
+ private:
+  struct Order {
+    int64_t seq;
+    int32_t quantity;
+  };
+  using Queue = std::list<Order>;
+  struct Level {
+    int64_t quantity = 0;
+    Queue orders;
+  };
+  struct Where {
+    int32_t side;
+    uint32_t px;
+    Queue::iterator it;
+  };
+  template <class Side>
+  int32_t consume(Side& side, int64_t aggressor, int32_t quantity, uint32_t px, bool limited) {
+    (void)aggressor;
+    int32_t remaining = quantity;
+    while (remaining > 0 && !side.empty()) {
+      auto level = side.begin();
+      if (limited && side.key_comp()(px, level->first)) break;
+      Queue& q = level->second.orders;
+      while (remaining > 0 && !q.empty()) {
+        Order& o = q.front();
+        const int32_t fill = o.quantity < remaining ? o.quantity : remaining;
+        o.quantity -= fill;
+        remaining -= fill;
+        level->second.quantity -= fill;
+        if (o.quantity > 0) break;
+        orders_.erase(o.seq);
+        q.pop_front();
+      }
+      if (!q.empty()) break;
+      side.erase(level);
+    }
+    return remaining;
+  }
+  int32_t cancel(int64_t seq) {
+    auto found = orders_.find(seq);
+    if (found == orders_.end()) return ORDERBOOK_NOT_FOUND;
+    take(found, found->second.it->quantity);
+    return 0;
+  }
+  void reduce(int64_t seq, int32_t executed) {
+    auto found = orders_.find(seq);
+    if (found != orders_.end()) take(found, executed);
+  }
+  // Takes up to quantity off a resting order, and the order and its level once they are empty.
+  void take(std::unordered_map<int64_t, Where>::iterator found, int32_t quantity) {
+    const Where w = found->second;
+    const int32_t fill = quantity < w.it->quantity ? quantity : w.it->quantity;
+    w.it->quantity -= fill;
+    if (w.side == 'B') {
+      take_from(bids_, w, fill, found);
+    } else {
+      take_from(asks_, w, fill, found);
+    }
+  }
+  template <class Side>
+  void take_from(Side& side, const Where& w, int32_t fill,
+                 std::unordered_map<int64_t, Where>::iterator found) {
+    auto level = side.find(w.px);
+    level->second.quantity -= fill;
+    if (w.it->quantity > 0) return;
+    level->second.orders.erase(w.it);
+    orders_.erase(found);
+    if (level->second.orders.empty()) side.erase(level);
+  }
+
+  bool shanghai_;
+  std::map<uint32_t, Level, std::greater<uint32_t>> bids_;
+  std::map<uint32_t, Level> asks_;
+  std::unordered_map<int64_t, Where> orders_;
+  int64_t volume_ = 0;
+  double turnover_ = 0;
+};
+
+int32_t on_l2order(ReferenceBook* book, int64_t seq, int32_t type, int32_t side, double price,
+                   int32_t quantity, int32_t t) {
+  return book->order(seq, type, side, price, quantity, t);
+}
+int32_t on_l2trade(ReferenceBook* book, int64_t seq, int64_t bid, int64_t ask, double price,
+                   int32_t quantity, int32_t t) {
+  (void)seq;
+  return book->trade(bid, ask, price, quantity, t);
+}
+
+// Feeds a day's records to the book through the event functions, in the true sequence.
+template <class Book>
+void feed_day(Book* book, const qlsim::Day& d) {
+  for (const void* rec : d.sequence) {
+    if (*static_cast<const uint8_t*>(rec) == QL_RECORD_L2ORDER) {
+      const auto& o = *static_cast<const _L2Order*>(rec);
+      on_l2order(book, o.seq_num, static_cast<signed char>(o.order_type),
+                 static_cast<signed char>(o.bs_flag), o.price, static_cast<int32_t>(o.volume),
+                 o.time);
+    } else {
+      const auto& t = *static_cast<const _L2Trade*>(rec);
+      on_l2trade(book, t.seq_num, t.bid_seq_num, t.ask_seq_num, t.price,
+                 static_cast<int32_t>(t.volume), t.time);
+    }
+  }
+}
+
 void BM_EventFunctions(benchmark::State& state, qlsim::Style style) {
   const qlsim::Day& d = simulated_day(style);
   if (!check_size(state, d)) return;
   orderbook* book = orderbook_create(exchange_of(style), d.config.symbol.c_str(), 0, 0);
   for (auto _ : state) {
     orderbook_reset(book, d.config.date);
-    for (const void* rec : d.sequence) {
-      if (*static_cast<const uint8_t*>(rec) == QL_RECORD_L2ORDER) {
-        const auto& o = *static_cast<const _L2Order*>(rec);
-        orderbook_on_l2order(book, o.seq_num, static_cast<signed char>(o.order_type),
-                             static_cast<signed char>(o.bs_flag), o.price,
-                             static_cast<int32_t>(o.volume), o.time);
-      } else {
-        const auto& t = *static_cast<const _L2Trade*>(rec);
-        orderbook_on_l2trade(book, t.seq_num, t.bid_seq_num, t.ask_seq_num, t.price,
-                             static_cast<int32_t>(t.volume), t.time);
-      }
-    }
+    feed_day(book, d);
     benchmark::DoNotOptimize(orderbook_snapshot(book));
   }
   set_rates(state, d.events());
   orderbook_release(book);
 }
 
-void BM_BuilderRun2(benchmark::State& state, qlsim::Style style) {
+void BM_BuilderRun2(benchmark::State& state, qlsim::Style style, int32_t schedule) {
   const qlsim::Day& d = simulated_day(style);
   if (!check_size(state, d)) return;
   orderbook_builder* b = orderbook_builder_create(exchange_of(style), "000001", kInterval);
+  orderbook_builder_set_schedule(b, schedule, kInterval, nullptr, 0);
   int32_t snapshots = 0;
   for (auto _ : state) {
     snapshots = orderbook_builder_run2(b, d.config.date, d.orders.data(),
@@ -104,6 +266,55 @@ void BM_BuilderRun3(benchmark::State& state, qlsim::Style style) {
   }
   set_rates(state, d.events());
   orderbook_builder_release(b);
+}
+
+// Real-shaped days: few events each, so an iteration replays kWideRepeats of them.
+constexpr int kWideRepeats = 10;
+
+const qlsim::Day& wide_day(qlsim::Style style) {
+  static qlsim::Day days[2];
+  qlsim::Day& d = days[style == qlsim::Style::Shanghai ? 1 : 0];
+  if (d.events() == 0) d = qlsim::simulate_day(qlsim::wide_book_config(style, 2));
+  return d;
+}
+
+void set_wide_counters(benchmark::State& state, const qlsim::Day& d) {
+  set_rates(state, d.events() * kWideRepeats);
+  state.counters["events"] = static_cast<double>(d.events());
+  state.counters["levels"] = d.stats.max_levels;
+  state.counters["resting"] = d.stats.max_resting;
+}
+
+void BM_WideDay(benchmark::State& state, qlsim::Style style, bool fresh) {
+  const qlsim::Day& d = wide_day(style);
+  const char* exchange = exchange_of(style);
+  orderbook* book = fresh ? nullptr : orderbook_create(exchange, d.config.symbol.c_str(), 0, 0);
+  for (auto _ : state) {
+    for (int r = 0; r < kWideRepeats; ++r) {
+      if (fresh) {
+        book = orderbook_create(exchange, d.config.symbol.c_str(), 0, 0);
+      } else {
+        orderbook_reset(book, d.config.date);
+      }
+      feed_day(book, d);
+      benchmark::DoNotOptimize(orderbook_snapshot(book));
+      if (fresh) orderbook_release(book);
+    }
+  }
+  if (!fresh) orderbook_release(book);
+  set_wide_counters(state, d);
+}
+
+void BM_WideDayReference(benchmark::State& state, qlsim::Style style) {
+  const qlsim::Day& d = wide_day(style);
+  for (auto _ : state) {
+    for (int r = 0; r < kWideRepeats; ++r) {
+      ReferenceBook book(style == qlsim::Style::Shanghai);
+      feed_day(&book, d);
+      benchmark::DoNotOptimize(&book);
+    }
+  }
+  set_wide_counters(state, d);
 }
 
 // Rests `state.range(0)` orders in the opening auction, 100 to a price level on each side, and
@@ -139,10 +350,32 @@ BENCHMARK_CAPTURE(BM_EventFunctions, Shenzhen, qlsim::Style::Shenzhen)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_EventFunctions, Shanghai, qlsim::Style::Shanghai)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_BuilderRun2, Shenzhen, qlsim::Style::Shenzhen)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_BuilderRun2, Shanghai, qlsim::Style::Shanghai)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BuilderRun2, Shenzhen, qlsim::Style::Shenzhen,
+                  ORDERBOOK_SCHEDULE_TRADING_HOURS)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BuilderRun2, Shanghai, qlsim::Style::Shanghai,
+                  ORDERBOOK_SCHEDULE_TRADING_HOURS)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BuilderRun2, Shenzhen_Grid3000, qlsim::Style::Shenzhen,
+                  ORDERBOOK_SCHEDULE_GRID)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BuilderRun2, Shanghai_Grid3000, qlsim::Style::Shanghai,
+                  ORDERBOOK_SCHEDULE_GRID)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_BuilderRun3, Shenzhen, qlsim::Style::Shenzhen)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_BuilderRun3, Shanghai, qlsim::Style::Shanghai)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_WideDay, Shenzhen / reset, qlsim::Style::Shenzhen, false)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_WideDay, Shenzhen / fresh, qlsim::Style::Shenzhen, true)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_WideDayReference, Shenzhen, qlsim::Style::Shenzhen)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_WideDay, Shanghai / reset, qlsim::Style::Shanghai, false)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_WideDay, Shanghai / fresh, qlsim::Style::Shanghai, true)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_WideDayReference, Shanghai, qlsim::Style::Shanghai)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RestingOrders)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

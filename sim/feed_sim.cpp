@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <memory>
 
 #include "feed_writer.h"
 #include "sim_book.h"
 #include "sim_clock.h"
 #include "sim_rng.h"
+#include "wide_book.h"
 
 namespace qlsim {
 namespace detail {
@@ -22,8 +24,8 @@ constexpr int kOpeningMatch = 92500000;
 constexpr int kContinuousStart = 93000000;
 constexpr int kMorningEnd = 113000000;
 constexpr int kAfternoonStart = 130000000;
-constexpr int kContinuousEnd = 145700000;
-constexpr int kClosingStart = 145701000;
+constexpr int kContinuousEnd = 145700000;  // excluded: the last continuous moment is 14:56:59.999
+constexpr int kClosingStart = 145700000;
 constexpr int kClosingMatch = 150000000;
 
 constexpr int kAnyDepth = INT_MAX;
@@ -33,6 +35,9 @@ constexpr int32_t kMaxQuantity = 100000000;
 // take the whole opposite side (the side empties; in Shenzhen its rest is cancelled).
 constexpr double kTakeLevelChance = 0.1;
 constexpr double kSweepSideChance = 0.02;
+// Chance that a marketable order held before the open is sized to take the whole opposite best
+// level and more, so that it sweeps further levels when its price reaches them.
+constexpr double kHeldSweepChance = 0.3;
 constexpr int kShanghaiMarketDepth = 5;  // "best five" market orders
 constexpr char kLimitOrder = '2';
 constexpr char kMarketOrder = '1';
@@ -67,6 +72,8 @@ class Simulation {
   void enter_resting(Side side, int32_t ticks, int time);
   void enter_auction_order(int time);
   void enter_passive_order(int time);
+  void enter_held_order(int time);
+  bool match_held_orders(int time);
   void enter_continuous_order(int time);
   void enter_limit(Side side, int32_t ticks, int32_t quantity, int time);
   void enter_market(Side side, int32_t quantity, int time);
@@ -76,6 +83,7 @@ class Simulation {
   int32_t fair_ticks() const { return static_cast<int32_t>(std::lround(fair_)); }
   int32_t clamp_ticks(int32_t ticks) const { return std::clamp(ticks, lower_, upper_); }
   int32_t passive_price(Side side);
+  int32_t behind_touch(int32_t near, int32_t start, bool buy);
   Side aggressor_side();
   int32_t random_quantity();
   int32_t quantity_beyond(int64_t quantity);
@@ -90,6 +98,12 @@ class Simulation {
   FeedWriter writer_;
   std::vector<Fill> fills_;
   std::vector<AuctionLevel> auction_bids_, auction_asks_;
+  // Orders entered between the opening match and the open, held unmatched until 09:30 (in
+  // Shenzhen style with preopen_marketable_share set): a book of their own, for the truth, and
+  // their ids there in arrival order.
+  bool hold_preopen_;
+  std::unique_ptr<SimBook> held_book_;
+  std::vector<int32_t> held_;
   double fair_;          // the price traders aim at, in ticks; drifts over the day
   double drift_chance_;  // chance per action that the fair price moves one tick
   int32_t last_trade_ = 0;
@@ -117,6 +131,7 @@ Simulation::Simulation(Day& day)
       upper_(limit_ticks(pre_close_, 110)),
       book_(lower_, upper_),
       writer_(day),
+      hold_preopen_(!shanghai_ && config_.preopen_marketable_share > 0),
       fair_(pre_close_) {
   day_.lower_limit = lower_ / 100.0;
   day_.upper_limit = upper_ / 100.0;
@@ -151,13 +166,25 @@ void Simulation::run() {
             [this](int t) { enter_auction_order(t); });
   auction_match(kOpeningMatch, pre_close_);
   run_phase({{time_add_ms(kOpeningMatch, resolution_ms_), kContinuousStart}}, passive,
-            Cancels::None, [this](int t) { enter_passive_order(t); });
-  run_phase({{kContinuousStart, kMorningEnd}, {kAfternoonStart, kContinuousEnd}}, continuous,
-            Cancels::Always, [this](int t) { enter_continuous_order(t); });
+            Cancels::None, [this](int t) {
+              if (hold_preopen_) {
+                enter_held_order(t);
+              } else {
+                enter_passive_order(t);
+              }
+            });
+  // With distinct group times the first continuous group comes after the 09:30 match.
+  const bool matched = match_held_orders(kContinuousStart);
+  const int open = matched && config_.distinct_group_times
+                       ? time_add_ms(kContinuousStart, resolution_ms_)
+                       : kContinuousStart;
+  run_phase({{open, kMorningEnd}, {kAfternoonStart, kContinuousEnd}}, continuous, Cancels::Always,
+            [this](int t) { enter_continuous_order(t); });
   run_phase({{kClosingStart, kClosingMatch}}, closing, Cancels::None,
             [this](int t) { enter_auction_order(t); });
   auction_match(kClosingMatch, last_trade_ > 0 ? last_trade_ : pre_close_);
   writer_.finish();
+  day_.stats = book_.shape().finish(day_);
 }
 
 template <typename Enter>
@@ -187,7 +214,10 @@ bool Simulation::wants_cancel() {
 }
 
 void Simulation::cancel_random(int time) {
-  const int32_t id = book_.resting_order(rng_.below(static_cast<uint32_t>(book_.resting_count())));
+  const uint32_t count = static_cast<uint32_t>(book_.resting_count());
+  const uint32_t index =
+      config_.wide_book ? wide_book_cancel_index(rng_, count) : rng_.below(count);
+  const int32_t id = book_.resting_order(index);
   const int32_t left = book_.cancel(id);
   const SimOrder& o = book_.order(id);
   if (shanghai_) {
@@ -226,11 +256,68 @@ void Simulation::enter_passive_order(int time) {
   if (ticks != SimBook::kNone) enter_resting(side, ticks, time);
 }
 
+// An order between the opening match and the open that the exchange holds until 09:30: some
+// are priced through the opposite best of the book as the auction left it.
+void Simulation::enter_held_order(int time) {
+  Side side = aggressor_side();
+  int32_t ticks = SimBook::kNone;
+  int32_t quantity = 0;
+  if (rng_.chance(config_.preopen_marketable_share)) {
+    const int32_t touch = book_.best(opposite(side));
+    if (touch != SimBook::kNone) {
+      const int32_t through = rng_.geometric(1.0, 20);
+      ticks = clamp_ticks(side == Side::Buy ? touch + through : touch - through);
+      const int64_t size = rng_.chance(kHeldSweepChance) ? book_.best_quantity(opposite(side)) : 0;
+      quantity = quantity_beyond(size);
+    }
+  }
+  if (ticks == SimBook::kNone) {
+    ticks = passive_price(side);
+    if (ticks == SimBook::kNone) {
+      side = opposite(side);
+      ticks = passive_price(side);
+    }
+    if (ticks == SimBook::kNone) return;
+    quantity = random_quantity();
+  }
+  if (held_book_ == nullptr) held_book_ = std::make_unique<SimBook>(lower_, upper_);
+  const int32_t id = held_book_->create(side, ticks, quantity, writer_.next_order_number());
+  held_book_->rest(id);
+  held_.push_back(id);
+  writer_.order(held_book_->order(id), quantity, ticks, kLimitOrder, time);
+  writer_.end_group(book_, held_book_.get());
+}
+
+// The exchange takes the held orders into continuous matching at `time`, in arrival order, and
+// publishes their trades as one message group. Returns true when anything traded.
+bool Simulation::match_held_orders(int time) {
+  if (held_.empty()) return false;
+  fills_.clear();
+  for (const int32_t h : held_) {
+    const SimOrder& held = held_book_->order(h);
+    const int32_t id = book_.create(held.side, held.ticks, held.quantity, held.number);
+    const size_t first = fills_.size();
+    const int32_t left = book_.cross(id, false, kAnyDepth, fills_);
+    for (size_t k = first; k < fills_.size(); ++k) {
+      writer_.trade(book_, fills_[k], side_flag(held.side), time);
+    }
+    if (left > 0) book_.rest(id);
+  }
+  held_.clear();
+  held_book_.reset();
+  if (fills_.empty()) return false;
+  last_trade_ = fills_.back().ticks;
+  writer_.end_group(book_);
+  return true;
+}
+
 void Simulation::enter_continuous_order(int time) {
   if (rng_.chance(config_.market_ratio)) {
-    // Now and then a market order larger than the whole opposite side, which empties it.
+    // Now and then a market order larger than the whole opposite side, which empties it (not
+    // on a wide book: no one sweeps its far orders).
     const Side side = aggressor_side();
-    const int64_t size = rng_.chance(kSweepSideChance) ? book_.side_quantity(opposite(side)) : 0;
+    const bool sweep = rng_.chance(kSweepSideChance) && !config_.wide_book;
+    const int64_t size = sweep ? book_.side_quantity(opposite(side)) : 0;
     enter_market(side, quantity_beyond(size), time);
     return;
   }
@@ -324,12 +411,25 @@ int32_t Simulation::passive_price(Side side) {
     if (touch != SimBook::kNone && touch <= lower_) return SimBook::kNone;
     int32_t ticks = fair_ticks();
     if (touch != SimBook::kNone) ticks = std::min(ticks, touch - 1);
-    return std::max(lower_, std::min(ticks, upper_) - behind);
+    const int32_t start = std::min(ticks, upper_);
+    return std::max(lower_, start - behind_touch(behind, start, true));
   }
   if (touch != SimBook::kNone && touch >= upper_) return SimBook::kNone;
   int32_t ticks = fair_ticks();
   if (touch != SimBook::kNone) ticks = std::max(ticks, touch + 1);
-  return std::min(upper_, std::max(ticks, lower_) + behind);
+  const int32_t start = std::max(ticks, lower_);
+  return std::min(upper_, start + behind_touch(behind, start, false));
+}
+
+// How far behind `start` a passive order rests: `near` ticks, or on a wide book its own mix
+// counted from its side's best when that is better than start.
+int32_t Simulation::behind_touch(int32_t near, int32_t start, bool buy) {
+  if (!config_.wide_book) return near;
+  const int32_t best = book_.best(buy ? Side::Buy : Side::Sell);
+  const int32_t from = best == SimBook::kNone ? start
+                       : buy                  ? std::max(start, best)
+                                              : std::min(start, best);
+  return (buy ? start - from : from - start) + wide_book_behind(rng_, from, buy);
 }
 
 // Buyers take liquidity more often while the market trades below the fair price.
@@ -367,6 +467,7 @@ Day& Day::operator=(const Day& other) {
   orders = other.orders;
   trades = other.trades;
   truths = other.truths;
+  stats = other.stats;
   // Point into our own copies: the same record index in the same file.
   sequence.clear();
   sequence.reserve(other.sequence.size());

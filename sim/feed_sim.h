@@ -42,11 +42,25 @@
 //   09:25:00.000         single-price match (maximum volume; ties: Shanghai the smallest
 //                        imbalance then the middle price, Shenzhen the price nearest the previous
 //                        close); trades pair both sides in price-time priority
-//   09:25 - 09:30        passive orders only (never marketable), no cancellations
-//   09:30:00 - 14:57:00  continuous trading (no orders 11:30 - 13:00)
-//   14:57:01 - 15:00:00  closing call auction, no cancellations
+//   09:25 - 09:30        orders published as they arrive, no cancellations; passive only,
+//                        unless preopen_marketable_share is set (Shenzhen, below)
+//   09:30:00.000         (Shenzhen, with preopen_marketable_share) the held 09:25 - 09:30
+//                        orders are matched, in arrival order, as one message group
+//   09:30:00 - 14:57:00  continuous trading (no orders 11:30 - 13:00); the last continuous
+//                        moment is 14:56:59.999
+//   14:57:00 - 15:00:00  closing call auction from 14:57:00.000, no cancellations
 //   15:00:00.000         closing match (Shenzhen ties: nearest the last trade price)
 // Times never decrease along the sequence; unrelated records may share a time.
+//
+// Orders held before the open (Shenzhen, preopen_marketable_share above 0)
+// ------------------------------------------------------------------------
+// The exchange accepts the orders entered between the opening match and 09:30 and publishes
+// each as it arrives, but matches none of them: some are priced through the opposite best (a
+// few sized to sweep more than one level). At 09:30:00.000 it takes them in arrival order into
+// continuous matching, each crossing what rests at that point (the auction's leftovers and the
+// held orders before it), and publishes their trades stamped 09:30:00.000 with the next
+// sequence numbers, before any later order. The true book shows the held orders resting
+// (possibly crossed) until then. With the share 0 (the default) a day is as it always was.
 //
 // Message groups and truth
 // ------------------------
@@ -100,7 +114,18 @@ struct Config {
   double opening_share = 0.04;
   double passive_share = 0.005;
   double closing_share = 0.02;
+  // Shenzhen only: share of the entries between the opening match and the open that are priced
+  // through the opposite best; above 0, every entry of that phase is held until 09:30 (above).
+  double preopen_marketable_share = 0.0;
+  // Orders placed as on a real day of a dear, busy stock (wide_book.cpp): most a few ticks
+  // behind the touch, many far behind it, some near the limits, on round prices more often.
+  bool wide_book = false;
 };
+
+// A day of the real shape of a dear, busy Shanghai stock (about 80,000 records, prices spread
+// over 28,000 ticks, a thousand levels and several thousand orders resting at once), in either
+// style.
+Config wide_book_config(Style style, uint64_t seed);
 
 // One price level: price in currency units, px in thousandths, total quantity, order count.
 struct LevelTruth {
@@ -120,6 +145,23 @@ struct BookTruth {
   double open, high, low, last;  // 0 until the first trade
 };
 
+// The shape of a simulated day, measured as it ran (levels and orders on the true book) and
+// from its records.
+struct DayStats {
+  int64_t entries = 0;        // order records that enter an order (cancellations aside)
+  int64_t cancellations = 0;  // cancellation records ('D' orders, Shenzhen cancel trades)
+  int64_t trades = 0;         // trade records naming two orders
+  int32_t min_ticks = 0;      // lowest and highest price an order rested at, in ticks of 0.01
+  int32_t max_ticks = 0;
+  int32_t max_levels = 0;   // most price levels on the book at once, both sides
+  int32_t max_resting = 0;  // most orders resting at once
+  int64_t new_levels = 0;   // price levels created over the day
+  // Depth of a new level: the levels of its side better than it (0 when it is the best).
+  double new_level_depth_mean = 0;
+  int32_t new_level_depth_p90 = 0;
+  int32_t new_level_depth_max = 0;
+};
+
 // One simulated day. `sequence` points into `orders` and `trades`; copies and moves keep it
 // pointing into their own vectors.
 struct Day {
@@ -129,6 +171,7 @@ struct Day {
   std::vector<_L2Trade> trades;       // the trade file, in sequence order
   std::vector<const void*> sequence;  // every record once, in the exchange's true sequence
   std::vector<BookTruth> truths;      // when config.record_truth
+  DayStats stats;
 
   Day() = default;
   Day(const Day& other);

@@ -23,6 +23,28 @@ Record blank_record(uint8_t type, uint8_t exchange, const Config& config) {
   return rec;
 }
 
+// Adds the levels of `more` (best first) into `levels` (best first), summing equal prices.
+void merge_levels(std::vector<LevelTruth>& levels, const std::vector<LevelTruth>& more, Side side) {
+  std::vector<LevelTruth> merged;
+  merged.reserve(levels.size() + more.size());
+  size_t i = 0, j = 0;
+  while (i < levels.size() || j < more.size()) {
+    if (j == more.size() ||
+        (i < levels.size() &&
+         (side == Side::Buy ? levels[i].px > more[j].px : levels[i].px < more[j].px))) {
+      merged.push_back(levels[i++]);
+    } else if (i == levels.size() || levels[i].px != more[j].px) {
+      merged.push_back(more[j++]);
+    } else {
+      LevelTruth sum = levels[i++];
+      sum.quantity += more[j].quantity;
+      sum.orders += more[j++].orders;
+      merged.push_back(sum);
+    }
+  }
+  levels = std::move(merged);
+}
+
 }  // namespace
 
 FeedWriter::FeedWriter(Day& day)
@@ -101,7 +123,7 @@ void FeedWriter::count_trade(uint32_t volume, double price) {
   last_ = price;
 }
 
-void FeedWriter::end_group(const SimBook& book) {
+void FeedWriter::end_group(const SimBook& book, const SimBook* held) {
   const size_t fed = placement_.size();
   if (fed == fed_at_last_truth_) return;
   fed_at_last_truth_ = fed;
@@ -111,6 +133,13 @@ void FeedWriter::end_group(const SimBook& book) {
   truth.time = last_time_;
   book.levels(Side::Buy, truth.bids);
   book.levels(Side::Sell, truth.asks);
+  if (held != nullptr) {
+    std::vector<LevelTruth> more;
+    held->levels(Side::Buy, more);
+    merge_levels(truth.bids, more, Side::Buy);
+    held->levels(Side::Sell, more);
+    merge_levels(truth.asks, more, Side::Sell);
+  }
   truth.num_trades = num_trades_;
   truth.volume = volume_;
   truth.turnover = turnover_;

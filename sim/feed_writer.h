@@ -30,7 +30,8 @@ class FeedWriter {
   void cancellation_trade(const SimOrder& o, int32_t volume, int time);
 
   // Closes the current message group: records the truth when asked and something was written.
-  void end_group(const SimBook& book);
+  // Orders the exchange holds unmatched (`held`, when given) rest in the true book too.
+  void end_group(const SimBook& book, const SimBook* held = nullptr);
 
   void reserve(size_t records) { placement_.reserve(records); }
 

@@ -31,6 +31,7 @@ void SimBook::rest(int32_t id) {
   lv.quantity += o.remaining;
   side_quantity_[static_cast<int>(o.side)] += o.remaining;
   if (++lv.orders == 1) {
+    shape_.new_level(levels_better(o.side, o.ticks));
     if (o.side == Side::Buy) {
       ++bid_levels_;
       if (best_bid_ == kNone || o.ticks > best_bid_) best_bid_ = o.ticks;
@@ -41,6 +42,18 @@ void SimBook::rest(int32_t id) {
   }
   o.live_slot = static_cast<int32_t>(live_.size());
   live_.push_back(id);
+  shape_.rested(o.ticks, bid_levels_ + ask_levels_, resting_count());
+}
+
+// Non-empty levels of a side at prices better than ticks.
+int32_t SimBook::levels_better(Side side, int32_t ticks) const {
+  int32_t n = 0;
+  if (side == Side::Buy) {
+    for (int32_t t = best_bid_; t != kNone && t > ticks; --t) n += level(side, t).orders > 0;
+  } else {
+    for (int32_t t = best_ask_; t != kNone && t < ticks; ++t) n += level(side, t).orders > 0;
+  }
+  return n;
 }
 
 int32_t SimBook::cancel(int32_t id) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "day_stats.h"
 #include "feed_sim.h"
 
 namespace qlsim {
@@ -80,6 +81,9 @@ class SimBook {
   // Every level of one side as auction input; replaces `out`.
   void auction_levels(Side side, std::vector<AuctionLevel>& out) const;
 
+  // The day's shape so far: levels created and the book's size as orders rest.
+  const ShapeRecorder& shape() const { return shape_; }
+
  private:
   struct Level {
     std::vector<int32_t> queue;  // order ids in time priority; ids that stopped resting linger
@@ -94,6 +98,7 @@ class SimBook {
   void execute(int32_t id, int32_t quantity);
   void unrest(int32_t id);
   void find_next_best(Side side);
+  int32_t levels_better(Side side, int32_t ticks) const;
 
   int32_t lower_, upper_;
   std::vector<Level> bids_, asks_;  // indexed by ticks - lower_
@@ -102,6 +107,7 @@ class SimBook {
   int64_t side_quantity_[2] = {0, 0};
   std::vector<SimOrder> orders_;
   std::vector<int32_t> live_;  // resting order ids, in no particular order
+  ShapeRecorder shape_;
 };
 
 }  // namespace detail

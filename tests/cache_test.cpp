@@ -110,16 +110,56 @@ TEST_F(CacheTest, UpdateTickAndIndexTakeTheNewReferenceBeforeReleasingTheOld) {
   EXPECT_EQ(msg_item_refcount(x), 1);
 }
 
-TEST_F(CacheTest, UpdateSetTickWritesIntoTheCachedItemAndMayPassItsOwnPayload) {
-  msg_item_s* a = item_of(make_snap("600000", 93000000, 10.0));
-  cache().update_tick("600000", a);
+TEST_F(CacheTest, UpdateSetTickLeavesASharedItemToItsHolderAndWritesInPlaceOtherwise) {
+  const _L2Snapshot first = make_snap("600000", 93000000, 10.0);
+  msg_item_s* held = item_of(first);  // the caller (or a publisher) keeps its reference
+  cache().update_tick("600000", held);
   const _L2Snapshot newer = make_snap("600000", 93000003, 10.5);
   EXPECT_EQ(cache().update_set_tick("600000", &newer), 1);
-  EXPECT_EQ(memcmp(msg_item_data(a), &newer, sizeof(newer)), 0);
-  EXPECT_EQ(msg_item_refcount(a), 2);
-  msg_item_decref_release(a);
-  EXPECT_EQ(cache().update_set_tick("600000", cache().last_tick("600000")), 1);
-  EXPECT_DOUBLE_EQ(cache().last_tick("600000")->last, 10.5);
+  EXPECT_EQ(memcmp(msg_item_data(held), &first, sizeof(first)), 0) << "holder's record changed";
+  EXPECT_EQ(msg_item_refcount(held), 1);  // the cache let go of it
+  _L2Snapshot* cached = cache().last_tick("600000");
+  EXPECT_EQ(memcmp(cached, &newer, sizeof(newer)), 0);
+  msg_item_decref_release(held);
+  // The cache alone holds its item: written in place, also from its own payload.
+  cached->last = 11.0;
+  EXPECT_EQ(cache().update_set_tick("600000", cached), 1);
+  EXPECT_EQ(cache().last_tick("600000"), cached);
+  EXPECT_DOUBLE_EQ(cache().last_tick("600000")->last, 11.0);
+}
+
+// A publisher thread reads the items it was given while the cache keeps updating the symbol:
+// every record it reads is whole (ThreadSanitizer also checks that nothing is written under it).
+TEST_F(CacheTest, AHolderOnAnotherThreadNeverReadsAHalfWrittenRecord) {
+  std::atomic<msg_item_s*> handed{nullptr};
+  std::atomic<bool> done{false};
+  std::atomic<int> torn{0};
+  std::thread reader([&] {
+    while (!done.load()) {
+      msg_item_s* item = handed.exchange(nullptr);
+      if (item == nullptr) continue;
+      const auto* snap = static_cast<const _L2Snapshot*>(msg_item_data(item));
+      for (int i = 0; i < 10; ++i) torn += snap->ask_volume[i] != snap->time;
+      msg_item_decref_release(item);
+    }
+  });
+  _L2Snapshot s = make_snap("600000", 93000000);
+  for (int n = 1; n <= 4000; ++n) {
+    s.time = 93000000 + n;
+    std::fill(std::begin(s.ask_volume), std::end(s.ask_volume), s.time);
+    if (n % 4 != 0) {
+      cache().update_set_tick("600000", &s);
+      continue;
+    }
+    // A live quote: cached and posted as one item; the host's reference goes to the reader.
+    msg_item_s* item = item_of(s);
+    cache().update_tick("600000", item);
+    if (msg_item_s* unread = handed.exchange(item)) msg_item_decref_release(unread);
+  }
+  done = true;
+  reader.join();
+  if (msg_item_s* left = handed.exchange(nullptr)) msg_item_decref_release(left);
+  EXPECT_EQ(torn.load(), 0);
 }
 
 TEST_F(CacheTest, ClearRemoveAndDestructionReleaseOnlyTheCachesReferences) {
@@ -159,18 +199,18 @@ TEST_F(CacheTest, ShortPayloadsAndNullItemsAreRefusedAndChangeNothing) {
   const _MDIndex x = make_index(93000000, 1.0);
   msg_item_s* short_tick = msg_item_alloc(&s, QL_L2SNAPSHOT_SIZE - 1);
   msg_item_s* short_index = msg_item_alloc(&x, QL_MDINDEX_SIZE - 1);
-  EXPECT_EQ(cache().update_tick("600000", short_tick), -1);
-  EXPECT_EQ(cache().update_index("000300", short_index), -1);
-  EXPECT_EQ(cache().update_tick("600000", nullptr), -1);
-  EXPECT_EQ(cache().update_index("000300", nullptr), -1);
-  EXPECT_EQ(cache().update_tick(nullptr, short_tick), -1);
+  EXPECT_EQ(cache().update_tick("600000", short_tick), QL_ERROR);
+  EXPECT_EQ(cache().update_index("000300", short_index), QL_ERROR);
+  EXPECT_EQ(cache().update_tick("600000", nullptr), QL_ERROR);
+  EXPECT_EQ(cache().update_index("000300", nullptr), QL_ERROR);
+  EXPECT_EQ(cache().update_tick(nullptr, short_tick), QL_ERROR);
   EXPECT_EQ(msg_item_refcount(short_tick) + msg_item_refcount(short_index), 2);
   EXPECT_EQ(cache().get_num_ticks() + cache().get_num_indexes(), 0);
 
   // A refused item does not replace a cached one.
   msg_item_s* good = item_of(s);
   EXPECT_EQ(cache().update_tick("600000", good), 0);
-  EXPECT_EQ(cache().update_tick("600000", short_tick), -1);
+  EXPECT_EQ(cache().update_tick("600000", short_tick), QL_ERROR);
   EXPECT_EQ(cache().last_tick("600000"), msg_item_data(good));
   for (msg_item_s* i : {good, short_tick, short_index}) msg_item_decref_release(i);
 }
@@ -179,18 +219,18 @@ TEST_F(CacheTest, TicksOffRefusesTicksAndIndexesButNotAuctions) {
   make_cache(0, 1);
   const _L2Snapshot s = make_snap("600000", 92000000);
   msg_item_s* item = item_of(s);
-  EXPECT_EQ(cache().update_tick("600000", item), -150);
+  EXPECT_EQ(cache().update_tick("600000", item), QL_REFUSED);
   EXPECT_EQ(msg_item_refcount(item), 1);
   msg_item_decref_release(item);
   const _MDIndex x = make_index(93000000, 1.0);
-  EXPECT_EQ(cache().update_set_index("000300", &x), -150);
+  EXPECT_EQ(cache().update_set_index("000300", &x), QL_REFUSED);
   EXPECT_EQ(cache().update_auction_tick("600000", &s), 0);
 }
 
 TEST_F(CacheTest, QueriesFindExactSymbolsAndRefuseNullArguments) {
   _L2Snapshot out = make_snap("KEEP", 2, 0, 9, 1);
-  EXPECT_EQ(cache().last_tick(&out, "600000"), -107);
-  EXPECT_EQ(cache().auction_tick(&out, "600000"), -107);
+  EXPECT_EQ(cache().last_tick(&out, "600000"), QL_NOT_CACHED);
+  EXPECT_EQ(cache().auction_tick(&out, "600000"), QL_NOT_CACHED);
   EXPECT_STREQ(out.symbol, "KEEP");
   _MDIndex x = make_index(2, 3.0);
 
@@ -203,17 +243,17 @@ TEST_F(CacheTest, QueriesFindExactSymbolsAndRefuseNullArguments) {
   }
 
   const _BarData b = make_bar("600000", kDay, 93000000, 1.0);
-  EXPECT_EQ(cache().last_tick(nullptr, "rb2410"), -1);
+  EXPECT_EQ(cache().last_tick(nullptr, "rb2410"), QL_ERROR);
   EXPECT_EQ(cache().last_tick(static_cast<const char*>(nullptr)), nullptr);
-  EXPECT_EQ(cache().update_set_tick("600000", nullptr), -1);
-  EXPECT_EQ(cache().update_auction_tick("600000", nullptr), -1);
-  EXPECT_EQ(cache().update_set_index(nullptr, &x), -1);
-  EXPECT_EQ(cache().update_bar(nullptr, &b), -1);
-  EXPECT_EQ(cache().update_daily_bar("600000", nullptr), -1);
+  EXPECT_EQ(cache().update_set_tick("600000", nullptr), QL_ERROR);
+  EXPECT_EQ(cache().update_auction_tick("600000", nullptr), QL_ERROR);
+  EXPECT_EQ(cache().update_set_index(nullptr, &x), QL_ERROR);
+  EXPECT_EQ(cache().update_bar(nullptr, &b), QL_ERROR);
+  EXPECT_EQ(cache().update_daily_bar("600000", nullptr), QL_ERROR);
   EXPECT_EQ(cache().last_bar(nullptr), nullptr);
   EXPECT_EQ(cache().history_data(nullptr, 4, 3, "1m").count, 0);
   EXPECT_EQ(cache().get_num_ticks() + cache().get_num_bars() + cache().get_num_daily_bars(), 1);
-  EXPECT_EQ(cache().update_bar("600000", nullptr), -1);
+  EXPECT_EQ(cache().update_bar("600000", nullptr), QL_ERROR);
 }
 
 TEST_F(CacheTest, LastPriceFallsBackToPreCloseThenBarClose) {
@@ -244,7 +284,7 @@ TEST_F(CacheTest, UpdateTickCopiesIntoTheAuctionTableInsideTheWindow) {
     EXPECT_EQ(msg_item_refcount(item), 2);  // the auction table took a copy, not a reference
     static_cast<_L2Snapshot*>(msg_item_data(item))->last = 99.0;
     _L2Snapshot out;
-    EXPECT_EQ(cache.auction_tick(&out, "600000"), c.is_auction ? 0 : -107) << c.time;
+    EXPECT_EQ(cache.auction_tick(&out, "600000"), c.is_auction ? 0 : QL_NOT_CACHED) << c.time;
     EXPECT_TRUE(!c.is_auction || (out.time == c.time && out.last == 10.0)) << c.time;
     msg_item_decref_release(item);
   }
@@ -289,7 +329,7 @@ TEST_F(CacheTest, BarsKeepTheirOrderAndKeepBarsZeroOrOneReplace) {
   make_cache(1, 0);
   const _BarData b1 = make_bar("600000", kDay, 93100000, 1.0);
   const _BarData b2 = make_bar("600000", kDay, 93200000, 2.0);
-  EXPECT_EQ(cache().update_bar("600000", &b1), -150);  // no arrays until asked for one
+  EXPECT_EQ(cache().update_bar("600000", &b1), QL_REFUSED);  // no arrays until asked for one
   EXPECT_EQ(cache().get_num_bars(), 0);
   ASSERT_NE(cache().get_bar_array("600000", true), nullptr);
   EXPECT_EQ(cache().update_bar("600000", &b1), 1);
@@ -299,14 +339,14 @@ TEST_F(CacheTest, BarsKeepTheirOrderAndKeepBarsZeroOrOneReplace) {
   make_cache(1, 10);
   EXPECT_EQ(cache().update_bar("600000", &b2), 1);
   const _BarData refused[] = {b2, b1, make_bar("600000", 20240101, 150000000, 2.0)};
-  for (const _BarData& r : refused) EXPECT_EQ(cache().update_bar("600000", &r), -147);
+  for (const _BarData& r : refused) EXPECT_EQ(cache().update_bar("600000", &r), QL_BAR_NOT_NEWER);
   const _BarData next_day_earlier_time = make_bar("600000", 20240103, 90000000, 3.0);
   EXPECT_EQ(cache().update_bar("600000", &next_day_earlier_time), 2);
   // Daily bars compare days only.
   const _BarData same_day = make_bar("600000", kDay, 0, 2.0);
   EXPECT_EQ(cache().update_daily_bar("600000", &b1), 1);
   EXPECT_EQ(cache().update_daily_bar("600000", &same_day), 2);
-  EXPECT_EQ(cache().update_daily_bar("600000", &refused[2]), -147);
+  EXPECT_EQ(cache().update_daily_bar("600000", &refused[2]), QL_BAR_NOT_NEWER);
 }
 
 TEST(CacheTrimTest, TrimsInBulkAtTheThresholdKeepingTheNewest) {
@@ -514,10 +554,10 @@ TEST(NumArrayTest, AppendsGrowViewsRefuseAndMovesHandOver) {
   NumArray a(KX::FIELD_TYPE_INT32);
   for (int32_t i = 0; i < 1000; ++i) ASSERT_EQ(a.append(&i), 0);
   EXPECT_EQ(static_cast<const int32_t*>(a.data)[999], 999);
-  EXPECT_EQ(a.append(nullptr), -1);
+  EXPECT_EQ(a.append(nullptr), QL_ERROR);
   int32_t one = 1;
-  EXPECT_EQ(NumArray::view(a.data, a.count, a.type, "x").append(&one), -1111);
-  EXPECT_EQ(NumArray(KX::FIELD_TYPE_NONE).append(&one), -1);
+  EXPECT_EQ(NumArray::view(a.data, a.count, a.type, "x").append(&one), QL_ARRAY_VIEW);
+  EXPECT_EQ(NumArray(KX::FIELD_TYPE_NONE).append(&one), QL_ERROR);
   NumArray c(KX::FIELD_TYPE_INT64);
   c = std::move(a);
   EXPECT_EQ(a.data, nullptr);

@@ -45,7 +45,7 @@ TEST(ReplayInterfaceTest, DefaultsAndCutTexts) {
   EXPECT_EQ(mock.get_start_time(), -1);
   EXPECT_EQ(mock.get_end_time(), -1);
   EXPECT_EQ(mock.start(), 0);
-  EXPECT_EQ(mock.subscribe(nullptr, 3, 0), -10);
+  EXPECT_EQ(mock.subscribe(nullptr, 3, 0), QL_NOT_SUPPORTED);
   KX::DataReplayEmpty replay("abcdefghijklmnopqrst", "0123456789ABCDEFGHIJ", nullptr);
   EXPECT_STREQ(replay.get_frequency(), "abcdefghijklmno");  // 15 characters kept
   EXPECT_STREQ(replay.get_data_market(), "0123456789ABCDE");
@@ -60,7 +60,7 @@ TEST(ReplayInterfaceTest, NullFrequencyIsStoredEmpty) {
   EXPECT_STREQ(mock.get_frequency(), "");
   mock.init(kDay);
   unsigned char buf[464];
-  EXPECT_EQ(mock.next(buf, sizeof buf, nullptr), -1);
+  EXPECT_EQ(mock.next(buf, sizeof buf, nullptr), QL_ERROR);
 }
 
 TEST(ReplayInterfaceTest, ConvertFilterDtGivesNanosecondsOfChinaTime) {
@@ -121,13 +121,13 @@ TEST_F(ReplayFactoryTest, FileReplayIsMadeEvenWhenItsFileIsMissing) {
   ReplayPtr bin = make("bin", "/nonexistent/tick.dat");
   ASSERT_NE(bin, nullptr);
   EXPECT_EQ(err_, "DataReplayBin open bin_file='/nonexistent/tick.dat' failed\n");
-  EXPECT_EQ(bin->init(kDay), -3);
-  EXPECT_EQ(bin->next(buf_, 464, &type_), -4);
+  EXPECT_EQ(bin->init(kDay), QL_NO_MORE_RECORDS);
+  EXPECT_EQ(bin->next(buf_, 464, &type_), QL_NOT_OPEN);
 
   ReplayPtr csv = make("csv", nullptr);
   ASSERT_NE(csv, nullptr);
   EXPECT_EQ(err_, "DataReplayCsv: csv_file '(null)' not opened\n");
-  EXPECT_EQ(csv->init(kDay), -4);
+  EXPECT_EQ(csv->init(kDay), QL_NOT_OPEN);
 }
 
 TEST_F(ReplayFactoryTest, UnknownNameThatIsNoFileIsReported) {
@@ -165,14 +165,14 @@ TEST_F(ReplayFactoryTest, PluginReplayIsMadeByItsEntryPointAndCarriesTheLibrary)
     EXPECT_EQ(t.trading_day, kDay);
     EXPECT_EQ(t.last, 10.0 + i);
   }
-  EXPECT_EQ(replay->next(buf_, sizeof buf_, &type_), -3);
+  EXPECT_EQ(replay->next(buf_, sizeof buf_, &type_), QL_NO_MORE_RECORDS);
   char* symbols[] = {const_cast<char*>("a"), const_cast<char*>("b")};
   EXPECT_EQ(replay->subscribe(symbols, 2, 0), 2);  // the plug-in's own override
 
   // A second replay from the same library shares its handle.
   ReplayPtr second = make(kTestPlugin.c_str(), nullptr, 0);
   ASSERT_NE(second, nullptr);
-  EXPECT_EQ(second->next(buf_, sizeof buf_, &type_), -3);
+  EXPECT_EQ(second->next(buf_, sizeof buf_, &type_), QL_NO_MORE_RECORDS);
   EXPECT_EQ(second->get_hlib(), lib);
   second.reset();
   replay.reset();
@@ -236,9 +236,9 @@ TEST_F(ReplayFactoryTest, ExamplePluginDeliversSubscribedSymbolsOnly) {
   EXPECT_EQ(t.time, 0);
   ASSERT_EQ(replay->next(&t, sizeof t, &type_), 464);
   EXPECT_EQ(t.time, 2);
-  EXPECT_EQ(replay->next(&t, sizeof t, &type_), -2);
+  EXPECT_EQ(replay->next(&t, sizeof t, &type_), QL_OTHER_DAY);
   replay->init(kDay + 1);
-  EXPECT_EQ(replay->next(&t, sizeof t, &type_), -3);  // the last one is 000001
+  EXPECT_EQ(replay->next(&t, sizeof t, &type_), QL_NO_MORE_RECORDS);  // the last one is 000001
   void* lib = replay->get_hlib();
   replay.reset();
   dynlib_close(lib);

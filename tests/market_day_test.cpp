@@ -73,6 +73,20 @@ TEST_F(MarketDayTest, EachSymbolGetsTheSnapshotsOfItsOwnOneSymbolRun) {
   EXPECT_EQ(field(by_symbol["000001"][0].exchange), 2);
 }
 
+TEST_F(MarketDayTest, ASnapshotScheduleAppliesToEverySymbolAsToOneSymbolRuns) {
+  ASSERT_EQ(market("grid", {"--out-format", "bin", "--schedule", "grid:60000"}).code, 0);
+  const Outcome one = quotelab({"book", "--orders", path("o.dat"), "--trades", path("t.dat"),
+                                "--sequence", path("s.txt"), "--symbol", "600001", "--schedule",
+                                "grid:60000", "--out", path("one.dat"), "--quiet"});
+  ASSERT_EQ(one.code, 0) << one.err;
+  std::string mine;
+  for (const _L2Snapshot& s : read_records<_L2Snapshot>(day_file("grid", "dat"))) {
+    if (symbol_of(s) == "600001") mine.append(reinterpret_cast<const char*>(&s), sizeof s);
+  }
+  EXPECT_EQ(mine, slurp(path("one.dat")));
+  EXPECT_LT(mine.size() / sizeof(_L2Snapshot), 400u);  // one a minute at most
+}
+
 TEST_F(MarketDayTest, TheDayFileReplaysInTimeOrderWithEverySnapshotOnce) {
   ASSERT_EQ(market("m", {"--out-format", "bin"}).code, 0);
   const std::vector<_L2Snapshot> written = read_records<_L2Snapshot>(day_file("m", "dat"));
@@ -177,6 +191,7 @@ TEST_F(MarketDayTest, BrokenInputsAndSplitsAreRefusedByName) {
       {{"--sequence", path("bad.txt")}, 1, "byte 2: expected O (order) or T (trade)"},
       {{"--shard", "4/3"}, 2, "--shard: '4/3' is not K/N"},
       {{"--symbol", "000001"}, 2, "--symbol belongs to a one-symbol run"},
+      {{"--auction-view", "exchange"}, 2, "--market takes --schedule events or grid:MS"},
   };
   for (const Case& c : cases) {
     const Outcome r = market("x", c.args, false);

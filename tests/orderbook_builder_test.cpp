@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "feed_sim.h"
 #include "quotelab/orderbook.h"
 
 namespace {
@@ -249,6 +250,208 @@ TEST_F(BuilderTest, CallbackCannotReenterOrRelease) {
   EXPECT_EQ(nested, ORDERBOOK_ERROR);
   orderbook_release(orderbook_builder_get(builder_));  // the builder's: not released here either
   EXPECT_EQ(orderbook_builder_run2(builder_, kDate, &order, 1, nullptr, 0), 2);
+}
+
+// Exactly one interval, or exactly 5000 ms in the auction, is not more than it: no snapshot.
+// A negative interval is exceeded even by events at one time, each of which then emits.
+TEST_F(BuilderTest, IntervalsAreStrictlyExceededAndANegativeOneEmitsAtEveryEvent) {
+  const struct {
+    int32_t interval;
+    Orders orders;
+    std::vector<int32_t> times;
+  } cases[] = {
+      {3000,
+       bids_at({92900000, 100000000, 100003000, 100003001, 100006001}),
+       {92900000, 100000000, 100003001, 100006001}},
+      {3000, bids_at({91500000, 91505000, 91510000, 91510001}), {91505000, 91510001, 91510001}},
+      {-1, bids_at({100000000, 100000000, 100000000}), {0, 100000000, 100000000, 100000000}},
+  };
+  for (const auto& c : cases) {
+    make("SZ");
+    orderbook_builder_set_interval_ms(builder_, c.interval);
+    EXPECT_EQ(run2(c.orders, {}), static_cast<int32_t>(c.times.size()));
+    EXPECT_EQ(times(), c.times);
+  }
+  // run: its base is the first event; 5000 ms is not more than an interval of 5000.
+  make("SZ", 5000);
+  int64_t seq[] = {1, 2, 3};
+  int32_t type[] = {'2', '2', '2'}, side[] = {'B', 'B', 'B'}, qty[] = {1, 1, 1};
+  int32_t time[] = {100000000, 100005000, 100005001};
+  double price[] = {10.0, 10.0, 10.0};
+  orderbook_builder_set_l2orders(builder_, 3, seq, type, side, price, qty, time);
+  orderbook_builder_set_l2trades(builder_, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  snaps_.clear();
+  EXPECT_EQ(orderbook_builder_run(builder_, kDate), 1);
+  EXPECT_EQ(times(), (std::vector<int32_t>{100005001}));
+}
+
+// The closing match is many trades at 15:00:00.000: no snapshot may show it half applied.
+TEST_F(BuilderTest, NoIntervalSnapshotWhileTheClosingMatchIsApplied) {
+  make("SSE");
+  Orders orders = {make_order(1, 'B', 10.0, 300, 145800000),
+                   make_order(2, 'S', 10.0, 100, 145800000),
+                   make_order(3, 'S', 10.0, 200, 145900000)};
+  Trades trades = {make_trade(1, 2, 10.0, 100, 150000000), make_trade(1, 3, 10.0, 200, 150000000)};
+  // Opening (before the first order), the second order, 14:59, the final one; not the first
+  // trade of the match.
+  EXPECT_EQ(run2(orders, trades), 4);
+  EXPECT_EQ(times(), (std::vector<int32_t>{0, 145800000, 145900000, 150000000}));
+  EXPECT_EQ(snaps_.back().num_trades, 2);
+  EXPECT_EQ(snaps_.back().bid_volume[0], 0);
+}
+
+// The book is busy during a run: callbacks read it but cannot change or reset it.
+TEST_F(BuilderTest, RunsKeepTheBookBusyForEveryCallback) {
+  make("SZ");
+  static int32_t from_snapshot = 0;
+  orderbook_builder_set_callback(
+      builder_,
+      [](orderbook_builder* b, const _L2Snapshot*, void*) {
+        from_snapshot =
+            orderbook_on_l2order(orderbook_builder_get(b), 99, '2', 'B', 9.0, 1, 100000000);
+        orderbook_reset(orderbook_builder_get(b), kDate);
+        return 0;
+      },
+      nullptr);
+  orderbook_set_exec_callback(
+      orderbook_builder_get(builder_),
+      [](orderbook* book, int64_t, int32_t, int32_t, double, int32_t, void*) {
+        orderbook_reset(book, kDate);  // would free the pool under the event loop
+        return 0;
+      },
+      nullptr);
+  // Own order -5 rests and is hit: the exec callback fires inside the run.
+  Orders orders = {make_order(-5, 'S', 10.0, 100, 100000000),
+                   make_order(2, 'B', 10.0, 40, 100000000), make_order(3, 'B', 9.9, 10, 100010000)};
+  EXPECT_EQ(orderbook_builder_run2(builder_, kDate, orders.data(), 3, nullptr, 0), 4);
+  EXPECT_EQ(from_snapshot, ORDERBOOK_ERROR);
+  const _L2Snapshot* s = orderbook_snapshot(orderbook_builder_get(builder_));
+  EXPECT_EQ(s->ask_volume[0], 60);
+  EXPECT_EQ(s->bid_volume[0], 10);
+}
+
+TEST_F(BuilderTest, ScheduleSetterRefusesBadSchedulesAndKeepsTheOld) {
+  make("SZ");
+  const int32_t counts[] = {0, 2, 1};
+  EXPECT_EQ(orderbook_builder_set_schedule(builder_, ORDERBOOK_SCHEDULE_GRID, 1000, nullptr, 0), 0);
+  EXPECT_EQ(orderbook_builder_set_schedule(builder_, ORDERBOOK_SCHEDULE_GRID, 0, nullptr, 0),
+            ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_builder_set_schedule(builder_, ORDERBOOK_SCHEDULE_TRADES, 0, counts, 3),
+            ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_builder_set_schedule(builder_, ORDERBOOK_SCHEDULE_TRADES, 0, nullptr, 1),
+            ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_builder_set_schedule(builder_, 7, 0, nullptr, 0), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_builder_set_schedule(nullptr, 0, 0, nullptr, 0), ORDERBOOK_ERROR);
+  // Still the grid: one snapshot per second that has events, stamped with its grid point.
+  EXPECT_EQ(run2(bids_at({100000000, 100000400, 100001000, 100005500}), {}), 3);
+  EXPECT_EQ(times(), (std::vector<int32_t>{100000000, 100001000, 100006000}));
+}
+
+// ---- schedules against the simulator's true book ---------------------------------------------
+
+using qlsim::BookTruth;
+
+// The first difference between a snapshot's ten levels a side (and trade count) and the truth.
+std::string level_difference(const _L2Snapshot& s, const BookTruth& truth) {
+  for (int side = 0; side < 2; ++side) {
+    const auto& levels = side == 0 ? truth.bids : truth.asks;
+    const double* price = side == 0 ? s.bid_price : s.ask_price;
+    const int32_t* volume = side == 0 ? s.bid_volume : s.ask_volume;
+    for (size_t i = 0; i < 10; ++i) {
+      const double p = i < levels.size() ? levels[i].px / 1000.0 : 0.0;
+      const int64_t q = i < levels.size() ? levels[i].quantity : 0;
+      if (price[i] != p || volume[i] != q) {
+        return std::string(side == 0 ? "bid " : "ask ") + std::to_string(i + 1) + ": " +
+               std::to_string(price[i]) + " x " + std::to_string(volume[i]) + ", truth " +
+               std::to_string(p) + " x " + std::to_string(q);
+      }
+    }
+  }
+  if (s.num_trades != truth.num_trades) return "trades " + std::to_string(s.num_trades);
+  return "";
+}
+
+class ScheduleTest : public BuilderTest, public testing::WithParamInterface<qlsim::Style> {
+ protected:
+  void SetUp() override {
+    qlsim::Config config;
+    config.style = GetParam();
+    config.seed = 11;
+    config.orders = 6000;
+    config.record_truth = true;
+    config.distinct_group_times = true;
+    day_ = qlsim::simulate_day(config);
+    make(GetParam() == qlsim::Style::Shanghai ? "SSE" : "SZSE");
+  }
+  int32_t run_day() { return run3(day_.sequence); }
+  static int32_t time_of(const void* rec) {
+    return *static_cast<const uint8_t*>(rec) == QL_RECORD_L2ORDER
+               ? static_cast<const _L2Order*>(rec)->time
+               : static_cast<const _L2Trade*>(rec)->time;
+  }
+  qlsim::Day day_;
+};
+
+INSTANTIATE_TEST_SUITE_P(ShenzhenThenShanghai, ScheduleTest,
+                         testing::Values(qlsim::Style::Shenzhen, qlsim::Style::Shanghai));
+
+TEST_P(ScheduleTest, EveryEventScheduleShowsTheTrueBookAfterEveryGroup) {
+  ASSERT_EQ(orderbook_builder_set_schedule(builder_, ORDERBOOK_SCHEDULE_EVENTS, 0, nullptr, 0), 0);
+  ASSERT_EQ(run_day(), static_cast<int32_t>(day_.sequence.size()));
+  for (const BookTruth& truth : day_.truths) {
+    ASSERT_EQ(level_difference(snaps_[truth.fed - 1], truth), "") << "after " << truth.fed;
+    ASSERT_EQ(snaps_[truth.fed - 1].time, truth.time);
+  }
+}
+
+TEST_P(ScheduleTest, GridScheduleShowsTheTrueBookAsOfEachGridPointWithEvents) {
+  for (int32_t grid : {3000, 1000, 7}) {
+    ASSERT_EQ(orderbook_builder_set_schedule(builder_, ORDERBOOK_SCHEDULE_GRID, grid, nullptr, 0),
+              0);
+    run_day();
+    std::vector<int32_t> points;  // grid points that follow events, in order
+    for (const void* rec : day_.sequence) {
+      const int32_t ms = time2msec(time_of(rec));
+      const int32_t point = msec2time((ms + grid - 1) / grid * grid);
+      if (points.empty() || points.back() != point) points.push_back(point);
+    }
+    ASSERT_EQ(times(), points) << "grid " << grid;
+    size_t g = 0;
+    for (const _L2Snapshot& s : snaps_) {
+      while (g + 1 < day_.truths.size() && day_.truths[g + 1].time <= s.time) ++g;
+      ASSERT_EQ(level_difference(s, day_.truths[g]), "") << "grid " << grid << " at " << s.time;
+    }
+  }
+}
+
+TEST_P(ScheduleTest, TradeCountScheduleShowsTheTrueBookOnceEachCountIsReached) {
+  // 0 (the auction book before the match), then counts groups end at, one of them twice.
+  std::vector<int32_t> counts = {0};
+  for (size_t g = 0; g < day_.truths.size(); g += 37) {
+    if (day_.truths[g].num_trades > counts.back()) counts.push_back(day_.truths[g].num_trades);
+  }
+  counts.push_back(counts.back());
+  counts.push_back(day_.truths.back().num_trades + 5);  // never reached: the end of the day
+  ASSERT_EQ(orderbook_builder_set_schedule(builder_, ORDERBOOK_SCHEDULE_TRADES, 0, counts.data(),
+                                           int32_t(counts.size())),
+            0);
+  ASSERT_EQ(run_day(), static_cast<int32_t>(counts.size()));
+  for (size_t k = 0; k < counts.size(); ++k) {
+    const BookTruth* expected = &day_.truths.back();
+    if (counts[k] == 0) {
+      for (const BookTruth& t : day_.truths) {
+        if (t.num_trades == 0) expected = &t;
+      }
+    } else {
+      for (const BookTruth& t : day_.truths) {
+        if (t.num_trades == counts[k]) {
+          expected = &t;
+          break;
+        }
+      }
+    }
+    ASSERT_EQ(level_difference(snaps_[k], *expected), "") << "count " << counts[k];
+  }
 }
 
 // ---- the map ---------------------------------------------------------------------------------

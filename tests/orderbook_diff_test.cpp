@@ -25,6 +25,9 @@ struct DiffCase {
   double market_ratio;
   double aggressive_ratio;
   int target_resting;
+  double preopen_marketable_share = 0;  // Shenzhen orders held before the open, some marketable
+  double passive_share = 0.005;
+  bool wide_book = false;  // orders far from the touch, many levels made and emptied
 };
 
 std::ostream& operator<<(std::ostream& os, const DiffCase& c) {
@@ -96,19 +99,44 @@ std::string difference(orderbook* book, const BookTruth& truth, bool counts = tr
   return "";
 }
 
+// Feeds the whole day through the event functions of a book and compares it with the truth after
+// every group. An aggregating book keeps only level totals, and they must still be the true ones.
+void expect_every_group_rebuilt(const qlsim::Day& day, uint8_t aggregate) {
+  const char* exchange = exchange_of(day.config.style);
+  orderbook* book = orderbook_create(exchange, "000001", 0, aggregate);
+  orderbook_reset(book, day.config.date);
+  size_t fed = 0;
+  for (size_t g = 0; g < day.truths.size(); ++g) {
+    const BookTruth& truth = day.truths[g];
+    for (; fed < truth.fed; ++fed) {
+      const int32_t r = feed(book, day.sequence[fed]);
+      // The one refusal a true feed causes: a Shenzhen market order's unfilled rest, dropped
+      // by the book on arrival, is then cancelled by the feed.
+      ASSERT_TRUE(r >= 0 || r == ORDERBOOK_NOT_FOUND) << "record " << fed << " result " << r;
+    }
+    ASSERT_EQ(difference(book, truth, aggregate == 0), "")
+        << exchange << " seed " << day.config.seed << ", aggregate " << int(aggregate)
+        << ", after group " << g << " (record " << fed << ", time " << truth.time << ")";
+    ASSERT_EQ(ql__orderbook_check(book), 0) << "after group " << g;
+  }
+  orderbook_release(book);
+}
+
 class DiffTest : public testing::TestWithParam<DiffCase> {
  protected:
   void SetUp() override { day_ = simulate(false); }
 
   qlsim::Day simulate(bool distinct_group_times) {
     const DiffCase& c = GetParam();
-    qlsim::Config config;
+    qlsim::Config config = c.wide_book ? qlsim::wide_book_config(c.style, c.seed) : qlsim::Config{};
     config.style = c.style;
     config.seed = c.seed;
     config.orders = c.orders;
     config.market_ratio = c.market_ratio;
     config.aggressive_ratio = c.aggressive_ratio;
     config.target_resting = c.target_resting;
+    config.preopen_marketable_share = c.preopen_marketable_share;
+    config.passive_share = c.passive_share;
     config.record_truth = true;
     config.distinct_group_times = distinct_group_times;
     qlsim::Day day = qlsim::simulate_day(config);
@@ -145,28 +173,9 @@ class DiffTest : public testing::TestWithParam<DiffCase> {
   qlsim::Day day_;
 };
 
-// Through the event functions, after every group; an aggregating book keeps only level totals,
-// and they must still be the true ones.
+// Through the event functions, after every group, in a queueing and an aggregating book.
 TEST_P(DiffTest, EventFunctionsRebuildTheTrueBookAfterEveryGroup) {
-  for (uint8_t aggregate : {0, 1}) {
-    orderbook* book = orderbook_create(exchange_of(GetParam().style), "000001", 0, aggregate);
-    orderbook_reset(book, day_.config.date);
-    size_t fed = 0;
-    for (size_t g = 0; g < day_.truths.size(); ++g) {
-      const BookTruth& truth = day_.truths[g];
-      for (; fed < truth.fed; ++fed) {
-        const int32_t r = feed(book, day_.sequence[fed]);
-        // The one refusal a true feed causes: a Shenzhen market order's unfilled rest, dropped
-        // by the book on arrival, is then cancelled by the feed.
-        ASSERT_TRUE(r >= 0 || r == ORDERBOOK_NOT_FOUND) << "record " << fed << " result " << r;
-      }
-      ASSERT_EQ(difference(book, truth, aggregate == 0), "")
-          << "aggregate " << int(aggregate) << ", after group " << g << " (record " << fed
-          << ", time " << truth.time << ")";
-      ASSERT_EQ(ql__orderbook_check(book), 0) << "after group " << g;
-    }
-    orderbook_release(book);
-  }
+  for (uint8_t aggregate : {0, 1}) expect_every_group_rebuilt(day_, aggregate);
 }
 
 // run3 over prefixes of the sequence that end at group boundaries.
@@ -202,11 +211,69 @@ const DiffCase kCases[] = {
     {"ShanghaiSeed2", Style::Shanghai, 2, 4000, 0.05, 0.25, 300},
     {"ShanghaiSeed3", Style::Shanghai, 3, 6000, 0.05, 0.25, 300},
     {"ShanghaiThinAndAggressive", Style::Shanghai, 4, 5000, 0.2, 0.5, 40},
+    {"ShenzhenHeldBeforeOpenSeed5", Style::Shenzhen, 5, 4000, 0.05, 0.25, 300, 0.3, 0.03},
+    {"ShenzhenHeldBeforeOpenThin", Style::Shenzhen, 6, 4000, 0.2, 0.5, 40, 0.5, 0.05},
+    {"ShenzhenWideBook", Style::Shenzhen, 5, 5000, 0.05, 0.25, 1500, 0, 0.005, true},
+    {"ShanghaiWideBook", Style::Shanghai, 5, 5000, 0.05, 0.25, 1500, 0, 0.005, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(SimulatedDays, DiffTest, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<DiffCase>& info) {
                            return std::string(info.param.name);
                          });
+
+// Shenzhen days whose orders between the opening match and the open are often marketable (some
+// sweeping several levels), on many seeds: the book is crossed until the open, and the exchange's
+// 09:30:00.000 trades for them must find them matched.
+TEST(DiffHeldOrdersTest, ShenzhenDaysWithOrdersHeldBeforeTheOpenAreRebuiltOnManySeeds) {
+  for (uint64_t seed = 100; seed < 140; ++seed) {
+    qlsim::Config config;
+    config.seed = seed;
+    config.orders = 1500;
+    config.passive_share = 0.04;
+    config.preopen_marketable_share = seed % 2 ? 0.3 : 0.8;
+    config.target_resting = seed % 3 ? 300 : 30;
+    config.record_truth = true;
+    const qlsim::Day day = qlsim::simulate_day(config);
+    for (uint8_t aggregate : {0, 1}) {
+      expect_every_group_rebuilt(day, aggregate);
+      if (testing::Test::HasFatalFailure()) return;
+    }
+  }
+}
+
+// The closing call auction starts at 14:57:00.000: orders of its first second rest, even those
+// priced through the book that continuous trading left, and the first is stamped 14:57:00.000.
+TEST(DiffClosingAuctionTest, OrdersFromTheFirstMomentOfTheClosingAuctionRest) {
+  for (Style style : {Style::Shenzhen, Style::Shanghai}) {
+    qlsim::Config config;
+    config.style = style;
+    config.seed = 11;
+    config.orders = 4000;
+    config.closing_share = 0.25;  // several orders a second
+    config.record_truth = true;
+    qlsim::Day day = qlsim::simulate_day(config);
+    size_t through = 0;  // first-second orders priced through the opposite best before them
+    bool stamped = false;
+    for (size_t g = 1; g < day.truths.size(); ++g) {
+      BookTruth& truth = day.truths[g];
+      auto* rec = static_cast<_L2Order*>(const_cast<void*>(day.sequence[truth.fed - 1]));
+      if (truth.time < 145700000 || truth.time > 145700999 || rec->type != QL_RECORD_L2ORDER) {
+        continue;
+      }
+      if (!stamped) {  // the first order of the auction, moved to its first millisecond
+        rec->time = truth.time = 145700000;
+        stamped = true;
+      }
+      const BookTruth& before = day.truths[g - 1];
+      const uint32_t px = static_cast<uint32_t>((rec->price + 0.00005) * 1000);
+      through += rec->bs_flag == 'B' ? !before.asks.empty() && px >= before.asks[0].px
+                                     : !before.bids.empty() && px <= before.bids[0].px;
+    }
+    EXPECT_TRUE(stamped);
+    EXPECT_GT(through, 0u);
+    for (uint8_t aggregate : {0, 1}) expect_every_group_rebuilt(day, aggregate);
+  }
+}
 
 }  // namespace

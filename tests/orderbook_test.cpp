@@ -3,6 +3,7 @@
 // differential test rebuilds whole simulated days; these cases pin the edges it rarely reaches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -114,6 +115,48 @@ TEST(BookCreate, ExchangeTextsSelectTheRulesAndLongSymbolsKeep29Characters) {
   orderbook_release(b);
 }
 
+// Thousands of levels on both sides, placed at the worst end, at the best end and between
+// neighbours, then emptied from both ends and from the middle: the chains stay in price order
+// with every level where it belongs.
+TEST_F(BookTest, LevelsComeAndGoAtEveryDepth) {
+  make("SZ");
+  std::vector<uint32_t> pxs;  // bids; the asks mirror them above 100.000
+  for (uint32_t i = 0; i < 1500; ++i) pxs.push_back(50000 - 10 * i);   // each the new worst
+  for (uint32_t i = 1; i <= 1500; ++i) pxs.push_back(50000 + 10 * i);  // each the new best
+  for (uint32_t i = 0; i < 1500; ++i) pxs.push_back(35005 + 10 * ((i * 7919) % 3000));
+  int64_t seq = 0;
+  for (uint32_t px : pxs) {
+    ASSERT_EQ(order(++seq, 'B', px / 1000.0, 100, kAuction), 0);
+    ASSERT_EQ(order(++seq, 'S', (200000 - px) / 1000.0, 100, kAuction), 0);
+  }
+  ASSERT_EQ(ql__orderbook_check(book_), 0);
+  const auto in_order = [](const Levels& side, bool descending) {
+    return std::is_sorted(side.begin(), side.end(), [&](const Level& a, const Level& b) {
+      return descending ? std::get<0>(a) > std::get<0>(b) : std::get<0>(a) < std::get<0>(b);
+    });
+  };
+  EXPECT_EQ(bids().size(), pxs.size());
+  EXPECT_TRUE(in_order(bids(), true));
+  EXPECT_TRUE(in_order(asks(), false));
+  // Cancel the worst 1000, the best 1000 and every third of the rest, on both sides.
+  for (size_t k = 0; k < pxs.size(); ++k) {
+    if (k < 1000 || (k >= 1500 && k < 2500) || k % 3 == 0) {
+      const int64_t bid = 2 * static_cast<int64_t>(k) + 1;
+      ASSERT_EQ(orderbook_cancel_order(book_, bid), 0);
+      ASSERT_EQ(orderbook_cancel_order(book_, bid + 1), 0);
+    }
+  }
+  ASSERT_EQ(ql__orderbook_check(book_), 0);
+  EXPECT_TRUE(in_order(bids(), true));
+  EXPECT_TRUE(in_order(asks(), false));
+  EXPECT_EQ(bids().size(), asks().size());
+  // A reset book places levels again from nothing.
+  orderbook_reset(book_, 20240108);
+  ASSERT_EQ(order(1, 'B', 10.0, 100, kAuction), 0);
+  ASSERT_EQ(order(2, 'B', 10.01, 100, kAuction), 0);
+  EXPECT_EQ(bids(), (Levels{{10.01, 100, 1}, {10.0, 100, 1}}));
+}
+
 TEST_F(BookTest, PricesMapToThousandths) {
   make("SZ");
   order(1, 'B', 10.23, 100, kAuction);
@@ -187,21 +230,69 @@ TEST_F(BookTest, ShenzhenOrdersReportWhatRestsOrWasDropped) {
   EXPECT_EQ(trade(0, 4, 0.0, 100, kMorning + 40), ORDERBOOK_NOT_FOUND);
 }
 
+// The window is 09:30:00.000 to 14:56:59.999: the closing call auction starts at 14:57:00.000.
 TEST_F(BookTest, WindowEdgesDecideWhetherOrdersCrossAndEarlierEventsAreRefused) {
+  for (const char* exchange : {"SZ", "SH"}) {
+    make(exchange);
+    order(1, 'S', 10.00, 100, 92000000);
+    order(2, 'S', 10.01, 100, 92000000);
+    EXPECT_EQ(order(3, 'B', 9.99, 100, 92959999), 0);
+    EXPECT_EQ(order(4, 'B', 10.00, 50, 93000000), 0);  // the first moment that crosses
+    EXPECT_EQ(asks(), (Levels{{10.00, 50, 1}, {10.01, 100, 1}})) << exchange;
+    EXPECT_EQ(order(5, 'B', 10.00, 50, 145659999), 0);  // the last moment that crosses
+    EXPECT_EQ(asks(), (Levels{{10.01, 100, 1}}));
+    EXPECT_EQ(order(6, 'S', 9.99, 100, 145700000), 0);  // rests: the closing auction
+    EXPECT_EQ(order(7, 'B', 10.01, 100, 145659999), ORDERBOOK_EARLIER);
+    EXPECT_EQ(trade(0, 6, 0, 100, 145659999), ORDERBOOK_EARLIER);
+    EXPECT_EQ(order(7, 'B', 10.01, 100, 145700000), 0);  // equal time accepted, rests crossed
+    EXPECT_EQ(bids(), (Levels{{10.01, 100, 1}, {9.99, 100, 1}}));
+    EXPECT_EQ(asks(), (Levels{{9.99, 100, 1}, {10.01, 100, 1}}));
+  }
+}
+
+// Shenzhen orders entered after the opening match rest unmatched; the exchange matches them at
+// 09:30:00.000 in arrival order and publishes the trades then. The book matches them when the
+// first event of the window arrives, so those trades only count.
+TEST_F(BookTest, ShenzhenOrdersHeldBeforeTheOpenAreMatchedWhenTheWindowOpens) {
+  for (uint8_t aggregate : {0, 1}) {
+    make("SZ", aggregate);
+    order(1, 'S', 10.00, 100, 92000000);
+    order(2, 'S', 10.01, 200, 92000000);
+    order(3, 'B', 9.98, 100, 92000000);
+    EXPECT_EQ(order(4, 'B', 10.01, 250, 92700000), 0);  // 09:27: marketable, held
+    EXPECT_EQ(bids(), (Levels{{10.01, 250, 1}, {9.98, 100, 1}}));
+    EXPECT_EQ(trade(4, 1, 10.00, 100, 93000000), 0);
+    EXPECT_EQ(bids(), (Levels{{9.98, 100, 1}}));
+    EXPECT_EQ(asks(), (Levels{{10.01, 50, 1}}));
+    EXPECT_EQ(trade(4, 2, 10.01, 150, 93000000), 0);
+    EXPECT_EQ(asks(), (Levels{{10.01, 50, 1}}));
+    const _L2Snapshot* s = orderbook_snapshot(book_);
+    EXPECT_EQ(s->num_trades, 2);
+    EXPECT_EQ(s->volume, 250);
+    EXPECT_EQ(s->last, 10.01);
+  }
+  // In arrival order: a later sell held at 09:28 trades with the bid rested by the buy at 09:27,
+  // not with the ask that buy swept; an order that cannot trade keeps its place.
   make("SZ");
   order(1, 'S', 10.00, 100, 92000000);
-  EXPECT_EQ(order(2, 'B', 10.05, 100, 92959999), 0);  // rests: the book is crossed
-  EXPECT_EQ(bids(), (Levels{{10.05, 100, 1}}));
-  EXPECT_EQ(order(3, 'B', 10.05, 100, 93000000), 0);  // crosses the ask whole
-  EXPECT_TRUE(asks().empty());
-  EXPECT_EQ(order(4, 'S', 10.00, 100, 145700999), 0);  // crosses the bid at 10.05
-  EXPECT_TRUE(bids().empty());
-  EXPECT_EQ(order(5, 'S', 10.00, 100, 145701000), 0);  // rests again
-  EXPECT_EQ(order(6, 'B', 10.01, 100, 145700999), ORDERBOOK_EARLIER);
-  EXPECT_EQ(trade(0, 5, 0, 100, 145700999), ORDERBOOK_EARLIER);
-  EXPECT_EQ(asks(), (Levels{{10.00, 100, 1}}));
-  EXPECT_EQ(order(6, 'B', 9.00, 100, 145701000), 0);  // equal time accepted
-  EXPECT_EQ(bids(), (Levels{{9.00, 100, 1}}));
+  order(2, 'B', 9.95, 100, 92000000);
+  order(3, 'B', 10.02, 300, 92700000);  // takes 10.00 x 100, rests 200 at 10.02
+  order(4, 'B', 9.95, 100, 92750000);   // behind order 2 at 9.95
+  order(5, 'S', 10.01, 150, 92800000);  // trades 150 with order 3's rest
+  order(6, 'S', 10.05, 100, 92900000);
+  EXPECT_EQ(order(7, 'B', 10.05, 10, 93000100), 0);  // after the match: takes from order 6
+  EXPECT_EQ(bids(), (Levels{{10.02, 50, 1}, {9.95, 200, 2}}));
+  EXPECT_EQ(asks(), (Levels{{10.05, 90, 1}}));
+  EXPECT_EQ(orderbook_snapshot(book_)->num_trades, 0);  // trades count when they are published
+  EXPECT_EQ(trade(0, 6, 0, 90, 93000200), 0);
+  EXPECT_EQ(trade(4, 0, 0, 100, 93000300), 0);  // order 4 still rests behind order 2
+  EXPECT_EQ(bids(), (Levels{{10.02, 50, 1}, {9.95, 100, 1}}));
+  // Shanghai books never hold orders: the crossed book stays for the trades to clear.
+  make("SH");
+  order(1, 'S', 10.00, 100, 92000000);
+  order(2, 'B', 10.02, 100, 92700000);
+  EXPECT_EQ(order(3, 'B', 9.00, 100, 93000000), 100);
+  EXPECT_EQ(bids(), (Levels{{10.02, 100, 1}, {9.00, 100, 1}}));
 }
 
 // The side given with a cancellation only labels messages: the order's own side finds its
@@ -405,7 +496,7 @@ TEST_F(BookTest, DebugLevelsDecideWhatIsWrittenAndWhere) {
   order(2, 'B', 10.00, 300, kMorning);
   for (int level : {0, 1, 2}) {
     orderbook_set_debug(book_, level, collect);
-    EXPECT_EQ(orderbook_on_cancel_order(book_, 99, 10, 10.5, 'S', kMorning), -3);
+    EXPECT_EQ(orderbook_on_cancel_order(book_, 99, 10, 10.5, 'S', kMorning), ORDERBOOK_NOT_FOUND);
   }
   orderbook_set_debug(book_, 0, collect);
   orderbook_on_cancel_order(book_, 2, 10, 10.0, 'B', kMorning);

@@ -4,7 +4,8 @@
 namespace {
 
 TEST_F(ProgramTest, EverySubcommandHasHelpAndValuesMayFollowAnEqualsSign) {
-  for (const char* cmd : {"simulate", "book", "merge", "replay", "convert", "columns", "demo"}) {
+  for (const char* cmd :
+       {"simulate", "book", "merge", "verify", "replay", "convert", "columns", "demo"}) {
     const Outcome r = quotelab({cmd, "--help"});
     EXPECT_EQ(r.code, 0) << cmd;
     EXPECT_NE(r.out.find(std::string("usage: quotelab ") + cmd), std::string::npos) << cmd;
@@ -34,6 +35,10 @@ TEST_F(ProgramTest, RefusalsNameTheProblem) {
       {{"rebuild"}, 2, "unknown command 'rebuild'"},
       {{"book", "--interval-ms", "abc"}, 2, "--interval-ms: 'abc' is not a whole number"},
       {{"simulate", "--bogus"}, 2, "unknown option '--bogus'"},
+      {{"simulate", "--preopen-marketable", "1.5"}, 2, "'1.5' is not a share from 0 to 1"},
+      {{"simulate", "--style", "sh", "--preopen-marketable", "0.5"},
+       2,
+       "only Shenzhen holds orders before the open"},
       {{"simulate", "--orders", "100", "--orders-out", d + "no/o.csv", "--trades-out", d + "t"},
        1,
        "cannot create '" + d + "no/o.csv'"},
@@ -106,6 +111,24 @@ TEST_F(ProgramTest, BookFromCsvOrBinaryGivesTheSameSnapshotsOfTheRebuiltDay) {
   EXPECT_EQ(moved.front().exchange, 1);
 }
 
+// A Shenzhen day whose orders between the opening match and the open are marketable: the book
+// matches them when continuous trading opens, so no snapshot of continuous trading is crossed.
+TEST_F(ProgramTest, BookOfADayWithOrdersHeldBeforeTheOpenIsNeverCrossedInContinuousTrading) {
+  simulate("h", {"--preopen-marketable", "0.8", "--seed", "3"});
+  const Outcome r = book("h", ".dat", path("h.dat"), {"--interval-ms", "1000"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  size_t continuous = 0;
+  for (const _L2Snapshot& t : read_records<_L2Snapshot>(path("h.dat"))) {
+    const int time = field(t.time);
+    if (time < 93000000 || time >= 145700000 || t.bid_price[0] == 0 || t.ask_price[0] == 0) {
+      continue;
+    }
+    ++continuous;
+    ASSERT_LT(+t.bid_price[0], +t.ask_price[0]) << "at " << time;
+  }
+  EXPECT_GT(continuous, 1000u);
+}
+
 TEST_F(ProgramTest, BookRootWritesTheDayLayoutInEitherFormat) {
   simulate("s");
   for (const char* format : {"csv", "bin"}) {
@@ -157,6 +180,89 @@ TEST_F(ProgramTest, ShanghaiSequenceIsCheckedAgainstTheFiles) {
     EXPECT_EQ(r.code, c.code) << c.file;
     EXPECT_NE((c.code == 0 ? r.out : r.err).find(c.message), std::string::npos) << r.out << r.err;
   }
+}
+
+// book's own snapshots are states of the day it rebuilt: verify finds them all. One altered
+// snapshot is named by its line and fails the default coverage.
+TEST_F(ProgramTest, VerifyFindsBooksSnapshotsAndNamesAnAlteredOne) {
+  simulate("v");
+  ASSERT_EQ(book("v", ".csv", path("ticks.csv")).code, 0);
+  const Args verify = {"verify",         "--orders",           path("v_orders.csv"),
+                       "--trades",       path("v_trades.csv"), "--snapshots",
+                       path("ticks.csv")};
+  Outcome r = quotelab(verify);
+  ASSERT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("closing statistics: equal"), std::string::npos) << r.out;
+  for (const char* phase :
+       {"\nopening auction: ", "\ncontinuous trading: ", "\nclosing auction: "}) {
+    const size_t at = r.out.find(phase);
+    ASSERT_NE(at, std::string::npos) << phase << r.out;
+    EXPECT_NE(r.out.find("(100.00%)", at), std::string::npos) << r.out;
+  }
+
+  // Line 1000 of the file: its bid 1 quantity plus one.
+  auto split = [](const std::string& line) {
+    std::vector<std::string> fields;
+    std::stringstream ss(line);
+    for (std::string f; std::getline(ss, f, ',');) fields.push_back(f);
+    return fields;
+  };
+  std::stringstream in(slurp(path("ticks.csv")));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  const std::vector<std::string> header = split(lines[0]);
+  const size_t column = std::find(header.begin(), header.end(), "bid_volume1") - header.begin();
+  std::vector<std::string> fields = split(lines[999]);
+  ASSERT_LT(column, fields.size()) << lines[0];
+  fields[column] = std::to_string(std::stoll(fields[column]) + 1);
+  std::string text;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string line = lines[i];
+    if (i == 999) {
+      line.clear();
+      for (const std::string& f : fields) line += (line.empty() ? "" : ",") + f;
+    }
+    text += line + "\n";
+  }
+  spit(path("ticks.csv"), text);
+  Args strict = verify;
+  strict.insert(strict.end(), {"--min-coverage", "100"});
+  r = quotelab(strict);
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("line 1000: continuous trading snapshot"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" is below 100.00%"), std::string::npos) << r.out;
+  EXPECT_EQ(quotelab(verify).code, 0);  // one of some 2,400 is within the default 99.9%
+}
+
+// Schedules: a snapshot per event, per trade count listed, and refusals of bad ones.
+TEST_F(ProgramTest, BookSchedulesAndTheirRefusals) {
+  simulate("s");
+  ASSERT_EQ(book("s", ".dat", path("every.dat"), {"--schedule", "events"}).code, 0);
+  EXPECT_EQ(read_records<_L2Snapshot>(path("every.dat")).size(),
+            read_records<_L2Order>(path("s_orders.dat")).size() +
+                read_records<_L2Trade>(path("s_trades.dat")).size());
+  spit(path("counts.txt"), "0\n5, 5\n40\n");
+  ASSERT_EQ(
+      book("s", ".dat", path("counts.dat"), {"--schedule", "trades:" + path("counts.txt")}).code,
+      0);
+  std::vector<int32_t> counts;
+  for (const _L2Snapshot& s : read_records<_L2Snapshot>(path("counts.dat"))) {
+    counts.push_back(field(s.num_trades));
+  }
+  EXPECT_EQ(counts, (std::vector<int32_t>{0, 5, 5, 40}));
+  spit(path("down.txt"), "5\n4\n");
+  const struct {
+    std::string schedule;
+    std::string message;
+  } bad[] = {{"grid:0", "the grid needs milliseconds"},
+             {"hourly", "none of events, grid:MS, trades:FILE"},
+             {"trades:" + path("down.txt"), "line 2: trade count 4 is below the one before it"}};
+  for (const auto& c : bad) {
+    const Outcome r = book("s", ".dat", path("x.dat"), {"--schedule", c.schedule});
+    EXPECT_EQ(r.code, 2) << c.schedule;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(book("s", ".dat", path("x.dat"), {"--auction-view", "vendor"}).code, 2);
 }
 
 class ProgramManifestTest : public ProgramTest {

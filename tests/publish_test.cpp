@@ -10,11 +10,13 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "quotelab/data_replay.h"
 #include "quotelab/md_publish_lib.h"
 #include "quotelab/msg_sender.h"
+#include "quotelab/tracelog.h"
 #include "quotelab/utilcore.h"
 
 #if defined(__SANITIZE_THREAD__)
@@ -146,45 +148,68 @@ TEST_F(PublishTest, LoadLetsThePluginFillTheTable) {
 
 TEST_F(PublishTest, MissingPublishGivesMinus17AndUnloadsTheLibrary) {
   msg_sender_s t{};
-  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, kNoPublishPath.c_str()), -17);
+  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, kNoPublishPath.c_str()), QL_SENDER_INCOMPLETE);
   // Nothing that points into the unloaded library is left behind.
   EXPECT_TRUE(t.module == nullptr && t.create == nullptr && t.release == nullptr);
   EXPECT_FALSE(is_loaded(kNoPublishPath));
 
   MDPublishLib pub;
-  EXPECT_EQ(pub.init(kNoPublishPath.c_str(), "p", nullptr, nullptr, 0), -17);
+  EXPECT_EQ(pub.init(kNoPublishPath.c_str(), "p", nullptr, nullptr, 0), QL_SENDER_INCOMPLETE);
   EXPECT_FALSE(is_loaded(kNoPublishPath));
   EXPECT_EQ(pub.get_sender_name(), nullptr);
 
-  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, QL_PLUGIN_DIR "/no_such_sender.so"), -1);
-  EXPECT_EQ(MDPublishLib::msg_sender_load(nullptr, kRecordPath.c_str()), -1);
-  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, nullptr), -1);
-  EXPECT_EQ(pub.init(static_cast<const char*>(nullptr), "", nullptr, nullptr, 0), -1);
+  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, QL_PLUGIN_DIR "/no_such_sender.so"), QL_ERROR);
+  EXPECT_EQ(MDPublishLib::msg_sender_load(nullptr, kRecordPath.c_str()), QL_ERROR);
+  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, nullptr), QL_ERROR);
+  EXPECT_EQ(pub.init(static_cast<const char*>(nullptr), "", nullptr, nullptr, 0), QL_ERROR);
 }
 
+// The line numbers of the publisher's log messages, collected by a sink for one test.
+struct LogLines {
+  std::vector<std::pair<int, std::string>> lines;  // line, text
+  LogLines() { tl_log_set_sink(nullptr, &LogLines::sink, this); }
+  ~LogLines() { tl_log_set_sink(nullptr, nullptr, nullptr); }
+  static void sink(void* user, int, const char*, const char* file, int line, const char* text) {
+    if (std::string(file) == "md_publish_lib") {
+      static_cast<LogLines*>(user)->lines.emplace_back(line, text);
+    }
+  }
+  int line_of(const std::string& text_part) const {
+    for (const auto& l : lines) {
+      if (l.second.find(text_part) != std::string::npos) return l.first;
+    }
+    return 0;
+  }
+};
+
 TEST_F(PublishTest, RefusedInitsLeakNothingAndKeepTheFirstSender) {
+  LogLines log;
   MDPublishLib pub;
   pub.set_thread_mode(0);
   // A failing create: the table stays the caller's and nothing stays loaded.
   msg_sender_s t{};
   ASSERT_EQ(MDPublishLib::msg_sender_load(&t, kRecordPath.c_str()), 0);
-  EXPECT_EQ(pub.init(&t, "null", nullptr, nullptr, 0), -1);
+  EXPECT_EQ(pub.init(&t, "null", nullptr, nullptr, 0), QL_ERROR);
   EXPECT_EQ(t.instance, nullptr);
-  EXPECT_EQ(pub.start(), -1);
-  EXPECT_EQ(pub.init(kLoadPath.c_str(), "null", nullptr, nullptr, 0), -1);
+  EXPECT_EQ(pub.start(), QL_ERROR);
+  EXPECT_EQ(pub.init(kLoadPath.c_str(), "null", nullptr, nullptr, 0), QL_ERROR);
   EXPECT_FALSE(is_loaded(kLoadPath)) << "a failed init left its library loaded";
 
   // A second init, in either form, is refused before create is called or anything loaded.
   void* first = init_record(pub);
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(pub.init(&t, "", nullptr, nullptr, 0), -1);
+  EXPECT_EQ(pub.init(&t, "", nullptr, nullptr, 0), QL_ERROR);
   EXPECT_EQ(t.instance, nullptr);
   dynlib_close(t.module);
-  EXPECT_EQ(pub.init(kLoadPath.c_str(), "", nullptr, nullptr, 0), -1);
+  EXPECT_EQ(pub.init(kLoadPath.c_str(), "", nullptr, nullptr, 0), QL_ERROR);
   EXPECT_FALSE(is_loaded(kLoadPath));
   EXPECT_EQ(rec_.live(), senders_at_start_ + 1);
   EXPECT_EQ(pub.post_msg(item(2, 7)), 0);  // the first sender still serves
   EXPECT_EQ(rec_.entries(first), 1);
+  // The refusal has its own line number: a host matching line 78 counts only creations.
+  EXPECT_EQ(log.line_of("create instance="), 78);
+  EXPECT_EQ(log.line_of("init refused"), 82);
+  EXPECT_EQ(log.line_of("init(" + kLoadPath + ") refused"), 82);
   // TearDown checks that the one instance is released exactly once.
 }
 
@@ -193,12 +218,12 @@ TEST_F(PublishTest, NothingWorksBeforeInit) {
     MDPublishLib pub;
     pub.set_thread_mode(mode);
     msg_item_s* it = item(2, 1);
-    EXPECT_EQ(pub.start(), -1);
-    EXPECT_EQ(pub.post_msg(it), -1);
+    EXPECT_EQ(pub.start(), QL_ERROR);
+    EXPECT_EQ(pub.post_msg(it), QL_ERROR);
     EXPECT_EQ(msg_item_refcount(it), 1);
     msg_sender_data_s d;
     std::memset(&d, 0, sizeof d);
-    EXPECT_EQ(pub.do_send_datas(&d, 1), -1);
+    EXPECT_EQ(pub.do_send_datas(&d, 1), QL_ERROR);
     EXPECT_EQ(pub.stop(), 0);
   }
   // A table the caller fills needs create and publish: without publish nothing is called.
@@ -206,8 +231,8 @@ TEST_F(PublishTest, NothingWorksBeforeInit) {
   msg_sender_s t{};
   t.create = [](const char*, const char*, const char*, long long) -> void* { return &++creates; };
   MDPublishLib pub;
-  EXPECT_EQ(pub.init(&t, "", nullptr, nullptr, 0), -17);
-  EXPECT_EQ(pub.init(static_cast<msg_sender_s*>(nullptr), "", nullptr, nullptr, 0), -1);
+  EXPECT_EQ(pub.init(&t, "", nullptr, nullptr, 0), QL_SENDER_INCOMPLETE);
+  EXPECT_EQ(pub.init(static_cast<msg_sender_s*>(nullptr), "", nullptr, nullptr, 0), QL_ERROR);
   EXPECT_EQ(creates, 0);
 }
 
@@ -216,18 +241,18 @@ TEST_F(PublishTest, SwitchedOffTypesAreRefusedAndNothingQueued) {
   init_record(pub);
   EXPECT_EQ(pub.set_quote_type(2, false), 0);
   msg_item_s* tick = item(2, 1);
-  EXPECT_EQ(pub.post_msg(tick), -150);
+  EXPECT_EQ(pub.post_msg(tick), QL_REFUSED);
   EXPECT_EQ(pub.queue_count(), 0);
   EXPECT_EQ(msg_item_refcount(tick), 1);
   EXPECT_EQ(pub.post_msg(item(3, 2)), 0);
   EXPECT_EQ(pub.queue_count(), 1);
   pub.set_thread_mode(0);
-  EXPECT_EQ(pub.post_msg(tick), -150);
+  EXPECT_EQ(pub.post_msg(tick), QL_REFUSED);
 
   // A flag array indexed by type code; a count beyond 256 changes nothing.
   unsigned char flags[257] = {0};
-  EXPECT_EQ(pub.set_quote_types(flags, 257), -1);
-  EXPECT_EQ(pub.set_quote_types(nullptr, 3), -1);
+  EXPECT_EQ(pub.set_quote_types(flags, 257), QL_ERROR);
+  EXPECT_EQ(pub.set_quote_types(nullptr, 3), QL_ERROR);
   EXPECT_TRUE(pub.can_send(0));
   EXPECT_EQ(pub.set_quote_types(flags, 3), 0);
   EXPECT_FALSE(pub.can_send(0) || pub.can_send(2));
@@ -242,8 +267,8 @@ TEST_F(PublishTest, EmptyPayloadAndNullItemAreRefused) {
     msg_item_s* empty = msg_item_alloc(nullptr, 0);
     ASSERT_NE(empty, nullptr);
     held_.push_back(empty);
-    EXPECT_EQ(pub.post_msg(empty), -1);
-    EXPECT_EQ(pub.post_msg(nullptr), -1);
+    EXPECT_EQ(pub.post_msg(empty), QL_ERROR);
+    EXPECT_EQ(pub.post_msg(nullptr), QL_ERROR);
     EXPECT_EQ(msg_item_refcount(empty), 1);
     EXPECT_EQ(pub.queue_count(), 0);
     EXPECT_EQ(rec_.entries(inst), 0);
@@ -274,8 +299,8 @@ TEST_F(PublishTest, DirectModeCallsTheSenderAtOnceAndTakesNoReference) {
   msg_sender_data_s two[2];
   for (auto& e : two) e = {3, 16, rec, nullptr, 0};
   EXPECT_EQ(pub.do_send_datas(two, 2), -5);
-  EXPECT_EQ(pub.do_send_datas(two, -1), -1);
-  EXPECT_EQ(pub.do_send_datas(nullptr, 1), -1);
+  EXPECT_EQ(pub.do_send_datas(two, -1), QL_ERROR);
+  EXPECT_EQ(pub.do_send_datas(nullptr, 1), QL_ERROR);
   ASSERT_EQ(rec_.batches(inst), 2);
   int debug = -1;
   EXPECT_EQ(rec_.batch(inst, 1, &debug), 2);
@@ -399,7 +424,7 @@ TEST_F(PublishTest, FourProducersEveryItemDeliveredExactlyOnce) {
     for (int k = 0; k < kPerProducer; ++k) {
       msg_item_s* it = make_item(2, static_cast<int64_t>(id) * kPerProducer + k);
       int rv;
-      while ((rv = pub.post_msg(it)) == -149) {
+      while ((rv = pub.post_msg(it)) == QL_QUEUE_FULL) {
         EXPECT_EQ(msg_item_refcount(it), 1);
         std::this_thread::yield();
       }
@@ -447,7 +472,7 @@ TEST_F(PublishTest, CapacityRisesToAPowerOfTwoAndAFullQueueRefuses) {
     init_record(pub);
     post_n(pub, c.holds);
     msg_item_s* extra = item(2, c.holds);
-    EXPECT_EQ(pub.post_msg(extra), -149) << c.requested;
+    EXPECT_EQ(pub.post_msg(extra), QL_QUEUE_FULL) << c.requested;
     EXPECT_EQ(msg_item_refcount(extra), 1);
     EXPECT_EQ(pub.queue_count(), c.holds);
     EXPECT_EQ(pub.start(), 0);

@@ -59,42 +59,43 @@ TEST_F(ArrayReplayTest, EarlierBarsAreSkippedAndLaterOnesWaitForTheirDay) {
   RecordList<_BarData> bars({kDay1, kDay2, kDay2, kDay3});
   KX::DataReplayArray replay("1m", "", bars.array());
   ASSERT_EQ(replay.init(kDay2), 0);
-  EXPECT_EQ(next(replay), -6);
+  EXPECT_EQ(next(replay), QL_BAR_SKIPPED);
   EXPECT_EQ(type_, QL_RECORD_BAR);
   EXPECT_EQ(next(replay), 180);
   EXPECT_EQ(memcmp(buf_, &bars[1], 180), 0);
   EXPECT_EQ(next(replay), 180);
-  EXPECT_EQ(next(replay), -2);
-  EXPECT_EQ(next(replay), -2);
+  EXPECT_EQ(next(replay), QL_OTHER_DAY);
+  EXPECT_EQ(next(replay), QL_OTHER_DAY);
   EXPECT_EQ(replay.index(), 3);
   ASSERT_EQ(replay.init(kDay3), 0);
   EXPECT_EQ(next(replay), 180);
   EXPECT_EQ(memcmp(buf_, &bars[3], 180), 0);
-  EXPECT_EQ(next(replay), -3);
-  EXPECT_EQ(next(replay), -3);
+  EXPECT_EQ(next(replay), QL_NO_MORE_RECORDS);
+  EXPECT_EQ(next(replay), QL_NO_MORE_RECORDS);
 
   RecordList<_BarData> day_zero({-1, 0, kDay1});  // day 0 delivers only records of day 0
   KX::DataReplayArray zero("daily", "", day_zero.array());
-  EXPECT_EQ(next(zero), -6);
+  EXPECT_EQ(next(zero), QL_BAR_SKIPPED);
   EXPECT_EQ(next(zero), 180);
-  EXPECT_EQ(next(zero), -2);
+  EXPECT_EQ(next(zero), QL_OTHER_DAY);
 }
 
 TEST_F(ArrayReplayTest, SnapshotsOfAnotherDayStopTheReplayOnThatElement) {
   RecordList<_L2Snapshot> ticks({kDay1, kDay1, kDay2});
   KX::DataReplayArray replay("tick", "", ticks.array());
   replay.init(kDay2);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(next(replay), -2);  // earlier ones are not skipped
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(next(replay), QL_OTHER_DAY);  // earlier ones are not skipped
   EXPECT_EQ(replay.index(), 0);
 
   replay.init(kDay1);
   EXPECT_EQ(next(replay), 464);
   EXPECT_EQ(next(replay), 464);
   EXPECT_EQ(memcmp(buf_, &ticks[1], 464), 0);
-  EXPECT_EQ(next(replay), -2);
+  EXPECT_EQ(next(replay), QL_OTHER_DAY);
   replay.init(kDay2);
   EXPECT_EQ(next(replay), 464);
-  EXPECT_EQ(next(replay), -3);
+  EXPECT_EQ(next(replay), QL_NO_MORE_RECORDS);
 }
 
 TEST_F(ArrayReplayTest, TradesAndOrdersAreSelectedByActionDay) {
@@ -103,7 +104,7 @@ TEST_F(ArrayReplayTest, TradesAndOrdersAreSelectedByActionDay) {
   trade_replay.init(kDay1);
   EXPECT_EQ(next(trade_replay), 92);
   EXPECT_EQ(type_, QL_RECORD_L2TRADE);
-  EXPECT_EQ(next(trade_replay), -2);
+  EXPECT_EQ(next(trade_replay), QL_OTHER_DAY);
 
   RecordList<_L2Order> orders({kDay2, kDay1});
   KX::DataReplayArray order_replay("l2order", "", orders.array());
@@ -111,7 +112,7 @@ TEST_F(ArrayReplayTest, TradesAndOrdersAreSelectedByActionDay) {
   EXPECT_EQ(next(order_replay), 68);
   EXPECT_EQ(type_, QL_RECORD_L2ORDER);
   EXPECT_EQ(memcmp(buf_, &orders[0], 68), 0);
-  EXPECT_EQ(next(order_replay), -2);  // an earlier order stops too
+  EXPECT_EQ(next(order_replay), QL_OTHER_DAY);  // an earlier order stops too
 }
 
 TEST_F(ArrayReplayTest, FrequencyPicksTheRecordKindWithoutRegardToCase) {
@@ -141,7 +142,7 @@ TEST_F(ArrayReplayTest, FrequencyPicksTheRecordKindWithoutRegardToCase) {
   EXPECT_EQ(type_, 0);
   EXPECT_EQ(buf_[0], 0xAB);
   EXPECT_EQ(unknown.next(nullptr, 0, nullptr), 0);
-  EXPECT_EQ(next(unknown), -3);
+  EXPECT_EQ(next(unknown), QL_NO_MORE_RECORDS);
 }
 
 // The replay reads the array's current length, not the length it had when made.
@@ -152,12 +153,12 @@ TEST_F(ArrayReplayTest, RecordsAppendedBetweenCallsAreReplayed) {
   KX::DataReplayArray replay("1m", "", &owned);
   replay.init(kDay1);
   EXPECT_EQ(next(replay), 180);
-  EXPECT_EQ(next(replay), -3);
+  EXPECT_EQ(next(replay), QL_NO_MORE_RECORDS);
   owned.push_back(&source[1]);
   EXPECT_EQ(replay.data_length(), 2);
   EXPECT_EQ(next(replay), 180);
   EXPECT_EQ(memcmp(buf_, &source[1], 180), 0);
-  EXPECT_EQ(next(replay), -3);
+  EXPECT_EQ(next(replay), QL_NO_MORE_RECORDS);
 }
 
 TEST_F(ArrayReplayTest, UnreadableElementsAndArraysAreRefused) {
@@ -166,9 +167,9 @@ TEST_F(ArrayReplayTest, UnreadableElementsAndArraysAreRefused) {
   KX::DataArray array(items, 2, 464);
   KX::DataReplayArray replay("tick", "", &array);
   replay.init(kDay1);
-  EXPECT_EQ(replay.next(nullptr, 464, &type_), -1);
-  EXPECT_EQ(replay.index(), 0);  // a NULL buffer keeps the position
-  EXPECT_EQ(next(replay), -1);   // the NULL element
+  EXPECT_EQ(replay.next(nullptr, 464, &type_), QL_ERROR);
+  EXPECT_EQ(replay.index(), 0);       // a NULL buffer keeps the position
+  EXPECT_EQ(next(replay), QL_ERROR);  // the NULL element
   EXPECT_EQ(replay.index(), 1);
   EXPECT_EQ(next(replay), 464);
 
@@ -178,15 +179,15 @@ TEST_F(ArrayReplayTest, UnreadableElementsAndArraysAreRefused) {
   small.push_back(&bars[0]);
   KX::DataReplayArray mismatched("tick", "", &small);
   mismatched.init(kDay1);
-  EXPECT_EQ(next(mismatched), -1);
-  EXPECT_EQ(next(mismatched), -3);
+  EXPECT_EQ(next(mismatched), QL_ERROR);
+  EXPECT_EQ(next(mismatched), QL_NO_MORE_RECORDS);
 
   KX::DataArray empty(nullptr, 0, 464);
   KX::DataReplayArray on_empty("tick", "", &empty);
   KX::DataReplayArray on_none("tick", "", nullptr);
   for (KX::DataReplayArray* r : {&on_empty, &on_none}) {
     EXPECT_EQ(r->data_length(), 0);
-    EXPECT_EQ(next(*r), -3);
+    EXPECT_EQ(next(*r), QL_NO_MORE_RECORDS);
   }
 }
 
@@ -198,8 +199,8 @@ TEST(EmptyReplayTest, NeverDeliversAndWritesNothing) {
   unsigned char buf[464];
   memset(buf, 0xAB, sizeof buf);
   unsigned char type = 0xEE;
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(replay.next(buf, sizeof buf, &type), -2);
-  EXPECT_EQ(replay.next(nullptr, 0, nullptr), -2);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(replay.next(buf, sizeof buf, &type), QL_OTHER_DAY);
+  EXPECT_EQ(replay.next(nullptr, 0, nullptr), QL_OTHER_DAY);
   EXPECT_EQ(buf[0], 0xAB);
   EXPECT_EQ(type, 0xEE);
 }

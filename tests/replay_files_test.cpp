@@ -100,17 +100,17 @@ TEST_F(BinReplayTest, TickDaysEndOnAConsumedRecordAndContinueAfterInit) {
   int r = 0;
   for (; (r = replay.next(buf_, 464, &type_)) == 464; ++i)
     ASSERT_EQ(memcmp(buf_, &ticks[i], 464), 0) << i;
-  EXPECT_EQ(r, -2);
+  EXPECT_EQ(r, QL_OTHER_DAY);
   EXPECT_EQ(i, 1700u);
   // The first record of the next day ended the day and is gone: the Bin kind read it to see.
   ASSERT_EQ(replay.init(kDay2), 0);
   for (++i; (r = replay.next(buf_, 464, &type_)) == 464; ++i)
     ASSERT_EQ(memcmp(buf_, &ticks[i], 464), 0) << i;
-  EXPECT_EQ(r, -2);
+  EXPECT_EQ(r, QL_OTHER_DAY);
   EXPECT_EQ(i, 3000u);
   ASSERT_EQ(replay.init(kDay3), 0);
   EXPECT_EQ(replay.next(buf_, 464, &type_), 0);  // the partial record is never delivered
-  EXPECT_EQ(replay.init(kDay3), -3);
+  EXPECT_EQ(replay.init(kDay3), QL_NO_MORE_RECORDS);
 
   // Day 0 (as any day <= 0) knows no day boundaries: every record, unchanged.
   KX::DataReplayBin all("tick2", "", path.c_str());
@@ -127,7 +127,7 @@ TEST_F(BinReplayTest, BarsCarryTheReplayTradingDay) {
 
   KX::DataReplayBin all("1m", "", path.c_str());
   all.init(0);
-  EXPECT_EQ(all.next(buf_, 179, &type_), -1);  // smaller than a bar: nothing read
+  EXPECT_EQ(all.next(buf_, 179, &type_), QL_ERROR);  // smaller than a bar: nothing read
   for (const auto& b : bars) {
     ASSERT_EQ(all.next(buf_, 180, &type_), 180);
     EXPECT_EQ(type_, QL_RECORD_BAR);
@@ -139,7 +139,7 @@ TEST_F(BinReplayTest, BarsCarryTheReplayTradingDay) {
   daily.init(kDay1);
   EXPECT_EQ(daily.next(buf_, 180, &type_), 180);
   EXPECT_EQ(daily.next(buf_, 180, &type_), 180);
-  EXPECT_EQ(daily.next(buf_, 180, &type_), -2);
+  EXPECT_EQ(daily.next(buf_, 180, &type_), QL_OTHER_DAY);
   EXPECT_EQ(daily.next(buf_, 180, &type_), 0);
 }
 
@@ -151,7 +151,7 @@ TEST_F(BinReplayTest, SizeOtherThanTheRecordReadsNothingOrOneRecord) {
   memset(buf_, 0xAB, sizeof buf_);
   type_ = 0xEE;
   for (int size : {463, 0, -464}) EXPECT_EQ(replay.next(buf_, size, &type_), -1) << size;
-  EXPECT_EQ(replay.next(nullptr, 464, &type_), -1);
+  EXPECT_EQ(replay.next(nullptr, 464, &type_), QL_ERROR);
   EXPECT_EQ(buf_[0], 0xAB);
   EXPECT_EQ(type_, 0xEE);
   for (const auto& t : ticks) {
@@ -171,7 +171,7 @@ TEST_F(CsvReplayTest, TicksWithoutTradingDayColumnStayOnTheRecordOfTheNextDay) {
       "600000.SH,20240103,93003000,10.8,400\n");
   KX::DataReplayCsv replay("tick", "SSE", path.c_str());
   ASSERT_EQ(replay.init(kDay1), 0);
-  EXPECT_EQ(replay.next(nullptr, 464, &type_), -1);  // refused without moving the row
+  EXPECT_EQ(replay.next(nullptr, 464, &type_), QL_ERROR);  // refused without moving the row
   // The whole record is cleared before decoding, whatever size says.
   memset(buf_, 0xAB, sizeof buf_);
   ASSERT_EQ(replay.next(buf_, 8, &type_), 464);
@@ -187,20 +187,21 @@ TEST_F(CsvReplayTest, TicksWithoutTradingDayColumnStayOnTheRecordOfTheNextDay) {
   EXPECT_EQ(memcmp(buf_, &expected, 464), 0);
   EXPECT_EQ(buf_[464], 0xAB);
   ASSERT_EQ(replay.next(buf_, 464, &type_), 464);
-  EXPECT_EQ(replay.next(buf_, 464, &type_), -2);
-  EXPECT_EQ(replay.next(buf_, 464, &type_), -2);  // stays on that row
+  EXPECT_EQ(replay.next(buf_, 464, &type_), QL_OTHER_DAY);
+  EXPECT_EQ(replay.next(buf_, 464, &type_), QL_OTHER_DAY);  // stays on that row
 
   ASSERT_EQ(replay.init(kDay2), 0);
   ASSERT_EQ(replay.next(buf_, 464, &type_), 464);
   EXPECT_EQ(got().last, 10.7);
   ASSERT_EQ(replay.next(buf_, 464, &type_), 464);
-  EXPECT_EQ(replay.next(buf_, 464, &type_), -3);
-  EXPECT_EQ(replay.init(kDay3), -3);
-  EXPECT_EQ(replay.get_trading_day(), kDay2);  // kept on -3
+  EXPECT_EQ(replay.next(buf_, 464, &type_), QL_NO_MORE_RECORDS);
+  EXPECT_EQ(replay.init(kDay3), QL_NO_MORE_RECORDS);
+  EXPECT_EQ(replay.get_trading_day(), kDay2);  // kept on QL_NO_MORE_RECORDS
 
   KX::DataReplayCsv day_zero("tick", "", path.c_str());
   ASSERT_EQ(day_zero.init(0), 0);
-  EXPECT_EQ(day_zero.next(buf_, 464, &type_), -2);  // no exception for day 0 without the column
+  EXPECT_EQ(day_zero.next(buf_, 464, &type_),
+            QL_OTHER_DAY);  // no exception for day 0 without the column
 }
 
 TEST_F(CsvReplayTest, TicksWithTradingDayColumnUseItForTheDay) {
@@ -217,11 +218,11 @@ TEST_F(CsvReplayTest, TicksWithTradingDayColumnUseItForTheDay) {
   EXPECT_EQ(got().action_day, 20240101);
   ASSERT_EQ(replay.next(buf_, 464, &type_), 464);
   EXPECT_EQ(got().trading_day, 0);  // a value <= 0 is delivered as it is
-  EXPECT_EQ(replay.next(buf_, 464, &type_), -2);
+  EXPECT_EQ(replay.next(buf_, 464, &type_), QL_OTHER_DAY);
   replay.init(kDay2);
   ASSERT_EQ(replay.next(buf_, 464, &type_), 464);
   EXPECT_EQ(got().last, 3902);
-  EXPECT_EQ(replay.next(buf_, 464, &type_), -3);
+  EXPECT_EQ(replay.next(buf_, 464, &type_), QL_NO_MORE_RECORDS);
 }
 
 TEST_F(CsvReplayTest, BarsWithColumnStopAtAnotherDayAndTakeTheReplayDay) {
@@ -235,7 +236,7 @@ TEST_F(CsvReplayTest, BarsWithColumnStopAtAnotherDayAndTakeTheReplayDay) {
   ASSERT_EQ(replay.next(buf_, 180, &type_), 180);
   ASSERT_EQ(replay.next(buf_, 180, &type_), 180);
   EXPECT_EQ(got<_BarData>().trading_day, kDay1);  // the replay's day, not the row's -1
-  EXPECT_EQ(replay.next(buf_, 180, &type_), -2);
+  EXPECT_EQ(replay.next(buf_, 180, &type_), QL_OTHER_DAY);
   replay.init(kDay2);
   ASSERT_EQ(replay.next(buf_, 180, &type_), 180);
   EXPECT_EQ(got<_BarData>().close, 6.5);
@@ -250,15 +251,15 @@ TEST_F(ReplayFilesTest, NullPathsAndEmptyFilesGiveNothing) {
             "DataReplayCsv: csv_file '(null)' not opened\n");
   KX::DataReplayCsv header_only("tick", "", write_csv("symbol,action_day,time\n").c_str());
   EXPECT_FALSE(bin.is_open() || csv.is_open());
-  EXPECT_EQ(bin.init(kDay1), -3);
-  EXPECT_EQ(csv.init(kDay1), -4);
-  EXPECT_EQ(header_only.init(kDay1), -3);
+  EXPECT_EQ(bin.init(kDay1), QL_NO_MORE_RECORDS);
+  EXPECT_EQ(csv.init(kDay1), QL_NOT_OPEN);
+  EXPECT_EQ(header_only.init(kDay1), QL_NO_MORE_RECORDS);
   memset(buf_, 0xAB, sizeof buf_);
-  EXPECT_EQ(bin.next(buf_, 464, &type_), -4);
-  EXPECT_EQ(bin.subscribe(nullptr, 0, 0), -10);
+  EXPECT_EQ(bin.next(buf_, 464, &type_), QL_NOT_OPEN);
+  EXPECT_EQ(bin.subscribe(nullptr, 0, 0), QL_NOT_SUPPORTED);
   for (KX::DataReplayCsv* r : {&csv, &header_only}) {
-    EXPECT_EQ(r->next(buf_, 464, &type_), -3);
-    EXPECT_EQ(r->subscribe(nullptr, 0, 0), -10);
+    EXPECT_EQ(r->next(buf_, 464, &type_), QL_NO_MORE_RECORDS);
+    EXPECT_EQ(r->subscribe(nullptr, 0, 0), QL_NOT_SUPPORTED);
   }
   EXPECT_EQ(buf_[0], 0xAB);
 }
@@ -281,7 +282,7 @@ TEST_F(CsvReplayTest, SnapshotsWrittenByTheRowFormatterReplayIntoTheSameRecords)
       ASSERT_LT(delivered, ticks.size());
       EXPECT_EQ(memcmp(buf_, &ticks[delivered++], 464), 0) << delivered;
     }
-    EXPECT_EQ(r, day == kDay1 ? -2 : -3);
+    EXPECT_EQ(r, day == kDay1 ? QL_OTHER_DAY : QL_NO_MORE_RECORDS);
   }
   EXPECT_EQ(delivered, 5u);
 }

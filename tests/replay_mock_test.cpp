@@ -52,8 +52,8 @@ TEST_F(MockReplayTest, TickInitGeneratesSixtySnapshotsOfTheDay) {
     EXPECT_EQ(t.bid_volume[0], 200 * k);
     EXPECT_EQ(t.ask_price[1] + t.bid_volume[9] + t.turnover, 0.0);
   }
-  EXPECT_EQ(replay.next(buf_, 0, &type_), -3);
-  EXPECT_EQ(replay.next(buf_, 0, &type_), -3);
+  EXPECT_EQ(replay.next(buf_, 0, &type_), QL_NO_MORE_RECORDS);
+  EXPECT_EQ(replay.next(buf_, 0, &type_), QL_NO_MORE_RECORDS);
 }
 
 TEST_F(MockReplayTest, BarFrequenciesGenerateSixtyBars) {
@@ -73,13 +73,13 @@ TEST_F(MockReplayTest, BarFrequenciesGenerateSixtyBars) {
       EXPECT_EQ(b.volume, 100 * k);
       EXPECT_EQ(b.action_day, kDay);
     }
-    EXPECT_EQ(replay.next(buf_, 0, &type_), -3);
+    EXPECT_EQ(replay.next(buf_, 0, &type_), QL_NO_MORE_RECORDS);
   }
 }
 
 TEST_F(MockReplayTest, ServesTick2AndMinuteBarsOnlyAfterInit) {
   KX::DataReplayMock tick2("tick2", "");
-  EXPECT_EQ(tick2.next(buf_, 0, &type_), -3);  // nothing generated before init
+  EXPECT_EQ(tick2.next(buf_, 0, &type_), QL_NO_MORE_RECORDS);  // nothing generated before init
   tick2.init(kDay);
   EXPECT_EQ(tick2.next(buf_, 0, &type_), 464);
   EXPECT_EQ(type_, QL_RECORD_L2SNAPSHOT);
@@ -95,7 +95,7 @@ TEST_F(MockReplayTest, SecondInitContinuesAndNullBufferKeepsThePosition) {
   KX::DataReplayMock replay("tick", "");
   replay.init(kDay);
   for (int k = 0; k < 10; ++k) replay.next(buf_, 0, &type_);
-  EXPECT_EQ(replay.next(nullptr, 0, &type_), -1);
+  EXPECT_EQ(replay.next(nullptr, 0, &type_), QL_ERROR);
   replay.init(kDay + 1);
   ASSERT_EQ(replay.next(buf_, 0, &type_), 464);
   _L2Snapshot t;
@@ -120,7 +120,7 @@ TEST_F(MockReplayTest, PacingUsesMillisecondsOfTheDayAndNeverWaitsBackwards) {
   replay.set_tick_times({95959999, 100000000, 95959999, 0, 100000000});
   for (int i = 0; i < 4; ++i) EXPECT_EQ(replay.next(buf_, 0, &type_), 464);
   EXPECT_EQ(replay.next(buf_, 0, &type_), 464);  // last_time was 0: no wait either
-  EXPECT_EQ(replay.next(buf_, 0, &type_), -3);
+  EXPECT_EQ(replay.next(buf_, 0, &type_), QL_NO_MORE_RECORDS);
 }
 
 }  // namespace

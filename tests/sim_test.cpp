@@ -21,6 +21,8 @@ using qlsim::Day;
 using qlsim::Style;
 
 constexpr int kOpeningMatch = 92500000;
+constexpr int kOpen = 93000000;
+constexpr int kClosingStart = 145700000;
 constexpr int kClosingMatch = 150000000;
 
 // The records are packed: their 8-byte fields are read by value (a unary plus where a function
@@ -38,7 +40,7 @@ int time_of(const void* rec) {
   return is_order(rec) ? as_order(rec).time : as_trade(rec).time;
 }
 bool continuous(int time) {
-  return time >= 93000000 && time <= 145700999;
+  return time >= kOpen && time < kClosingStart;
 }
 uint32_t px_of(double price) {
   return static_cast<uint32_t>((price + 0.00005) * 1000);
@@ -66,6 +68,7 @@ class FeedReplay {
   explicit FeedReplay(Style style) : shanghai_(style == Style::Shanghai) {}
 
   Result feed(const void* rec) {
+    if (!held_.empty() && continuous(time_of(rec))) match_held();
     return is_order(rec) ? on_order(as_order(rec)) : on_trade(as_trade(rec));
   }
 
@@ -148,6 +151,8 @@ class FeedReplay {
     if (resting(o.seq_num)) return fail("order number already resting");
     if (!continuous(o.time)) {
       if (o.order_type != '2' || o.price <= 0) return fail("auction order not a priced limit");
+      // Shenzhen holds the orders entered after the opening match until the open.
+      if (!shanghai_ && o.time > kOpeningMatch && o.time < kOpen) held_.push_back(o.seq_num);
       return rest(o.seq_num, side, px, o.volume);
     }
     if (shanghai_) {  // only what rests is published, and it no longer crosses
@@ -161,19 +166,36 @@ class FeedReplay {
     // order's cancellation) that must follow.
     const bool market = o.order_type == '1';
     if (market != (o.price == 0)) return fail("market orders, and only they, have price 0");
-    int64_t left = o.volume;
+    return cross(o.seq_num, side, px, o.volume, market);
+  }
+
+  // Crosses an incoming Shenzhen order, predicting its trade records (and a market order's
+  // cancellation), and rests what a limit order has left.
+  Result cross(int64_t n, int side, uint32_t px, int64_t left, bool market) {
     for (int64_t h; left > 0 && (h = head(1 - side)) != 0;) {
       const Resting& r = orders_.at(h);
       if (!market && (side == 0 ? r.px > px : r.px < px)) break;
       const int64_t q = std::min(left, r.left);
-      expected_.push_back(side == 0 ? Expected{o.seq_num, h, r.px, q}
-                                    : Expected{h, o.seq_num, r.px, q});
+      expected_.push_back(side == 0 ? Expected{n, h, r.px, q} : Expected{h, n, r.px, q});
       left -= q;
       reduce(h, q);
     }
-    if (left > 0 && market) expected_cancel_[+o.seq_num] = left;
-    if (left > 0 && !market) rest(o.seq_num, side, px, left);
+    if (left > 0 && market) expected_cancel_[n] = left;
+    if (left > 0 && !market) rest(n, side, px, left);
     return ::testing::AssertionSuccess();
+  }
+
+  // The open: the held orders leave the book and enter it again in arrival order, as if they
+  // arrived now.
+  void match_held() {
+    std::vector<std::pair<int64_t, Resting>> held;
+    for (int64_t n : held_) {
+      if (!resting(n)) continue;
+      held.emplace_back(n, orders_.at(n));
+      reduce(n, held.back().second.left);
+    }
+    held_.clear();
+    for (const auto& [n, r] : held) cross(n, r.side, r.px, r.left, false);
   }
 
   Result on_trade(const _L2Trade& t) {
@@ -235,6 +257,7 @@ class FeedReplay {
   std::map<int64_t, Queue> sides_[2];
   std::unordered_map<int64_t, Resting> orders_;
   std::deque<Expected> expected_;
+  std::vector<int64_t> held_;  // Shenzhen orders held for the open, in arrival order
   std::map<int64_t, int64_t> expected_cancel_;
   int32_t num_trades_ = 0;
   int64_t volume_ = 0;
@@ -257,8 +280,11 @@ Result replay_reaches_every_truth(const Day& day) {
     }
     auto same = replay.matches(truth);
     if (!same) return same << " (after record " << fed << " at " << truth.time << ")";
-    const bool call_orders =
-        truth.time < kOpeningMatch || (truth.time > 145700999 && truth.time < kClosingMatch);
+    const bool held_orders = day.config.style == Style::Shenzhen &&
+                             day.config.preopen_marketable_share > 0 &&
+                             truth.time > kOpeningMatch && truth.time < kOpen;
+    const bool call_orders = truth.time < kOpeningMatch || held_orders ||
+                             (truth.time >= kClosingStart && truth.time < kClosingMatch);
     if (!call_orders && !truth.bids.empty() && !truth.asks.empty() &&
         truth.bids[0].px >= truth.asks[0].px) {
       return ::testing::AssertionFailure() << "crossed at " << truth.time;
@@ -443,4 +469,87 @@ TEST(SimConfigTest, ReplayHoldsForOtherPricesSeedsAndMixes) {
   }
 }
 
+// Shenzhen orders held between the opening match and the open: some are marketable (a few sweep
+// more than one level), the book rests crossed until the open, and the exchange matches them at
+// 09:30:00.000 in arrival order right after the last of them, before any later order. Shanghai
+// days ignore the setting.
+TEST(SimConfigTest, ShenzhenOrdersHeldBeforeTheOpenTradeAtTheOpen) {
+  size_t crossed_days = 0, sweeps = 0, held_trades = 0;
+  for (uint64_t seed = 30; seed < 40; ++seed) {
+    Config c = day_config(Style::Shenzhen, seed, 2000);
+    c.passive_share = 0.03;
+    c.preopen_marketable_share = 0.3;
+    const Day day = qlsim::simulate_day(c);
+    ASSERT_TRUE(replay_reaches_every_truth(day)) << "seed " << seed;
+    for (const BookTruth& t : day.truths) {
+      if (t.time > kOpeningMatch && t.time < kOpen && !t.bids.empty() && !t.asks.empty() &&
+          t.bids[0].px >= t.asks[0].px) {
+        ++crossed_days;
+        break;
+      }
+    }
+    std::map<int64_t, std::set<double>> prices;  // held aggressor -> its trade prices
+    bool later_order = false;
+    for (const void* rec : day.sequence) {
+      if (time_of(rec) < kOpen) continue;
+      if (is_order(rec)) {
+        later_order = true;
+        continue;
+      }
+      const _L2Trade& t = as_trade(rec);
+      const int64_t aggressor = std::max(+t.bid_seq_num, +t.ask_seq_num);
+      // A Shenzhen number is the record's place in the sequence, from 1.
+      const void* entry = day.sequence[static_cast<size_t>(aggressor) - 1];
+      const bool by_held = !cancellation(t) && is_order(entry) && time_of(entry) < kOpen;
+      if (!by_held) continue;
+      ASSERT_TRUE(t.time == kOpen && !later_order) << "seed " << seed;
+      prices[aggressor].insert(t.price);
+      ++held_trades;
+    }
+    for (const auto& p : prices) sweeps += p.second.size() > 1;
+  }
+  EXPECT_GE(crossed_days, 8u);
+  EXPECT_GT(held_trades, 100u);
+  EXPECT_GE(sweeps, 10u);
+  Config sh = day_config(Style::Shanghai, 30, 2000);
+  const Day plain = qlsim::simulate_day(sh);
+  sh.preopen_marketable_share = 0.3;
+  const Day with = qlsim::simulate_day(sh);
+  EXPECT_TRUE(same_records(plain.orders, with.orders) && same_records(plain.trades, with.trades));
+}
+
 }  // namespace
+
+// A wide-book day has the shape of the real day it copies (600519, a whole Shanghai day) within
+// a factor of two, in both styles, and its records still replay to every truth.
+TEST(SimConfigTest, WideBookDayHasTheRealDaysShape) {
+  for (Style style : {Style::Shenzhen, Style::Shanghai}) {
+    const Day day = qlsim::simulate_day(qlsim::wide_book_config(style, 2));
+    const qlsim::DayStats& s = day.stats;
+    const struct {
+      const char* figure;
+      double real, simulated;
+    } figures[] = {
+        {"events", 81870, static_cast<double>(day.events())},
+        {"price spread in ticks", 28534, static_cast<double>(s.max_ticks - s.min_ticks)},
+        {"most levels", 1110, static_cast<double>(s.max_levels)},
+        {"most resting orders", 3716, static_cast<double>(s.max_resting)},
+        {"levels created", 15125, static_cast<double>(s.new_levels)},
+        {"mean depth of a new level", 14, s.new_level_depth_mean},
+        {"90th percentile depth", 33, static_cast<double>(s.new_level_depth_p90)},
+        {"deepest new level", 585, static_cast<double>(s.new_level_depth_max)},
+        {"entries per cancellation", 2.5,
+         static_cast<double>(s.entries) / static_cast<double>(s.cancellations)},
+    };
+    for (const auto& f : figures) {
+      EXPECT_GE(f.simulated, f.real / 2) << f.figure;
+      EXPECT_LE(f.simulated, f.real * 2) << f.figure;
+    }
+  }
+  for (Style style : {Style::Shenzhen, Style::Shanghai}) {
+    Config c = qlsim::wide_book_config(style, 3);
+    c.orders = 3000;
+    c.record_truth = true;
+    EXPECT_TRUE(replay_reaches_every_truth(qlsim::simulate_day(c)));
+  }
+}

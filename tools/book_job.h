@@ -4,11 +4,14 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "args.h"
 #include "progress.h"
 #include "record_io.h"
+#include "snapshot_options.h"
 
 namespace qltool {
 
@@ -23,10 +26,14 @@ struct BookJob {
   FileFormat input_format = FileFormat::Binary;  // else by each file's extension
   char delimiter = ',';                          // of CSV inputs and outputs
   int interval_ms = 3000;
-  std::string out_path;  // the snapshot file, or empty with root
-  std::string root;      // DataFileManager root: ROOT/YYYYMMDD/tick.csv or tick.dat
+  SnapshotSchedule schedule;           // --schedule: the trading-hours rules by default
+  bool exchange_auction_view = false;  // --auction-view exchange
+  std::string out_path;                // the snapshot file, or empty with root
+  std::string root;                    // DataFileManager root: ROOT/YYYYMMDD/tick.csv or tick.dat
   bool output_format_given = false;
   FileFormat output_format = FileFormat::Csv;  // else by out_path's extension (csv with root)
+  // When set, sees every snapshot too; with neither out_path nor root, no file is written.
+  std::function<void(const _L2Snapshot&)> snapshot_hook;
 };
 
 struct BookResult {
@@ -60,11 +67,23 @@ struct BookBuffers {
 bool resolve_book_output(const BookJob& job, int date, std::string* path, FileFormat* format,
                          std::string* error);
 
+// Reads the job's order and trade files (and sequence) into `buffers` and settles exchange,
+// symbol and date into *result. Returns false with result->error set. bar may be NULL.
+bool load_book_day(const BookJob& job, BookBuffers* buffers, BookResult* result, ProgressBar* bar);
+
 // Runs one job in `buffers` (NULL: its own). Thread-safe for distinct jobs writing distinct
 // files and using distinct buffers (each run has its own builder); bar may be NULL. Returns
 // false with result->error set when the job failed.
 bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar,
                   BookBuffers* buffers = nullptr);
+
+// The options that choose one day's rebuild, as `book` takes them (--orders, --trades,
+// --sequence, --exchange, --symbol, --date, --interval-ms, --format, --delimiter), for the
+// commands that rebuild a day on the way to something else.
+const std::vector<OptionDef>& day_input_options();
+// Reads those options into *job, checking --orders and --trades are given. Returns false after
+// reporting what is wrong.
+bool read_day_inputs(const Args& args, BookJob* job);
 
 // "000001.SZ 20240102: 1,000,000 events (515,123 orders, 484,877 trades), 4,801 snapshots
 // in 0.081 s (12.3 M events/s) -> out.csv"

@@ -76,19 +76,18 @@ int run_book_market(const Args& args, const BookJob& base, int threads, bool qui
       return kExitUsage;
     }
   }
-  MarketJob job;
-  job.files.orders_path = args.get("--orders");
-  job.files.trades_path = args.get("--trades");
-  job.files.sequence_path = args.get("--sequence", "");
-  job.files.format_given = base.input_format_given;
-  job.files.format = base.input_format;
-  job.files.delimiter = base.delimiter;
-  job.date = base.date;
-  job.interval_ms = base.interval_ms;
-  job.out_path = args.get("--out", "");
-  job.root = base.root;
-  job.output_format_given = base.output_format_given;
-  job.output_format = base.output_format;
+  if (base.schedule.kind == ORDERBOOK_SCHEDULE_TRADES || base.exchange_auction_view) {
+    args.error(
+        "--market takes --schedule events or grid:MS; trades:FILE and --auction-view "
+        "belong to a one-symbol run");
+    return kExitUsage;
+  }
+  BookJob files = base;
+  files.orders_path = args.get("--orders");
+  files.trades_path = args.get("--trades");
+  files.sequence_path = args.get("--sequence", "");
+  files.out_path = args.get("--out", "");
+  MarketJob job = market_job_of(files);
   job.threads = threads;
   if (args.has("--symbols") && !read_symbols(args, &job.symbols)) return kExitUsage;
   if (args.has("--shard") && !parse_shard(args.get("--shard"), &job.shard, &job.shards)) {

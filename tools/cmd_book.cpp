@@ -56,6 +56,12 @@ const OptionDef kOptions[] = {
     {"--symbol", "CODE", "instrument to rebuild (default: the files' only one)"},
     {"--date", "YYYYMMDD", "trading day (default: the first record's action_day)"},
     {"--interval-ms", "N", "snapshot interval in continuous trading (default 3000)"},
+    {"--schedule", "events|grid:MS|trades:FILE",
+     "snapshots after every event, as of every MS on the clock, or at the trade counts in FILE "
+     "(default: the trading-hours rules)"},
+    {"--auction-view", "book|exchange",
+     "call-auction snapshots show the book (default) or the indicative match as the exchange "
+     "does"},
     {"--out", "FILE", "snapshot file (.csv, else binary)"},
     {"--root", "DIR", "write ROOT/YYYYMMDD/tick.csv (or tick.dat) instead"},
     {"--out-format", "csv|bin", "snapshot file format (default: by --out's name; csv)"},
@@ -72,18 +78,7 @@ const OptionDef kOptions[] = {
 
 // One whole-market line of a manifest; reports as a failing job does.
 bool run_manifest_market(const ManifestJob& mj, int threads, int shard, int shards, bool quiet) {
-  MarketJob job;
-  job.files.orders_path = mj.job.orders_path;
-  job.files.trades_path = mj.job.trades_path;
-  job.files.sequence_path = mj.job.sequence_path;
-  job.files.format_given = mj.job.input_format_given;
-  job.files.format = mj.job.input_format;
-  job.files.delimiter = mj.job.delimiter;
-  job.date = mj.job.date;
-  job.interval_ms = mj.job.interval_ms;
-  job.out_path = mj.job.out_path;
-  job.output_format_given = true;
-  job.output_format = mj.job.output_format;
+  MarketJob job = market_job_of(mj.job);
   job.threads = threads;
   job.shard = shard;
   job.shards = shards;
@@ -91,6 +86,8 @@ bool run_manifest_market(const ManifestJob& mj, int threads, int shard, int shar
   ProgressBar bar(!quiet);
   if (!mj.profile.empty()) {
     result.error = "profile '" + mj.profile + "': this program reads only quotelab's own records";
+  } else if (job.schedule.kind == ORDERBOOK_SCHEDULE_TRADES || mj.job.exchange_auction_view) {
+    result.error = "--schedule trades:FILE and --auction-view belong to one-symbol days";
   } else if (run_market_day(job, &result, &bar)) {
     std::printf("market (line %d): %s\n", mj.line, describe_market_result(result).c_str());
     std::fflush(stdout);
@@ -204,6 +201,9 @@ int run_book(int argc, char** argv) {
   }
   if (args.has("--out") && args.has("--root")) {
     args.error("give --out or --root, not both");
+    return kExitUsage;
+  }
+  if (!parse_snapshot_options(args, &job.schedule, &job.exchange_auction_view)) {
     return kExitUsage;
   }
   job.root = args.get("--root", "");

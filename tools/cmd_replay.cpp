@@ -206,19 +206,6 @@ class CsvOut {
   size_t skipped_ = 0;
 };
 
-const char* next_result_text(int rc) {
-  switch (rc) {
-    case -1:
-      return "bad argument, or a frequency this replay does not serve";
-    case -4:
-      return "the replay's source is not open";
-    case -10:
-      return "operation not supported";
-    default:
-      return "failure";
-  }
-}
-
 }  // namespace
 
 int run_replay(int argc, char** argv) {
@@ -271,9 +258,9 @@ int run_replay(int argc, char** argv) {
       if (csv.enabled() && !csv.write(r, &error)) status = kExitFailure;
     };
     const int init_rc = replay->init(day);
-    if (init_rc == -3) ended = true;
-    if (init_rc < 0 && init_rc != -3) {
-      args.error("day %d: init returned %d (%s)", day, init_rc, next_result_text(init_rc));
+    if (init_rc == QL_NO_MORE_RECORDS) ended = true;
+    if (init_rc < 0 && init_rc != QL_NO_MORE_RECORDS) {
+      args.error("day %d: init returned %d (%s)", day, init_rc, ql_result_str(init_rc));
       status = kExitFailure;
       break;
     }
@@ -298,7 +285,7 @@ int run_replay(int argc, char** argv) {
         record.size = rc;
         if (type != 0) record.bytes[0] = type;
         deliver(record);
-      } else if (rc == -2) {
+      } else if (rc == QL_OTHER_DAY) {
         if (consumes_day_end && record.bytes[0] != 0) {
           record.size = static_cast<int>(kind_record_size(
               record.bytes[0] == QL_RECORD_BAR ? RecordKind::Bar : RecordKind::Tick));
@@ -306,13 +293,13 @@ int run_replay(int argc, char** argv) {
           have_held = true;
         }
         day_open = false;
-      } else if (rc == 0 || rc == -3) {
+      } else if (rc == 0 || rc == QL_NO_MORE_RECORDS) {
         ended = true;
         day_open = false;
-      } else if (rc == -6) {
+      } else if (rc == QL_BAR_SKIPPED) {
         continue;  // an earlier bar passed over
       } else {
-        args.error("day %d: next returned %d (%s)", day, rc, next_result_text(rc));
+        args.error("day %d: next returned %d (%s)", day, rc, ql_result_str(rc));
         status = kExitFailure;
       }
     }

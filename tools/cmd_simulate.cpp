@@ -1,4 +1,5 @@
 // quotelab simulate: a simulated trading day of one stock as order and trade files.
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -39,6 +40,9 @@ const OptionDef kOptions[] = {
     {"--date", "YYYYMMDD", "trading day (default 20240102)"},
     {"--pre-close", "PRICE", "previous close, 0.01 to 5000 (default 10.00)"},
     {"--distinct-times", nullptr, "give every message group a time of its own"},
+    {"--preopen-marketable", "SHARE",
+     "sz: share of the 09:25-09:30 orders priced through the book, held and matched at "
+     "09:30:00.000 (0 to 1, default 0)"},
     {"--format", "csv|bin", "file format of both outputs (default: by each name)"},
     {"--symbols", "N", "a market day of N stocks in one pair of files (6xxxxx SH, 0/3xxxxx SZ)"},
     {"--events", "TOTAL", "with --symbols: about TOTAL events over the market"},
@@ -140,6 +144,20 @@ int run_simulate(int argc, char** argv) {
     config.pre_close = v;
   }
   config.distinct_group_times = args.has("--distinct-times");
+  if (args.has("--preopen-marketable")) {
+    const char* text = args.get("--preopen-marketable");
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(v >= 0 && v <= 1)) {
+      args.error("--preopen-marketable: '%s' is not a share from 0 to 1", text);
+      return kExitUsage;
+    }
+    if (config.style == qlsim::Style::Shanghai) {
+      args.error("--preopen-marketable: only Shenzhen holds orders before the open (--style sz)");
+      return kExitUsage;
+    }
+    config.preopen_marketable_share = v;
+  }
   if (!args.has("--orders-out") || !args.has("--trades-out")) {
     args.error("give both --orders-out FILE and --trades-out FILE");
     return kExitUsage;

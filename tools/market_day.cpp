@@ -288,7 +288,8 @@ class Worker {
     const std::string symbol = b.instrument.text();
     b.builder =
         orderbook_builder_create(exchange_str(in.exchange), symbol.c_str(), job_.interval_ms);
-    if (b.builder == nullptr || orderbook_builder_begin(b.builder, date_) != 0) {
+    if (b.builder == nullptr || !apply_schedule(b.builder, job_.schedule) ||
+        orderbook_builder_begin(b.builder, date_) != 0) {
       error_ = "cannot create the order book of " + symbol;
       return nullptr;
     }
@@ -505,6 +506,24 @@ bool resolve_output(const MarketJob& job, int date, std::string* path, FileForma
 }
 
 }  // namespace
+
+MarketJob market_job_of(const BookJob& base) {
+  MarketJob job;
+  job.files.orders_path = base.orders_path;
+  job.files.trades_path = base.trades_path;
+  job.files.sequence_path = base.sequence_path;
+  job.files.format_given = base.input_format_given;
+  job.files.format = base.input_format;
+  job.files.delimiter = base.delimiter;
+  job.date = base.date;
+  job.interval_ms = base.interval_ms;
+  job.schedule = base.schedule;
+  job.out_path = base.out_path;
+  job.root = base.root;
+  job.output_format_given = base.output_format_given;
+  job.output_format = base.output_format;
+  return job;
+}
 
 std::string day_part_path(const std::string& day_path, int k, int n) {
   const size_t slash = day_path.rfind('/');

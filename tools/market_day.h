@@ -19,6 +19,7 @@
 #include "book_job.h"
 #include "day_source.h"
 #include "progress.h"
+#include "snapshot_options.h"
 
 namespace qltool {
 
@@ -27,14 +28,18 @@ struct MarketJob {
   std::vector<std::string> symbols;  // CODE or CODE.EXCHANGE; empty: every symbol
   int date = 0;                      // YYYYMMDD; 0: the action_day of the first record
   int interval_ms = 3000;
-  std::string out_path;  // the day's snapshot file, or empty with root
-  std::string root;      // ROOT/YYYYMMDD/tick.csv (tick.dat)
+  SnapshotSchedule schedule;  // of every symbol's builder
+  std::string out_path;       // the day's snapshot file, or empty with root
+  std::string root;           // ROOT/YYYYMMDD/tick.csv (tick.dat)
   bool output_format_given = false;
   FileFormat output_format = FileFormat::Csv;
   int threads = 1;
   int shard = 0;  // 1..shards: rebuild that shard into its part file; 0: the whole day
   int shards = 1;
 };
+
+// The market job of a one-symbol job's files, day, snapshot rules and output.
+MarketJob market_job_of(const BookJob& base);
 
 struct SymbolSummary {
   uint8_t exchange = 0;

@@ -12,25 +12,26 @@
  * ReplayPluginEntry); IDataReplay::create_data_replay makes any kind by name.
  *
  * The host drives a replay: create it, set the shared options, init(trading_day), start(),
- * next() until it returns -2 (the rest belongs to another trading day) or -3 (no more
- * records; Bin: 0), then init with the next day (the replay continues where it stopped; it
- * never rewinds) or release().
+ * next() until it returns QL_OTHER_DAY (the rest belongs to another trading day) or
+ * QL_NO_MORE_RECORDS (Bin: 0), then init with the next day (the replay continues where it stopped;
+ * it never rewinds) or release().
  *
  * Tick/bar choice. Bin, Csv and Mock replay ticks (_L2Snapshot, type 2, 464 bytes) when the
  * frequency is exactly "tick" or "tick2" (case-sensitive) and bars (_BarData, type 7, 180
  * bytes) otherwise; the Array kind has its own table (DataReplayArray).
  *
- * Results of next():
+ * Results of next() (named in quotelab/result.h):
  *   > 0  a record was written into buf; the value is its size (464, 180, 92 or 68)
  *     0  end of the file (Bin); an element passed over, the frequency naming no record
  *        kind (Array)
- *    -1  bad argument (buf NULL; for Bin a size smaller than the record); frequency not
- *        served (Mock); an element that cannot be read as a record, passed over (Array)
- *    -2  the current record belongs to another trading day: the day's data ends here (Csv
- *        and Array stay on that record; Bin has consumed it)
- *    -3  no more records
- *    -4  the source is not open (Bin)
- *    -6  a bar of an earlier trading day was skipped; call again (Array)
+ *   QL_ERROR (-1)  bad argument (buf NULL; for Bin a size smaller than the record);
+ *        frequency not served (Mock); an element that cannot be read as a record, passed
+ *        over (Array)
+ *   QL_OTHER_DAY (-2)  the current record belongs to another trading day: the day's data
+ *        ends here (Csv and Array stay on that record; Bin has consumed it)
+ *   QL_NO_MORE_RECORDS (-3)  no more records
+ *   QL_NOT_OPEN (-4)  the source is not open (Bin)
+ *   QL_BAR_SKIPPED (-6)  a bar of an earlier trading day was skipped; call again (Array)
  * Diagnostics go to standard error, one line each.
  *
  * Replays are not thread-safe: one thread uses a replay object at a time. Distinct objects are
@@ -47,6 +48,7 @@
 
 #include "quotelab/export.h"
 #include "quotelab/records.h"
+#include "quotelab/result.h"
 
 namespace KX {
 
@@ -78,8 +80,8 @@ class QL_API IDataReplay {
   virtual int next(void* buf, int size, unsigned char* type) = 0;
   /* Destroys the replay: the way its owner ends it, a plug-in's replay included. */
   virtual void release() = 0;
-  /* Symbol subscription for plug-in kinds. The base ignores its arguments and returns -10
-   * (not supported). */
+  /* Symbol subscription for plug-in kinds. The base ignores its arguments and returns
+   * QL_NOT_SUPPORTED. */
   virtual int subscribe(char** symbols, int count, int flags);
 
   const char* get_name() const { return name; }
@@ -146,9 +148,11 @@ typedef IDataReplay* (*ReplayPluginEntry)(const char* frequency, const char* dat
 
 /* Replays a binary data file: a headerless sequence of _L2Snapshot (ticks) or _BarData (bars)
  * records. A trailing part shorter than one record is never delivered.
- *   init:  stores the day; -3 when the file did not open or a read has hit its end, else 0.
- *   next:  -4 no file; -1 buf NULL or size smaller than the record (nothing read, the
- *          position unchanged); 0 end of data; -2 a record of another trading day (ticks:
+ *   init:  stores the day; QL_NO_MORE_RECORDS when the file did not open or a read has hit
+ *          its end, else 0.
+ *   next:  QL_NOT_OPEN no file; QL_ERROR buf NULL or size smaller than the record (nothing
+ *          read, the position unchanged); 0 end of data; QL_OTHER_DAY a record of another
+ *          trading day (ticks:
  *          when the replay's day is > 0; bars: when it is not 0), which has been consumed;
  *          otherwise the record size. size is the room in buf: exactly one record is read
  *          whatever larger size is given, so no record is ever lost or split. A delivered bar
@@ -189,18 +193,17 @@ class QL_API DataReplayBin : public IDataReplay {
 /* Replays the rows of a market-data CSV file (comma-separated, with a header row) decoded by
  * DataCsvReader. The trading day of a row is its "trading_day" column (that header name
  * only) when the file has one, else its decoded action_day.
- *   init:  -4 the CSV did not open; -3 every row has been consumed (the day is then kept);
- *          else stores the day and returns 0.
- *   next:  -3 end of rows (also when the CSV never opened; buf is then untouched); -1 buf
- *          NULL; -2 the row belongs to another trading day: the row stays current and comes
- *          up again at the next call; otherwise 464 (tick) or 180 (bar). The whole record is
- *          cleared before decoding, whatever size says (size is not used).
- *          Tick: with the column, a row value v > 0 differing from a replay day > 0 stops;
- *          without it, an action_day differing from the replay's day stops (also day 0); the
- *          delivered trading_day is v (the action_day without the column).
- *          Bar: the same tests, except that a replay day of 0 delivers every row; the
- *          delivered trading_day is the replay's.
- * Owns its reader: copying is not offered. Not thread-safe. */
+ *   init:  QL_NOT_OPEN the CSV did not open; QL_NO_MORE_RECORDS every row has been consumed
+ *          (the day is then kept); else stores the day and returns 0.
+ *   next:  QL_NO_MORE_RECORDS end of rows (also when the CSV never opened; buf is then
+ *          untouched); QL_ERROR buf NULL; QL_OTHER_DAY the row belongs to another trading day: the
+ * row stays current and comes up again at the next call; otherwise 464 (tick) or 180 (bar). The
+ * whole record is cleared before decoding, whatever size says (size is not used). Tick: with the
+ * column, a row value v > 0 differing from a replay day > 0 stops; without it, an action_day
+ * differing from the replay's day stops (also day 0); the delivered trading_day is v (the
+ * action_day without the column). Bar: the same tests, except that a replay day of 0 delivers every
+ * row; the delivered trading_day is the replay's. Owns its reader: copying is not offered. Not
+ * thread-safe. */
 class QL_API DataReplayCsv : public IDataReplay {
  public:
   /* Opens csv_file; when it does not open (NULL or empty path, unreadable file) prints
@@ -235,11 +238,12 @@ class QL_API DataReplayCsv : public IDataReplay {
  * (180, 7); anything else prints "KX::DataReplayArray::DataReplayArray: unknown
  * frequency='...'" and every next passes one element over, returning 0 with type 0.
  *   init:  stores the day; returns 0. The position is kept.
- *   next:  -3 past the last element (or no array); -1 buf NULL (position kept) or a NULL
- *          element (passed over); -1 also for an owning array whose elements are smaller than
- *          the record (position kept); snapshots, trades and orders of another day give -2
- *          and stay current; a bar of an earlier day is passed over with -6, of a later day
- *          gives -2 and stays current; otherwise the record is copied and its size returned.
+ *   next:  QL_NO_MORE_RECORDS past the last element (or no array); QL_ERROR buf NULL
+ *          (position kept) or a NULL element (passed over); QL_ERROR also for an owning array
+ *          whose elements are smaller than the record (position kept); snapshots, trades and
+ *          orders of another day give QL_OTHER_DAY and stay current; a bar of an earlier day
+ *          is passed over with QL_BAR_SKIPPED, of a later day gives QL_OTHER_DAY and stays
+ *          current; otherwise the record is copied and its size returned.
  *          There is no exception for a trading day of 0.
  * Copying copies every field: two replays may share one array. Not thread-safe. */
 class QL_API DataReplayArray : public IDataReplay {
@@ -271,7 +275,8 @@ class QL_API DataReplayArray : public IDataReplay {
   int record_trading_day(const void* rec) const;
 };
 
-/* A replay that never delivers: init returns 0, next returns -2 and writes nothing. Not
+/* A replay that never delivers: init returns 0, next returns QL_OTHER_DAY and writes
+ * nothing. Not
  * thread-safe. */
 class QL_API DataReplayEmpty : public IDataReplay {
  public:

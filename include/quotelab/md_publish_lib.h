@@ -20,6 +20,7 @@
 
 #include "quotelab/export.h"
 #include "quotelab/msg_sender.h"
+#include "quotelab/result.h"
 #include "quotelab/utilcore.h"
 
 namespace KX {
@@ -240,24 +241,25 @@ class QL_API MDPublishLib : public ThreadRunner {
 
   /* Loads the sender library at `libpath` (msg_sender_load) and creates the instance with the
    * other arguments (as the table form below). A publisher takes one sender: a second init
-   * after a successful one is refused. Returns 0; -1 (library not loaded, create failed,
-   * already initialised); -17 (the library lacks msg_sender_create or msg_sender_publish; it
-   * is unloaded again). On failure nothing stays loaded. */
+   * after a successful one is refused. Returns 0; QL_ERROR (library not loaded, create
+   * failed, already initialised); QL_SENDER_INCOMPLETE (the library lacks msg_sender_create or
+   * msg_sender_publish; it is unloaded again). On failure nothing stays loaded. */
   int init(const char* libpath, const char* params, const char* arg2, const char* arg3,
            long long arg4);
   /* Creates the instance from a table the caller has filled (by msg_sender_load or with
    * functions of its own): instance = create(params, arg2, arg3, arg4), stored into the
    * caller's table too; passes a non-zero debug level to set_debug; then the publisher takes
-   * over the table, its instance and its library handle. Returns 0; -1 (sender NULL, create
-   * returned NULL, already initialised: the table is left to the caller); -17 (create or
-   * publish is NULL: nothing is called). */
+   * over the table, its instance and its library handle. Returns 0; QL_ERROR (sender NULL,
+   * create returned NULL, already initialised: the table is left to the caller);
+   * QL_SENDER_INCOMPLETE (create or publish is NULL: nothing is called). */
   int init(msg_sender_s* sender, const char* params, const char* arg2, const char* arg3,
            long long arg4);
   /* Loads the plug-in library at `libpath` into a caller's table: through the library's own
    * msg_sender_load export when it has one, else by looking up the msg_sender_* exports
    * (missing ones become NULL, instance becomes NULL). sender_name becomes "" when left NULL;
-   * module holds the library handle. Returns 0; -1 (sender or libpath NULL, loading failed);
-   * -17 (no create or no publish: the library is unloaded and the table cleared, its name
+   * module holds the library handle. Returns 0; QL_ERROR (sender or libpath NULL, loading
+   * failed); QL_SENDER_INCOMPLETE (no create or no publish: the library is unloaded and the table
+   * cleared, its name
    * ""). The caller owns the module until it hands the table to init. */
   static int msg_sender_load(msg_sender_s* sender, const char* libpath);
 
@@ -271,8 +273,9 @@ class QL_API MDPublishLib : public ThreadRunner {
   int stop();
 
   /* Publishes one item. Returns 0 (queued, thread mode); the sender's result (direct mode);
-   * -1 (item NULL, empty payload, not initialised); -150 (the record's type is switched off);
-   * -149 (thread mode, queue full: not queued). The caller's reference is never consumed. */
+   * QL_ERROR (item NULL, empty payload, not initialised); QL_REFUSED (the record's type is
+   * switched off); QL_QUEUE_FULL (thread mode, queue full: not queued). The caller's reference is
+   * never consumed. */
   int post_msg(msg_item_s* item);
   /* Passes a caller's batch straight to the sender: publish(instance, datas, count, 0).
    * Returns its result, or -1 (not initialised, count < 0, datas NULL with count > 0). */

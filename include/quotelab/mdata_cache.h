@@ -19,6 +19,7 @@
 
 #include "quotelab/export.h"
 #include "quotelab/records.h"
+#include "quotelab/result.h"
 #include "quotelab/utilcore.h"
 
 namespace KX {
@@ -69,8 +70,8 @@ class QL_API NumArray {
   static int elem_size_of(int type);
 
   /* Appends one element of elem_size bytes read from `value`, growing the storage as needed.
-   * Returns 0; -1111 for a view; -1 when value is NULL, the array has no element type, or
-   * growing fails (nothing changes then). */
+   * Returns 0; QL_ARRAY_VIEW for a view; QL_ERROR when value is NULL, the array has no element
+   * type, or growing fails (nothing changes then). */
   int append(const void* value);
   /* Forgets the elements, keeping the storage. */
   void clear() {
@@ -166,9 +167,10 @@ class DataVector {
  *
  * Symbols are NUL-terminated strings, matched exactly (case-sensitive). A NULL symbol, record
  * or item is refused (-1, NULL, 0.0 or an empty result) except where a comment says otherwise.
- * Results: 1 an existing value was replaced, 0 a new symbol was cached or a query succeeded,
- * -1 bad argument or out of memory, -107 nothing cached, -147 bar not newer than the last
- * stored one, -150 refused by the cache's settings. */
+ * Results (named in quotelab/result.h): 1 an existing value was replaced, 0 a new symbol was
+ * cached or a query succeeded, QL_ERROR (-1) bad argument or out of memory, QL_NOT_CACHED (-107)
+ * nothing cached, QL_BAR_NOT_NEWER (-147) bar not newer than the last stored one, QL_REFUSED
+ * (-150) refused by the cache's settings. */
 class QL_API MDataCache {
  public:
   MDataCache(int keep_tick = 1, int keep_bars = 1);
@@ -198,19 +200,23 @@ class QL_API MDataCache {
   // ---- ticks and auction ticks ---------------------------------------------------------------
   /* Caches `item` (payload: an _L2Snapshot of at least 464 bytes) by taking a reference; the
    * caller keeps its own. A tick of exchange 1, 2 or 15 timed 09:15:00.001 to 09:29:59.999 also
-   * becomes the auction tick. Returns 1 (replaced), 0 (new), -1 (NULL argument, payload too
-   * short, out of memory: nothing changes), -150 (ticks not cached). */
+   * becomes the auction tick. Returns 1 (replaced), 0 (new), QL_ERROR (NULL argument, payload
+   * too short, out of memory: nothing changes), QL_REFUSED (ticks not cached). */
   int update_tick(const char* symbol, msg_item_s* item);
-  /* Copies `snap` over the symbol's cached tick (every holder of that item sees it), or into a
-   * new item. Returns 1 (overwritten), 0 (new), -1, -150. */
+  /* Copies `snap` into the symbol's cached item when the cache holds its only reference, else
+   * (a publisher still holds the item) into a fresh item that replaces it: a holder keeps
+   * reading the whole record it was given. A new symbol gets a new item. Returns 1
+   * (replaced), 0 (new), QL_ERROR (NULL argument, out of memory: nothing changes),
+   * QL_REFUSED. */
   int update_set_tick(const char* symbol, const _L2Snapshot* snap);
   /* Copies `snap` as the symbol's auction tick, whatever its time. Returns 0, or -1. */
   int update_auction_tick(const char* symbol, const _L2Snapshot* snap);
   /* Returns the cached tick (valid while that item stays cached), or NULL. */
   _L2Snapshot* last_tick(const char* symbol);
-  /* Copies the cached tick into out. Returns 0, -107 (none; out untouched), -1 (NULL). */
+  /* Copies the cached tick into out. Returns 0, QL_NOT_CACHED (none; out untouched), QL_ERROR
+   * (NULL). */
   int last_tick(_L2Snapshot* out, const char* symbol);
-  /* Copies the cached auction tick into out. Returns 0, -107, -1. */
+  /* Copies the cached auction tick into out. Returns 0, QL_NOT_CACHED, QL_ERROR. */
   int auction_tick(_L2Snapshot* out, const char* symbol);
   /* Returns the cached tick's last price (its pre_close when last is 0.0), else the close of
    * the newest intraday bar, else 0.0. */
@@ -242,11 +248,13 @@ class QL_API MDataCache {
   DataArray* get_bar_array(const char* symbol, bool create);
   /* The same for daily bars; `extended` non-zero gives a new array 252-byte elements. */
   DataArray* get_daily_bar_array(const char* symbol, int extended, bool create);
-  /* Stores a bar newer (action_day, then time) than the last one. Returns the bar count, -1
-   * (NULL bar, out of memory), -147 (not newer), -150 (no array and keep_bars 0). */
+  /* Stores a bar newer (action_day, then time) than the last one. Returns the bar count,
+   * QL_ERROR (NULL bar, out of memory), QL_BAR_NOT_NEWER (not newer), QL_REFUSED (no array and
+   * keep_bars 0). */
   int update_bar(const char* symbol, const _BarData* bar);
   /* Stores a daily bar whose action_day is not older than the last one. Returns the count,
-   * -1, -147, -150. An extended bar (extension byte set) is read as 252 bytes. */
+   * QL_ERROR, QL_BAR_NOT_NEWER, QL_REFUSED. An extended bar (extension byte set) is read as 252
+   * bytes. */
   int update_daily_bar(const char* symbol, const _BarData* bar);
   /* Return the newest bar (valid until that array next changes), or NULL. */
   _BarData* last_bar(const char* symbol);

@@ -13,9 +13,11 @@
  * buy, 'S' (83) ask / sell; order types 'D' (68) cancellation, '1' (49) market, '2' (50)
  * limit (any type other than 'D' and '1' is a priced order).
  *
- * The continuous-trading window is the event times 93000000 to 145700999 inclusive. Inside it
- * every incoming order crosses the opposite side; outside it (the call auctions) orders rest
- * without crossing and trade records consume resting orders.
+ * The continuous-trading window is the event times 93000000 to 145659999 inclusive (09:30:00.000
+ * to 14:56:59.999; the closing call auction starts at 14:57:00.000). Inside it every incoming
+ * order crosses the opposite side; outside it (the call auctions, and the minutes between the
+ * opening match and the open) orders rest without crossing and trade records consume resting
+ * orders.
  *
  * Threads: a book, a map and a builder belong to one thread at a time; nothing here takes a
  * lock. Callbacks run synchronously on the calling thread, inside the call that triggers them.
@@ -36,6 +38,7 @@
 
 #include "quotelab/export.h"
 #include "quotelab/records.h"
+#include "quotelab/result.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -49,16 +52,17 @@ typedef struct orderbook_queue orderbook_queue;     /* one price level of a book
 typedef struct orderbook_map orderbook_map;         /* books by exchange id and symbol */
 typedef struct orderbook_builder orderbook_builder; /* replays a day through its own book */
 
-/* Results of the event functions. A positive result is a quantity left over: the part of an
- * incoming order or Shanghai trade that found no counterpart. */
-#define ORDERBOOK_OK 0
-#define ORDERBOOK_ERROR (-1)     /* no book, bad argument (negative quantity), book busy */
-#define ORDERBOOK_EARLIER (-2)   /* event time earlier than the book's last event: ignored */
-#define ORDERBOOK_NOT_FOUND (-3) /* cancellation of an order that is not in the book */
-#define ORDERBOOK_NO_LEVEL (-4)  /* cancellation of an order whose price level is gone */
-#define ORDERBOOK_BAD_SIDE (-5)  /* side or buy/sell flag other than 'B' and 'S' */
-#define ORDERBOOK_DUPLICATE (-7) /* order sequence number already resting: event refused */
-#define ORDERBOOK_NO_MEMORY (-8) /* a level or order record could not be allocated: refused */
+/* Results of the event functions (named in quotelab/result.h, texts by ql_result_str): A
+ * positive result is a quantity left over: the part of an incoming order or Shanghai trade that
+ * found no counterpart.
+ *   ORDERBOOK_OK (0)
+ *   ORDERBOOK_ERROR (-1)     no book, bad argument (negative quantity), book busy
+ *   ORDERBOOK_EARLIER (-2)   event time earlier than the book's last event: ignored
+ *   ORDERBOOK_NOT_FOUND (-3) cancellation of an order that is not in the book
+ *   ORDERBOOK_NO_LEVEL (-4)  cancellation of an order whose price level is gone
+ *   ORDERBOOK_BAD_SIDE (-5)  side or buy/sell flag other than 'B' and 'S'
+ *   ORDERBOOK_DUPLICATE (-7) order sequence number already resting: event refused
+ *   ORDERBOOK_NO_MEMORY (-8) a level or order record could not be allocated: refused */
 
 /* Receives each diagnostic line of a book (zero-terminated, ends in "\n"). Result ignored. */
 typedef int (*orderbook_log_callback)(orderbook* book, const char* text);
@@ -162,6 +166,17 @@ QL_API int32_t msec2time(int32_t msec);
  * window every order crosses on arrival and trade records only count in the statistics;
  * auction trades consume both sides.
  *
+ * Shenzhen orders entered between the opening match and the open (times 92500000 to 92959999)
+ * rest unmatched as they arrive, so the book may be crossed until 09:30; the exchange matches
+ * them at 09:30:00.000 in arrival order and publishes their trades then. The book does the
+ * same: when the first order or trade event at or after 93000000 arrives (one not refused as
+ * earlier), and the book is crossed, it takes those orders out and enters them again in
+ * arrival order (entry time, then sequence number), each crossing what rests at that point
+ * as it would have on arrival and resting what is left behind the orders already at its price,
+ * before it applies the event. The exchange's trades for them then change only the statistics,
+ * which count each trade once. A book that is not crossed then is left as it is (none of those
+ * orders could have traded); Shanghai books are never changed by this rule.
+ *
  * An order event whose sequence number names an order still resting in the book is refused
  * with ORDERBOOK_DUPLICATE. An order with quantity 0 rests nothing (result 0).
  * ========================================================================================== */
@@ -241,6 +256,24 @@ QL_API orderbook_queue* orderbook_queue_find(orderbook* book, double price);
  * hyphens, the best depth bid levels. NULL book or out writes nothing. Returns nothing. */
 QL_API void orderbook_print(orderbook* book, FILE* out, int32_t depth);
 
+/* The indicative match of a call auction: what the exchange would match the resting orders at
+ * now. price is 0.0 and both quantities 0 when nothing would execute. */
+typedef struct orderbook_auction {
+  double price;           /* the single auction price */
+  int64_t matched;        /* quantity that would execute at it */
+  int64_t unmatched;      /* quantity at or through the price left on unmatched_side */
+  int32_t unmatched_side; /* 'B', 'S', or 0 when both sides would fill in full */
+} orderbook_auction;
+
+/* Computes the indicative match from the resting levels with the exchanges' call-auction
+ * rules: the price that executes the most with every buy above and every sell below it filled
+ * in full; among several, Shanghai books take those leaving the least unmatched quantity and
+ * then their middle price (half up to the tick), Shenzhen books the one nearest
+ * reference_price (<= 0: the last trade price, else the snapshot's pre_close). Reads only.
+ * Returns 0, or ORDERBOOK_ERROR for a NULL book or out. */
+QL_API int32_t orderbook_auction_indicative(orderbook* book, double reference_price,
+                                            orderbook_auction* out);
+
 /* Level accessors (level must not be NULL unless said). */
 /* Returns the level's side, 'B' or 'S' (0 for NULL). */
 QL_API int32_t orderbook_queue_side(const orderbook_queue* level);
@@ -312,12 +345,34 @@ QL_API orderbook* orderbook_map_remove(orderbook_map* map, uint8_t exchange_id, 
  *
  * Snapshots of run2 and run3: an opening snapshot just before the first order at or after
  * 09:30:00.000; before 09:25:00.000 one whenever more than 5000 ms passed since the last; after
- * 09:30:00.000 one whenever more than the interval passed; none from 09:25 to 09:30; a final
- * one at the end. run emits one whenever more than the interval passed since the last (or the
- * first event), no final one. An event earlier than the one before it is reported on standard
- * error ("<run>: ERROR l2order <n> ..." / "... l2trade idx=<i> ...") and ends the interval
- * snapshots; the remaining records are still fed.
+ * 09:30:00.000 one whenever more than the interval passed; none from 09:25 to 09:30 nor from
+ * 15:00:00.000 on (while a call auction's match is applied: the final snapshot shows the
+ * closing result); a final one at the end. run emits one whenever more than the interval
+ * passed since the last (or the first event), no final one. An event earlier than the one before it
+ * is reported on standard error ("<run>: ERROR l2order <n> ..." / "... l2trade idx=<i> ...") and
+ * ends the interval snapshots; the remaining records are still fed.
  * ========================================================================================== */
+
+/* Snapshot schedules of run2 and run3 (orderbook_builder_set_schedule); run keeps its rule.
+ *  - ORDERBOOK_SCHEDULE_TRADING_HOURS: the rules above (the default).
+ *  - ORDERBOOK_SCHEDULE_EVENTS: one after every event; no final one.
+ *  - ORDERBOOK_SCHEDULE_GRID: "as of" a clock grid of grid_ms (multiples of grid_ms since
+ *    midnight: 09:30:00.000, 09:30:03.000, ... for 3000): for each grid point that some event is
+ *    timed at or before and after the point before it, the book after every event timed at or
+ *    before the point, emitted before the first later event is fed (or at the end), with the
+ *    grid point as its time. Grid points with no event since the one before are skipped: the
+ *    book is as at the last one emitted.
+ *  - ORDERBOOK_SCHEDULE_TRADES: one per entry of a non-decreasing list of trade counts: for
+ *    count N the book once N trades were counted (num_trades), emitted before the next
+ *    counted trade or the first later-timed event, whichever comes first (so the remainder an
+ *    aggressor rests at its trades' time is in it); N = 0 before the first trade; counts the
+ *    day does not reach at the end.
+ * An ordering error ends the schedule's snapshots; one final snapshot is then emitted at the
+ * end, as with the default. */
+#define ORDERBOOK_SCHEDULE_TRADING_HOURS 0
+#define ORDERBOOK_SCHEDULE_EVENTS 1
+#define ORDERBOOK_SCHEDULE_GRID 2
+#define ORDERBOOK_SCHEDULE_TRADES 3
 
 /* Creates a builder and its book; interval_ms <= 10 means 3000. Returns the builder, or NULL
  * when it cannot be allocated (a builder whose book could not be created refuses to run). */
@@ -329,6 +384,13 @@ QL_API void orderbook_builder_release(orderbook_builder* builder);
 QL_API orderbook* orderbook_builder_get(orderbook_builder* builder);
 /* Sets the interval of run and run2 (stored unchanged). Returns nothing. */
 QL_API void orderbook_builder_set_interval_ms(orderbook_builder* builder, int32_t interval_ms);
+/* Chooses the snapshot schedule of run2 and run3 (see above). grid_ms is read for the grid,
+ * trade_counts (count entries, borrowed: valid during the runs) for the trade counts. Returns
+ * 0, or ORDERBOOK_ERROR (NULL builder, inside a run, unknown kind, grid_ms < 1, negative or
+ * decreasing counts, NULL counts with count > 0); the schedule is then unchanged. */
+QL_API int32_t orderbook_builder_set_schedule(orderbook_builder* builder, int32_t kind,
+                                              int32_t grid_ms, const int32_t* trade_counts,
+                                              int32_t count);
 /* Sets the snapshot receiver (NULL: snapshots are only counted). Returns nothing. */
 QL_API void orderbook_builder_set_callback(orderbook_builder* builder,
                                            orderbook_builder_callback cb, void* user_data);

@@ -1,5 +1,6 @@
 /* quotelab: every public header in one include.
- * The C headers (records.h, orderbook.h, msg_sender.h, tracelog.h) also stand alone in C99. */
+ * The C headers (records.h, result.h, orderbook.h, msg_sender.h, tracelog.h) also stand alone
+ * in C99. */
 #ifndef QUOTELAB_QUOTELAB_H
 #define QUOTELAB_QUOTELAB_H
 
@@ -7,6 +8,7 @@
 #include "quotelab/msg_sender.h"
 #include "quotelab/orderbook.h"
 #include "quotelab/records.h"
+#include "quotelab/result.h"
 #include "quotelab/tracelog.h"
 #include "quotelab/utilcore.h"
 

@@ -42,6 +42,18 @@ bool is_auction_tick(const _L2Snapshot* snap) {
   return (ex == 1 || ex == 2 || ex == 15) && t >= 91500001 && t <= 92999999;
 }
 
+// Another holder (a publisher's queue or thread) may be reading the cached item: writing into
+// it would tear the record under its reader. The new record goes into a fresh item instead and
+// the holder keeps the old one, released with its last reference.
+int replace_shared(table_node_s* node, const void* rec, int rec_size) {
+  msg_item_s* fresh = msg_item_alloc(rec, rec_size);  // copies rec before the old item may go
+  if (fresh == nullptr) return -1;
+  msg_item_s* old = static_cast<msg_item_s*>(node->value);
+  node->value = fresh;
+  msg_item_decref_release(old);
+  return 1;
+}
+
 }  // namespace
 
 // ---- key functions --------------------------------------------------------------------------
@@ -170,6 +182,7 @@ int MDataCache::put_copy(table_s* table, const char* symbol, const void* rec, in
   if (node != nullptr) {
     msg_item_s* item = static_cast<msg_item_s*>(node->value);
     if (item == nullptr) return kEntryWithoutItem;
+    if (msg_item_refcount(item) > 1) return replace_shared(node, rec, rec_size);
     // memmove: the record may be the cached payload itself (a pointer from last_tick).
     memmove(msg_item_data(item), rec, static_cast<size_t>(rec_size));
     return 1;
@@ -231,7 +244,7 @@ void MDataCache::watermark_from(const void* rec, const RecordKind& kind) {
 
 int MDataCache::cache_item(table_s* table, const char* symbol, msg_item_s* item,
                            const RecordKind& kind) {
-  if (keep_tick == 0) return -150;
+  if (keep_tick == 0) return QL_REFUSED;
   // A payload shorter than the record (or a NULL item, length -1) is refused untouched.
   if (symbol == nullptr || msg_item_data_len(item) < kind.size) return -1;
   int rc = put_item(table, symbol, item);
@@ -241,7 +254,7 @@ int MDataCache::cache_item(table_s* table, const char* symbol, msg_item_s* item,
 
 int MDataCache::cache_copy(table_s* table, const char* symbol, const void* rec,
                            const RecordKind& kind) {
-  if (keep_tick == 0) return -150;
+  if (keep_tick == 0) return QL_REFUSED;
   int rc = put_copy(table, symbol, rec, kind.size);
   if (rc == kEntryWithoutItem) {
     tl_log(tl_log_get_global(), kind.set_func, kLogSource, kind.set_line, kLogFailure,
@@ -255,7 +268,7 @@ int MDataCache::cache_copy(table_s* table, const char* symbol, const void* rec,
 int MDataCache::copy_out(table_s* table, const char* symbol, void* out, int size) const {
   if (out == nullptr || symbol == nullptr) return -1;
   const void* rec = cached_payload(table, symbol);
-  if (rec == nullptr) return -107;
+  if (rec == nullptr) return QL_NOT_CACHED;
   memmove(out, rec, static_cast<size_t>(size));
   return 0;
 }

@@ -144,12 +144,12 @@ DataArray* MDataCache::get_daily_bar_array(const char* symbol, int extended, boo
 int MDataCache::update_bar(const char* symbol, const _BarData* bar) {
   if (symbol == nullptr) return -1;
   DataArray* array = get_bar_array(symbol, keep_bars != 0);
-  if (array == nullptr) return -150;
+  if (array == nullptr) return QL_REFUSED;
   if (bar == nullptr) return -1;
   if (const _BarData* last = newest(array)) {
     if (last->action_day > bar->action_day ||
         (last->action_day == bar->action_day && last->time >= bar->time)) {
-      return -147;
+      return QL_BAR_NOT_NEWER;
     }
   }
   if (keep_bars > 1) {
@@ -168,9 +168,9 @@ int MDataCache::update_bar(const char* symbol, const _BarData* bar) {
 int MDataCache::update_daily_bar(const char* symbol, const _BarData* bar) {
   if (symbol == nullptr || bar == nullptr) return -1;
   DataArray* array = get_daily_bar_array(symbol, bar->extension, true);
-  if (array == nullptr) return -150;
+  if (array == nullptr) return QL_REFUSED;
   const _BarData* last = newest(array);
-  if (last != nullptr && last->action_day > bar->action_day) return -147;
+  if (last != nullptr && last->action_day > bar->action_day) return QL_BAR_NOT_NEWER;
   if (keep_daily_bars <= 1 && last != nullptr) {
     store_bar(array->back(), array->elem_size(), bar);
     return array->count;

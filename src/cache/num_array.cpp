@@ -87,7 +87,7 @@ NumArray NumArray::view(void* data, int64_t count, int type, const char* name) {
 }
 
 int NumArray::append(const void* value) {
-  if (!owns) return -1111;
+  if (!owns) return QL_ARRAY_VIEW;
   if (value == nullptr || elem_size <= 0) return -1;
   const uint64_t es = static_cast<uint64_t>(elem_size);
   if (capacity - size < es) {

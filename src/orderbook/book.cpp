@@ -36,6 +36,8 @@ void free_tables(orderbook* b) {
   table_free(&b->order_map);
   table_free(&b->ask_px_table);
   table_free(&b->bid_px_table);
+  ladder_free(&b->bid_ladder);
+  ladder_free(&b->ask_ladder);
 }
 
 // The snapshot fields a book owns from creation and keeps across resets.
@@ -70,17 +72,25 @@ void remove_level(orderbook* b, orderbook_queue* q) {
   } else if (*head == q) {
     *head = q->next;
   }
-  if (q->next != nullptr) {
-    q->next->prev = q->prev;
-  } else if (*chain_tail(b, q->side) == q) {
-    *chain_tail(b, q->side) = q->prev;
-  }
+  if (q->next != nullptr) q->next->prev = q->prev;
+  ladder_erase(side_ladder(b, q->side), ladder_key(q->side, q->px));
   if (table_remove(level_table(b, q->side), int_key(q->px), 0) == nullptr && b->debug_level != 0) {
     ob_log(b, "%s: no queue in %s at px=%d\n", "orderbook_queue_remove",
            q->side == 'S' ? "AskPxQueueTable" : "BidPxQueueTable", static_cast<int>(q->px));
   }
   q->prev = nullptr;
   give_level_record(b, q);
+}
+
+ob_order* new_order_record(orderbook* b) {
+  auto* o = static_cast<ob_order*>(mpool_alloc(b->block_pool, sizeof(ob_order)));
+  const int slots = table_size(b->order_map);
+  // Doubles the slots (table_expand takes entries, at most 70% of the slots). A failure leaves
+  // the map as it was, still correct.
+  if (o != nullptr && table_length(b->order_map) >= slots / 2) {
+    table_expand(b->order_map, slots / 5 * 7);
+  }
+  return o;
 }
 
 void log_order_not_in_map(orderbook* b, const ob_order* o) {
@@ -142,11 +152,13 @@ QL_API void orderbook_reset(orderbook* book, int32_t date) {
   if (book == nullptr || book->busy) return;
   init_snapshot(book, date);
   book->last_time = 0;
+  book->preopen_held = 0;
   table_clear(book->order_map);
   table_clear(book->ask_px_table);
   table_clear(book->bid_px_table);
   book->bids = book->asks = nullptr;
-  book->bid_tail = book->ask_tail = nullptr;
+  ladder_clear(&book->bid_ladder);
+  ladder_clear(&book->ask_ladder);
   book->free_queues = nullptr;
   book->free_orders = nullptr;
   mpool_trim(book->block_pool, book->first_block_used);

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 
+#include "orderbook/ladder.h"
 #include "orderbook/pool.h"
 #include "quotelab/orderbook.h"
 #include "quotelab/records.h"
@@ -56,9 +57,13 @@ constexpr int kExchangeNameCapacity = 8;
 constexpr int kOrderMapRoom = 1024;
 constexpr int kLevelTableRoom = 256;
 
-// Continuous-trading window: event times 09:30:00.000 to 14:57:00.999 inclusive.
+// Continuous-trading window: event times 09:30:00.000 to 14:56:59.999 inclusive; the closing
+// call auction starts at 14:57:00.000.
 constexpr int32_t kWindowOpen = 93000000;
-constexpr int32_t kWindowClose = 145700999;
+constexpr int32_t kWindowClose = 145659999;
+// The opening call auction's match; Shenzhen orders entered from then until the window opens
+// are held by the exchange and matched when it opens (see match_preopen_orders).
+constexpr int32_t kOpeningMatchTime = 92500000;
 inline bool in_continuous_window(int32_t t) {
   return t >= kWindowOpen && t <= kWindowClose;
 }
@@ -105,10 +110,11 @@ struct alignas(16) orderbook {
   int32_t mode;
   int32_t last_time;  // latest accepted order or trade event
   ql::detail::mpool* block_pool;
-  orderbook_queue* bids;      // best bid; chain by strictly decreasing px
-  orderbook_queue* asks;      // best ask; chain by strictly increasing px
-  orderbook_queue* bid_tail;  // worst bid and ask: a new level far from the touch is linked
-  orderbook_queue* ask_tail;  // from the nearer end of its chain
+  orderbook_queue* bids;  // best bid; chain by strictly decreasing px
+  orderbook_queue* asks;  // best ask; chain by strictly increasing px
+  // Every level of a side by price, for placing new levels (the chain is what is read).
+  ql::detail::level_ladder bid_ladder;
+  ql::detail::level_ladder ask_ladder;
   orderbook_queue* free_queues;
   ql::detail::ob_order* free_orders;
   table_s* order_map;  // order_seq_num -> ob_order
@@ -116,9 +122,9 @@ struct alignas(16) orderbook {
   table_s* bid_px_table;
   int32_t debug_level;
   uint8_t exchange_id;
-  uint8_t busy;        // inside a changing call: callbacks may read only
-  uint8_t symbol_cut;  // the symbol given was longer than kSymbolCapacity - 1
-  uint8_t reserved;
+  uint8_t busy;          // inside a changing call: callbacks may read only
+  uint8_t symbol_cut;    // the symbol given was longer than kSymbolCapacity - 1
+  uint8_t preopen_held;  // Shenzhen orders entered 09:25-09:30 rest unmatched until 09:30
   orderbook_log_callback log_callback;
   int64_t next_order_id;
   void* exec_user_data;
@@ -142,8 +148,8 @@ inline table_s* level_table(orderbook* b, int32_t side) {
 inline orderbook_queue** chain_head(orderbook* b, int32_t side) {
   return side == 'B' ? &b->bids : &b->asks;
 }
-inline orderbook_queue** chain_tail(orderbook* b, int32_t side) {
-  return side == 'B' ? &b->bid_tail : &b->ask_tail;
+inline level_ladder* side_ladder(orderbook* b, int32_t side) {
+  return side == 'B' ? &b->bid_ladder : &b->ask_ladder;
 }
 // True when px a is a better price than px b on the side (higher bid, lower ask).
 inline bool better_px(int32_t side, uint32_t a, uint32_t b) {
@@ -151,13 +157,19 @@ inline bool better_px(int32_t side, uint32_t a, uint32_t b) {
 }
 
 // ---- records: free lists first, then the pool ----------------------------------------------
+// A record from the pool, when every order record taken so far is in use: as the book holds
+// more orders than ever, its order map grows before it is half full (rather than at the
+// tables' usual 70%), since every order event probes it, and probes into a fuller table run
+// longer. This costs 32 bytes of slots per order at the busiest moment instead of 23.
+ob_order* new_order_record(orderbook* b);
+
 QL_OB_HOT ob_order* take_order_record(orderbook* b) {
   ob_order* o = b->free_orders;
   if (o != nullptr) {
     b->free_orders = o->next;
     return o;
   }
-  return static_cast<ob_order*>(mpool_alloc(b->block_pool, sizeof(ob_order)));
+  return new_order_record(b);
 }
 QL_OB_HOT void give_order_record(orderbook* b, ob_order* o) {
   o->next = b->free_orders;
@@ -188,35 +200,22 @@ QL_OB_HOT void init_level(orderbook* b, orderbook_queue* q, int32_t side, uint32
 }
 
 // Links an unlinked level into its side's chain between the levels better and worse than it,
-// walking from whichever end of the chain is nearer in price.
+// found in the side's ladder (ladder_reserve made room for it).
 QL_OB_HOT void link_level(orderbook* b, orderbook_queue* q) {
   const int32_t side = q->side;
-  orderbook_queue** head = chain_head(b, side);
-  orderbook_queue** tail = chain_tail(b, side);
-  orderbook_queue* prev = nullptr;  // the level q goes after
-  orderbook_queue* next = nullptr;  // the level q goes before
-  if (*head != nullptr) {
-    const int64_t from_best = static_cast<int64_t>(q->px) - (*head)->px;
-    const int64_t from_worst = static_cast<int64_t>(q->px) - (*tail)->px;
-    if ((from_best < 0 ? -from_best : from_best) <= (from_worst < 0 ? -from_worst : from_worst)) {
-      next = *head;
-      while (next != nullptr && better_px(side, next->px, q->px)) prev = next, next = next->next;
-    } else {
-      prev = *tail;
-      while (prev != nullptr && better_px(side, q->px, prev->px)) next = prev, prev = prev->prev;
-    }
-  }
+  level_ladder* l = side_ladder(b, side);
+  const uint32_t key = ladder_key(side, q->px);
+  const int32_t i = ladder_upper(l, key);
+  orderbook_queue* prev = i < l->hi ? l->levels[i] : nullptr;      // the level q goes after
+  orderbook_queue* next = i > l->lo ? l->levels[i - 1] : nullptr;  // the level q goes before
+  ladder_insert_at(l, i, key, q);
   q->prev = prev;
   q->next = next;
-  if (next != nullptr) {
-    next->prev = q;
-  } else {
-    *tail = q;
-  }
+  if (next != nullptr) next->prev = q;
   if (prev != nullptr) {
     prev->next = q;
   } else {
-    *head = q;
+    *chain_head(b, side) = q;
   }
 }
 
@@ -311,7 +310,7 @@ QL_OB_HOT int32_t reserve_order(orderbook* b, int64_t seq, int32_t side, uint32_
   orderbook_queue* q = find_level(b, side, px);
   bool fresh = false;
   if (q == nullptr) {
-    q = take_level_record(b);
+    q = ladder_reserve(side_ladder(b, side)) ? take_level_record(b) : nullptr;
     if (q == nullptr || table_insert(level_table(b, side), int_key(px), 0, q) != 0) {
       if (q != nullptr) give_level_record(b, q);
       table_remove(b->order_map, int_key(seq), 8);
@@ -386,6 +385,26 @@ int32_t on_l2order(orderbook* b, int64_t seq, int32_t order_type, int32_t bs_fla
                    int32_t quantity, int32_t update_time);
 int32_t on_l2trade(orderbook* b, int64_t bid_seq, int64_t ask_seq, double price, int32_t quantity,
                    int32_t update_time);
+// Consumes resting orders of `side` ('S' asks, 'B' bids) best first, for up to quantity and,
+// when limited, not past limit_px. Returns the quantity left.
+int32_t consume(orderbook* b, int32_t side, int64_t aggressor, int32_t quantity, uint32_t limit_px,
+                bool limited, int32_t t);
+
+// ---- Shenzhen orders held between the opening match and the open (preopen.cpp) -------------
+// Matches the held orders as the exchange does at 09:30:00.000 (see orderbook.h), at time t.
+QL_OB_COLD void match_preopen_orders(orderbook* b, int32_t t);
+
+// Notes an order that came to rest outside the window: a Shenzhen order entered between the
+// opening match and the open is held, to be matched when the window opens.
+QL_OB_HOT void note_resting_outside_window(orderbook* b, int32_t t) {
+  if (!b->is_sse && t >= kOpeningMatchTime && t < kWindowOpen) b->preopen_held = 1;
+}
+
+// Before an event of time t: the first event of the window first matches the held orders.
+// Every other event pays one well-predicted test of a flag.
+QL_OB_HOT void open_window_for(orderbook* b, int32_t t) {
+  if (b->preopen_held != 0 && t >= kWindowOpen) match_preopen_orders(b, t);
+}
 
 // Frees a book's tables and pool (the record with them), whoever holds it.
 void destroy_book(orderbook* b);

@@ -68,8 +68,8 @@ inline bool beyond_limit(const orderbook_queue* q, int32_t side, uint32_t limit_
   return side == 'S' ? q->px > limit_px : q->px < limit_px;
 }
 
-// Consumes resting orders of `side` ('S' asks, 'B' bids) best first, for up to quantity and,
-// when limited, not past limit_px. Returns the quantity left.
+}  // namespace
+
 int32_t consume(orderbook* b, int32_t side, int64_t aggressor, int32_t quantity, uint32_t limit_px,
                 bool limited, int32_t t) {
   orderbook_queue** head = chain_head(b, side);
@@ -83,6 +83,8 @@ int32_t consume(orderbook* b, int32_t side, int64_t aggressor, int32_t quantity,
   }
   return remaining;
 }
+
+namespace {
 
 // Quantity an incoming order of `side` would execute against the opposite side (at most
 // quantity), read from the level totals without changing anything.
@@ -128,6 +130,7 @@ QL_OB_HOT int32_t enter_order(orderbook* b, int64_t seq, int32_t order_type, int
     if (r != ORDERBOOK_OK) return r;
   }
   commit_order(b, &res, seq, px, remaining, quantity, t, side);
+  if (!window) note_resting_outside_window(b, t);
   return remaining;
 }
 
@@ -204,6 +207,7 @@ void reduce_aggressor(orderbook* b, int64_t aggressor, int32_t executed) {
 int32_t on_l2order(orderbook* b, int64_t seq, int32_t order_type, int32_t bs_flag, double price,
                    int32_t quantity, int32_t update_time) {
   if (update_time < b->last_time) return ORDERBOOK_EARLIER;
+  open_window_for(b, update_time);
   if (order_type == 'D') {
     b->last_time = update_time;
     return cancel_resting(b, seq, quantity, price, bs_flag == 'B' ? 'B' : 'S', update_time);
@@ -232,6 +236,7 @@ int32_t on_l2trade(orderbook* b, int64_t bid_seq, int64_t ask_seq, double price,
                    int32_t update_time) {
   if (update_time < b->last_time) return ORDERBOOK_EARLIER;
   if (quantity < 0) return ORDERBOOK_ERROR;
+  open_window_for(b, update_time);
   b->last_time = update_time;
   if (bid_seq == 0 || ask_seq == 0) {
     // A cancellation: the other order's number is the order cancelled.

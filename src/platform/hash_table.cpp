@@ -303,6 +303,52 @@ table_node_s* int_find(const table_s* t, int64_t key) {
   }
 }
 
+// The insert of integer keys, written out for each rule like int_find: one probe finds the key
+// or the free slot. Growth, and a direct-rule entry that would land beyond its bound, take the
+// general path.
+template <bool kScattered>
+int int_insert_into(table_s* t, int64_t key, void* value) {
+  table_node_s* slots = slots_of<IntSlots>(t);
+  const size_t mask = t->mask;
+  size_t i = kScattered ? table_int_home(key, t->log2_capacity, true) : (size_t)key & mask;
+  size_t d = 0;
+  for (;; ++d) {
+    const int64_t k = table_key_int(slots[i].key);
+    if (k == key) return 1;
+    if (k == 0) break;
+    if (!kScattered && d == kTableDirectMaxDisplacement) break;
+    i = (i + 1) & mask;
+  }
+  if (t->used >= t->grow_at || table_key_int(slots[i].key) != 0) {
+    const IntKey k{key};
+    return insert_entry<IntSlots>(t, k, k, table_node_s{(void*)(intptr_t)key, value});
+  }
+  slots[i] = table_node_s{(void*)(intptr_t)key, value};
+  if (!kScattered && d > t->probe_limit) t->probe_limit = d;
+  ++t->used;
+  return 0;
+}
+
+// erase_slot for integer keys under one rule: the home of each entry walked is computed
+// without asking the table's rule again.
+template <bool kScattered>
+void int_erase(table_s* t, size_t hole) {
+  table_node_s* slots = slots_of<IntSlots>(t);
+  const size_t mask = t->mask;
+  const size_t limit = kScattered ? SIZE_MAX : t->probe_limit;
+  for (size_t j = (hole + 1) & mask; slots[j].key != nullptr && ((j - hole) & mask) <= limit;
+       j = (j + 1) & mask) {
+    const int64_t k = table_key_int(slots[j].key);
+    const size_t home = kScattered ? table_int_home(k, t->log2_capacity, true) : (size_t)k & mask;
+    if (((j - home) & mask) >= ((j - hole) & mask)) {
+      slots[hole] = slots[j];
+      hole = j;
+    }
+  }
+  slots[hole] = table_node_s{nullptr, nullptr};
+  --t->used;
+}
+
 table_node_s* zero_entry(table_s* t) {
   return t->has_zero_key ? &t->zero_node : nullptr;
 }
@@ -315,8 +361,8 @@ int int_insert(table_s* t, int64_t key, void* value) {
     t->zero_node.value = value;
     return 0;
   }
-  const IntKey k{key};
-  return insert_entry<IntSlots>(t, k, k, table_node_s{(void*)(intptr_t)key, value});
+  return t->kind == TableKind::kIntDirect ? int_insert_into<false>(t, key, value)
+                                          : int_insert_into<true>(t, key, value);
 }
 
 void* int_remove(table_s* t, int64_t key) {
@@ -325,8 +371,17 @@ void* int_remove(table_s* t, int64_t key) {
     t->has_zero_key = false;
     return t->zero_node.value;
   }
-  const IntKey k{key};
-  return remove_entry<IntSlots>(t, k(t), k);
+  table_node_s* n =
+      t->kind == TableKind::kIntDirect ? int_find<false>(t, key) : int_find<true>(t, key);
+  if (n == nullptr) return nullptr;
+  void* value = n->value;
+  const size_t hole = (size_t)(n - slots_of<IntSlots>(t));
+  if (t->kind == TableKind::kIntDirect) {
+    int_erase<false>(t, hole);
+  } else {
+    int_erase<true>(t, hole);
+  }
+  return value;
 }
 
 // ---- byte-string and custom keys -----------------------------------------------------------

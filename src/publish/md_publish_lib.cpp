@@ -16,6 +16,8 @@ constexpr const char* kLogFile = "md_publish_lib";
 constexpr int kLineLoadFailed = 59;
 constexpr int kLineCreateFailed = 71;
 constexpr int kLineCreated = 78;
+// A second init is refused under a number of its own, not one a host reads as "created".
+constexpr int kLineInitRefused = 82;
 constexpr int kLineThreadRunning = 162;
 constexpr int kLineThreadStopped = 205;
 
@@ -67,7 +69,7 @@ int MDPublishLib::msg_sender_load(msg_sender_s* s, const char* libpath) {
     // Every pointer the plug-in handed over points into the library just unloaded.
     memset(s, 0, sizeof *s);
     s->sender_name = "";
-    return -17;
+    return QL_SENDER_INCOMPLETE;
   }
   return 0;
 }
@@ -75,7 +77,7 @@ int MDPublishLib::msg_sender_load(msg_sender_s* s, const char* libpath) {
 int MDPublishLib::init(const char* libpath, const char* params, const char* arg2, const char* arg3,
                        long long arg4) {
   if (ready()) {
-    tl_log(tl_log_get_global(), "KX::MDPublishLib::init", kLogFile, __LINE__, 1,
+    tl_log(tl_log_get_global(), "KX::MDPublishLib::init", kLogFile, kLineInitRefused, 1,
            "mdpublish init(%s) refused: sender '%s' already initialised", or_null_text(libpath),
            sender.sender_name);
     return -1;
@@ -98,11 +100,11 @@ int MDPublishLib::init(msg_sender_s* table, const char* params, const char* arg2
                        long long arg4) {
   if (table == nullptr) return -1;
   if (ready()) {
-    tl_log(tl_log_get_global(), "KX::MDPublishLib::init", kLogFile, __LINE__, 1,
+    tl_log(tl_log_get_global(), "KX::MDPublishLib::init", kLogFile, kLineInitRefused, 1,
            "mdpublish init refused: sender '%s' already initialised", sender.sender_name);
     return -1;
   }
-  if (table->create == nullptr || table->publish == nullptr) return -17;
+  if (table->create == nullptr || table->publish == nullptr) return QL_SENDER_INCOMPLETE;
   void* instance = table->create(params, arg2, arg3, arg4);
   table->instance = instance;
   if (instance == nullptr) {
@@ -204,7 +206,7 @@ int MDPublishLib::post_msg(msg_item_s* item) {
   if (!ready()) return -1;
   void* rec = msg_item_data(item);
   if (quote_types[*static_cast<const unsigned char*>(rec)].load(std::memory_order_relaxed) == 0)
-    return -150;
+    return QL_REFUSED;
   if (thread_mode.load(std::memory_order_relaxed) == 0) {
     msg_sender_data_s entry;
     entry.msg_type = msg_item_type(item);
@@ -217,7 +219,7 @@ int MDPublishLib::post_msg(msg_item_s* item) {
   // Claim first: a full queue is refused without touching the item's reference count, which the
   // publishing thread may be changing at that moment.
   uint32_t pos;
-  if (!queue.claim(&pos)) return -149;
+  if (!queue.claim(&pos)) return QL_QUEUE_FULL;
   msg_item_addref(item, 1);
   queue.store(pos, item);
   return 0;

@@ -101,7 +101,7 @@ IDataReplay::IDataReplay(const char* name, const char* frequency, const char* da
 IDataReplay::~IDataReplay() = default;
 
 int IDataReplay::subscribe(char** /*symbols*/, int /*count*/, int /*flags*/) {
-  return -10;
+  return QL_NOT_SUPPORTED;
 }
 
 void IDataReplay::set_filter_dt(int64_t start, int64_t end) {

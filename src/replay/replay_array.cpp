@@ -84,7 +84,7 @@ int DataReplayArray::record_trading_day(const void* rec) const {
 }
 
 int DataReplayArray::next(void* buf, int /*size*/, unsigned char* type) {
-  if (index_ >= data_length()) return -3;
+  if (index_ >= data_length()) return QL_NO_MORE_RECORDS;
   if (record_type == 0) {  // unknown kind: pass the element over, reading nothing
     if (type != nullptr) *type = 0;
     ++index_;
@@ -102,9 +102,9 @@ int DataReplayArray::next(void* buf, int /*size*/, unsigned char* type) {
   const int day = record_trading_day(rec);
   if (record_type == QL_RECORD_BAR && day < trading_day) {
     ++index_;
-    return -6;
+    return QL_BAR_SKIPPED;
   }
-  if (day != trading_day) return -2;
+  if (day != trading_day) return QL_OTHER_DAY;
   memcpy(buf, rec, static_cast<size_t>(record_size));
   ++index_;
   return record_size;
@@ -129,7 +129,7 @@ int DataReplayEmpty::start() {
 }
 
 int DataReplayEmpty::next(void* /*buf*/, int /*size*/, unsigned char* /*type*/) {
-  return -2;
+  return QL_OTHER_DAY;
 }
 
 void DataReplayEmpty::release() {

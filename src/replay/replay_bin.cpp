@@ -85,7 +85,7 @@ bool DataReplayBin::read_record(void* dst, size_t n) {
 
 int DataReplayBin::init(int trading_day) {
   this->trading_day = trading_day;
-  if (file == nullptr || hit_end_) return -3;
+  if (file == nullptr || hit_end_) return QL_NO_MORE_RECORDS;
   return 0;
 }
 
@@ -94,7 +94,7 @@ int DataReplayBin::start() {
 }
 
 int DataReplayBin::next(void* buf, int size, unsigned char* type) {
-  if (file == nullptr) return -4;
+  if (file == nullptr) return QL_NOT_OPEN;
   const int record_bytes = record_size();
   // Too little room: read nothing, so the record is neither lost nor split.
   if (buf == nullptr || size < record_bytes) return -1;
@@ -104,12 +104,12 @@ int DataReplayBin::next(void* buf, int size, unsigned char* type) {
   if (is_tick) {
     if (type != nullptr) *type = QL_RECORD_L2SNAPSHOT;
     const int32_t day = stored_trading_day(buf, offsetof(_L2Snapshot, trading_day));
-    if (trading_day > 0 && day != trading_day) return -2;
+    if (trading_day > 0 && day != trading_day) return QL_OTHER_DAY;
     return record_bytes;
   }
   if (type != nullptr) *type = QL_RECORD_BAR;
   const int32_t day = stored_trading_day(buf, offsetof(_BarData, trading_day));
-  if (trading_day != 0 && day != trading_day) return -2;
+  if (trading_day != 0 && day != trading_day) return QL_OTHER_DAY;
   memcpy(static_cast<char*>(buf) + offsetof(_BarData, trading_day), &trading_day,
          sizeof trading_day);
   return record_bytes;

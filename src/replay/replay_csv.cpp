@@ -31,8 +31,8 @@ bool DataReplayCsv::is_open() const {
 }
 
 int DataReplayCsv::init(int trading_day) {
-  if (!is_open()) return -4;
-  if (csv_eof(reader->csv_handle)) return -3;
+  if (!is_open()) return QL_NOT_OPEN;
+  if (csv_eof(reader->csv_handle)) return QL_NO_MORE_RECORDS;
   this->trading_day = trading_day;
   return 0;
 }
@@ -43,7 +43,7 @@ int DataReplayCsv::start() {
 
 int DataReplayCsv::next(void* buf, int /*size*/, unsigned char* type) {
   // A CSV that never opened has no rows: end of data, buf untouched.
-  if (!is_open() || csv_eof(reader->csv_handle)) return -3;
+  if (!is_open() || csv_eof(reader->csv_handle)) return QL_NO_MORE_RECORDS;
   if (buf == nullptr) return -1;
   return is_tick ? next_tick(buf, type) : next_bar(buf, type);
 }
@@ -63,10 +63,10 @@ int DataReplayCsv::next_tick(void* buf, unsigned char* type) {
   int day = 0;
   if (trading_day_col >= 0) {
     day = row_trading_day();
-    if (day > 0 && trading_day > 0 && day != trading_day) return -2;
+    if (day > 0 && trading_day > 0 && day != trading_day) return QL_OTHER_DAY;
   } else {
     day = rec->action_day;
-    if (day != trading_day) return -2;
+    if (day != trading_day) return QL_OTHER_DAY;
   }
   rec->trading_day = day;
   csv_next(reader->csv_handle);
@@ -83,7 +83,7 @@ int DataReplayCsv::next_bar(void* buf, unsigned char* type) {
   const int day = trading_day_col >= 0 ? row_trading_day() : rec->action_day;
   const bool other_day = trading_day_col >= 0 ? day > 0 && trading_day > 0 && day != trading_day
                                               : trading_day > 0 && day != trading_day;
-  if (other_day) return -2;
+  if (other_day) return QL_OTHER_DAY;
   rec->trading_day = trading_day;
   csv_next(reader->csv_handle);
   return QL_BAR_SIZE;

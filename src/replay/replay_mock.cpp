@@ -88,7 +88,7 @@ int DataReplayMock::next(void* buf, int /*size*/, unsigned char* type) {
   const bool tick = frequency_is_tick();
   if (!tick && !serves_bars()) return -1;
   const size_t available = tick ? ticks.size() : bars.size();
-  if (index < 0 || static_cast<size_t>(index) >= available) return -3;
+  if (index < 0 || static_cast<size_t>(index) >= available) return QL_NO_MORE_RECORDS;
   if (buf == nullptr) return -1;
 
   const size_t at = static_cast<size_t>(index++);

@@ -47,7 +47,7 @@ struct checker {
     return 0;
   }
 
-  int check_side(const orderbook_queue* head, const orderbook_queue* tail, int32_t side,
+  int check_side(const orderbook_queue* head, const level_ladder& ladder, int32_t side,
                  table_s* table) {
     int32_t levels = 0;
     const orderbook_queue* prev = nullptr;
@@ -69,9 +69,16 @@ struct checker {
         int r = check_queue(q);
         if (r != 0) return r;
       }
+      // The ladder holds the same levels, best last.
+      const int32_t rung = ladder.hi - 1 - levels;
+      if (rung < ladder.lo || ladder.levels[rung] != q ||
+          ladder.keys[rung] != ladder_key(side, q->px)) {
+        return fail(-19, "price ladder differs from the chain", q->px);
+      }
       ++levels;
     }
-    if (tail != prev) return fail(-19, "chain tail", levels);
+    if (ladder.hi - ladder.lo != levels)
+      return fail(-19, "price ladder holds other levels", levels);
     if (table_length(table) != levels) return fail(-18, "table holds other levels", levels);
     return 0;
   }
@@ -81,8 +88,8 @@ struct checker {
     for (const orderbook_queue* q = b->free_queues; q != nullptr; q = q->next) {
       free_records.insert(q);
     }
-    int r = check_side(b->bids, b->bid_tail, 'B', b->bid_px_table);
-    if (r == 0) r = check_side(b->asks, b->ask_tail, 'S', b->ask_px_table);
+    int r = check_side(b->bids, b->bid_ladder, 'B', b->bid_px_table);
+    if (r == 0) r = check_side(b->asks, b->ask_ladder, 'S', b->ask_px_table);
     if (r != 0) return r;
     if (!b->aggregate && table_length(b->order_map) != queued_orders) {
       return fail(-30, "order map holds orders that are not queued", queued_orders);

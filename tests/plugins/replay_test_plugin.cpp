@@ -1,6 +1,6 @@
 // A replay plug-in for the factory tests: a kind of its own, "testgen", that delivers
-// plugin_param generated snapshots for the trading day, then -3. plugin_param < 0 makes the
-// entry point return NULL. Its subscribe answers with the symbol count, so a test can see
+// plugin_param generated snapshots for the trading day, then QL_NO_MORE_RECORDS. plugin_param < 0
+// makes the entry point return NULL. Its subscribe answers with the symbol count, so a test can see
 // that calls reach the plug-in's own overrides.
 #include <string.h>
 
@@ -22,7 +22,7 @@ class GeneratedReplay : public KX::IDataReplay {
   int start() override { return 0; }
   int next(void* buf, int size, unsigned char* type) override {
     if (buf == nullptr || size < static_cast<int>(sizeof(_L2Snapshot))) return -1;
-    if (delivered_ >= count_) return -3;
+    if (delivered_ >= count_) return QL_NO_MORE_RECORDS;
     _L2Snapshot rec;
     memset(&rec, 0, sizeof rec);
     rec.type = QL_RECORD_L2SNAPSHOT;

@@ -1,0 +1,10 @@
+// quotelab._core: the native part of the Python package quotelab.
+#include "records_py.h"
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "quotelab's native module: records, files, order books and replays (see quotelab).";
+  qlpy::bind_records(m);
+  qlpy::bind_files(m);
+  qlpy::bind_book(m);
+  qlpy::bind_replay(m);
+}

@@ -1,0 +1,105 @@
+// A side's price ladder: the prices of its levels in one sorted array, so that a new level
+// finds its neighbours in the chain by a search over contiguous keys instead of a walk from
+// level to level (a real day creates thousands of levels tens of levels behind the best, and
+// each pointer of such a walk is a dependent load).
+//
+// Keys rise toward the best price (a bid's key is its px, an ask's the px complemented), so
+// both sides keep their best level last. The live entries sit in the middle of the arrays with
+// room on both sides: an entry goes in or out by moving the shorter part, which near the best
+// or near the worst price (where levels come and go) is a few entries. Not thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+struct orderbook_queue;
+
+namespace ql::detail {
+
+struct level_ladder {
+  uint32_t* keys;            // keys[lo..hi) strictly rising
+  orderbook_queue** levels;  // levels[i] has key keys[i]
+  int32_t lo;
+  int32_t hi;
+  int32_t capacity;
+};
+
+inline uint32_t ladder_key(int32_t side, uint32_t px) {
+  return side == 'B' ? px : ~px;
+}
+
+// Entries searched one by one from the best end before a binary search: most new levels lie
+// within this many levels of the best.
+constexpr int32_t kLadderScan = 16;
+
+// Index of the first entry whose key is above `key` (lo..hi).
+inline int32_t ladder_upper(const level_ladder* l, uint32_t key) {
+  int32_t i = l->hi;
+  const int32_t stop = l->hi - kLadderScan > l->lo ? l->hi - kLadderScan : l->lo;
+  while (i > stop && l->keys[i - 1] > key) --i;
+  if (i > stop || i == l->lo || l->keys[i - 1] < key) return i;
+  // Deeper: the first key above `key` lies in [lo, stop].
+  int32_t first = l->lo, count = stop - l->lo;
+  while (count > 0) {
+    const int32_t half = count / 2;
+    if (l->keys[first + half] <= key) {
+      first += half + 1;
+      count -= half + 1;
+    } else {
+      count = half;
+    }
+  }
+  return first;
+}
+
+// Makes room for one more entry. Returns false when the arrays cannot grow (no memory).
+bool ladder_grow(level_ladder* l);
+inline bool ladder_reserve(level_ladder* l) {
+  return l->lo > 0 || l->hi < l->capacity || ladder_grow(l);
+}
+
+// Inserts (key, level) before index i (from ladder_upper); ladder_reserve made room.
+inline void ladder_insert_at(level_ladder* l, int32_t i, uint32_t key, orderbook_queue* level) {
+  const bool down = l->lo > 0 && (i - l->lo < l->hi - i || l->hi == l->capacity);
+  if (down) {
+    std::memmove(l->keys + l->lo - 1, l->keys + l->lo, sizeof(uint32_t) * (i - l->lo));
+    std::memmove(l->levels + l->lo - 1, l->levels + l->lo, sizeof(orderbook_queue*) * (i - l->lo));
+    --l->lo;
+    --i;
+  } else {
+    std::memmove(l->keys + i + 1, l->keys + i, sizeof(uint32_t) * (l->hi - i));
+    std::memmove(l->levels + i + 1, l->levels + i, sizeof(orderbook_queue*) * (l->hi - i));
+    ++l->hi;
+  }
+  l->keys[i] = key;
+  l->levels[i] = level;
+}
+
+// Removes the entry of `key`; nothing when it is absent.
+inline void ladder_erase(level_ladder* l, uint32_t key) {
+  if (l->hi > l->lo && l->keys[l->hi - 1] == key) {
+    --l->hi;
+    return;
+  }
+  const int32_t i = ladder_upper(l, key) - 1;
+  if (i < l->lo || l->keys[i] != key) return;
+  if (i - l->lo < l->hi - 1 - i) {
+    std::memmove(l->keys + l->lo + 1, l->keys + l->lo, sizeof(uint32_t) * (i - l->lo));
+    std::memmove(l->levels + l->lo + 1, l->levels + l->lo, sizeof(orderbook_queue*) * (i - l->lo));
+    ++l->lo;
+  } else {
+    std::memmove(l->keys + i, l->keys + i + 1, sizeof(uint32_t) * (l->hi - 1 - i));
+    std::memmove(l->levels + i, l->levels + i + 1, sizeof(orderbook_queue*) * (l->hi - 1 - i));
+    --l->hi;
+  }
+}
+
+// Empties the ladder, keeping its arrays (the entries start again in the middle).
+inline void ladder_clear(level_ladder* l) {
+  l->lo = l->hi = l->capacity / 2;
+}
+
+// Frees the arrays; the ladder is empty and without room afterwards.
+void ladder_free(level_ladder* l);
+
+}  // namespace ql::detail
