@@ -60,6 +60,15 @@ void keep_symbol(RecordArray<Rec>* records, const std::string& symbol) {
   records->shrink(kept);
 }
 
+template <class Rec>
+const Rec* first_of_symbol(const RecordArray<Rec>& records, const std::string& symbol) {
+  const PaddedSymbol padded(symbol);
+  for (const Rec& r : records) {
+    if (same_symbol(r.symbol, padded, symbol)) return &r;
+  }
+  return nullptr;
+}
+
 // The one symbol of both files (taken from the first file that has records, *taken_from);
 // fails naming the file at fault: one that holds several, or one whose symbol differs from
 // the other file's.
@@ -119,7 +128,7 @@ int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* u
 // Reads the job's files through the input layer; refused rows become notes and fail the job
 // unless it is lenient.
 bool read_job_files(const BookJob& job, RecordArray<_L2Order>* orders,
-                    RecordArray<_L2Trade>* trades, DayFiles* files, BookResult* result) {
+                    RecordArray<_L2Trade>* trades, DayInputs* files, BookResult* result) {
   DayFileSpec spec;
   spec.orders_path = job.orders_path;
   spec.trades_path = job.trades_path;
@@ -147,7 +156,7 @@ bool read_job_files(const BookJob& job, RecordArray<_L2Order>* orders,
 // Settles the order of the feed: the sequence file, else the files' sequence columns, else
 // time (with a warning for Shanghai, whose days are exact only in the exchange's sequence);
 // then reports records that go back in time, which fail the job unless it is lenient.
-bool order_the_feed(const BookJob& job, const DayFiles& files, RecordArray<_L2Order>* orders,
+bool order_the_feed(const BookJob& job, const DayInputs& files, RecordArray<_L2Order>* orders,
                     RecordArray<_L2Trade>* trades, std::vector<const void*>* sequence,
                     BookResult* result) {
   if (sequence->empty() && job.sequence_path.empty() &&
@@ -236,17 +245,18 @@ bool settle_instrument(const BookJob& job, RecordArray<_L2Order>* orders,
   }
   result->symbol = symbol;
 
-  const bool has_orders = !orders->empty(), has_trades = !trades->empty();
-  if (job.sequence_path.empty() && !has_orders && !has_trades) {
+  // With a sequence the files keep every symbol's records (the sequence counts them all): the
+  // exchange and date are those of the symbol's own first record.
+  const _L2Order* first_order = first_of_symbol(*orders, symbol);
+  const _L2Trade* first_trade = first_of_symbol(*trades, symbol);
+  if (first_order == nullptr && first_trade == nullptr) {
     error = "'" + job.orders_path + "' and '" + job.trades_path + "' hold no records of " + symbol;
     return false;
   }
-  const uint8_t record_exchange = has_orders   ? (*orders)[0].exchange
-                                  : has_trades ? (*trades)[0].exchange
-                                               : 0;
-  const int record_date = has_orders   ? (*orders)[0].action_day
-                          : has_trades ? (*trades)[0].action_day
-                                       : 0;
+  const uint8_t record_exchange =
+      first_order != nullptr ? first_order->exchange : first_trade->exchange;
+  const int record_date =
+      first_order != nullptr ? first_order->action_day : first_trade->action_day;
 
   int exchange = job.exchange.empty() ? record_exchange : exchange_int(job.exchange.c_str());
   if (exchange != 1 && exchange != 2) {
@@ -309,7 +319,7 @@ bool load_book_day(const BookJob& job, BookBuffers* buffers, BookResult* result,
   RecordArray<_L2Trade>& trades = buffers->trades;
   std::vector<const void*>& sequence = buffers->sequence;
   if (bar != nullptr) bar->update(0, "reading " + job.orders_path);
-  DayFiles files;
+  DayInputs files;
   if (!read_job_files(job, &orders, &trades, &files, result)) return false;
   if (!settle_instrument(job, &orders, &trades, result)) return false;
 

@@ -9,6 +9,7 @@
 #include "layout_writer.h"
 #include "quotelab/utilcore.h"
 #include "record_io.h"
+#include "simulate_market.h"
 
 namespace qltool {
 namespace {
@@ -21,7 +22,10 @@ const CommandHelp kHelp = {
     "style, and writes the order and trade records as CSV with a header row (a .csv name)\n"
     "or as binary record files (any other name). The same seed gives the same day.\n"
     "--sequence-out writes the exchange's own order of the records (one letter per record,\n"
-    "O order, T trade), which 'quotelab book --sequence' replays exactly.",
+    "O order, T trade), which 'quotelab book --sequence' replays exactly.\n"
+    "--symbols N simulates a market day of N stocks (both exchanges' styles by code, sizes\n"
+    "spread like a real market, --events TOTAL to scale) into one pair of files, in time order\n"
+    "across symbols, for 'quotelab book --market'.",
     "quotelab simulate --style sz --seed 7 --orders 50000 --orders-out orders.csv "
     "--trades-out trades.csv",
 };
@@ -44,6 +48,8 @@ const OptionDef kOptions[] = {
      "sz: share of the 09:25-09:30 orders priced through the book, held and matched at "
      "09:30:00.000 (0 to 1, default 0)"},
     {"--format", "csv|bin", "file format of both outputs (default: by each name)"},
+    {"--symbols", "N", "a market day of N stocks in one pair of files (6xxxxx SH, 0/3xxxxx SZ)"},
+    {"--events", "TOTAL", "with --symbols: about TOTAL events over the market"},
 };
 
 bool valid_symbol(const std::string& s) {
@@ -132,6 +138,23 @@ int run_simulate(int argc, char** argv) {
   if (!args.parse(argc, argv)) return kExitUsage;
   if (args.help_requested()) return kExitOk;
 
+  if (args.has("--symbols") || args.has("--events")) {
+    if (!args.has("--symbols")) {
+      args.error("--events needs --symbols N");
+      return kExitUsage;
+    }
+    if (!args.has("--orders-out") || !args.has("--trades-out")) {
+      args.error("give both --orders-out FILE and --trades-out FILE");
+      return kExitUsage;
+    }
+    FileFormat format = FileFormat::Csv;
+    if (args.has("--format") && !parse_format(args.get("--format"), &format)) {
+      args.error("--format: '%s' is neither csv nor bin", args.get("--format"));
+      return kExitUsage;
+    }
+    return run_simulate_market(args, args.get("--orders-out"), args.get("--trades-out"),
+                               args.has("--format"), format);
+  }
   qlsim::Config config;
   const std::string style = args.get("--style", "sz");
   if (KX::StringUtil::iequals(style.c_str(), "sh")) {

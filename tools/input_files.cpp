@@ -60,7 +60,7 @@ void copy_records(const std::vector<Rec>& from, RecordArray<Rec>* to) {
 // Reads one CSV input: through a layout when one settles, else as quotelab's own CSV.
 template <class Rec>
 bool read_csv_input(const DayFileSpec& spec, const std::string& path, RecordArray<Rec>* out,
-                    RecordArray<_L2Trade>* merged_trades, DayFiles* files, std::string* error) {
+                    RecordArray<_L2Trade>* merged_trades, DayInputs* files, std::string* error) {
   const bool is_orders = RecordTraits<Rec>::kKind == RecordKind::Order;
   auto fits = [&](const KX::LayoutReader& r) {
     const KX::LayoutContent c = r.content();
@@ -128,7 +128,7 @@ bool read_csv_input(const DayFileSpec& spec, const std::string& path, RecordArra
 
 template <class Rec>
 bool read_input(const DayFileSpec& spec, const std::string& path, RecordArray<Rec>* out,
-                RecordArray<_L2Trade>* merged_trades, DayFiles* files, std::string* error) {
+                RecordArray<_L2Trade>* merged_trades, DayInputs* files, std::string* error) {
   const FileFormat format = spec.format_given ? spec.format : format_of_path(path);
   if (format == FileFormat::Binary) return read_binary_records(path, out, error);
   return read_csv_input(spec, path, out, merged_trades, files, error);
@@ -241,8 +241,8 @@ bool check_csv_input(const char* command, const std::string& path, char delimite
 // -----------------------------------------------------------------------------
 
 bool read_day_files(const DayFileSpec& spec, RecordArray<_L2Order>* orders,
-                    RecordArray<_L2Trade>* trades, DayFiles* files, std::string* error) {
-  *files = DayFiles();
+                    RecordArray<_L2Trade>* trades, DayInputs* files, std::string* error) {
+  *files = DayInputs();
   trades->clear();
   if (!read_input(spec, spec.orders_path, orders, trades, files, error)) return false;
   if (files->merged) {
@@ -266,7 +266,7 @@ bool read_day_files(const DayFileSpec& spec, RecordArray<_L2Order>* orders,
   return true;
 }
 
-bool sequence_from_columns(const DayFiles& files, const RecordArray<_L2Order>& orders,
+bool sequence_from_columns(const DayInputs& files, const RecordArray<_L2Order>& orders,
                            const RecordArray<_L2Trade>& trades,
                            std::vector<const void*>* sequence) {
   sequence->clear();
@@ -298,7 +298,7 @@ bool sequence_from_columns(const DayFiles& files, const RecordArray<_L2Order>& o
   return true;
 }
 
-size_t check_times(const DayFileSpec& spec, const DayFiles& files, RecordArray<_L2Order>* orders,
+size_t check_times(const DayFileSpec& spec, const DayInputs& files, RecordArray<_L2Order>* orders,
                    RecordArray<_L2Trade>* trades, std::vector<const void*>* sequence, bool fix,
                    std::vector<std::string>* notes) {
   size_t back = 0;

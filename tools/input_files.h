@@ -54,7 +54,7 @@ bool scan_csv_rows(const std::string& path, char delimiter, RefusalReport* repor
 bool check_csv_input(const char* command, const std::string& path, char delimiter, bool lenient);
 
 // What the day's files gave besides their records.
-struct DayFiles {
+struct DayInputs {
   std::string orders_layout, trades_layout;        // layout names; "" for quotelab's own files
   bool merged = false;                             // the order file held both (a tick-by-tick file)
   std::vector<int64_t> order_seq, trade_seq;       // the exchange sequence, when a file carries it
@@ -77,17 +77,17 @@ struct DayFileSpec {
 // cannot be read, its layout cannot be settled, the order file is empty beside a non-empty
 // trade file, or a file named as trades holds something else.
 bool read_day_files(const DayFileSpec& spec, RecordArray<_L2Order>* orders,
-                    RecordArray<_L2Trade>* trades, DayFiles* files, std::string* error);
+                    RecordArray<_L2Trade>* trades, DayInputs* files, std::string* error);
 
 // The feed in the exchange's sequence from the files' sequence columns (or the merged file's
 // order): true with *sequence filled, false when the files carry no sequence.
-bool sequence_from_columns(const DayFiles& files, const RecordArray<_L2Order>& orders,
+bool sequence_from_columns(const DayInputs& files, const RecordArray<_L2Order>& orders,
                            const RecordArray<_L2Trade>& trades, std::vector<const void*>* sequence);
 
 // Finds records whose time is earlier than the record fed before them (in `sequence`, or in
 // each file when it is empty) and reports them with their file and line; with fix, puts the
 // feed back in time order (stably) so that no snapshot is lost. Returns how many went back.
-size_t check_times(const DayFileSpec& spec, const DayFiles& files, RecordArray<_L2Order>* orders,
+size_t check_times(const DayFileSpec& spec, const DayInputs& files, RecordArray<_L2Order>* orders,
                    RecordArray<_L2Trade>* trades, std::vector<const void*>* sequence, bool fix,
                    std::vector<std::string>* notes);
 
