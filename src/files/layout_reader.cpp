@@ -2,6 +2,8 @@
 // tokenizer splits each row in place; the bound fields are parsed where they stand (numbers
 // with the tokenizer's own readers, times and dates by their shape), so a row costs no
 // allocation. A row that cannot become its record is refused with its line and reason.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -757,6 +759,21 @@ struct LayoutReader::Impl {
     return true;
   }
 
+  // Offers the untouched room of a vector to transparent huge pages: filling a million records
+  // through 4 KB pages costs a page fault per page, more than parsing the rows on a virtual
+  // machine. Only a hint; the 2 MiB-aligned inside of the block is advised.
+  template <class T>
+  static void advise_huge_pages(std::vector<T>& v) {
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(v.data()) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(v.data() + v.capacity())) & ~(kHuge - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)v;
+#endif
+  }
+
   void reserve_for(size_t bytes) {
     const size_t rows_expected = bytes / 64 + 16;  // layout rows take 60 to 120 bytes
     switch (layout.content) {
@@ -764,11 +781,13 @@ struct LayoutReader::Impl {
         orders.reserve(rows_expected);
         order_seq.reserve(rows_expected);
         order_lines.reserve(rows_expected);
+        advise_huge_pages(orders);
         break;
       case LayoutContent::Trades:
         trades.reserve(rows_expected);
         trade_seq.reserve(rows_expected);
         trade_lines.reserve(rows_expected);
+        advise_huge_pages(trades);
         break;
       case LayoutContent::Ticks:
         stream.reserve(rows_expected);
