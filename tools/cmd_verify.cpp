@@ -10,6 +10,7 @@
 #include "args.h"
 #include "book_job.h"
 #include "commands.h"
+#include "quotelab/layout_reader.h"
 #include "verify_day.h"
 
 namespace qltool {
@@ -19,8 +20,9 @@ const CommandHelp kHelp = {
     "verify",
     "--orders FILE --trades FILE --snapshots FILE [options]",
     "Rebuilds one instrument's order book over a trading day, from the same inputs as 'book',\n"
-    "and checks every snapshot of --snapshots (quotelab's tick file, CSV or binary) against\n"
-    "it: outside the call auctions a snapshot showing N trades must equal some book state\n"
+    "and checks every snapshot of --snapshots (the exchange's snapshot file in a layout\n"
+    "'quotelab columns --profiles' knows, or quotelab's tick file, CSV or binary) against it: "
+    "outside the call auctions a snapshot showing N trades must equal some book state\n"
     "between trade N and trade N+1; in the call auctions some state from the one that matched\n"
     "the snapshot before up to three seconds after its stamp. Equal means ten levels a side,\n"
     "price and quantity. Prints the coverage of each phase, the first snapshots not found\n"
@@ -40,6 +42,10 @@ const OptionDef kOptions[] = {
     {"--date", "YYYYMMDD", "trading day (default: the first record's action_day)"},
     {"--format", "csv|bin", "format of the order and trade files (default: by their names)"},
     {"--delimiter", "C", "CSV field delimiter (default ',')"},
+    {"--profile", "NAME|FILE", "layout of CSV inputs: a built-in name or a profile file"},
+    {"--map", "F=COL,...", "bind layout fields to columns (see 'quotelab columns')"},
+    {"--values", "SPEC", "value codes, e.g. side:1=B,2=S;type:10=D"},
+    {"--lenient", nullptr, "go on past rows that cannot be read (they are still reported)"},
     {"--auction-view", "book|exchange",
      "compare call-auction snapshots with the book (default) or its indicative match"},
     {"--pre-close", "PRICE",
@@ -48,25 +54,72 @@ const OptionDef kOptions[] = {
     {"--mismatches", "N", "snapshots not found to show (default 5)"},
 };
 
-// The reference snapshots of the symbol and day (snapshots without a trading day count as the
-// day's), in file order, with their lines. The exchange's own snapshot layouts join here.
-bool read_references(const std::string& path, char delimiter, const std::string& symbol, int date,
-                     std::vector<qlverify::ReferenceSnapshot>* refs, std::string* error) {
-  const FileFormat format = format_of_path(path);
-  RecordArray<_L2Snapshot> ticks;
-  if (!read_records(path, format, delimiter, &ticks, error)) return false;
-  refs->reserve(ticks.size());
-  for (size_t i = 0; i < ticks.size(); ++i) {
-    if (symbol.compare(0, std::string::npos, ticks[i].symbol,
-                       strnlen(ticks[i].symbol, sizeof ticks[i].symbol)) != 0 ||
-        (ticks[i].trading_day != 0 && ticks[i].trading_day != date)) {
-      continue;
+// Snapshots of the symbol and day (those without a trading day count as the day's).
+bool of_day(const _L2Snapshot& s, const std::string& symbol, int date) {
+  return symbol.compare(0, std::string::npos, s.symbol, strnlen(s.symbol, sizeof s.symbol)) == 0 &&
+         (s.trading_day == 0 || s.trading_day == date);
+}
+
+// An exchange snapshot file in a layout the layout reader knows, with the order counts of each
+// level and the file's lines. Returns false when the file is in no such layout (*taken false),
+// or when it is but cannot be read (*taken true, *error set).
+bool read_exchange_snapshots(const std::string& path, char delimiter, const std::string& symbol,
+                             int date, bool lenient, std::vector<qlverify::ReferenceSnapshot>* refs,
+                             bool* taken, std::string* error) {
+  KX::LayoutReader reader;
+  reader.set_delimiter(delimiter);
+  reader.set_symbol(symbol.c_str());
+  reader.set_trading_day(date);
+  *taken = reader.open(path.c_str()) == 0 && reader.content() == KX::LayoutContent::Snapshots;
+  if (!*taken) return false;
+  const int refused = reader.read();
+  if (refused < 0 || (refused > 0 && !lenient)) {
+    *error = refused < 0 ? reader.error()
+                         : std::to_string(refused) + " rows of '" + path +
+                               "' could not be read: fix the file, or give --lenient";
+    for (const KX::LayoutRefusal& r : reader.refusals()) {
+      report("verify", "'%s' line %ld: %s: %s", r.file.c_str(), r.line, r.reason.c_str(),
+             r.detail.c_str());
     }
+    return false;
+  }
+  for (size_t i = 0; i < reader.snapshots().size(); ++i) {
+    if (!of_day(reader.snapshots()[i], symbol, date)) continue;
     qlverify::ReferenceSnapshot r;
-    r.snapshot = ticks[i];
-    // CSV rows follow their header line; binary records are counted from 1.
-    r.line = static_cast<int64_t>(i) + (format == FileFormat::Csv ? 2 : 1);
+    r.snapshot = reader.snapshots()[i];
+    r.line = reader.snapshot_lines()[i];
+    r.has_order_counts = true;
+    std::memcpy(r.bid_orders, reader.snapshot_extras()[i].bid_orders, sizeof r.bid_orders);
+    std::memcpy(r.ask_orders, reader.snapshot_extras()[i].ask_orders, sizeof r.ask_orders);
     refs->push_back(r);
+  }
+  return true;
+}
+
+// The reference snapshots of the symbol and day, in file order, with their lines: an exchange
+// snapshot layout, else quotelab's own tick file.
+bool read_references(const std::string& path, char delimiter, const std::string& symbol, int date,
+                     bool lenient, std::vector<qlverify::ReferenceSnapshot>* refs,
+                     std::string* error) {
+  const FileFormat format = format_of_path(path);
+  bool taken = false;
+  if (format == FileFormat::Csv &&
+      !read_exchange_snapshots(path, delimiter, symbol, date, lenient, refs, &taken, error) &&
+      taken) {
+    return false;
+  }
+  if (!taken) {
+    RecordArray<_L2Snapshot> ticks;
+    if (!read_records(path, format, delimiter, &ticks, error)) return false;
+    refs->reserve(ticks.size());
+    for (size_t i = 0; i < ticks.size(); ++i) {
+      if (!of_day(ticks[i], symbol, date)) continue;
+      qlverify::ReferenceSnapshot r;
+      r.snapshot = ticks[i];
+      // CSV rows follow their header line; binary records are counted from 1.
+      r.line = static_cast<int64_t>(i) + (format == FileFormat::Csv ? 2 : 1);
+      refs->push_back(r);
+    }
   }
   if (refs->empty()) {
     *error = "'" + path + "' holds no snapshots of " + symbol + " on " + std::to_string(date);
@@ -122,18 +175,24 @@ int run_verify(int argc, char** argv) {
   job.sequence_path = args.get("--sequence", "");
   job.exchange = args.get("--exchange", "");
   job.symbol = args.get("--symbol", "");
+  job.input.profile = args.get("--profile", "");
+  job.input.map = args.get("--map", "");
+  job.input.values = args.get("--values", "");
+  job.input.lenient = args.has("--lenient");
 
   const auto start = std::chrono::steady_clock::now();
   BookBuffers buffers;
   BookResult loaded;
-  if (!load_book_day(job, &buffers, &loaded, nullptr)) {
+  const bool loaded_ok = load_book_day(job, &buffers, &loaded, nullptr);
+  for (const std::string& note : loaded.notes) args.error("%s", note.c_str());
+  if (!loaded_ok) {
     args.error("%s", loaded.error.c_str());
     return kExitFailure;
   }
   std::vector<qlverify::ReferenceSnapshot> refs;
   std::string error;
-  if (!read_references(args.get("--snapshots"), job.delimiter, loaded.symbol, loaded.date, &refs,
-                       &error)) {
+  if (!read_references(args.get("--snapshots"), job.delimiter, loaded.symbol, loaded.date,
+                       job.input.lenient, &refs, &error)) {
     args.error("--snapshots: %s", error.c_str());
     return kExitFailure;
   }
