@@ -77,7 +77,6 @@ struct Driver {
   orderbook* book = nullptr;
   int32_t now_ms = 9 * 3600000 + 15 * 60000;  // 09:15:00.000
   std::vector<int64_t> own_ids;
-  bool open_passed = false;  // an event at or after 09:30 reached the book
 
   // One operation from 8 bytes. Returns the event's result and its time (HHMMSSmmm).
   std::pair<int32_t, int32_t> apply(const uint8_t* op) {
@@ -123,7 +122,6 @@ struct Driver {
         if (op[1] != 0x5A) return {0, -1};
         orderbook_reset(book, kDate);  // rarely: a new day on the same book
         now_ms = 9 * 3600000 + 15 * 60000;
-        open_passed = false;
         return {0, -1};
     }
   }
@@ -148,6 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   driver.book = book;
   State before = state_of(book);
   for (size_t at = 1; at + kOpBytes <= size; at += kOpBytes) {
+    const int32_t last_event_before = orderbook_prev_update_time(book);  // refreshed below
     const auto [result, time] = driver.apply(data + at);
     if (verbose) {
       std::fprintf(stderr, "op %zu kind %d -> %d at %d\n", at / kOpBytes, data[at] % 9, result,
@@ -158,9 +157,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_snapshot(book, after);
     // The first event at or after the open (even one refused for another reason) first matches
     // the orders held since the opening auction: that change is the open's, not the event's.
-    const bool opening = !driver.open_passed && time >= 0 && time2msec(time) >= kOpenMs &&
-                         result != ORDERBOOK_EARLIER;
-    if (opening) driver.open_passed = true;
+    const bool opening =
+        last_event_before < 93000000 && time >= 93000000 && result != ORDERBOOK_EARLIER;
     if (result < 0 && !opening) QLFUZZ_CHECK(after == before);
     if (!crossed(before) && in_continuous_trading(time)) QLFUZZ_CHECK(!crossed(after));
     before = after;
