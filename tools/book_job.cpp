@@ -347,13 +347,19 @@ const std::vector<OptionDef>& day_input_options() {
       {"--interval-ms", "N", "snapshot interval in continuous trading (default 3000)"},
       {"--format", "csv|bin", "format of the input files (default: by their names)"},
       {"--delimiter", "C", "CSV field delimiter (default ',')"},
+      {"--schedule", "events|grid:MS|trades:FILE",
+       "snapshots after every event, as of every MS on the clock, or at the trade counts in FILE "
+       "(default: the trading-hours rules)"},
+      {"--auction-view", "book|exchange",
+       "call-auction snapshots show the book (default) or the indicative match"},
   };
   return options;
 }
 
 bool read_day_inputs(const Args& args, BookJob* job) {
   if (!args.get_int("--interval-ms", 1, 24 * 3600 * 1000, &job->interval_ms) ||
-      !args.get_date("--date", &job->date) || !args.get_char("--delimiter", &job->delimiter)) {
+      !args.get_date("--date", &job->date) || !args.get_char("--delimiter", &job->delimiter) ||
+      !parse_snapshot_options(args, &job->schedule, &job->exchange_auction_view)) {
     return false;
   }
   if (args.has("--format")) {

@@ -78,7 +78,8 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar,
                   BookBuffers* buffers = nullptr);
 
 // The options that choose one day's rebuild, as `book` takes them (--orders, --trades,
-// --sequence, --exchange, --symbol, --date, --interval-ms, --format, --delimiter), for the
+// --sequence, --exchange, --symbol, --date, --interval-ms, --format, --delimiter, --schedule,
+// --auction-view), for the
 // commands that rebuild a day on the way to something else.
 const std::vector<OptionDef>& day_input_options();
 // Reads those options into *job, checking --orders and --trades are given. Returns false after

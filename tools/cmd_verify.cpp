@@ -10,6 +10,7 @@
 #include "book_job.h"
 #include "commands.h"
 #include "verify_day.h"
+#include "verify_input.h"
 
 namespace qltool {
 namespace {
@@ -44,31 +45,6 @@ const OptionDef kOptions[] = {
     {"--min-coverage", "PERCENT", "continuous-trading coverage needed (default 99.9)"},
     {"--mismatches", "N", "snapshots not found to show (default 5)"},
 };
-
-// The reference snapshots of the symbol, in file order, with their lines.
-bool read_references(const std::string& path, char delimiter, const std::string& symbol,
-                     std::vector<qlverify::ReferenceSnapshot>* refs, std::string* error) {
-  const FileFormat format = format_of_path(path);
-  RecordArray<_L2Snapshot> ticks;
-  if (!read_records(path, format, delimiter, &ticks, error)) return false;
-  refs->reserve(ticks.size());
-  for (size_t i = 0; i < ticks.size(); ++i) {
-    if (symbol.compare(0, std::string::npos, ticks[i].symbol,
-                       strnlen(ticks[i].symbol, sizeof ticks[i].symbol)) != 0) {
-      continue;
-    }
-    qlverify::ReferenceSnapshot r;
-    r.snapshot = ticks[i];
-    // CSV rows follow their header line; binary records are counted from 1.
-    r.line = static_cast<int64_t>(i) + (format == FileFormat::Csv ? 2 : 1);
-    refs->push_back(r);
-  }
-  if (refs->empty()) {
-    *error = "'" + path + "' holds no snapshots of " + symbol;
-    return false;
-  }
-  return true;
-}
 
 bool parse_percent(const Args& args, const char* name, double* out) {
   if (!args.has(name)) return true;
@@ -131,19 +107,7 @@ int run_verify(int argc, char** argv) {
     return kExitFailure;
   }
 
-  qlverify::DayInput day;
-  day.exchange = loaded.exchange;
-  day.symbol = loaded.symbol;
-  day.date = loaded.date;
-  if (job.sequence_path.empty()) {
-    day.orders = buffers.orders.data();
-    day.order_count = static_cast<int32_t>(buffers.orders.size());
-    day.trades = buffers.trades.data();
-    day.trade_count = static_cast<int32_t>(buffers.trades.size());
-  } else {
-    day.sequence = buffers.sequence.data();
-    day.sequence_count = static_cast<int32_t>(buffers.sequence.size());
-  }
+  const qlverify::DayInput day = day_input_of(job, buffers, loaded);
   qlverify::VerifyReport report;
   if (!qlverify::verify_day(day, refs, options, &report, &error)) {
     args.error("%s", error.c_str());
