@@ -472,3 +472,31 @@ TEST_F(MapTest, InsertRefusals) {
 }
 
 }  // namespace
+
+namespace {
+
+// A Shenzhen own-side-best order takes its side's best price as it enters; with its side empty
+// it is refused (and said so) and the run goes on.
+TEST(OrderbookBuilderOwnSideBest, RestsAtItsSideBestOrIsRefusedWhenTheSideIsEmpty) {
+  orderbook_builder* b = orderbook_builder_create("SZ", "000001", 3000);
+  ASSERT_NE(b, nullptr);
+  std::vector<_L2Order> orders = {
+      make_order(1, 'B', 10.00, 100, 91500000), make_order(2, 'B', 9.99, 100, 91500010),
+      make_order(3, 'B', 0, 300, 91500020), make_order(4, 'S', 0, 300, 91500030)};
+  orders[2].order_type = 'U';
+  orders[3].order_type = 'U';
+  testing::internal::CaptureStderr();
+  ASSERT_GT(orderbook_builder_run2(b, kDate, orders.data(), 4, nullptr, 0), 0);
+  const std::string err = testing::internal::GetCapturedStderr();
+  int64_t qty = 0;
+  double price = 0;
+  ASSERT_TRUE(orderbook_get_price_qty(orderbook_builder_get(b), -1, &qty, &price));
+  EXPECT_EQ(price, 10.00);
+  EXPECT_EQ(qty, 400);
+  EXPECT_FALSE(orderbook_get_price_qty(orderbook_builder_get(b), 1, &qty, &price));
+  EXPECT_NE(err.find("own-side best order 4 at 91500030 refused: no ask"), std::string::npos)
+      << err;
+  orderbook_builder_release(b);
+}
+
+}  // namespace

@@ -11,6 +11,7 @@
 #include "args.h"
 #include "book_job.h"
 #include "commands.h"
+#include "quotelab/layout_reader.h"
 #include "quotelab/utilcore.h"
 
 namespace qltool {
@@ -30,8 +31,15 @@ const CommandHelp kHelp = {
     "records are fed in the exchange's own order (orderbook_builder_run3): the exact way to\n"
     "rebuild Shanghai days.\n"
     "\n"
-    "A manifest lists one job per line: EXCHANGE SYMBOL DATE ORDERS TRADES [OUT], separated\n"
-    "by blanks or commas; '#' starts a comment. Relative paths are taken from the manifest's\n"
+    "CSV inputs in an exchange's or vendor's own layout (see 'quotelab columns --profiles') are\n"
+    "detected from their header; when both files carry the exchange's sequence (BizIndex,\n"
+    "ApplSeqNum) the records are merged by it and fed with orderbook_builder_run3, and a merged\n"
+    "tick-by-tick file needs no --trades. Rows that cannot be read are reported with file,\n"
+    "line and reason and fail the command unless --lenient.\n"
+    "\n"
+    "A manifest lists one job per line: EXCHANGE SYMBOL DATE ORDERS TRADES [OUT]\n"
+    "[profile=FILE] [sequence=FILE], separated by blanks or commas ('-' for TRADES beside a\n"
+    "merged file); '#' starts a comment. Relative paths are taken from the manifest's\n"
     "directory; jobs without OUT go under --root. --jobs N runs N jobs at a time, each on its\n"
     "own thread with its own builder; a failing job is reported and the others go on.",
     "quotelab book --orders orders.csv --trades trades.csv --out ticks.csv",
@@ -51,6 +59,7 @@ const OptionDef kOptions[] = {
     {"--auction-view", "book|exchange",
      "call-auction snapshots show the book (default) or the indicative match as the exchange "
      "does"},
+    {"--pre-close", "PRICE", "previous close: Shenzhen's opening auction view needs it"},
     {"--out", "FILE", "snapshot file (.csv, else binary)"},
     {"--root", "DIR", "write ROOT/YYYYMMDD/tick.csv (or tick.dat) instead"},
     {"--out-format", "csv|bin", "snapshot file format (default: by --out's name; csv)"},
@@ -58,6 +67,12 @@ const OptionDef kOptions[] = {
     {"--delimiter", "C", "CSV field delimiter (default ',')"},
     {"--manifest", "FILE", "rebuild every job listed in FILE"},
     {"--jobs", "N", "jobs of a manifest run at once, one thread each (default 1)"},
+    {"--profile", "NAME|FILE", "layout of CSV inputs: a built-in name or a profile file"},
+    {"--map", "F=COL,...", "bind layout fields to columns (see 'quotelab columns')"},
+    {"--values", "SPEC", "value codes, e.g. side:1=B,2=S;type:10=D"},
+    {"--lenient", nullptr,
+     "rebuild without refused rows (still reported) and reorder records "
+     "that go back in time"},
     {"--quiet", nullptr, "no progress bar"},
 };
 
@@ -90,6 +105,34 @@ std::vector<std::string> split_fields(const std::string& line) {
   return fields;
 }
 
+// Takes the key=value fields of a manifest line (profile=FILE, sequence=FILE) out of *fields
+// into the job. False after reporting an unknown key.
+bool take_manifest_options(const Args& args, const std::string& path, int line_no,
+                           const std::string& dir, std::vector<std::string>* fields, BookJob* job) {
+  std::vector<std::string> rest;
+  for (const std::string& f : *fields) {
+    const size_t eq = f.find('=');
+    if (eq == std::string::npos) {
+      rest.push_back(f);
+      continue;
+    }
+    const std::string key = f.substr(0, eq), value = f.substr(eq + 1);
+    if (key == "profile") {
+      // A built-in layout name stays a name; anything else is a file beside the manifest.
+      KX::LayoutReader probe;
+      job->input.profile = probe.use_layout(value.c_str()) == 0 ? value : relative_to(dir, value);
+    } else if (key == "sequence") {
+      job->sequence_path = relative_to(dir, value);
+    } else {
+      args.error("%s line %d: unknown option '%s' (profile=FILE or sequence=FILE)", path.c_str(),
+                 line_no, key.c_str());
+      return false;
+    }
+  }
+  *fields = rest;
+  return true;
+}
+
 // Reads the manifest into jobs built on `base` (the options shared by every job) and settles
 // each job's output file, refusing two jobs that would write the same one.
 bool read_manifest(const Args& args, const std::string& path, const BookJob& base,
@@ -108,16 +151,17 @@ bool read_manifest(const Args& args, const std::string& path, const BookJob& bas
     pos = end + 1;
     const size_t hash = line.find('#');
     if (hash != std::string::npos) line.resize(hash);
-    const std::vector<std::string> f = split_fields(line);
+    std::vector<std::string> f = split_fields(line);
     if (f.empty()) continue;
+    ManifestJob mj;
+    mj.line = line_no;
+    mj.job = base;
+    if (!take_manifest_options(args, path, line_no, dir, &f, &mj.job)) return false;
     if (f.size() != 5 && f.size() != 6) {
       args.error("%s line %d: expected EXCHANGE SYMBOL DATE ORDERS TRADES [OUT], found %zu fields",
                  path.c_str(), line_no, f.size());
       return false;
     }
-    ManifestJob mj;
-    mj.line = line_no;
-    mj.job = base;
     mj.job.exchange = f[0];
     mj.job.symbol = f[1];
     char* date_end = nullptr;
@@ -134,7 +178,7 @@ bool read_manifest(const Args& args, const std::string& path, const BookJob& bas
       return false;
     }
     mj.job.orders_path = relative_to(dir, f[3]);
-    mj.job.trades_path = relative_to(dir, f[4]);
+    mj.job.trades_path = f[4] == "-" ? "" : relative_to(dir, f[4]);
     if (f.size() == 6) mj.job.out_path = relative_to(dir, f[5]);
     FileFormat format;
     std::string out;
@@ -181,6 +225,9 @@ int run_manifest(const Args& args, const BookJob& base, int threads, bool quiet)
       {
         std::lock_guard<std::mutex> lock(print_mutex);
         bar.clear();
+        for (const std::string& note : results[i].notes) {
+          report("book", "job %zu (manifest line %d): %s", i + 1, jobs[i].line, note.c_str());
+        }
         if (ok) {
           std::printf("job %zu (line %d): %s\n", i + 1, jobs[i].line,
                       describe_book_result(results[i]).c_str());
@@ -245,10 +292,14 @@ int run_book(int argc, char** argv) {
     args.error("give --out or --root, not both");
     return kExitUsage;
   }
-  if (!parse_snapshot_options(args, &job.schedule, &job.exchange_auction_view)) {
+  if (!parse_snapshot_options(args, &job.schedule, &job.exchange_auction_view, &job.pre_close)) {
     return kExitUsage;
   }
   job.root = args.get("--root", "");
+  job.input.profile = args.get("--profile", "");
+  job.input.map = args.get("--map", "");
+  job.input.values = args.get("--values", "");
+  job.input.lenient = args.has("--lenient");
   const bool quiet = args.has("--quiet");
 
   if (args.has("--manifest")) {
@@ -265,7 +316,7 @@ int run_book(int argc, char** argv) {
     args.error("--jobs needs --manifest");
     return kExitUsage;
   }
-  if (!args.has("--orders") || !args.has("--trades")) {
+  if (!args.has("--orders")) {
     args.error("give --orders FILE and --trades FILE (or --manifest FILE)");
     return kExitUsage;
   }
@@ -274,7 +325,7 @@ int run_book(int argc, char** argv) {
     return kExitUsage;
   }
   job.orders_path = args.get("--orders");
-  job.trades_path = args.get("--trades");
+  job.trades_path = args.get("--trades", "");
   job.sequence_path = args.get("--sequence", "");
   job.exchange = args.get("--exchange", "");
   job.symbol = args.get("--symbol", "");
@@ -291,7 +342,9 @@ int run_book(int argc, char** argv) {
 
   ProgressBar bar(!quiet);
   BookResult result;
-  if (!run_book_job(job, &result, &bar)) {
+  const bool ok = run_book_job(job, &result, &bar);
+  for (const std::string& note : result.notes) args.error("%s", note.c_str());
+  if (!ok) {
     args.error("%s", result.error.c_str());
     return kExitFailure;
   }

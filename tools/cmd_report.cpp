@@ -62,12 +62,13 @@ bool write_text(const std::string& path, const std::string& text, std::string* e
 bool check_day(const BookJob& job, const BookBuffers& buffers, const BookResult& loaded,
                const std::string& path, DayCheck* check, std::string* error) {
   std::vector<qlverify::ReferenceSnapshot> refs;
-  if (!read_references(path, job.delimiter, loaded.symbol, &refs, error)) {
+  if (!read_references(path, job.delimiter, loaded.symbol, loaded.date, &refs, error)) {
     *error = "--snapshots: " + *error;
     return false;
   }
   qlverify::VerifyOptions options;
   options.exchange_auction_view = job.exchange_auction_view;
+  options.pre_close = job.pre_close;
   // Every mismatch is marked on the time axis, up to a bound on the memory they take.
   options.mismatches_kept = std::min<size_t>(refs.size(), 100000);
   qlverify::VerifyReport report;
@@ -122,7 +123,9 @@ int run_report(int argc, char** argv) {
   const DayCheck* day_check = checked ? &check : nullptr;
   ReportHeading heading;
   heading.title = result.symbol + "." + result.exchange + " " + std::to_string(result.date);
-  heading.source = "rebuilt from " + job.orders_path + " and " + job.trades_path +
+  heading.source = "rebuilt from " + job.orders_path +
+                   (job.trades_path.empty() ? "" : " and " + job.trades_path) +
+                   (result.input_note.empty() ? "" : " (" + result.input_note + ")") +
                    (job.sequence_path.empty() ? "" : " in the order of " + job.sequence_path) +
                    ": " + group_digits(result.events()) + " events, " +
                    group_digits(series.seen()) + " snapshots " +

@@ -2,6 +2,7 @@
 // snapshots of that day.
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -42,6 +43,8 @@ const OptionDef kOptions[] = {
     {"--delimiter", "C", "CSV field delimiter (default ',')"},
     {"--auction-view", "book|exchange",
      "compare call-auction snapshots with the book (default) or its indicative match"},
+    {"--pre-close", "PRICE",
+     "previous close for Shenzhen's opening auction view (default: the snapshots')"},
     {"--min-coverage", "PERCENT", "continuous-trading coverage needed (default 99.9)"},
     {"--mismatches", "N", "snapshots not found to show (default 5)"},
 };
@@ -72,7 +75,8 @@ int run_verify(int argc, char** argv) {
   if (!args.get_date("--date", &job.date) || !args.get_char("--delimiter", &job.delimiter) ||
       !args.get_int("--mismatches", 0, 1000, &mismatches) ||
       !parse_percent(args, "--min-coverage", &min_coverage) ||
-      !parse_snapshot_options(args, &job.schedule, &options.exchange_auction_view)) {
+      !parse_snapshot_options(args, &job.schedule, &options.exchange_auction_view,
+                              &options.pre_close)) {
     return kExitUsage;
   }
   options.mismatches_kept = static_cast<size_t>(mismatches);
@@ -102,7 +106,8 @@ int run_verify(int argc, char** argv) {
   }
   std::vector<qlverify::ReferenceSnapshot> refs;
   std::string error;
-  if (!read_references(args.get("--snapshots"), job.delimiter, loaded.symbol, &refs, &error)) {
+  if (!read_references(args.get("--snapshots"), job.delimiter, loaded.symbol, loaded.date, &refs,
+                       &error)) {
     args.error("--snapshots: %s", error.c_str());
     return kExitFailure;
   }

@@ -4,7 +4,7 @@
 
 namespace qltool {
 
-bool read_references(const std::string& path, char delimiter, const std::string& symbol,
+bool read_references(const std::string& path, char delimiter, const std::string& symbol, int date,
                      std::vector<qlverify::ReferenceSnapshot>* refs, std::string* error) {
   const FileFormat format = format_of_path(path);
   RecordArray<_L2Snapshot> ticks;
@@ -12,7 +12,8 @@ bool read_references(const std::string& path, char delimiter, const std::string&
   refs->reserve(ticks.size());
   for (size_t i = 0; i < ticks.size(); ++i) {
     if (symbol.compare(0, std::string::npos, ticks[i].symbol,
-                       strnlen(ticks[i].symbol, sizeof ticks[i].symbol)) != 0) {
+                       strnlen(ticks[i].symbol, sizeof ticks[i].symbol)) != 0 ||
+        (ticks[i].trading_day != 0 && ticks[i].trading_day != date)) {
       continue;
     }
     qlverify::ReferenceSnapshot r;
@@ -21,7 +22,7 @@ bool read_references(const std::string& path, char delimiter, const std::string&
     refs->push_back(r);
   }
   if (refs->empty()) {
-    *error = "'" + path + "' holds no snapshots of " + symbol;
+    *error = "'" + path + "' holds no snapshots of " + symbol + " on " + std::to_string(date);
     return false;
   }
   return true;

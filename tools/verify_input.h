@@ -10,10 +10,11 @@
 
 namespace qltool {
 
-// The snapshots of `symbol` in the tick file at path (CSV by its .csv name, else binary), in
-// file order, each with its line (CSV rows follow their header line; binary records count
-// from 1). Returns false with *error set when the file cannot be read or has none of them.
-bool read_references(const std::string& path, char delimiter, const std::string& symbol,
+// The snapshots of `symbol` and trading day `date` (snapshots without a trading day count as
+// the day's) in the tick file at path (CSV by its .csv name, else binary), in file order, each
+// with its line (CSV rows follow their header line; binary records count from 1). Returns
+// false with *error set when the file cannot be read or has none of them.
+bool read_references(const std::string& path, char delimiter, const std::string& symbol, int date,
                      std::vector<qlverify::ReferenceSnapshot>* refs, std::string* error);
 
 // The day as load_book_day (or run_book_job) left it in `buffers`: the two files, or the

@@ -16,6 +16,7 @@
 #include "quotelab/bar_series_map.h"
 #include "quotelab/csv_reader.h"
 #include "quotelab/csv_writer.h"
+#include "quotelab/layout_reader.h"
 #include "quotelab/data_file_manager.h"
 #include "quotelab/data_replay.h"
 #include "quotelab/md_publish_lib.h"

@@ -17,6 +17,7 @@
 #include <initializer_list>
 
 #include "orderbook/book.h"
+#include "orderbook/own_best.h"
 
 // Not thread-safe: one thread at a time. Owns its book; borrows the arrays it is given.
 struct orderbook_builder {
@@ -183,7 +184,7 @@ class day_replay {
 
   void set_base(int32_t t) {
     base_ = t;
-    base_ms_ = time_to_ms(t);
+    base_ms_ = KX::TimeTools::time_to_msec(t);
   }
 
   // Milliseconds of t; the conversion of its whole second is kept, since many events share one.
@@ -191,7 +192,7 @@ class day_replay {
     int32_t second = t / 1000;
     if (second != second_) {
       second_ = second;
-      second_ms_ = time_to_ms(second * 1000);
+      second_ms_ = KX::TimeTools::time_to_msec(second * 1000);
     }
     return second_ms_ + (t - second * 1000);
   }
@@ -246,7 +247,7 @@ class day_replay {
   int32_t base_ = 0;  // time of the last interval snapshot
   int32_t base_ms_ = 0;
   int32_t second_ = -1;  // t / 1000 of the last conversion, and its milliseconds
-  int32_t second_ms_ = time_to_ms(-1000);
+  int32_t second_ms_ = KX::TimeTools::time_to_msec(-1000);
   int32_t emitted_ = 0;
   bool grid_pending_ = false;  // events were fed since the last grid snapshot
   int32_t grid_point_ms_ = 0;
@@ -289,8 +290,14 @@ bool arrays_given(int32_t count, std::initializer_list<const void*> arrays) {
 }
 
 void feed_order(orderbook* b, const _L2Order& o) {
-  on_l2order(b, o.seq_num, static_cast<signed char>(o.order_type),
-             static_cast<signed char>(o.bs_flag), o.price, static_cast<int32_t>(o.volume), o.time);
+  double price = o.price;
+  int32_t type = static_cast<signed char>(o.order_type);
+  if (type == 'U') {  // own-side best: priced from the book as it stands, then a limit order
+    if (!own_side_best_price(b, o, "orderbook_builder", &price)) return;
+    type = '2';
+  }
+  on_l2order(b, o.seq_num, type, static_cast<signed char>(o.bs_flag), price,
+             static_cast<int32_t>(o.volume), o.time);
 }
 
 bool trade_counted(const _L2Trade& t) {
