@@ -178,79 +178,44 @@ _L2Snapshot book_at(int32_t t, int v) {
   return s;
 }
 
-struct CheckCase {
-  const char* name;
-  std::vector<std::pair<int32_t, int>> rebuilt, file;  // (time, book)
-  std::vector<size_t> mismatched;                      // file indices, in time order
-};
+// verify's result as the page shows it: phases by name, each mismatch's time and line, its
+// level differences against the nearest rebuilt state (an empty book when none is known).
+TEST(DayCheckTest, VerifyResultGivesPhasesMismatchesAndLevelDiffs) {
+  std::vector<qlverify::ReferenceSnapshot> refs(3);
+  refs[0].snapshot = book_at(92500000, 1);
+  refs[1].snapshot = book_at(100000000, 5);
+  refs[1].snapshot.bid_price[9] = 9.91;
+  refs[2].snapshot = book_at(145900000, 3);
+  for (size_t i = 0; i < refs.size(); ++i) refs[i].line = static_cast<int64_t>(i) + 2;
+  qlverify::VerifyReport report;
+  report.coverage[qlverify::kContinuousTrading] = {4, 5};
+  report.mismatch_count = 2;
+  qlverify::Mismatch near{1, qlverify::kContinuousTrading, {}, true};
+  near.rebuilt.ask_price[0] = 10.01;
+  near.rebuilt.ask_volume[0] = 2;
+  near.rebuilt.bid_price[0] = 10.0;
+  near.rebuilt.bid_volume[0] = 100;
+  report.mismatches = {near, {2, qlverify::kClosingAuction, {}, false}};
+  report.closing = {{"volume", 100, 101, false}};
 
-// Which file snapshots the check finds among the rebuilt ones: those timed since the file's
-// previous time, or the last one before; file snapshots of one time share their window.
-TEST(SnapshotCheckTest, MatchesWithinTheWindowSinceThePreviousFileSnapshot) {
-  const CheckCase cases[] = {
-      {"same states", {{93001000, 1}, {93004000, 2}}, {{93001000, 1}, {93004000, 2}}, {}},
-      {"a state between file snapshots",
-       {{93001000, 1}, {93002000, 2}, {93003000, 3}},
-       {{93001000, 1}, {93003000, 2}},
-       {}},
-      {"the state before the window", {{93001000, 1}}, {{93001000, 1}, {93005000, 1}}, {}},
-      {"a state older than the window",
-       {{93000000, 1}, {93001000, 2}, {93003000, 3}},
-       {{93001000, 2}, {93003000, 1}},
-       {1}},
-      {"a state after the file's time", {{93001000, 1}, {93009000, 2}}, {{93005000, 2}}, {0}},
-      {"two file snapshots of one time",
-       {{150000000, 1}, {150000000, 2}},
-       {{150000000, 1}, {150000000, 2}},
-       {}},
-      {"nothing rebuilt yet", {{93009000, 1}}, {{92000000, 1}, {93009000, 1}}, {0}},
-  };
-  for (const CheckCase& c : cases) {
-    std::vector<_L2Snapshot> file;
-    std::vector<size_t> lines;
-    for (const auto& f : c.file) {
-      file.push_back(book_at(f.first, f.second));
-      lines.push_back(lines.size() + 2);
-    }
-    qltool::SnapshotCheck check(file, lines, "ticks.csv", "line");
-    for (const auto& r : c.rebuilt) check.add_rebuilt(book_at(r.first, r.second));
-    const qltool::DayCheck& result = check.finish();
-    size_t total = 0;
-    for (const qltool::CheckPhase& p : result.phases) total += p.total;
-    EXPECT_EQ(total, c.file.size()) << c.name;
-    std::vector<size_t> mismatched;
-    for (const qltool::CheckMismatch& m : result.mismatches) mismatched.push_back(m.line - 2);
-    EXPECT_EQ(mismatched, c.mismatched) << c.name;
-    EXPECT_EQ(result.mismatch_times.size(), c.mismatched.size()) << c.name;
-  }
-}
-
-TEST(SnapshotCheckTest, CountsPhasesAndDiffsAgainstTheLastStateAtOrBeforeTheFileTime) {
-  std::vector<_L2Snapshot> file = {book_at(92500000, 1), book_at(100000000, 5),
-                                   book_at(145900000, 3)};
-  file[1].bid_price[9] = 9.91;  // a second level differs: asks first, then bids
-  qltool::SnapshotCheck check(file, {2, 3, 4}, "ticks.csv", "line");
-  for (const _L2Snapshot& s : {book_at(92500000, 1), book_at(100000000, 2), book_at(100100000, 5),
-                               book_at(145900000, 3)}) {
-    check.add_rebuilt(s);
-  }
-  const qltool::DayCheck& r = check.finish();
-  ASSERT_EQ(r.phases.size(), 3u);
-  EXPECT_EQ(r.phases[0].name, "opening auction");
-  EXPECT_EQ(r.phases[1].name, "continuous trading");
-  EXPECT_EQ(r.phases[2].name, "closing auction");
-  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(r.phases[i].total, 1u);
-  EXPECT_EQ(r.phases[1].matched, 0u);
-  ASSERT_EQ(r.mismatches.size(), 1u);
-  const qltool::CheckMismatch& m = r.mismatches[0];
+  const qltool::DayCheck check = qltool::day_check_of(report, refs, "ticks.csv", "line", 1);
+  ASSERT_EQ(check.phases.size(), 3u);
+  EXPECT_EQ(check.phases[1].name, "continuous trading");
+  EXPECT_EQ(check.phases[1].matched, 4u);
+  EXPECT_EQ(check.mismatch_times, (std::vector<int32_t>{100000000, 145900000}));
+  EXPECT_EQ(check.mismatch_count, 2u);
+  ASSERT_EQ(check.mismatches.size(), 1u);  // one detailed
+  const qltool::CheckMismatch& m = check.mismatches[0];
   EXPECT_EQ(m.line, 3u);
   ASSERT_EQ(m.diffs.size(), 2u);
   EXPECT_EQ(m.diffs[0].side, 'A');
   EXPECT_EQ(m.diffs[0].level, 1);
   EXPECT_EQ(m.diffs[0].file_volume, 5);
-  EXPECT_EQ(m.diffs[0].book_volume, 2);  // the state at 10:00:00, not the later one
+  EXPECT_EQ(m.diffs[0].book_volume, 2);
   EXPECT_EQ(m.diffs[1].side, 'B');
   EXPECT_EQ(m.diffs[1].level, 10);
+  ASSERT_EQ(check.closing.size(), 1u);
+  EXPECT_FALSE(check.closing[0].equal);
 }
 
 // Days the charts must survive: none, one snapshot, a day without trades, times out of order.
@@ -264,6 +229,7 @@ TEST(ReportPageTest, OddDaysGiveAPageWithoutBrokenNumbers) {
   for (size_t i = 0; i < days.size(); ++i) {
     qltool::DayCheck check;
     check.mismatch_times = {93000000, 0};
+    check.mismatch_count = 2;
     const std::string page = qltool::render_report_html(days[i], {"t<&>", "s"}, &check);
     EXPECT_NE(page.find("<h1>t&lt;&amp;&gt;</h1>"), std::string::npos) << i;
     EXPECT_EQ(page.find("nan"), std::string::npos) << i;

@@ -421,13 +421,25 @@ const std::vector<OptionDef>& day_input_options() {
       {"--interval-ms", "N", "snapshot interval in continuous trading (default 3000)"},
       {"--format", "csv|bin", "format of the input files (default: by their names)"},
       {"--delimiter", "C", "CSV field delimiter (default ',')"},
+      {"--schedule", "events|grid:MS|trades:FILE",
+       "snapshots after every event, as of every MS on the clock, or at the trade counts in FILE "
+       "(default: the trading-hours rules)"},
+      {"--auction-view", "book|exchange",
+       "call-auction snapshots show the book (default) or the indicative match"},
+      {"--pre-close", "PRICE", "previous close: Shenzhen's opening auction view needs it"},
+      {"--profile", "NAME|FILE", "layout of CSV inputs: a built-in name or a profile file"},
+      {"--map", "F=COL,...", "bind layout fields to columns (see 'quotelab columns')"},
+      {"--values", "SPEC", "value codes, e.g. side:1=B,2=S;type:10=D"},
+      {"--lenient", nullptr,
+       "rebuild without refused rows (still reported) and reorder records that go back in time"},
   };
   return options;
 }
 
 bool read_day_inputs(const Args& args, BookJob* job) {
   if (!args.get_int("--interval-ms", 1, 24 * 3600 * 1000, &job->interval_ms) ||
-      !args.get_date("--date", &job->date) || !args.get_char("--delimiter", &job->delimiter)) {
+      !args.get_date("--date", &job->date) || !args.get_char("--delimiter", &job->delimiter) ||
+      !parse_snapshot_options(args, &job->schedule, &job->exchange_auction_view, &job->pre_close)) {
     return false;
   }
   if (args.has("--format")) {
@@ -437,12 +449,16 @@ bool read_day_inputs(const Args& args, BookJob* job) {
       return false;
     }
   }
-  if (!args.has("--orders") || !args.has("--trades")) {
+  if (!args.has("--orders")) {
     args.error("give --orders FILE and --trades FILE");
     return false;
   }
+  job->input.profile = args.get("--profile", "");
+  job->input.map = args.get("--map", "");
+  job->input.values = args.get("--values", "");
+  job->input.lenient = args.has("--lenient");
   job->orders_path = args.get("--orders");
-  job->trades_path = args.get("--trades");
+  job->trades_path = args.get("--trades", "");
   job->sequence_path = args.get("--sequence", "");
   job->exchange = args.get("--exchange", "");
   job->symbol = args.get("--symbol", "");

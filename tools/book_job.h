@@ -84,11 +84,12 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar,
                   BookBuffers* buffers = nullptr);
 
 // The options that choose one day's rebuild, as `book` takes them (--orders, --trades,
-// --sequence, --exchange, --symbol, --date, --interval-ms, --format, --delimiter), for the
+// --sequence, --exchange, --symbol, --date, --interval-ms, --format, --delimiter, --schedule,
+// --auction-view, --pre-close, --profile, --map, --values, --lenient), for the
 // commands that rebuild a day on the way to something else.
 const std::vector<OptionDef>& day_input_options();
-// Reads those options into *job, checking --orders and --trades are given. Returns false after
-// reporting what is wrong.
+// Reads those options into *job, checking --orders is given (--trades may be left out when
+// the orders file holds both, as `book` allows). Returns false after reporting what is wrong.
 bool read_day_inputs(const Args& args, BookJob* job);
 
 // "000001.SZ 20240102: 1,000,000 events (515,123 orders, 484,877 trades), 4,801 snapshots

@@ -11,9 +11,9 @@
 #include "args.h"
 #include "book_job.h"
 #include "commands.h"
-#include "quotelab/layout_reader.h"
 #include "manifest.h"
 #include "market_day.h"
+#include "quotelab/layout_reader.h"
 #include "quotelab/utilcore.h"
 
 namespace qltool {
