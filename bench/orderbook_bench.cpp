@@ -22,6 +22,7 @@
 #include <list>
 #include <map>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "feed_sim.h"
@@ -98,6 +99,14 @@ class ReferenceBook {
     q.push_back(Order{seq, remaining});
     orders_[seq] = Where{side, px, std::prev(q.end())};
     return window ? remaining : 0;
+  }
+
+  // Every level's price and quantity, bids best first and then asks best first.
+  std::vector<std::pair<uint32_t, int64_t>> levels() const {
+    std::vector<std::pair<uint32_t, int64_t>> out;
+    for (const auto& [px, level] : bids_) out.emplace_back(px, level.quantity);
+    for (const auto& [px, level] : asks_) out.emplace_back(px, level.quantity);
+    return out;
   }
 
   int32_t trade(int64_t bid, int64_t ask, double price, int32_t quantity, int32_t t) {
@@ -305,8 +314,31 @@ void BM_WideDay(benchmark::State& state, qlsim::Style style, bool fresh) {
   set_wide_counters(state, d);
 }
 
+// The order book's levels in the form of ReferenceBook::levels.
+std::vector<std::pair<uint32_t, int64_t>> book_levels(orderbook* book) {
+  std::vector<std::pair<uint32_t, int64_t>> out;
+  for (int sign : {-1, 1}) {
+    for (orderbook_queue* q = orderbook_at(book, sign); q != nullptr; q = orderbook_queue_next(q)) {
+      out.emplace_back(ql::detail::price_to_px(orderbook_queue_price(q)),
+                       orderbook_queue_quantity(q));
+    }
+  }
+  return out;
+}
+
 void BM_WideDayReference(benchmark::State& state, qlsim::Style style) {
   const qlsim::Day& d = wide_day(style);
+  // The ratio means something only when both books end the day alike.
+  ReferenceBook reference(style == qlsim::Style::Shanghai);
+  feed_day(&reference, d);
+  orderbook* book = orderbook_create(exchange_of(style), d.config.symbol.c_str(), 0, 0);
+  feed_day(book, d);
+  const bool same = reference.levels() == book_levels(book);
+  orderbook_release(book);
+  if (!same) {
+    state.SkipWithError("the reference book ends the day unlike the order book");
+    return;
+  }
   for (auto _ : state) {
     for (int r = 0; r < kWideRepeats; ++r) {
       ReferenceBook book(style == qlsim::Style::Shanghai);

@@ -15,7 +15,7 @@ cd "$work"
   --snapshots 20240102/tick.csv --out report.html
 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
   --disable-background-networking --disable-component-update --disable-sync \
-  --hide-scrollbars --user-data-dir="$work/profile" --window-size=1280,1300 \
+  --hide-scrollbars --user-data-dir="$work/profile" --window-size=1280,1400 \
   --screenshot="$work/report.png" "file://$work/report.html" 2>/dev/null
 if /usr/bin/python3 -c 'import PIL' 2>/dev/null; then
   /usr/bin/python3 -c 'import sys; from PIL import Image

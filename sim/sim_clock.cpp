@@ -3,16 +3,17 @@
 #include <algorithm>
 #include <utility>
 
+#include "quotelab/utilcore.h"
+
 namespace qlsim {
 namespace detail {
 
 int ms_of_day(int t) {
-  return ((t / 10000000) * 3600 + (t / 100000 % 100) * 60 + t / 1000 % 100) * 1000 + t % 1000;
+  return KX::TimeTools::time_to_msec(t);
 }
 
 int time_of_ms(int ms) {
-  const int s = ms / 1000;
-  return (s / 3600) * 10000000 + (s / 60 % 60) * 100000 + (s % 60) * 1000 + ms % 1000;
+  return KX::TimeTools::msec_to_time(ms);
 }
 
 int time_add_ms(int hhmmssmmm, int ms) {

@@ -303,6 +303,50 @@ TEST_F(CsvTest, ReadsFloatsNotANumberAndInfinity) {
   EXPECT_EQ(csv_get_int32_byidx(h, 3), 0);
 }
 
+TEST_F(CsvTest, ReadsSignedInfinityAndNotANumberLikeTheUnsignedForms) {
+  csv_file* h = open("a,b,c,d\n+inf,+nan,+Infinity,+x\n");
+  ASSERT_NE(h, nullptr);
+  csv_set_default_value(h, -1.0, -2.0, 0, 0);
+  ASSERT_EQ(csv_next(h), 0);
+  EXPECT_EQ(csv_get_double_byidx(h, 0), INFINITY);
+  EXPECT_EQ(csv_get_float_byidx(h, 0), INFINITY);
+  EXPECT_TRUE(std::isnan(csv_get_double_byidx(h, 1)));
+  EXPECT_TRUE(std::isnan(csv_get_float_byidx(h, 1)));
+  EXPECT_EQ(csv_get_double_byidx(h, 2), INFINITY);
+  EXPECT_EQ(csv_get_double_byidx(h, 3), -2.0);
+}
+
+TEST_F(CsvTest, AFinalCarriageReturnGoesWhetherTheRowIsQuotedOrNot) {
+  for (const char* text : {"sym,vol\r\n\"600000.SH\",12\r", "sym,vol\r\n600000.SH,12\r"}) {
+    SCOPED_TRACE(text);
+    csv_file* h = open(text);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(csv_next(h), 0);
+    EXPECT_STREQ(csv_get_byidx(h, 1), "12");
+    EXPECT_EQ(csv_get_int32_byidx(h, 1), 12);
+  }
+}
+
+TEST_F(CsvTest, RowFaultsSayWhatWentWrongWithTheRow) {
+  const struct {
+    std::string text;
+    std::vector<int> faults;  // per row
+  } cases[] = {
+      {"a,b\n1,2\n\"3,4\n5,6\n", {0, QL_CSV_FAULT_UNTERMINATED_QUOTE | QL_CSV_FAULT_NO_LINE_END}},
+      {std::string("a,b\n1,2\n3\0x,4\n", 14), {0, QL_CSV_FAULT_NUL}},
+      {"a,b\n1,2\n3", {0, QL_CSV_FAULT_NO_LINE_END}},
+      {"a,b\n\"1\",2\n\"3\",4", {0, QL_CSV_FAULT_NO_LINE_END}},
+  };
+  for (const auto& c : cases) {
+    csv_file* h = open(c.text);
+    ASSERT_NE(h, nullptr);
+    std::vector<int> faults;
+    while (csv_next(h) == 0) faults.push_back(csv_row_faults(h));
+    EXPECT_EQ(faults, c.faults);
+    EXPECT_EQ(csv_row_faults(h), 0);  // no row
+  }
+}
+
 // Line numbers count blank lines and line breaks inside quotes.
 TEST_F(CsvTest, StepsThroughRowsCountingLinesThenStaysAtEnd) {
   csv_file* h = open("a,b\n\n1,\"x\ny\"\n2,z\n");

@@ -1,6 +1,7 @@
 // The book map and the builder: merge order, snapshot rules, ordering errors, the stream run.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -182,6 +183,37 @@ TEST_F(BuilderTest, StreamKeepsTheExchangeSequenceAtEqualTimes) {
   // A merge by time takes the trade first and leaves the sell resting.
   run2({passive}, {taken});
   EXPECT_EQ(snaps_.back().ask_volume[0], 100);
+}
+
+// A day fed record by record emits what run3 emits over the same stream; runs wait for its
+// end, and feeding needs a begun day.
+TEST_F(BuilderTest, RecordByRecordDayEmitsWhatRun3Emits) {
+  make("SSE");
+  _L2Order passive = make_order(3, 'S', 10.0, 100, 92000000);
+  _L2Order late = make_order(5, 'B', 9.9, 300, 93000500);
+  _L2Trade taken = make_trade(4, 3, 10.0, 100, 100000000);
+  _L2Order unknown_cancel = make_order(99, 'S', 10.0, 100, 100000000);
+  unknown_cancel.order_type = 'D';
+  const std::vector<const void*> stream = {&passive, &late, &taken, &unknown_cancel};
+  const int32_t emitted = run3(stream);
+  const std::vector<_L2Snapshot> by_run3 = snaps_;
+
+  snaps_.clear();
+  EXPECT_EQ(orderbook_builder_feed(builder_, &passive), ORDERBOOK_ERROR);  // no day begun
+  ASSERT_EQ(orderbook_builder_begin(builder_, kDate), ORDERBOOK_OK);
+  EXPECT_EQ(orderbook_builder_begin(builder_, kDate), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_builder_run3(builder_, kDate, stream.data(), 4), ORDERBOOK_ERROR);
+  std::vector<int32_t> results;
+  for (const void* rec : stream) results.push_back(orderbook_builder_feed(builder_, rec));
+  EXPECT_LT(results.back(), 0);  // the book refuses a cancel of an order it never saw
+  EXPECT_EQ(orderbook_builder_feed(builder_, nullptr), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_builder_finish(builder_), emitted);
+  EXPECT_EQ(orderbook_builder_finish(builder_), ORDERBOOK_ERROR);
+  ASSERT_EQ(snaps_.size(), by_run3.size());
+  EXPECT_EQ(std::memcmp(snaps_.data(), by_run3.data(), snaps_.size() * sizeof(_L2Snapshot)), 0);
+  // A builder released in the middle of a day frees it (checked by the sanitizers).
+  ASSERT_EQ(orderbook_builder_begin(builder_, kDate), ORDERBOOK_OK);
+  orderbook_builder_feed(builder_, &passive);
 }
 
 TEST_F(BuilderTest, MissingBookAndBadArraysAreRefused) {
@@ -469,6 +501,34 @@ TEST_F(MapTest, InsertRefusals) {
   EXPECT_EQ(orderbook_map_insert(map_, nullptr), ORDERBOOK_ERROR);
   orderbook_release(first);  // held by the map: nothing happens
   EXPECT_EQ(orderbook_map_get(map_, 1, "600000"), first);
+}
+
+}  // namespace
+
+namespace {
+
+// A Shenzhen own-side-best order takes its side's best price as it enters; with its side empty
+// it is refused (and said so) and the run goes on.
+TEST(OrderbookBuilderOwnSideBest, RestsAtItsSideBestOrIsRefusedWhenTheSideIsEmpty) {
+  orderbook_builder* b = orderbook_builder_create("SZ", "000001", 3000);
+  ASSERT_NE(b, nullptr);
+  std::vector<_L2Order> orders = {
+      make_order(1, 'B', 10.00, 100, 91500000), make_order(2, 'B', 9.99, 100, 91500010),
+      make_order(3, 'B', 0, 300, 91500020), make_order(4, 'S', 0, 300, 91500030)};
+  orders[2].order_type = 'U';
+  orders[3].order_type = 'U';
+  testing::internal::CaptureStderr();
+  ASSERT_GT(orderbook_builder_run2(b, kDate, orders.data(), 4, nullptr, 0), 0);
+  const std::string err = testing::internal::GetCapturedStderr();
+  int64_t qty = 0;
+  double price = 0;
+  ASSERT_TRUE(orderbook_get_price_qty(orderbook_builder_get(b), -1, &qty, &price));
+  EXPECT_EQ(price, 10.00);
+  EXPECT_EQ(qty, 400);
+  EXPECT_FALSE(orderbook_get_price_qty(orderbook_builder_get(b), 1, &qty, &price));
+  EXPECT_NE(err.find("own-side best order 4 at 91500030 refused: no ask"), std::string::npos)
+      << err;
+  orderbook_builder_release(b);
 }
 
 }  // namespace

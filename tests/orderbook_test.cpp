@@ -81,17 +81,64 @@ class BookTest : public testing::Test {
 
 TEST(BookNull, EveryEntryPointAcceptsNullAndUnknownCodesGiveEmptyTexts) {
   EXPECT_STREQ(orderbook_side2str('X'), "");
+  EXPECT_STREQ(orderbook_bsflag2str('X'), "");
   EXPECT_STREQ(orderbook_exchangeid_str(3), "");
+  EXPECT_EQ(orderbook_create(nullptr, "x", 0, 0), nullptr);
+  EXPECT_EQ(orderbook_create("SZ", nullptr, 0, 0), nullptr);
   orderbook_release(nullptr);
   orderbook_reset(nullptr, 1);
-  EXPECT_EQ(orderbook_create(nullptr, "x", 0, 0), nullptr);
+  orderbook_set_debug(nullptr, 3, nullptr);
+  orderbook_set_exec_callback(nullptr, nullptr, nullptr);
+  EXPECT_EQ(orderbook_init_static_fields(nullptr, 0, 1.0, 2.0, 0.5), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_gen_order_id(nullptr), 0);
+  // Events.
   EXPECT_EQ(orderbook_on_l2order(nullptr, 1, '2', 'B', 1.0, 1, 1), ORDERBOOK_ERROR);
   EXPECT_EQ(orderbook_on_l2trade(nullptr, 1, 1, 2, 1.0, 1, 1), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_on_cancel_order(nullptr, 1, 1, 1.0, 'B', 1), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_on_order_cross(nullptr, 1, '2', 'B', 1.0, 1, 1), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_insert_order(nullptr, -1, 'B', 1, 1.0), ORDERBOOK_ERROR);
   EXPECT_EQ(orderbook_cancel_order(nullptr, -1), ORDERBOOK_ERROR);
+  // Snapshots and queries.
+  _L2Snapshot out{};
   EXPECT_EQ(orderbook_snapshot(nullptr), nullptr);
+  EXPECT_EQ(orderbook_snapshot_cp(nullptr, &out), ORDERBOOK_ERROR);
+  EXPECT_FALSE(orderbook_update_snapshot(nullptr, 1, 1.0, 1));
+  EXPECT_EQ(orderbook_prev_update_time(nullptr), 0);
+  EXPECT_EQ(orderbook_last_price(nullptr), 0.0);
+  EXPECT_EQ(orderbook_at(nullptr, 1), nullptr);
   EXPECT_FALSE(orderbook_get_price_qty(nullptr, 1, nullptr, nullptr));
+  EXPECT_EQ(orderbook_queue_find(nullptr, 1.0), nullptr);
   orderbook_print(nullptr, stdout, 5);
+  // Level accessors.
+  EXPECT_EQ(orderbook_queue_side(nullptr), 0);
+  EXPECT_EQ(orderbook_queue_next(nullptr), nullptr);
+  EXPECT_TRUE(orderbook_queue_empty(nullptr));
+  EXPECT_EQ(orderbook_queue_sum_quantity(nullptr), 0);
+  EXPECT_EQ(orderbook_queue_quantity(nullptr), 0);
+  EXPECT_EQ(orderbook_queue_price(nullptr), 0.0);
+  EXPECT_EQ(orderbook_queue_num_orders(nullptr), 0);
+  orderbook_queue_print(nullptr, stdout, 1);
   orderbook_queue_print2(nullptr, stdout, 1, -1);
+  // Map and builder.
+  orderbook_map_release(nullptr);
+  EXPECT_EQ(orderbook_map_clear(nullptr), 0);
+  EXPECT_EQ(orderbook_map_count(nullptr), 0);
+  EXPECT_EQ(orderbook_map_insert(nullptr, nullptr), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_map_get(nullptr, 2, "000001"), nullptr);
+  EXPECT_EQ(orderbook_map_remove(nullptr, 2, "000001"), nullptr);
+  orderbook_builder_release(nullptr);
+  EXPECT_EQ(orderbook_builder_get(nullptr), nullptr);
+  orderbook_builder_set_interval_ms(nullptr, 1000);
+  orderbook_builder_set_callback(nullptr, nullptr, nullptr);
+  EXPECT_EQ(orderbook_builder_set_l2orders(nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           nullptr),
+            ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_builder_set_l2trades(nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           nullptr),
+            ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_builder_run(nullptr, 20240105), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_builder_run2(nullptr, 20240105, nullptr, 0, nullptr, 0), ORDERBOOK_ERROR);
+  EXPECT_EQ(orderbook_builder_run3(nullptr, 20240105, nullptr, 0), ORDERBOOK_ERROR);
 }
 
 TEST(BookCreate, ExchangeTextsSelectTheRulesAndLongSymbolsKeep29Characters) {
@@ -520,6 +567,30 @@ TEST_F(BookTest, DebugLevelsDecideWhatIsWrittenAndWhere) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "on_l2order: unknown bs_flag=88 for update_time=150000000, seq_num=3, quantity=100, "
             "price=10.500\n");
+}
+
+TEST_F(BookTest, SnapshotShowsTheTenBestLevelsOfEachSideInOrder) {
+  make("SZ");
+  // Twelve levels a side, entered out of price order; the snapshot shows the best ten.
+  for (int i = 0; i < 12; ++i) {
+    const int k = (i * 5) % 12;  // 0, 5, 10, 3, 8, 1, ...
+    order(100 + k, 'S', 10.01 + 0.01 * k, 100 + k, kAuction + i);
+    order(200 + k, 'B', 9.99 - 0.01 * k, 200 + k, kAuction + i);
+  }
+  const _L2Snapshot* s = orderbook_snapshot(book_);
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_DOUBLE_EQ(s->ask_price[i], 10.01 + 0.01 * i) << i;
+    EXPECT_EQ(s->ask_volume[i], 100 + i) << i;
+    EXPECT_DOUBLE_EQ(s->bid_price[i], 9.99 - 0.01 * i) << i;
+    EXPECT_EQ(s->bid_volume[i], 200 + i) << i;
+  }
+  EXPECT_EQ(asks().size(), 12u);
+  // Taking the best ask away moves every level up and brings the eleventh into view.
+  EXPECT_EQ(order(100, 'S', 10.01, 100, kAuction + 20, 'D'), 0);
+  s = orderbook_snapshot(book_);
+  EXPECT_DOUBLE_EQ(s->ask_price[0], 10.02);
+  EXPECT_DOUBLE_EQ(s->ask_price[9], 10.11);
+  EXPECT_EQ(s->ask_volume[9], 110);
 }
 
 TEST_F(BookTest, SnapshotFillsTenLevelsAndShowsLowBitsOfHugeQuantities) {

@@ -152,7 +152,7 @@ class FeedReplay {
     if (!continuous(o.time)) {
       if (o.order_type != '2' || o.price <= 0) return fail("auction order not a priced limit");
       // Shenzhen holds the orders entered after the opening match until the open.
-      if (!shanghai_ && o.time > kOpeningMatch && o.time < kOpen) held_.push_back(o.seq_num);
+      if (!shanghai_ && o.time > kOpeningMatch && o.time < kOpen) held_.push_back(+o.seq_num);
       return rest(o.seq_num, side, px, o.volume);
     }
     if (shanghai_) {  // only what rests is published, and it no longer crosses
@@ -503,7 +503,7 @@ TEST(SimConfigTest, ShenzhenOrdersHeldBeforeTheOpenTradeAtTheOpen) {
       const bool by_held = !cancellation(t) && is_order(entry) && time_of(entry) < kOpen;
       if (!by_held) continue;
       ASSERT_TRUE(t.time == kOpen && !later_order) << "seed " << seed;
-      prices[aggressor].insert(t.price);
+      prices[aggressor].insert(+t.price);
       ++held_trades;
     }
     for (const auto& p : prices) sweeps += p.second.size() > 1;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "quotelab/utilcore.h"
 
@@ -73,12 +74,32 @@ TEST(TimeToolsClock, DelayAndLocalDate) {
   const int64_t before = TimeTools::steady_ms();
   TimeTools::delay_ms(20);
   EXPECT_GE(TimeTools::steady_ms() - before, 20);  // a lower bound only
+  // The machine's calendar date, read before and after (the call may straddle midnight).
+  auto calendar_date = [] {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return (local.tm_year + 1900) * 10000 + (local.tm_mon + 1) * 100 + local.tm_mday;
+  };
+  const int date_before = calendar_date();
   const int date = TimeTools::local_date();
-  EXPECT_GE(date, 20200101);
-  EXPECT_GE(date % 100, 1);
-  EXPECT_LE(date % 100, 31);
-  EXPECT_GE(date / 100 % 100, 1);
-  EXPECT_LE(date / 100 % 100, 12);
+  const int date_after = calendar_date();
+  EXPECT_TRUE(date == date_before || date == date_after)
+      << date << " is not " << date_before << " or " << date_after;
+}
+
+TEST(TimeToolsClock, TimesOfDayAndMillisecondsConvertBothWays) {
+  const std::pair<int32_t, int32_t> cases[] = {{0, 0},
+                                               {93000000, 34200000},
+                                               {145659999, 53819999},
+                                               {235959999, 86399999},
+                                               {240000000, 86400000},
+                                               {1000, 1000}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(TimeTools::time_to_msec(c.first), c.second) << c.first;
+    EXPECT_EQ(TimeTools::msec_to_time(c.second), c.first) << c.second;
+  }
+  EXPECT_EQ(TimeTools::time_to_msec(92960000), TimeTools::time_to_msec(93000000));  // 60 s
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ ReferenceSnapshot reference_of(const qlsim::Day& day, const BookTruth& truth, in
   s.high = truth.high;
   s.low = truth.low;
   s.last = truth.last;
+  s.pre_close = day.config.pre_close;  // Shenzhen's opening auction view ties to it
   if (exchange_view && qlverify::in_call_auction(stamp)) {
     auction_view(day, truth, &s);
     return r;

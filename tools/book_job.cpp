@@ -60,19 +60,37 @@ void keep_symbol(RecordArray<Rec>* records, const std::string& symbol) {
   records->shrink(kept);
 }
 
-// The one symbol of both files; fails naming two when they hold several.
+template <class Rec>
+const Rec* first_of_symbol(const RecordArray<Rec>& records, const std::string& symbol) {
+  const PaddedSymbol padded(symbol);
+  for (const Rec& r : records) {
+    if (same_symbol(r.symbol, padded, symbol)) return &r;
+  }
+  return nullptr;
+}
+
+// The one symbol of both files (taken from the first file that has records, *taken_from);
+// fails naming the file at fault: one that holds several, or one whose symbol differs from
+// the other file's.
 template <class Rec>
 bool check_one_symbol(const RecordArray<Rec>& records, const std::string& path, std::string* symbol,
-                      std::string* error) {
+                      std::string* taken_from, std::string* error) {
   if (records.empty()) return true;
-  if (symbol->empty()) *symbol = symbol_text(records[0].symbol);
+  if (symbol->empty()) {
+    *symbol = symbol_text(records[0].symbol);
+    *taken_from = path;
+  }
   const PaddedSymbol padded(*symbol);
   for (const Rec& r : records) {
-    if (!same_symbol(r.symbol, padded, *symbol)) {
+    if (same_symbol(r.symbol, padded, *symbol)) continue;
+    if (*taken_from == path) {
       *error = "'" + path + "' holds records of several symbols (" + *symbol + ", " +
                symbol_text(r.symbol) + ", ...): choose one with --symbol";
-      return false;
+    } else {
+      *error = "'" + path + "' holds " + symbol_text(r.symbol) + " but '" + *taken_from +
+               "' holds " + *symbol + ": choose one with --symbol";
     }
+    return false;
   }
   return true;
 }
@@ -86,6 +104,7 @@ struct SnapshotSink {
   std::string label;
   _L2Snapshot* last;
   bool exchange_auction_view;
+  double pre_close;
 };
 
 int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* user_data) {
@@ -95,7 +114,7 @@ int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* u
   *sink->last = *snapshot;
   if (sink->last->trading_day == 0) sink->last->trading_day = sink->trading_day;
   if (sink->exchange_auction_view) {
-    qlverify::exchange_auction_view(orderbook_builder_get(builder), sink->last);
+    qlverify::exchange_auction_view(orderbook_builder_get(builder), sink->last, sink->pre_close);
   }
   if (sink->writer != nullptr) sink->writer->write(sink->last);
   if (*sink->hook) (*sink->hook)(*sink->last);
@@ -106,8 +125,63 @@ int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* u
   return 0;
 }
 
-FileFormat input_format(const BookJob& job, const std::string& path) {
-  return job.input_format_given ? job.input_format : format_of_path(path);
+// Reads the job's files through the input layer; refused rows become notes and fail the job
+// unless it is lenient.
+bool read_job_files(const BookJob& job, RecordArray<_L2Order>* orders,
+                    RecordArray<_L2Trade>* trades, DayInputs* files, BookResult* result) {
+  DayFileSpec spec;
+  spec.orders_path = job.orders_path;
+  spec.trades_path = job.trades_path;
+  spec.format_given = job.input_format_given;
+  spec.format = job.input_format;
+  spec.delimiter = job.delimiter;
+  spec.date = job.date;
+  spec.symbol = job.symbol;
+  spec.input = job.input;
+  if (!read_day_files(spec, orders, trades, files, &result->error)) return false;
+  for (const std::string& line : files->refusals.lines()) result->notes.push_back(line);
+  result->refused = files->refusals.total();
+  if (result->refused > 0 && !job.input.lenient) {
+    result->error = group_digits(result->refused) +
+                    " rows could not be read (see above): fix the files, or give --lenient to "
+                    "rebuild without them";
+    return false;
+  }
+  const std::string& o = files->orders_layout;
+  const std::string& t = files->trades_layout;
+  result->input_note = o.empty() && t.empty() ? "" : files->merged ? o : o + " + " + t;
+  return true;
+}
+
+// Settles the order of the feed: the sequence file, else the files' sequence columns, else
+// time (with a warning for Shanghai, whose days are exact only in the exchange's sequence);
+// then reports records that go back in time, which fail the job unless it is lenient.
+bool order_the_feed(const BookJob& job, const DayInputs& files, RecordArray<_L2Order>* orders,
+                    RecordArray<_L2Trade>* trades, std::vector<const void*>* sequence,
+                    BookResult* result) {
+  if (sequence->empty() && job.sequence_path.empty() &&
+      sequence_from_columns(files, *orders, *trades, sequence)) {
+    result->input_note += std::string(result->input_note.empty() ? "" : ", ") +
+                          (files.merged ? "in file order" : "merged by the sequence column");
+  }
+  if (sequence->empty() && job.sequence_path.empty() && result->exchange == "SH") {
+    result->notes.push_back(
+        "warning: Shanghai orders and trades without the exchange's sequence are merged by "
+        "time, which is not exact; give files that carry BizIndex or ApplSeqNum (or a profile "
+        "naming the sequence column: sequence = COLUMN), or --sequence FILE");
+  }
+  DayFileSpec spec;
+  spec.orders_path = job.orders_path;
+  spec.trades_path = job.trades_path;
+  const size_t back =
+      check_times(spec, files, orders, trades, sequence, job.input.lenient, &result->notes);
+  if (back > 0 && !job.input.lenient) {
+    result->error = group_digits(back) +
+                    " records go back in time (see above): fix the files, or give --lenient to "
+                    "rebuild them in time order";
+    return false;
+  }
+  return true;
 }
 
 // The exchange's sequence over both files: 'O' takes the next order, 'T' the next trade;
@@ -155,9 +229,10 @@ bool settle_instrument(const BookJob& job, RecordArray<_L2Order>* orders,
                        RecordArray<_L2Trade>* trades, BookResult* result) {
   std::string& error = result->error;
   std::string symbol = job.symbol;
+  std::string taken_from;
   if (symbol.empty()) {
-    if (!check_one_symbol(*orders, job.orders_path, &symbol, &error) ||
-        !check_one_symbol(*trades, job.trades_path, &symbol, &error)) {
+    if (!check_one_symbol(*orders, job.orders_path, &symbol, &taken_from, &error) ||
+        !check_one_symbol(*trades, job.trades_path, &symbol, &taken_from, &error)) {
       return false;
     }
     if (symbol.empty()) {
@@ -170,17 +245,18 @@ bool settle_instrument(const BookJob& job, RecordArray<_L2Order>* orders,
   }
   result->symbol = symbol;
 
-  const bool has_orders = !orders->empty(), has_trades = !trades->empty();
-  if (job.sequence_path.empty() && !has_orders && !has_trades) {
+  // With a sequence the files keep every symbol's records (the sequence counts them all): the
+  // exchange and date are those of the symbol's own first record.
+  const _L2Order* first_order = first_of_symbol(*orders, symbol);
+  const _L2Trade* first_trade = first_of_symbol(*trades, symbol);
+  if (first_order == nullptr && first_trade == nullptr) {
     error = "'" + job.orders_path + "' and '" + job.trades_path + "' hold no records of " + symbol;
     return false;
   }
-  const uint8_t record_exchange = has_orders   ? (*orders)[0].exchange
-                                  : has_trades ? (*trades)[0].exchange
-                                               : 0;
-  const int record_date = has_orders   ? (*orders)[0].action_day
-                          : has_trades ? (*trades)[0].action_day
-                                       : 0;
+  const uint8_t record_exchange =
+      first_order != nullptr ? first_order->exchange : first_trade->exchange;
+  const int record_date =
+      first_order != nullptr ? first_order->action_day : first_trade->action_day;
 
   int exchange = job.exchange.empty() ? record_exchange : exchange_int(job.exchange.c_str());
   if (exchange != 1 && exchange != 2) {
@@ -243,12 +319,8 @@ bool load_book_day(const BookJob& job, BookBuffers* buffers, BookResult* result,
   RecordArray<_L2Trade>& trades = buffers->trades;
   std::vector<const void*>& sequence = buffers->sequence;
   if (bar != nullptr) bar->update(0, "reading " + job.orders_path);
-  if (!read_records(job.orders_path, input_format(job, job.orders_path), job.delimiter, &orders,
-                    &error) ||
-      !read_records(job.trades_path, input_format(job, job.trades_path), job.delimiter, &trades,
-                    &error)) {
-    return false;
-  }
+  DayInputs files;
+  if (!read_job_files(job, &orders, &trades, &files, result)) return false;
   if (!settle_instrument(job, &orders, &trades, result)) return false;
 
   sequence.clear();
@@ -256,6 +328,7 @@ bool load_book_day(const BookJob& job, BookBuffers* buffers, BookResult* result,
       !build_sequence(job, orders, trades, result->symbol, &sequence, &error)) {
     return false;
   }
+  if (!order_the_feed(job, files, &orders, &trades, &sequence, result)) return false;
   if (orders.size() > INT32_MAX || trades.size() > INT32_MAX || sequence.size() > INT32_MAX) {
     error = "more than 2147483647 records in one file";
     return false;
@@ -306,10 +379,11 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
                     bar,
                     "building " + result->symbol,
                     &result->last_snapshot,
-                    job.exchange_auction_view};
+                    job.exchange_auction_view,
+                    job.pre_close};
   orderbook_builder_set_callback(builder, on_snapshot, &sink);
   int32_t emitted;
-  if (job.sequence_path.empty()) {
+  if (sequence.empty() && job.sequence_path.empty()) {
     emitted = orderbook_builder_run2(builder, result->date, orders.data(),
                                      static_cast<int32_t>(orders.size()), trades.data(),
                                      static_cast<int32_t>(trades.size()));
@@ -347,13 +421,25 @@ const std::vector<OptionDef>& day_input_options() {
       {"--interval-ms", "N", "snapshot interval in continuous trading (default 3000)"},
       {"--format", "csv|bin", "format of the input files (default: by their names)"},
       {"--delimiter", "C", "CSV field delimiter (default ',')"},
+      {"--schedule", "events|grid:MS|trades:FILE",
+       "snapshots after every event, as of every MS on the clock, or at the trade counts in FILE "
+       "(default: the trading-hours rules)"},
+      {"--auction-view", "book|exchange",
+       "call-auction snapshots show the book (default) or the indicative match"},
+      {"--pre-close", "PRICE", "previous close: Shenzhen's opening auction view needs it"},
+      {"--profile", "NAME|FILE", "layout of CSV inputs: a built-in name or a profile file"},
+      {"--map", "F=COL,...", "bind layout fields to columns (see 'quotelab columns')"},
+      {"--values", "SPEC", "value codes, e.g. side:1=B,2=S;type:10=D"},
+      {"--lenient", nullptr,
+       "rebuild without refused rows (still reported) and reorder records that go back in time"},
   };
   return options;
 }
 
 bool read_day_inputs(const Args& args, BookJob* job) {
   if (!args.get_int("--interval-ms", 1, 24 * 3600 * 1000, &job->interval_ms) ||
-      !args.get_date("--date", &job->date) || !args.get_char("--delimiter", &job->delimiter)) {
+      !args.get_date("--date", &job->date) || !args.get_char("--delimiter", &job->delimiter) ||
+      !parse_snapshot_options(args, &job->schedule, &job->exchange_auction_view, &job->pre_close)) {
     return false;
   }
   if (args.has("--format")) {
@@ -363,12 +449,16 @@ bool read_day_inputs(const Args& args, BookJob* job) {
       return false;
     }
   }
-  if (!args.has("--orders") || !args.has("--trades")) {
+  if (!args.has("--orders")) {
     args.error("give --orders FILE and --trades FILE");
     return false;
   }
+  job->input.profile = args.get("--profile", "");
+  job->input.map = args.get("--map", "");
+  job->input.values = args.get("--values", "");
+  job->input.lenient = args.has("--lenient");
   job->orders_path = args.get("--orders");
-  job->trades_path = args.get("--trades");
+  job->trades_path = args.get("--trades", "");
   job->sequence_path = args.get("--sequence", "");
   job->exchange = args.get("--exchange", "");
   job->symbol = args.get("--symbol", "");
@@ -387,11 +477,11 @@ bool read_day_inputs(const Args& args, BookJob* job) {
 std::string describe_book_result(const BookResult& r) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.3f s", r.seconds);
-  return r.symbol + "." + r.exchange + " " + std::to_string(r.date) + ": " +
-         group_digits(r.events()) + " events (" + group_digits(r.orders) + " orders, " +
-         group_digits(r.trades) + " trades), " + group_digits(static_cast<uint64_t>(r.snapshots)) +
-         " snapshots in " + seconds + " (" + rate_text(r.events(), r.seconds) + ") -> " +
-         r.out_path;
+  return r.symbol + "." + r.exchange + " " + std::to_string(r.date) +
+         (r.input_note.empty() ? "" : " (" + r.input_note + ")") + ": " + group_digits(r.events()) +
+         " events (" + group_digits(r.orders) + " orders, " + group_digits(r.trades) +
+         " trades), " + group_digits(static_cast<uint64_t>(r.snapshots)) + " snapshots in " +
+         seconds + " (" + rate_text(r.events(), r.seconds) + ") -> " + r.out_path;
 }
 
 }  // namespace qltool

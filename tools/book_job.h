@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "args.h"
+#include "input_files.h"
 #include "progress.h"
 #include "record_io.h"
 #include "snapshot_options.h"
@@ -22,12 +23,14 @@ struct BookJob {
   std::string orders_path;
   std::string trades_path;
   std::string sequence_path;  // optional: the exchange's sequence ('O'/'T' per record): run3
+  InputSettings input;        // layouts of CSV inputs, and whether refused rows fail the job
   bool input_format_given = false;
   FileFormat input_format = FileFormat::Binary;  // else by each file's extension
   char delimiter = ',';                          // of CSV inputs and outputs
   int interval_ms = 3000;
   SnapshotSchedule schedule;           // --schedule: the trading-hours rules by default
   bool exchange_auction_view = false;  // --auction-view exchange
+  double pre_close = 0;                // --pre-close: the Shenzhen opening auction's reference
   std::string out_path;                // the snapshot file, or empty with root
   std::string root;                    // DataFileManager root: ROOT/YYYYMMDD/tick.csv or tick.dat
   bool output_format_given = false;
@@ -45,8 +48,11 @@ struct BookResult {
   int snapshots = 0;
   double seconds = 0;  // wall time of the whole job, files included
   std::string out_path;
-  _L2Snapshot last_snapshot{};  // the final snapshot (zero when none was emitted)
-  std::string error;            // why the job failed; empty on success
+  _L2Snapshot last_snapshot{};     // the final snapshot (zero when none was emitted)
+  std::string input_note;          // which layouts were read, and how the feed was ordered
+  std::vector<std::string> notes;  // refused rows, times going back, warnings: for stderr
+  size_t refused = 0;              // rows refused (the job fails unless lenient)
+  std::string error;               // why the job failed; empty on success
 
   size_t events() const { return orders + trades; }
   double events_per_second() const { return seconds > 0 ? events() / seconds : 0; }
@@ -78,11 +84,12 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar,
                   BookBuffers* buffers = nullptr);
 
 // The options that choose one day's rebuild, as `book` takes them (--orders, --trades,
-// --sequence, --exchange, --symbol, --date, --interval-ms, --format, --delimiter), for the
+// --sequence, --exchange, --symbol, --date, --interval-ms, --format, --delimiter, --schedule,
+// --auction-view, --pre-close, --profile, --map, --values, --lenient), for the
 // commands that rebuild a day on the way to something else.
 const std::vector<OptionDef>& day_input_options();
-// Reads those options into *job, checking --orders and --trades are given. Returns false after
-// reporting what is wrong.
+// Reads those options into *job, checking --orders is given (--trades may be left out when
+// the orders file holds both, as `book` allows). Returns false after reporting what is wrong.
 bool read_day_inputs(const Args& args, BookJob* job);
 
 // "000001.SZ 20240102: 1,000,000 events (515,123 orders, 484,877 trades), 4,801 snapshots

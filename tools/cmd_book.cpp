@@ -11,6 +11,9 @@
 #include "args.h"
 #include "book_job.h"
 #include "commands.h"
+#include "manifest.h"
+#include "market_day.h"
+#include "quotelab/layout_reader.h"
 #include "quotelab/utilcore.h"
 
 namespace qltool {
@@ -30,10 +33,25 @@ const CommandHelp kHelp = {
     "records are fed in the exchange's own order (orderbook_builder_run3): the exact way to\n"
     "rebuild Shanghai days.\n"
     "\n"
-    "A manifest lists one job per line: EXCHANGE SYMBOL DATE ORDERS TRADES [OUT], separated\n"
-    "by blanks or commas; '#' starts a comment. Relative paths are taken from the manifest's\n"
-    "directory; jobs without OUT go under --root. --jobs N runs N jobs at a time, each on its\n"
-    "own thread with its own builder; a failing job is reported and the others go on.",
+    "CSV inputs in an exchange's or vendor's own layout (see 'quotelab columns --profiles') are\n"
+    "detected from their header; when both files carry the exchange's sequence (BizIndex,\n"
+    "ApplSeqNum) the records are merged by it and fed with orderbook_builder_run3, and a merged\n"
+    "tick-by-tick file needs no --trades. Rows that cannot be read are reported with file,\n"
+    "line and reason and fail the command unless --lenient.\n"
+    "\n"
+    "A manifest lists one job per line: EXCHANGE SYMBOL DATE ORDERS TRADES [OUT]\n"
+    "[profile=NAME|FILE] [sequence=FILE], separated by blanks or commas ('-' for TRADES beside\n"
+    "a merged file); '#' starts a comment. Relative paths are taken from the manifest's\n"
+    "directory; jobs without OUT go under --root. '* *' for exchange and symbol makes a line a\n"
+    "whole-market day (as --market). --jobs N runs N jobs at a time, each on its own thread\n"
+    "with its own builder; a failing job is reported and the others go on.\n"
+    "\n"
+    "--market: the files hold every symbol of a day. Each record goes to its symbol's book\n"
+    "in the exchange's sequence (--sequence, else the records' time, symbol and sequence\n"
+    "numbers), and the snapshots of every symbol go to one day file, in time order across\n"
+    "symbols (ties in symbol order). --jobs N shares the symbols among N threads; --shard K/N\n"
+    "rebuilds the K-th of N shards into a part file beside the day file, which 'quotelab\n"
+    "merge' joins; the day file is the same byte for byte however it was split.",
     "quotelab book --orders orders.csv --trades trades.csv --out ticks.csv",
 };
 
@@ -51,119 +69,73 @@ const OptionDef kOptions[] = {
     {"--auction-view", "book|exchange",
      "call-auction snapshots show the book (default) or the indicative match as the exchange "
      "does"},
+    {"--pre-close", "PRICE", "previous close: Shenzhen's opening auction view needs it"},
     {"--out", "FILE", "snapshot file (.csv, else binary)"},
     {"--root", "DIR", "write ROOT/YYYYMMDD/tick.csv (or tick.dat) instead"},
     {"--out-format", "csv|bin", "snapshot file format (default: by --out's name; csv)"},
     {"--format", "csv|bin", "format of the input files (default: by their names)"},
     {"--delimiter", "C", "CSV field delimiter (default ',')"},
     {"--manifest", "FILE", "rebuild every job listed in FILE"},
-    {"--jobs", "N", "jobs of a manifest run at once, one thread each (default 1)"},
+    {"--jobs", "N", "threads: manifest jobs at once, or --market symbol shares (default 1)"},
+    {"--profile", "NAME|FILE", "layout of CSV inputs: a built-in name or a profile file"},
+    {"--map", "F=COL,...", "bind layout fields to columns (see 'quotelab columns')"},
+    {"--values", "SPEC", "value codes, e.g. side:1=B,2=S;type:10=D"},
+    {"--lenient", nullptr,
+     "rebuild without refused rows (still reported) and reorder records "
+     "that go back in time"},
     {"--quiet", nullptr, "no progress bar"},
+    {"--market", nullptr, "the files hold the whole market's day: rebuild every symbol"},
+    {"--symbols", "LIST|FILE", "with --market: only these symbols (CODE or CODE.SH/.SZ)"},
+    {"--shard", "K/N", "--market or --manifest: only the K-th of N shards (part files)"},
+    {"--summary", "FILE", "with --market: per-symbol counts as CSV"},
 };
 
-struct ManifestJob {
-  int line = 0;
-  BookJob job;
-};
-
-std::string directory_of(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string relative_to(const std::string& dir, const std::string& path) {
-  return path.empty() || path[0] == '/' ? path : dir + path;
-}
-
-std::vector<std::string> split_fields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::string field;
-  for (char c : line) {
-    if (c == ' ' || c == '\t' || c == ',' || c == '\r') {
-      if (!field.empty()) fields.push_back(field);
-      field.clear();
-    } else {
-      field += c;
-    }
+// One whole-market line of a manifest; reports as a failing job does.
+bool run_manifest_market(const ManifestJob& mj, int threads, int shard, int shards, bool quiet) {
+  MarketJob job = market_job_of(mj.job);
+  job.threads = threads;
+  job.shard = shard;
+  job.shards = shards;
+  MarketResult result;
+  ProgressBar bar(!quiet);
+  if (!mj.profile.empty()) {
+    result.error = "profile '" + mj.profile + "': this program reads only quotelab's own records";
+  } else if (job.schedule.kind == ORDERBOOK_SCHEDULE_TRADES || mj.job.exchange_auction_view) {
+    result.error = "--schedule trades:FILE and --auction-view belong to one-symbol days";
+  } else if (run_market_day(job, &result, &bar)) {
+    std::printf("market (line %d): %s\n", mj.line, describe_market_result(result).c_str());
+    std::fflush(stdout);
+    return true;
   }
-  if (!field.empty()) fields.push_back(field);
-  return fields;
-}
-
-// Reads the manifest into jobs built on `base` (the options shared by every job) and settles
-// each job's output file, refusing two jobs that would write the same one.
-bool read_manifest(const Args& args, const std::string& path, const BookJob& base,
-                   std::vector<ManifestJob>* jobs) {
-  std::string text, error;
-  if (!read_whole_file(path, &text, &error)) {
-    args.error("--manifest: %s", error.c_str());
-    return false;
-  }
-  const std::string dir = directory_of(path);
-  size_t pos = 0;
-  for (int line_no = 1; pos < text.size(); ++line_no) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    const size_t hash = line.find('#');
-    if (hash != std::string::npos) line.resize(hash);
-    const std::vector<std::string> f = split_fields(line);
-    if (f.empty()) continue;
-    if (f.size() != 5 && f.size() != 6) {
-      args.error("%s line %d: expected EXCHANGE SYMBOL DATE ORDERS TRADES [OUT], found %zu fields",
-                 path.c_str(), line_no, f.size());
-      return false;
-    }
-    ManifestJob mj;
-    mj.line = line_no;
-    mj.job = base;
-    mj.job.exchange = f[0];
-    mj.job.symbol = f[1];
-    char* date_end = nullptr;
-    const long date = std::strtol(f[2].c_str(), &date_end, 10);
-    if (*date_end != '\0' || !is_valid_date(date)) {
-      args.error("%s line %d: '%s' is not a date YYYYMMDD", path.c_str(), line_no, f[2].c_str());
-      return false;
-    }
-    mj.job.date = static_cast<int>(date);
-    const int ex = exchange_int(f[0].c_str());
-    if (ex != 1 && ex != 2) {
-      args.error("%s line %d: '%s' is not Shanghai (SH) or Shenzhen (SZ)", path.c_str(), line_no,
-                 f[0].c_str());
-      return false;
-    }
-    mj.job.orders_path = relative_to(dir, f[3]);
-    mj.job.trades_path = relative_to(dir, f[4]);
-    if (f.size() == 6) mj.job.out_path = relative_to(dir, f[5]);
-    FileFormat format;
-    std::string out;
-    if (!resolve_book_output(mj.job, mj.job.date, &out, &format, &error)) {
-      args.error("%s line %d: %s", path.c_str(), line_no, error.c_str());
-      return false;
-    }
-    mj.job.out_path = out;
-    mj.job.output_format_given = true;
-    mj.job.output_format = format;
-    for (const ManifestJob& other : *jobs) {
-      if (other.job.out_path == out) {
-        args.error("%s lines %d and %d both write '%s' (give each job its own OUT)", path.c_str(),
-                   other.line, line_no, out.c_str());
-        return false;
-      }
-    }
-    jobs->push_back(mj);
-  }
-  if (jobs->empty()) {
-    args.error("--manifest: '%s' lists no jobs", path.c_str());
-    return false;
-  }
-  return true;
+  report("book", "market day (manifest line %d) failed: %s", mj.line, result.error.c_str());
+  return false;
 }
 
 int run_manifest(const Args& args, const BookJob& base, int threads, bool quiet) {
   std::vector<ManifestJob> jobs;
-  if (!read_manifest(args, args.get("--manifest"), base, &jobs)) return kExitUsage;
+  std::string error;
+  if (!read_manifest(args.get("--manifest"), base, &jobs, &error)) {
+    args.error("--manifest: %s", error.c_str());
+    return kExitUsage;
+  }
+  int shard = 0, shards = 1;
+  if (args.has("--shard") && !parse_shard(args.get("--shard"), &shard, &shards)) {
+    args.error("--shard: '%s' is not K/N with 1 <= K <= N", args.get("--shard"));
+    return kExitUsage;
+  }
+  // Whole-market days first, each on every thread (and, with --shard, each as its shard);
+  // with --shard the one-symbol jobs are dealt out in turn, this machine taking its own.
+  size_t market_failed = 0;
+  std::vector<ManifestJob> symbol_jobs;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    if (jobs[i].market) {
+      if (!run_manifest_market(jobs[i], threads, shard, shards, quiet)) ++market_failed;
+    } else if (shard == 0 || static_cast<int>(i % shards) == shard - 1) {
+      symbol_jobs.push_back(jobs[i]);
+    }
+  }
+  jobs.swap(symbol_jobs);
+  if (jobs.empty()) return market_failed == 0 ? kExitOk : kExitFailure;
   if (threads > static_cast<int>(jobs.size())) threads = static_cast<int>(jobs.size());
 
   const auto start = std::chrono::steady_clock::now();
@@ -181,6 +153,9 @@ int run_manifest(const Args& args, const BookJob& base, int threads, bool quiet)
       {
         std::lock_guard<std::mutex> lock(print_mutex);
         bar.clear();
+        for (const std::string& note : results[i].notes) {
+          report("book", "job %zu (manifest line %d): %s", i + 1, jobs[i].line, note.c_str());
+        }
         if (ok) {
           std::printf("job %zu (line %d): %s\n", i + 1, jobs[i].line,
                       describe_book_result(results[i]).c_str());
@@ -210,7 +185,7 @@ int run_manifest(const Args& args, const BookJob& base, int threads, bool quiet)
   std::printf("manifest: %zu jobs on %d thread%s, %zu failed: %s events in %.3f s (%s)\n",
               jobs.size(), threads, threads == 1 ? "" : "s", failed, group_digits(events).c_str(),
               seconds, rate_text(events, seconds).c_str());
-  return failed == 0 ? kExitOk : kExitFailure;
+  return failed + market_failed == 0 ? kExitOk : kExitFailure;
 }
 
 }  // namespace
@@ -245,12 +220,28 @@ int run_book(int argc, char** argv) {
     args.error("give --out or --root, not both");
     return kExitUsage;
   }
-  if (!parse_snapshot_options(args, &job.schedule, &job.exchange_auction_view)) {
+  if (!parse_snapshot_options(args, &job.schedule, &job.exchange_auction_view, &job.pre_close)) {
     return kExitUsage;
   }
   job.root = args.get("--root", "");
+  job.input.profile = args.get("--profile", "");
+  job.input.map = args.get("--map", "");
+  job.input.values = args.get("--values", "");
+  job.input.lenient = args.has("--lenient");
   const bool quiet = args.has("--quiet");
 
+  if (args.has("--market") && args.has("--manifest")) {
+    args.error(
+        "give --market or --manifest, not both (a manifest line with '* *' is a market day)");
+    return kExitUsage;
+  }
+  if (args.has("--market")) return run_book_market(args, job, threads, quiet);
+  for (const char* market_only : {"--symbols", "--summary"}) {
+    if (args.has(market_only)) {
+      args.error("%s needs --market", market_only);
+      return kExitUsage;
+    }
+  }
   if (args.has("--manifest")) {
     for (const char* single :
          {"--orders", "--trades", "--sequence", "--exchange", "--symbol", "--date", "--out"}) {
@@ -261,11 +252,15 @@ int run_book(int argc, char** argv) {
     }
     return run_manifest(args, job, threads, quiet);
   }
-  if (args.has("--jobs")) {
-    args.error("--jobs needs --manifest");
+  if (args.has("--shard")) {
+    args.error("--shard needs --market or --manifest");
     return kExitUsage;
   }
-  if (!args.has("--orders") || !args.has("--trades")) {
+  if (args.has("--jobs")) {
+    args.error("--jobs needs --manifest or --market");
+    return kExitUsage;
+  }
+  if (!args.has("--orders")) {
     args.error("give --orders FILE and --trades FILE (or --manifest FILE)");
     return kExitUsage;
   }
@@ -274,7 +269,7 @@ int run_book(int argc, char** argv) {
     return kExitUsage;
   }
   job.orders_path = args.get("--orders");
-  job.trades_path = args.get("--trades");
+  job.trades_path = args.get("--trades", "");
   job.sequence_path = args.get("--sequence", "");
   job.exchange = args.get("--exchange", "");
   job.symbol = args.get("--symbol", "");
@@ -291,7 +286,9 @@ int run_book(int argc, char** argv) {
 
   ProgressBar bar(!quiet);
   BookResult result;
-  if (!run_book_job(job, &result, &bar)) {
+  const bool ok = run_book_job(job, &result, &bar);
+  for (const std::string& note : result.notes) args.error("%s", note.c_str());
+  if (!ok) {
     args.error("%s", result.error.c_str());
     return kExitFailure;
   }

@@ -8,6 +8,7 @@
 
 #include "args.h"
 #include "commands.h"
+#include "layout_columns.h"
 #include "quotelab/csv_reader.h"
 
 namespace qltool {
@@ -15,18 +16,28 @@ namespace {
 
 const CommandHelp kHelp = {
     "columns",
-    "--file FILE [--delimiter C]",
+    "--file FILE [--delimiter C] [--profile NAME|FILE] [--map F=COL,...] [--values SPEC]\n"
+    "       quotelab columns --profiles",
     "Shows, for each column of a CSV file's header, the market-data field DataCsvReader binds\n"
     "it to, and which columns bind nothing. A column whose name is one of a field's accepted\n"
     "names can still bind nothing when an earlier name of the same field is also present\n"
     "(\"last_px\" wins over \"price\"); the listing says so. Rows are decoded only when the\n"
-    "instrument column is bound.",
+    "instrument column is bound.\n"
+    "\n"
+    "A file in an exchange's or vendor's own layout (order, trade, tick-by-tick and snapshot\n"
+    "files of Shanghai and Shenzhen) is shown under the layout detected from its header, or\n"
+    "the one --profile, --map and --values describe; --profiles lists the built-in layouts in\n"
+    "the profile form (key = value lines) that --profile reads.",
     "quotelab columns --file trades.csv",
 };
 
 const OptionDef kOptions[] = {
     {"--file", "FILE", "CSV file with a header row (required)"},
     {"--delimiter", "C", "field delimiter (default ',')"},
+    {"--profile", "NAME|FILE", "a built-in layout by name, or a profile file"},
+    {"--map", "F=COL,...", "bind layout fields to columns"},
+    {"--values", "SPEC", "value codes, e.g. side:1=B,2=S;type:10=D"},
+    {"--profiles", nullptr, "list the built-in layouts as profiles"},
 };
 
 struct Binding {
@@ -123,6 +134,7 @@ int run_columns(int argc, char** argv) {
   if (args.help_requested()) return kExitOk;
   char delimiter = ',';
   if (!args.get_char("--delimiter", &delimiter)) return kExitUsage;
+  if (args.has("--profiles")) return print_builtin_layouts();
   if (!args.has("--file")) {
     args.error("give --file FILE");
     return kExitUsage;
@@ -130,6 +142,16 @@ int run_columns(int argc, char** argv) {
   const std::string path = args.get("--file");
   if (access(path.c_str(), R_OK) != 0) {
     args.error("cannot open '%s': %s", path.c_str(), std::strerror(errno));
+    return kExitFailure;
+  }
+  InputSettings settings;
+  settings.profile = args.get("--profile", "");
+  settings.map = args.get("--map", "");
+  settings.values = args.get("--values", "");
+  std::string why;
+  if (print_layout_columns(path, delimiter, settings, &why)) return kExitOk;
+  if (!settings.profile.empty() || !settings.map.empty() || !settings.values.empty()) {
+    args.error("%s", why.c_str());
     return kExitFailure;
   }
   KX::DataCsvReader reader(path.c_str(), delimiter);

@@ -4,6 +4,7 @@
 
 #include "args.h"
 #include "commands.h"
+#include "input_files.h"
 #include "record_io.h"
 
 namespace qltool {
@@ -27,6 +28,7 @@ const OptionDef kOptions[] = {
     {"--in-format", "csv|bin", "format of --in (default: by its name)"},
     {"--out-format", "csv|bin", "format of --out (default: by its name)"},
     {"--delimiter", "C", "CSV field delimiter (default ',')"},
+    {"--lenient", nullptr, "convert a CSV input whose rows are not all sound (still reported)"},
 };
 
 bool format_option(const Args& args, const char* name, const std::string& path, FileFormat* out) {
@@ -115,6 +117,10 @@ int run_convert(int argc, char** argv) {
     return kExitUsage;
   }
 
+  if (in_format == FileFormat::Csv &&
+      !check_csv_input("convert", in, delimiter, args.has("--lenient"))) {
+    return kExitFailure;
+  }
   size_t count = 0;
   std::string error;
   bool ok = false;

@@ -8,6 +8,7 @@
 
 #include "args.h"
 #include "commands.h"
+#include "input_files.h"
 #include "quotelab/data_replay.h"
 #include "quotelab/utilcore.h"
 #include "record_io.h"
@@ -32,6 +33,7 @@ const CommandHelp kHelp = {
 const OptionDef kOptions[] = {
     {"--kind", "NAME", "bin, csv, mock, empty, vdb, or a plug-in library path (required)"},
     {"--file", "FILE", "data file of the bin and csv kinds (and of plug-ins that take one)"},
+    {"--lenient", nullptr, "replay a CSV file whose rows are not all sound (still reported)"},
     {"--freq", "FREQ", "frequency: tick, tick2, minute, 1m, 5m, ... (default tick)"},
     {"--market", "TEXT", "data market passed to the replay (default empty)"},
     {"--param", "N", "plug-in parameter (default 0)"},
@@ -231,6 +233,10 @@ int run_replay(int argc, char** argv) {
   }
   if (file_kind && access(file, R_OK) != 0) {
     args.error("--file: cannot open '%s': %s", file, std::strerror(errno));
+    return kExitFailure;
+  }
+  if (KX::StringUtil::iequals(kind.c_str(), "csv") &&
+      !check_csv_input("replay", file, ',', args.has("--lenient"))) {
     return kExitFailure;
   }
   const std::string freq = args.get("--freq", "tick");

@@ -1,9 +1,9 @@
 // quotelab report: rebuild a day as `book` does and draw it as one self-contained HTML page,
 // checked against a snapshot file when one is given.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +13,7 @@
 #include "record_io.h"
 #include "report_check.h"
 #include "report_html.h"
+#include "verify_input.h"
 
 namespace qltool {
 namespace {
@@ -23,10 +24,11 @@ const CommandHelp kHelp = {
     "Rebuilds one instrument's day exactly as 'quotelab book' does (same inputs and options)\n"
     "and writes one self-contained HTML page of it: the last price over the best bid/ask band\n"
     "with the call auctions shaded, the spread, a depth heat map of the ten levels a side and\n"
-    "the volume per minute. With --snapshots each snapshot of that file (quotelab's tick CSV\n"
-    "or a binary tick file) is looked for among the rebuilt ones around its time: the page\n"
-    "then shows the coverage per phase, marks the mismatches on the time axis and lists the\n"
-    "first ones level by level. The page needs no network and opens in any browser.",
+    "the volume per minute. With --snapshots the day is also checked against that file\n"
+    "(quotelab's tick CSV or a binary tick file) as 'quotelab verify' checks it: the page then\n"
+    "shows the coverage per phase and the closing statistics, marks the mismatches on the time\n"
+    "axis and lists the first ones level by level. The page needs no network and opens in any\n"
+    "browser.",
     "quotelab report --orders orders.dat --trades trades.dat --out day.html",
 };
 
@@ -56,27 +58,26 @@ bool write_text(const std::string& path, const std::string& text, std::string* e
   return true;
 }
 
-// Reads the snapshots of `symbol` from the file the day is checked against.
-bool read_check_file(const std::string& path, char delimiter, const std::string& symbol,
-                     std::unique_ptr<SnapshotCheck>* check, std::string* error) {
-  const FileFormat format = format_of_path(path);
-  RecordArray<_L2Snapshot> records;
-  if (!read_records(path, format, delimiter, &records, error)) return false;
-  std::vector<_L2Snapshot> file;
-  std::vector<size_t> lines;
-  // A CSV file's first snapshot is on line 2, under the header; a binary one counts records.
-  const size_t first = format == FileFormat::Csv ? 2 : 1;
-  for (size_t i = 0; i < records.size(); ++i) {
-    if (std::strncmp(records[i].symbol, symbol.c_str(), sizeof records[i].symbol) != 0) continue;
-    file.push_back(records[i]);
-    lines.push_back(first + i);
-  }
-  if (file.empty()) {
-    *error = "--snapshots: '" + path + "' holds no snapshots of " + symbol;
+// Checks the day loaded in `buffers` against the snapshot file, as `verify` does.
+bool check_day(const BookJob& job, const BookBuffers& buffers, const BookResult& loaded,
+               const std::string& path, DayCheck* check, std::string* error) {
+  std::vector<qlverify::ReferenceSnapshot> refs;
+  if (!read_references(path, job.delimiter, loaded.symbol, loaded.date, job.input.lenient, &refs,
+                       error)) {
+    *error = "--snapshots: " + *error;
     return false;
   }
-  check->reset(new SnapshotCheck(std::move(file), std::move(lines), path,
-                                 format == FileFormat::Csv ? "line" : "record"));
+  qlverify::VerifyOptions options;
+  options.exchange_auction_view = job.exchange_auction_view;
+  options.pre_close = job.pre_close;
+  // Every mismatch is marked on the time axis, up to a bound on the memory they take.
+  options.mismatches_kept = std::min<size_t>(refs.size(), 100000);
+  qlverify::VerifyReport report;
+  if (!qlverify::verify_day(day_input_of(job, buffers, loaded), refs, options, &report, error)) {
+    return false;
+  }
+  *check =
+      day_check_of(report, refs, path, format_of_path(path) == FileFormat::Csv ? "line" : "record");
   return true;
 }
 
@@ -88,7 +89,7 @@ std::string coverage_text(const DayCheck& check) {
   }
   char buf[96];
   std::snprintf(buf, sizeof buf, ", check %s/%s (%.2f%%)", group_digits(matched).c_str(),
-                group_digits(total).c_str(), total == 0 ? 0.0 : 100.0 * matched / total);
+                group_digits(total).c_str(), qlverify::Coverage{matched, total}.percent());
   return buf;
 }
 
@@ -104,43 +105,36 @@ int run_report(int argc, char** argv) {
     args.error("give --out FILE.html for the page");
     return kExitUsage;
   }
-  // The check needs the symbol, which the rebuild settles: the file is read on the first
-  // snapshot, before the builder goes on.
   ReportSeries series;
-  std::unique_ptr<SnapshotCheck> check;
-  std::string check_error;
-  const std::string check_path = args.get("--snapshots", "");
-  BookResult result;
-  job.snapshot_hook = [&](const _L2Snapshot& s) {
-    series.add(s);
-    if (check_path.empty() || !check_error.empty()) return;
-    if (check == nullptr) {
-      const std::string symbol(s.symbol, strnlen(s.symbol, sizeof s.symbol));
-      if (!read_check_file(check_path, job.delimiter, symbol, &check, &check_error)) return;
-    }
-    check->add_rebuilt(s);
-  };
-
+  job.snapshot_hook = [&series](const _L2Snapshot& s) { series.add(s); };
   ProgressBar bar(!args.has("--quiet"));
-  if (!run_book_job(job, &result, &bar)) {
+  BookBuffers buffers;  // the day stays loaded for the check
+  BookResult result;
+  if (!run_book_job(job, &result, &bar, &buffers)) {
     args.error("%s", result.error.c_str());
     return kExitFailure;
   }
-  if (!check_error.empty()) {
-    args.error("%s", check_error.c_str());
+  DayCheck check;
+  std::string error;
+  const bool checked = args.has("--snapshots");
+  if (checked && !check_day(job, buffers, result, args.get("--snapshots"), &check, &error)) {
+    args.error("%s", error.c_str());
     return kExitFailure;
   }
-  const DayCheck* day_check = check != nullptr ? &check->finish() : nullptr;
+  const DayCheck* day_check = checked ? &check : nullptr;
   ReportHeading heading;
   heading.title = result.symbol + "." + result.exchange + " " + std::to_string(result.date);
-  heading.source = "rebuilt from " + job.orders_path + " and " + job.trades_path +
+  heading.source = "rebuilt from " + job.orders_path +
+                   (job.trades_path.empty() ? "" : " and " + job.trades_path) +
+                   (result.input_note.empty() ? "" : " (" + result.input_note + ")") +
                    (job.sequence_path.empty() ? "" : " in the order of " + job.sequence_path) +
                    ": " + group_digits(result.events()) + " events, " +
-                   group_digits(series.seen()) + " snapshots (every " +
-                   std::to_string(job.interval_ms) + " ms of continuous trading)";
+                   group_digits(series.seen()) + " snapshots " +
+                   (args.has("--schedule")
+                        ? std::string("on the schedule ") + args.get("--schedule")
+                        : "every " + std::to_string(job.interval_ms) + " ms of continuous trading");
   const std::string page = render_report_html(series.kept(), heading, day_check);
   const std::string out = args.get("--out");
-  std::string error;
   if (!write_text(out, page, &error)) {
     args.error("%s", error.c_str());
     return kExitFailure;

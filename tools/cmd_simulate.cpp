@@ -6,8 +6,10 @@
 #include "args.h"
 #include "commands.h"
 #include "feed_sim.h"
+#include "layout_writer.h"
 #include "quotelab/utilcore.h"
 #include "record_io.h"
+#include "simulate_market.h"
 
 namespace qltool {
 namespace {
@@ -20,7 +22,10 @@ const CommandHelp kHelp = {
     "style, and writes the order and trade records as CSV with a header row (a .csv name)\n"
     "or as binary record files (any other name). The same seed gives the same day.\n"
     "--sequence-out writes the exchange's own order of the records (one letter per record,\n"
-    "O order, T trade), which 'quotelab book --sequence' replays exactly.",
+    "O order, T trade), which 'quotelab book --sequence' replays exactly.\n"
+    "--symbols N simulates a market day of N stocks (both exchanges' styles by code, sizes\n"
+    "spread like a real market, --events TOTAL to scale) into one pair of files, in time order\n"
+    "across symbols, for 'quotelab book --market'.",
     "quotelab simulate --style sz --seed 7 --orders 50000 --orders-out orders.csv "
     "--trades-out trades.csv",
 };
@@ -29,6 +34,9 @@ const OptionDef kOptions[] = {
     {"--orders-out", "FILE", "order records (required)"},
     {"--trades-out", "FILE", "trade records (required)"},
     {"--sequence-out", "FILE", "the exchange's sequence over both files (O/T per record)"},
+    {"--layout", "sh-a|sh-b|sh-ticks|sz",
+     "write CSV in an exchange's or vendor's own layout (sh-ticks: one merged file, "
+     "--orders-out only)"},
     {"--style", "sz|sh", "Shenzhen (default) or Shanghai feed rules"},
     {"--seed", "N", "random seed (default 1)"},
     {"--orders", "N", "order entries over the day (default 10000; ~1.9 records each)"},
@@ -40,6 +48,8 @@ const OptionDef kOptions[] = {
      "sz: share of the 09:25-09:30 orders priced through the book, held and matched at "
      "09:30:00.000 (0 to 1, default 0)"},
     {"--format", "csv|bin", "file format of both outputs (default: by each name)"},
+    {"--symbols", "N", "a market day of N stocks in one pair of files (6xxxxx SH, 0/3xxxxx SZ)"},
+    {"--events", "TOTAL", "with --symbols: about TOTAL events over the market"},
 };
 
 bool valid_symbol(const std::string& s) {
@@ -50,24 +60,28 @@ bool valid_symbol(const std::string& s) {
   return true;
 }
 
-bool write_sequence(const qlsim::Day& day, const std::string& path, std::string* error) {
+bool write_text(const std::string& path, const std::string& text, std::string* error) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) {
     *error = "cannot create '" + path + "': " + std::strerror(errno);
     return false;
   }
-  std::string text;
-  text.reserve(day.sequence.size() + 1);
-  for (const void* rec : day.sequence) {
-    text += *static_cast<const uint8_t*>(rec) == QL_RECORD_L2ORDER ? 'O' : 'T';
-  }
-  text += '\n';
   const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
   if (std::fclose(f) != 0 || !ok) {
     *error = "cannot write '" + path + "'";
     return false;
   }
   return true;
+}
+
+bool write_sequence(const qlsim::Day& day, const std::string& path, std::string* error) {
+  std::string text;
+  text.reserve(day.sequence.size() + 1);
+  for (const void* rec : day.sequence) {
+    text += *static_cast<const uint8_t*>(rec) == QL_RECORD_L2ORDER ? 'O' : 'T';
+  }
+  text += '\n';
+  return write_text(path, text, error);
 }
 
 template <class Rec>
@@ -79,6 +93,44 @@ bool write_records(const std::vector<Rec>& records, const std::string& path, Rec
   return writer.close(error);
 }
 
+// --layout: the simulated day as files in an exchange's or vendor's own layout.
+int write_layout(const Args& args, qlsim::Config config) {
+  const std::string name = args.get("--layout");
+  const struct {
+    const char* name;
+    qlsim::FileLayout layout;
+    qlsim::Style style;
+  } kLayouts[] = {{"sh-a", qlsim::FileLayout::ShanghaiA, qlsim::Style::Shanghai},
+                  {"sh-b", qlsim::FileLayout::ShanghaiB, qlsim::Style::Shanghai},
+                  {"sh-ticks", qlsim::FileLayout::ShanghaiTicks, qlsim::Style::Shanghai},
+                  {"sz", qlsim::FileLayout::Shenzhen, qlsim::Style::Shenzhen}};
+  for (const auto& l : kLayouts) {
+    if (name != l.name) continue;
+    const bool merged = l.layout == qlsim::FileLayout::ShanghaiTicks;
+    if (!args.has("--orders-out") || (!merged && !args.has("--trades-out"))) {
+      args.error(merged ? "give --orders-out FILE"
+                        : "give --orders-out FILE and --trades-out FILE");
+      return kExitUsage;
+    }
+    config.style = l.style;
+    if (l.style == qlsim::Style::Shanghai && !args.has("--symbol")) config.symbol = "600000";
+    const qlsim::Day day = qlsim::simulate_day(config);
+    std::string error;
+    const std::string orders = qlsim::layout_orders_text(day, l.layout);
+    const std::string trades = merged ? "" : qlsim::layout_trades_text(day, l.layout);
+    if (!write_text(args.get("--orders-out"), orders, &error) ||
+        (!merged && !write_text(args.get("--trades-out"), trades, &error))) {
+      args.error("%s", error.c_str());
+      return kExitFailure;
+    }
+    std::printf("simulated %s %d in layout %s: %s events\n", config.symbol.c_str(), config.date,
+                l.name, group_digits(day.events()).c_str());
+    return kExitOk;
+  }
+  args.error("--layout: '%s' is not sh-a, sh-b, sh-ticks or sz", name.c_str());
+  return kExitUsage;
+}
+
 }  // namespace
 
 int run_simulate(int argc, char** argv) {
@@ -86,6 +138,23 @@ int run_simulate(int argc, char** argv) {
   if (!args.parse(argc, argv)) return kExitUsage;
   if (args.help_requested()) return kExitOk;
 
+  if (args.has("--symbols") || args.has("--events")) {
+    if (!args.has("--symbols")) {
+      args.error("--events needs --symbols N");
+      return kExitUsage;
+    }
+    if (!args.has("--orders-out") || !args.has("--trades-out")) {
+      args.error("give both --orders-out FILE and --trades-out FILE");
+      return kExitUsage;
+    }
+    FileFormat format = FileFormat::Csv;
+    if (args.has("--format") && !parse_format(args.get("--format"), &format)) {
+      args.error("--format: '%s' is neither csv nor bin", args.get("--format"));
+      return kExitUsage;
+    }
+    return run_simulate_market(args, args.get("--orders-out"), args.get("--trades-out"),
+                               args.has("--format"), format);
+  }
   qlsim::Config config;
   const std::string style = args.get("--style", "sz");
   if (KX::StringUtil::iequals(style.c_str(), "sh")) {
@@ -135,6 +204,7 @@ int run_simulate(int argc, char** argv) {
     }
     config.preopen_marketable_share = v;
   }
+  if (args.has("--layout")) return write_layout(args, config);
   if (!args.has("--orders-out") || !args.has("--trades-out")) {
     args.error("give both --orders-out FILE and --trades-out FILE");
     return kExitUsage;

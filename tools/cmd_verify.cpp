@@ -2,6 +2,7 @@
 // snapshots of that day.
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "book_job.h"
 #include "commands.h"
 #include "verify_day.h"
+#include "verify_input.h"
 
 namespace qltool {
 namespace {
@@ -18,8 +20,9 @@ const CommandHelp kHelp = {
     "verify",
     "--orders FILE --trades FILE --snapshots FILE [options]",
     "Rebuilds one instrument's order book over a trading day, from the same inputs as 'book',\n"
-    "and checks every snapshot of --snapshots (quotelab's tick file, CSV or binary) against\n"
-    "it: outside the call auctions a snapshot showing N trades must equal some book state\n"
+    "and checks every snapshot of --snapshots (the exchange's snapshot file in a layout\n"
+    "'quotelab columns --profiles' knows, or quotelab's tick file, CSV or binary) against it: "
+    "outside the call auctions a snapshot showing N trades must equal some book state\n"
     "between trade N and trade N+1; in the call auctions some state from the one that matched\n"
     "the snapshot before up to three seconds after its stamp. Equal means ten levels a side,\n"
     "price and quantity. Prints the coverage of each phase, the first snapshots not found\n"
@@ -39,36 +42,17 @@ const OptionDef kOptions[] = {
     {"--date", "YYYYMMDD", "trading day (default: the first record's action_day)"},
     {"--format", "csv|bin", "format of the order and trade files (default: by their names)"},
     {"--delimiter", "C", "CSV field delimiter (default ',')"},
+    {"--profile", "NAME|FILE", "layout of CSV inputs: a built-in name or a profile file"},
+    {"--map", "F=COL,...", "bind layout fields to columns (see 'quotelab columns')"},
+    {"--values", "SPEC", "value codes, e.g. side:1=B,2=S;type:10=D"},
+    {"--lenient", nullptr, "go on past rows that cannot be read (they are still reported)"},
     {"--auction-view", "book|exchange",
      "compare call-auction snapshots with the book (default) or its indicative match"},
+    {"--pre-close", "PRICE",
+     "previous close for Shenzhen's opening auction view (default: the snapshots')"},
     {"--min-coverage", "PERCENT", "continuous-trading coverage needed (default 99.9)"},
     {"--mismatches", "N", "snapshots not found to show (default 5)"},
 };
-
-// The reference snapshots of the symbol, in file order, with their lines.
-bool read_references(const std::string& path, char delimiter, const std::string& symbol,
-                     std::vector<qlverify::ReferenceSnapshot>* refs, std::string* error) {
-  const FileFormat format = format_of_path(path);
-  RecordArray<_L2Snapshot> ticks;
-  if (!read_records(path, format, delimiter, &ticks, error)) return false;
-  refs->reserve(ticks.size());
-  for (size_t i = 0; i < ticks.size(); ++i) {
-    if (symbol.compare(0, std::string::npos, ticks[i].symbol,
-                       strnlen(ticks[i].symbol, sizeof ticks[i].symbol)) != 0) {
-      continue;
-    }
-    qlverify::ReferenceSnapshot r;
-    r.snapshot = ticks[i];
-    // CSV rows follow their header line; binary records are counted from 1.
-    r.line = static_cast<int64_t>(i) + (format == FileFormat::Csv ? 2 : 1);
-    refs->push_back(r);
-  }
-  if (refs->empty()) {
-    *error = "'" + path + "' holds no snapshots of " + symbol;
-    return false;
-  }
-  return true;
-}
 
 bool parse_percent(const Args& args, const char* name, double* out) {
   if (!args.has(name)) return true;
@@ -96,7 +80,8 @@ int run_verify(int argc, char** argv) {
   if (!args.get_date("--date", &job.date) || !args.get_char("--delimiter", &job.delimiter) ||
       !args.get_int("--mismatches", 0, 1000, &mismatches) ||
       !parse_percent(args, "--min-coverage", &min_coverage) ||
-      !parse_snapshot_options(args, &job.schedule, &options.exchange_auction_view)) {
+      !parse_snapshot_options(args, &job.schedule, &options.exchange_auction_view,
+                              &options.pre_close)) {
     return kExitUsage;
   }
   options.mismatches_kept = static_cast<size_t>(mismatches);
@@ -116,34 +101,29 @@ int run_verify(int argc, char** argv) {
   job.sequence_path = args.get("--sequence", "");
   job.exchange = args.get("--exchange", "");
   job.symbol = args.get("--symbol", "");
+  job.input.profile = args.get("--profile", "");
+  job.input.map = args.get("--map", "");
+  job.input.values = args.get("--values", "");
+  job.input.lenient = args.has("--lenient");
 
   const auto start = std::chrono::steady_clock::now();
   BookBuffers buffers;
   BookResult loaded;
-  if (!load_book_day(job, &buffers, &loaded, nullptr)) {
+  const bool loaded_ok = load_book_day(job, &buffers, &loaded, nullptr);
+  for (const std::string& note : loaded.notes) args.error("%s", note.c_str());
+  if (!loaded_ok) {
     args.error("%s", loaded.error.c_str());
     return kExitFailure;
   }
   std::vector<qlverify::ReferenceSnapshot> refs;
   std::string error;
-  if (!read_references(args.get("--snapshots"), job.delimiter, loaded.symbol, &refs, &error)) {
+  if (!read_references(args.get("--snapshots"), job.delimiter, loaded.symbol, loaded.date,
+                       job.input.lenient, &refs, &error)) {
     args.error("--snapshots: %s", error.c_str());
     return kExitFailure;
   }
 
-  qlverify::DayInput day;
-  day.exchange = loaded.exchange;
-  day.symbol = loaded.symbol;
-  day.date = loaded.date;
-  if (job.sequence_path.empty()) {
-    day.orders = buffers.orders.data();
-    day.order_count = static_cast<int32_t>(buffers.orders.size());
-    day.trades = buffers.trades.data();
-    day.trade_count = static_cast<int32_t>(buffers.trades.size());
-  } else {
-    day.sequence = buffers.sequence.data();
-    day.sequence_count = static_cast<int32_t>(buffers.sequence.size());
-  }
+  const qlverify::DayInput day = day_input_of(job, buffers, loaded);
   qlverify::VerifyReport report;
   if (!qlverify::verify_day(day, refs, options, &report, &error)) {
     args.error("%s", error.c_str());

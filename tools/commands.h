@@ -13,6 +13,7 @@ struct Command {
 
 int run_simulate(int argc, char** argv);
 int run_book(int argc, char** argv);
+int run_merge(int argc, char** argv);
 int run_verify(int argc, char** argv);
 int run_replay(int argc, char** argv);
 int run_convert(int argc, char** argv);

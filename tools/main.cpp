@@ -15,6 +15,7 @@ const qltool::Command kCommands[] = {
      qltool::run_simulate},
     {"book", "rebuild a day's order book from order and trade files into snapshots",
      qltool::run_book},
+    {"merge", "join a day's part files from several machines into the day file", qltool::run_merge},
     {"verify", "check a rebuilt day against the exchange's own snapshots of it",
      qltool::run_verify},
     {"report", "draw a rebuilt day as an HTML page of charts", qltool::run_report},

@@ -50,6 +50,7 @@ svg text{fill:var(--muted);font-size:11px}
 .vol{fill:var(--vol)}.clip{fill:var(--auction)}.bad{stroke:var(--bad);stroke-width:1.5}
 .a{fill:var(--ask)}.b{fill:var(--bid)}
 table{border-collapse:collapse;font-size:13px;margin:4px 0}
+#coverage,#closing{display:inline-table;vertical-align:top;margin-right:40px}
 td,th{padding:2px 10px;border-bottom:1px solid var(--grid);text-align:right}
 th{color:var(--muted);font-weight:600}td.l,th.l{text-align:left}
 .miss{color:var(--bad)}
@@ -618,9 +619,10 @@ void draw_volume_chart(std::string* out, const std::vector<_L2Snapshot>& snaps,
   close_chart(out);
 }
 
+// As verify prints it (floored: 100.00% means every one); "-" for a phase without snapshots.
 std::string percent_text(size_t matched, size_t total) {
-  return total == 0 ? std::string("-")
-                    : number_text(100.0 * static_cast<double>(matched) / total, 2) + "%";
+  if (total == 0) return "-";
+  return number_text(qlverify::Coverage{matched, total}.percent(), 2) + "%";
 }
 
 std::string level_text(double price, int64_t volume) {
@@ -629,12 +631,14 @@ std::string level_text(double price, int64_t volume) {
          group_digits(static_cast<uint64_t>(std::max<int64_t>(volume, 0)));
 }
 
-void draw_check(std::string* out, const DayCheck& check) {
+void draw_coverage(std::string* out, const DayCheck& check) {
   *out += "<h2>Check against ";
   append_escaped(out, check.source);
   *out +=
-      "</h2>\n<table id=\"coverage\"><tr><th class=\"l\">phase</th><th>matched</th>"
-      "<th>snapshots</th><th>coverage</th></tr>\n";
+      "</h2>\n<p>Each snapshot of the file is looked for among the states the rebuilt book "
+      "passes through, as <code>quotelab verify</code> does: by trade count outside the call "
+      "auctions, by time in them.</p>\n<table id=\"coverage\"><tr><th class=\"l\">phase</th>"
+      "<th>matched</th><th>snapshots</th><th>coverage</th></tr>\n";
   size_t matched = 0, total = 0;
   for (const CheckPhase& p : check.phases) {
     appendf(out, "<tr><td class=\"l\">%s</td><td>%s</td><td>%s</td><td>%s</td></tr>\n",
@@ -646,13 +650,15 @@ void draw_check(std::string* out, const DayCheck& check) {
   appendf(out, "<tr><th class=\"l\">day</th><th>%s</th><th>%s</th><th>%s</th></tr></table>\n",
           group_digits(matched).c_str(), group_digits(total).c_str(),
           percent_text(matched, total).c_str());
-  if (check.mismatch_times.empty()) {
+}
+
+void draw_mismatches(std::string* out, const DayCheck& check) {
+  if (check.mismatch_count == 0) {
     *out += "<p>Every snapshot of the file matches the rebuilt book.</p>\n";
     return;
   }
   appendf(out, "<p class=\"miss\">%s mismatch%s; the first %zu:</p>\n",
-          group_digits(check.mismatch_times.size()).c_str(),
-          check.mismatch_times.size() == 1 ? "" : "es",
+          group_digits(check.mismatch_count).c_str(), check.mismatch_count == 1 ? "" : "es",
           std::min(kMismatchRows, check.mismatches.size()));
   appendf(out,
           "<table id=\"mismatches\"><tr><th class=\"l\">time</th><th>%s</th><th class=\"l\">"
@@ -668,8 +674,8 @@ void draw_check(std::string* out, const DayCheck& check) {
                 rows, clock_text(ms_of_day(m.time), true).c_str(), ms_of_day(m.time) % 1000, rows,
                 m.line);
       }
-      if (m.diffs.empty()) {
-        *out += "<td class=\"l\">-</td><td></td><td></td></tr>\n";
+      if (m.diffs.empty()) {  // the levels agree: the order counts of a level differ
+        *out += "<td class=\"l\">order counts</td><td></td><td></td></tr>\n";
         continue;
       }
       const LevelDiff& l = m.diffs[d];
@@ -680,6 +686,33 @@ void draw_check(std::string* out, const DayCheck& check) {
     }
   }
   *out += "</table>\n";
+}
+
+// Counts and amounts grouped by thousands, prices with their two decimals.
+std::string statistic_text(double v) {
+  if (v == std::floor(v) && std::fabs(v) < 1e18) {
+    return (v < 0 ? "-" : "") + group_digits(static_cast<uint64_t>(std::fabs(v)));
+  }
+  return number_text(v, 2);
+}
+
+void draw_closing(std::string* out, const DayCheck& check) {
+  if (check.closing.empty()) return;
+  *out +=
+      "<table id=\"closing\"><tr><th class=\"l\">closing</th><th>rebuilt</th><th>file</th>"
+      "<th></th></tr>\n";
+  for (const ClosingCheck& c : check.closing) {
+    appendf(out, "<tr><td class=\"l\">%s</td><td>%s</td><td>%s</td><td%s>%s</td></tr>\n",
+            c.name.c_str(), statistic_text(c.rebuilt).c_str(), statistic_text(c.file).c_str(),
+            c.equal ? "" : " class=\"miss\"", c.equal ? "equal" : "differs");
+  }
+  *out += "</table>\n";
+}
+
+void draw_check(std::string* out, const DayCheck& check) {
+  draw_coverage(out, check);
+  draw_closing(out, check);
+  draw_mismatches(out, check);
 }
 
 void write_summary(std::string* out, const std::vector<_L2Snapshot>& snaps) {

@@ -74,7 +74,8 @@ bool parse_schedule(const std::string& text, SnapshotSchedule* schedule, std::st
   return false;
 }
 
-bool parse_snapshot_options(const Args& args, SnapshotSchedule* schedule, bool* exchange_view) {
+bool parse_snapshot_options(const Args& args, SnapshotSchedule* schedule, bool* exchange_view,
+                            double* pre_close) {
   std::string error;
   if (args.has("--schedule") && !parse_schedule(args.get("--schedule"), schedule, &error)) {
     args.error("%s", error.c_str());
@@ -84,6 +85,14 @@ bool parse_snapshot_options(const Args& args, SnapshotSchedule* schedule, bool* 
       !parse_auction_view(args.get("--auction-view"), exchange_view)) {
     args.error("--auction-view: '%s' is neither book nor exchange", args.get("--auction-view"));
     return false;
+  }
+  if (args.has("--pre-close")) {
+    char* end = nullptr;
+    *pre_close = std::strtod(args.get("--pre-close"), &end);
+    if (*end != '\0' || !(*pre_close > 0 && *pre_close < 1e7)) {
+      args.error("--pre-close: '%s' is not a price", args.get("--pre-close"));
+      return false;
+    }
   }
   return true;
 }

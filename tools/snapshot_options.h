@@ -21,9 +21,10 @@ struct SnapshotSchedule {
 // commas or line ends, non-decreasing). Returns false with *error set.
 bool parse_schedule(const std::string& text, SnapshotSchedule* schedule, std::string* error);
 
-// Reads --schedule and --auction-view when given (reporting what is wrong). Returns false on
-// a bad value.
-bool parse_snapshot_options(const Args& args, SnapshotSchedule* schedule, bool* exchange_view);
+// Reads --schedule, --auction-view and --pre-close when given (reporting what is wrong).
+// Returns false on a bad value.
+bool parse_snapshot_options(const Args& args, SnapshotSchedule* schedule, bool* exchange_view,
+                            double* pre_close);
 
 // Gives the schedule to the builder (which borrows the counts). Returns false when refused.
 bool apply_schedule(orderbook_builder* builder, const SnapshotSchedule& schedule);

@@ -124,8 +124,11 @@ class DayChecker {
  public:
   DayChecker(const std::vector<ReferenceSnapshot>& refs, const VerifyOptions& options,
              VerifyReport* report)
-      : refs_(refs), options_(options), report_(report) {
-    for (const ReferenceSnapshot& r : refs) with_counts_ = with_counts_ || r.has_order_counts;
+      : refs_(refs), options_(options), report_(report), pre_close_(options.pre_close) {
+    for (const ReferenceSnapshot& r : refs) {
+      with_counts_ = with_counts_ || r.has_order_counts;
+      if (pre_close_ == 0) pre_close_ = r.snapshot.pre_close;
+    }
     auctions_[0].from_ms = 0;
     auctions_[0].to_ms = time2msec(kOpeningMatch) + kAuctionSearchMs;
     auctions_[1].from_ms = time2msec(kClosingAuctionStart);
@@ -194,7 +197,7 @@ class DayChecker {
     LevelView& v = a->last;
     if (options_.exchange_auction_view && in_call_auction(s.time)) {
       _L2Snapshot shown = s;
-      exchange_auction_view(book, &shown);
+      exchange_auction_view(book, &shown, pre_close_);
       copy_levels(shown, &v);
       v.has_order_counts = false;
     } else {
@@ -368,6 +371,7 @@ class DayChecker {
   const VerifyOptions& options_;
   VerifyReport* report_;
   bool with_counts_ = false;
+  double pre_close_;                // of the auction view
   size_t kept_[kPhases] = {};       // mismatches kept per phase
   std::vector<size_t> continuous_;  // reference indices checked by trade count, in file order
   size_t next_ = 0;                 // index into continuous_ of the snapshot due
@@ -462,10 +466,11 @@ bool in_call_auction(int32_t time) {
          (time >= kClosingAuctionStart && time < kClosingMatch);
 }
 
-void exchange_auction_view(orderbook* book, _L2Snapshot* s) {
+void exchange_auction_view(orderbook* book, _L2Snapshot* s, double pre_close) {
   if (!in_call_auction(s->time)) return;
   orderbook_auction match;
-  if (orderbook_auction_indicative(book, 0.0, &match) != 0) return;
+  const double reference = s->last > 0 ? s->last : pre_close;
+  if (orderbook_auction_indicative(book, reference, &match) != 0) return;
   std::memset(s->ask_price, 0, sizeof s->ask_price);
   std::memset(s->ask_volume, 0, sizeof s->ask_volume);
   std::memset(s->bid_price, 0, sizeof s->bid_price);

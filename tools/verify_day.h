@@ -52,8 +52,10 @@ bool in_call_auction(int32_t time);
 // Rewrites the levels of a snapshot of `book` stamped in a call auction as the exchange shows
 // them: bid 1 and ask 1 at the indicative price with the matched quantity, level 2 of the side
 // with unmatched quantity at price 0 with that quantity, nothing else (no level when nothing
-// would match). Leaves other snapshots as they are.
-void exchange_auction_view(orderbook* book, _L2Snapshot* snapshot);
+// would match). Leaves other snapshots as they are. A Shenzhen auction's ties go to the price
+// nearest the last trade price, or before the first trade to pre_close (the book's own
+// snapshot has none: the caller knows it from the exchange's snapshots or the user).
+void exchange_auction_view(orderbook* book, _L2Snapshot* snapshot, double pre_close = 0.0);
 
 // The day to rebuild: two time-ordered files (run2), or the exchange's sequence over them
 // (run3, when sequence is not NULL). The arrays are borrowed.
@@ -71,6 +73,7 @@ struct DayInput {
 
 struct VerifyOptions {
   bool exchange_auction_view = false;
+  double pre_close = 0;        // for the auction view; 0: the first the reference snapshots give
   size_t mismatches_kept = 5;  // first mismatches kept for the report
 };
 

@@ -422,6 +422,21 @@ QL_API int32_t orderbook_builder_run2(orderbook_builder* builder, int32_t date,
 QL_API int32_t orderbook_builder_run3(orderbook_builder* builder, int32_t date,
                                       const void* const* records, int32_t count);
 
+/* A day fed one record at a time, for callers that route a stream of many instruments' records
+ * to one builder each: begin resets the book for the date, feed takes the records in the
+ * exchange's sequence, finish emits the final snapshot. The snapshots are those run3 emits over
+ * the same records. run, run2 and run3 are refused between begin and finish. */
+/* Starts a day. Returns 0, ORDERBOOK_ERROR (no builder, no book, inside a run, a day already
+ * begun) or ORDERBOOK_NO_MEMORY. */
+QL_API int32_t orderbook_builder_begin(orderbook_builder* builder, int32_t date);
+/* Feeds one _L2Order or _L2Trade record (type byte 4 or 3). Returns the book's result for it
+ * (0 or positive when applied, negative when the book refused it), or ORDERBOOK_ERROR (no day
+ * begun, NULL record, another record type, called from the callback). */
+QL_API int32_t orderbook_builder_feed(orderbook_builder* builder, const void* record);
+/* Emits the final snapshot and ends the day. Returns the number of snapshots emitted since
+ * begin, final one included, or ORDERBOOK_ERROR (no day begun, called from the callback). */
+QL_API int32_t orderbook_builder_finish(orderbook_builder* builder);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -18,6 +18,7 @@
 #include "quotelab/csv_writer.h"
 #include "quotelab/data_file_manager.h"
 #include "quotelab/data_replay.h"
+#include "quotelab/layout_reader.h"
 #include "quotelab/md_publish_lib.h"
 #include "quotelab/mdata_cache.h"
 #include "quotelab/mdata_filter.h"

@@ -109,6 +109,14 @@ QL_API int csv_field_count(const csv_file* csv);
 /* Returns the 1-based number of the line where the current row starts (the header is line 1
  * when no blank line precedes it), 0 when there is no current row. */
 QL_API long csv_line_number(const csv_file* csv);
+/* Faults of the current row, as bits: QL_CSV_FAULT_UNTERMINATED_QUOTE (a quoted field ran to
+ * the end of the data, taking every later line with it), QL_CSV_FAULT_NUL (a field holds a NUL
+ * byte: its text ends early), QL_CSV_FAULT_NO_LINE_END (the row is the last and has no line
+ * break: a file cut off there leaves it short). Returns 0 for a clean row, no row or NULL. */
+#define QL_CSV_FAULT_UNTERMINATED_QUOTE 1
+#define QL_CSV_FAULT_NUL 2
+#define QL_CSV_FAULT_NO_LINE_END 4
+QL_API int csv_row_faults(const csv_file* csv);
 /* Returns the NUL-terminated text of field idx of the current row, or NULL when the row has no
  * such field (idx < 0, idx >= the row's fields, no current row). */
 QL_API const char* csv_get_byidx(csv_file* csv, int idx);
@@ -405,6 +413,25 @@ class QL_API TimeTools {
   static int local_date();
   /* Milliseconds of a steady clock (for measuring). */
   static int64_t steady_ms();
+  /* Milliseconds since midnight of a time HHMMSSmmm (93000000 -> 34200000). Every
+   * intermediate fits in 32 bits for any 32-bit input (at most 214 hours). Inline: the order
+   * book calls it per event. */
+  static int32_t time_to_msec(int32_t hhmmssmmm) {
+    const int32_t hh = hhmmssmmm / 10000000;
+    const int32_t mm = hhmmssmmm / 100000 % 100;
+    const int32_t ss = hhmmssmmm / 1000 % 100;
+    return ((hh * 60 + mm) * 60 + ss) * 1000 + hhmmssmmm % 1000;
+  }
+  /* The time HHMMSSmmm of milliseconds since midnight (34200000 -> 93000000); hours go on
+   * past 23 for 86400000 and more. */
+  static int32_t msec_to_time(int32_t msec) {
+    const int64_t ms = msec;
+    const int64_t s = ms / 1000;
+    const int64_t h = s / 3600;
+    const int64_t m = (s - 3600 * h) / 60;
+    // s + 40 m + 6400 h turns seconds into HHMMSS: each minute adds 40, each hour 6400 more.
+    return static_cast<int32_t>((s + 40 * (m + 160 * h)) * 1000 + (ms - 1000 * s));
+  }
 };
 
 class QL_API SymbolTools {

@@ -9,10 +9,11 @@ its buffers, without a copy.
     trades = quotelab.read("trades.csv")
     ticks = quotelab.rebuild(orders, trades)         # the day's L2 snapshots
     quotelab.to_frame(ticks)                         # a pandas DataFrame, when wanted
+    quotelab.plot_day(ticks).savefig("day.png")      # the day's charts, with matplotlib
 
 Functions: :func:`read`, :func:`write`, :func:`rebuild`, :func:`replay`, :func:`to_frame`,
-:func:`from_frame`; the class :class:`Book` (one order book, event by event); the exceptions
-:class:`Error`, :class:`FileError`, :class:`OrderBookError`, :class:`ReplayError`.
+:func:`from_frame`, :func:`plot_day`; the class :class:`Book` (one order book, event by
+event); the exceptions :class:`Error`, :class:`FileError`, :class:`OrderBookError`, :class:`ReplayError`.
 """
 
 from . import dtypes
@@ -21,7 +22,8 @@ from .book import rebuild
 from .errors import Error, FileError, OrderBookError, ReplayError
 from .files import read, write
 from .frame import from_frame, to_frame
+from .plot import plot_day
 from .replay import replay
 
 __all__ = ["Book", "Error", "FileError", "OrderBookError", "ReplayError", "dtypes",
-           "from_frame", "read", "rebuild", "replay", "to_frame", "write"]
+           "from_frame", "plot_day", "read", "rebuild", "replay", "to_frame", "write"]

@@ -47,9 +47,11 @@ def binary_kind(path: str) -> str:
 
 def rebuild_day(orders: Records, trades: Records, exchange: str, symbol: str, date: int,
                 interval_ms: int, sequence: Optional[bytes], schedule: str = "",
-                trade_counts: Optional[List[int]] = None, auction_view: str = "") -> Records:
+                trade_counts: Optional[List[int]] = None, auction_view: str = "",
+                check_one_symbol: bool = False) -> Records:
     """Rebuilds one day with orderbook_builder_run2 (run3 with a sequence of O/T letters), the
-    GIL released. Returns the snapshots."""
+    GIL released; check_one_symbol: ValueError unless every record carries `symbol`. Returns the
+    snapshots."""
 
 class Book:
     """One instrument's Level-2 order book, fed event by event (the orderbook_* functions).

@@ -7,7 +7,7 @@ from typing import Any, Optional
 import numpy as np
 
 from . import _core, dtypes
-from .records import as_records, check_date, only_symbol, select_symbol, split_symbol
+from .records import as_records, check_date, select_symbol, split_symbol
 
 __all__ = ["rebuild", "AuctionMatch"]
 
@@ -92,14 +92,13 @@ def rebuild(orders: Any, trades: Any, exchange: Optional[str] = None,
     orders = as_records(orders, dtypes.L2Order, "orders")
     trades = as_records(trades, dtypes.L2Trade, "trades")
     letters = None if sequence is None else _sequence_bytes(sequence)
-    if symbol is None:
-        symbol = only_symbol(orders, "orders") or only_symbol(trades, "trades")
-        other = only_symbol(trades, "trades")
-        if symbol is None:
+    check_one_symbol = symbol is None
+    if check_one_symbol:
+        # The first record's; the run checks that every record carries it.
+        first = orders if len(orders) else trades
+        if len(first) == 0:
             raise ValueError("orders and trades hold no records")
-        if other is not None and other != symbol:
-            raise ValueError(f"orders and trades hold records of several symbols ({symbol}, "
-                             f"{other}): choose one with symbol=")
+        symbol = first["symbol"][0].decode()
     else:
         code, symbol_exchange = split_symbol(symbol)
         if exchange is None and symbol_exchange:
@@ -117,4 +116,4 @@ def rebuild(orders: Any, trades: Any, exchange: Optional[str] = None,
         check_date(date, "the first record's action_day (give date=YYYYMMDD)")
     date = check_date(date)
     return _core.rebuild_day(orders, trades, exchange, symbol, date, int(interval_ms), letters,
-                             schedule_text, trade_counts, auction_view or "")
+                             schedule_text, trade_counts, auction_view or "", check_one_symbol)

@@ -84,20 +84,6 @@ def select_symbol(records, symbol):
     return records if mask.all() else records[mask]
 
 
-def only_symbol(records, what):
-    """The one symbol every record carries (None for no records); ValueError naming two when
-    they carry several."""
-    if len(records) == 0:
-        return None
-    first = records["symbol"][0]
-    mask = _same_symbol(records, first.ljust(records.dtype["symbol"].itemsize, b"\0"))
-    if not mask.all():
-        other = records["symbol"][np.argmin(mask)]
-        raise ValueError(f"{what} hold records of several symbols ({first.decode()}, "
-                         f"{other.decode()}, ...): choose one with symbol=")
-    return first.decode()
-
-
 def check_date(date, what="date"):
     """``date`` (YYYYMMDD) as an int; ValueError when it is not a calendar date."""
     value = int(date)

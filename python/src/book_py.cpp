@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <pybind11/stl.h>
@@ -268,16 +269,79 @@ qltool::SnapshotSchedule schedule_of(const std::string& text, const py::object& 
   return schedule;
 }
 
+// A symbol as records hold it when their producer zero-filled them: the text, then zeros.
+struct PaddedSymbol {
+  char bytes[kSymbolBytes] = {};
+  explicit PaddedSymbol(const std::string& symbol) {
+    std::memcpy(bytes, symbol.data(), std::min(symbol.size(), kSymbolBytes));
+  }
+  bool matches(const char* record_symbol) const {
+    return std::memcmp(record_symbol, bytes, kSymbolBytes) == 0;
+  }
+};
+
+// Whether every order and trade carries one symbol. The check is a pass over all the records,
+// bound by memory like the build itself: on a large day it runs on a thread of its own beside
+// the build, which then costs no more time than without it.
+class OneSymbolCheck {
+ public:
+  // Records from this many on are checked beside the build: a thread costs less than the pass.
+  static constexpr size_t kBesideFrom = 200000;
+
+  OneSymbolCheck(const std::string& symbol, const _L2Order* orders, size_t order_count,
+                 const _L2Trade* trades, size_t trade_count)
+      : padded_(symbol),
+        orders_(orders),
+        order_count_(order_count),
+        trades_(trades),
+        trade_count_(trade_count) {}
+  ~OneSymbolCheck() { wait(); }
+  OneSymbolCheck(const OneSymbolCheck&) = delete;
+  OneSymbolCheck& operator=(const OneSymbolCheck&) = delete;
+
+  void start() {
+    if (order_count_ + trade_count_ >= kBesideFrom) {
+      thread_ = std::thread([this] { run(); });
+    } else {
+      run();
+    }
+  }
+  // Waits for the check. Returns the symbol of a record that carries another, or "".
+  std::string other_symbol() {
+    wait();
+    return other_;
+  }
+
+ private:
+  void wait() {
+    if (thread_.joinable()) thread_.join();
+  }
+  void run() {
+    for (size_t i = 0; i < order_count_; ++i) {
+      if (!padded_.matches(orders_[i].symbol)) return note(orders_[i].symbol);
+    }
+    for (size_t i = 0; i < trade_count_; ++i) {
+      if (!padded_.matches(trades_[i].symbol)) return note(trades_[i].symbol);
+    }
+  }
+  void note(const char* symbol) { other_.assign(symbol, strnlen(symbol, kSymbolBytes)); }
+
+  const PaddedSymbol padded_;
+  const _L2Order* orders_;
+  size_t order_count_;
+  const _L2Trade* trades_;
+  size_t trade_count_;
+  std::string other_;
+  std::thread thread_;
+};
+
 // The exchange's sequence as record pointers: 'O' takes the next order, 'T' the next trade,
 // blanks are skipped; records of other symbols than `symbol` (when given) are left out.
 std::vector<const void*> sequence_records(const std::string& letters, const _L2Order* orders,
                                           size_t order_count, const _L2Trade* trades,
                                           size_t trade_count, const std::string& symbol) {
-  char padded[kSymbolBytes] = {};
-  std::memcpy(padded, symbol.data(), std::min(symbol.size(), kSymbolBytes));
-  const auto wanted = [&](const char* s) {
-    return symbol.empty() || std::memcmp(s, padded, kSymbolBytes) == 0;
-  };
+  const PaddedSymbol padded(symbol);
+  const auto wanted = [&](const char* s) { return symbol.empty() || padded.matches(s); };
   std::vector<const void*> out;
   out.reserve(order_count + trade_count);
   size_t o = 0, t = 0;
@@ -311,7 +375,7 @@ py::array rebuild_day(const py::array& order_array, const py::array& trade_array
                       const std::string& exchange, const std::string& symbol, int32_t date,
                       int32_t interval_ms, const py::object& sequence,
                       const std::string& schedule_text, const py::object& trade_counts,
-                      const std::string& auction_view) {
+                      const std::string& auction_view, bool check_one_symbol) {
   const auto [orders, order_count] = records_of<_L2Order>(order_array, "orders");
   const auto [trades, trade_count] = records_of<_L2Trade>(trade_array, "trades");
   if (order_count > INT32_MAX || trade_count > INT32_MAX) {
@@ -339,14 +403,22 @@ py::array rebuild_day(const py::array& order_array, const py::array& trade_array
   }
   SnapshotSink sink{date, exchange_view, {}};
   orderbook_builder_set_callback(builder.get(), on_snapshot, &sink);
+  OneSymbolCheck check(symbol, orders, check_one_symbol ? order_count : 0, trades,
+                       check_one_symbol ? trade_count : 0);
   int32_t emitted;
   {
     py::gil_scoped_release unlocked;
+    check.start();
     emitted = in_sequence ? orderbook_builder_run3(builder.get(), date, stream.data(),
                                                    static_cast<int32_t>(stream.size()))
                           : orderbook_builder_run2(builder.get(), date, orders,
                                                    static_cast<int32_t>(order_count), trades,
                                                    static_cast<int32_t>(trade_count));
+  }
+  const std::string other = check.other_symbol();
+  if (!other.empty()) {
+    throw py::value_error("orders and trades hold records of several symbols (" + symbol + ", " +
+                          other + ", ...): choose one with symbol=");
   }
   if (emitted < 0) {
     raise_orderbook_error(in_sequence ? "orderbook_builder_run3" : "orderbook_builder_run2",
@@ -397,9 +469,10 @@ void bind_book(py::module_& m) {
   m.def("rebuild_day", &rebuild_day, py::arg("orders"), py::arg("trades"), py::arg("exchange"),
         py::arg("symbol"), py::arg("date"), py::arg("interval_ms"), py::arg("sequence"),
         py::arg("schedule") = "", py::arg("trade_counts") = py::none(),
-        py::arg("auction_view") = "",
+        py::arg("auction_view") = "", py::arg("check_one_symbol") = false,
         "Rebuilds one day with orderbook_builder_run2 (run3 with a sequence of O/T letters), "
-        "the GIL released. Returns the snapshots.");
+        "the GIL released; check_one_symbol: ValueError unless every record carries symbol. "
+        "Returns the snapshots.");
 }
 
 }  // namespace qlpy

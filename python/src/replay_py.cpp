@@ -37,13 +37,18 @@ class Replay {
   Replay(const Replay&) = delete;
   Replay& operator=(const Replay&) = delete;
 
-  int init(int trading_day) { return replay_->init(trading_day); }
+  int init(int trading_day) {
+    stop_ = 1;
+    ended_ = false;
+    return replay_->init(trading_day);
+  }
   int start() { return replay_->start(); }
 
   // Up to max_records records of one kind, or None when the day's records have ended (stop()
   // then tells why). A record of another kind than the batch's starts the next batch.
   py::object next_batch(size_t max_records) {
     if (max_records == 0) throw py::value_error("batch: expected at least one record");
+    if (ended_) return py::none();  // the last batch met the end: asking again would read on
     int result;
     {
       py::gil_scoped_release unlocked;
@@ -73,6 +78,7 @@ class Replay {
         const int r = next_into(slot, size + kRecordRoom, &got_type);
         if (r <= 0) {
           stop_ = r;
+          ended_ = true;
           break;
         }
         if (got_type != type || static_cast<size_t>(r) != size) {
@@ -109,6 +115,7 @@ class Replay {
 
   py::object stopped(int result) {
     stop_ = result;
+    ended_ = true;
     if (result == 0 || result == -2 || result == -3) return py::none();
     raise_error("ReplayError",
                 std::string(replay_->get_name()) + " replay: next() failed with " +
@@ -122,6 +129,7 @@ class Replay {
   size_t pending_size_ = 0;
   unsigned char pending_type_ = 0;
   int stop_ = 1;
+  bool ended_ = false;  // the day's records have ended: no more batches until the next init
 };
 
 }  // namespace

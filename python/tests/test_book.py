@@ -66,6 +66,14 @@ def test_schedules_and_auction_view_equal_the_program(sz_day, run, tmp_path, sch
     assert len(ticks) > 0 and ticks.tobytes() == quotelab.read(out).tobytes()
 
 
+def test_a_large_day_of_several_symbols_is_refused(big_days):
+    # Large days are checked beside the build, on a thread of their own.
+    trades = quotelab.read(big_days[0]["trades"])
+    trades["symbol"][len(trades) // 2] = b"000002"
+    with pytest.raises(ValueError, match="several symbols .000001, 000002"):
+        quotelab.rebuild(big_days[0]["orders"], trades)
+
+
 def test_book_events_levels_and_errors():
     book = quotelab.Book("SZ", "000001")
     book.reset(20240102)

@@ -37,12 +37,21 @@ def test_datetimes_are_china_time():
     assert back["time"][:2].tolist() == [93000123, 145959999]
 
 
-def test_replay_batches(sz_day):
+def test_replay_batches(sz_day, tmp_path):
     ticks = quotelab.read(sz_day["ticks"])
     batches = list(quotelab.replay("bin", 20240102, file=sz_day["ticks"], batch=1000))
     assert [len(b) for b in batches[:-1]] == [1000] * (len(batches) - 1)
     assert np.concatenate(batches).tobytes() == ticks.tobytes()
     assert type(batches[0].base).__name__ == "PyCapsule"
+    # Two days in one file: the second goes on where the first stopped. A binary replay
+    # consumes the record that ends a day, so the second day starts one record in.
+    two_days = ticks.copy()
+    two_days["trading_day"][len(ticks) // 2:] = 20240103
+    path = tmp_path / "two_days.dat"
+    quotelab.write(path, two_days)
+    days = list(quotelab.replay("bin", [20240102, 20240103], file=path, batch=1000))
+    half = len(ticks) // 2
+    assert np.concatenate(days).tobytes() == np.delete(two_days, half).tobytes()
     mock = list(quotelab.replay("mock", 20240102, frequency="1m"))
     assert len(mock) == 1 and mock[0].dtype == quotelab.dtypes.BarData and len(mock[0]) == 60
     assert list(quotelab.replay("csv", 20240103, file=sz_day["orders"])) == []

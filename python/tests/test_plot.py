@@ -112,3 +112,13 @@ def test_check_gives_coverage_in_the_title_and_marks_mismatches(mismatches):
 def test_records_without_the_fields_are_refused():
     with pytest.raises(ValueError, match="no field .*ask_price"):
         plot.plot_day(np.zeros(3, [("time", "<i4"), ("last", "<f8"), ("volume", "<i8")]))
+
+
+def test_the_package_plots_its_own_snapshot_records():
+    quotelab = pytest.importorskip("quotelab")
+    day = synthetic_day()
+    records = np.zeros(len(day), quotelab.dtypes.L2Snapshot)
+    for name in SNAPSHOT.names:
+        records[name] = day[name]
+    fig = quotelab.plot_day(records)
+    assert np.isfinite(line_of(fig.axes[0], "last")).sum() > 1000

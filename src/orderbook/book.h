@@ -172,6 +172,7 @@ QL_OB_HOT ob_order* take_order_record(orderbook* b) {
   return new_order_record(b);
 }
 QL_OB_HOT void give_order_record(orderbook* b, ob_order* o) {
+  o->prev = nullptr;
   o->next = b->free_orders;
   b->free_orders = o;
 }
@@ -260,13 +261,11 @@ QL_OB_HOT void free_order(orderbook* b, ob_order* o) {
   if (table_remove(b->order_map, int_key(o->order_seq_num), 8) == nullptr && b->debug_level != 0) {
     log_order_not_in_map(b, o);
   }
-  o->prev = nullptr;
   give_order_record(b, o);
 }
 
-// Takes the order out of its level (count and queue; the caller adjusts the level's quantity)
-// and frees it.
-QL_OB_HOT void remove_order(orderbook* b, orderbook_queue* q, ob_order* o) {
+// Takes the order out of its level's count and queue; the caller adjusts the level's quantity.
+QL_OB_HOT void unqueue_order(orderbook* b, orderbook_queue* q, ob_order* o) {
   if (--q->num_orders < 0 && b->debug_level != 0) {
     ob_log(b, "%s: except %d NumOrders for %s order=%lld|%d/%d|%.3lf\n",
            "orderbook_queue_remove_order", q->num_orders, orderbook_side2str(q->side),
@@ -284,6 +283,12 @@ QL_OB_HOT void remove_order(orderbook* b, orderbook_queue* q, ob_order* o) {
       q->tail = o->prev;
     }
   }
+}
+
+// Takes the order out of its level (count and queue; the caller adjusts the level's quantity)
+// and frees it.
+QL_OB_HOT void remove_order(orderbook* b, orderbook_queue* q, ob_order* o) {
+  unqueue_order(b, q, o);
   free_order(b, o);
 }
 
@@ -424,14 +429,5 @@ QL_OB_HOT void count_trade(orderbook* b, int32_t quantity, double price, int32_t
 
 // Refreshes the level arrays and time of the book's snapshot (snapshot.cpp).
 void refresh_snapshot(orderbook* b);
-
-// Milliseconds since midnight of a time HHMMSSmmm. Every intermediate fits in 32 bits for any
-// 32-bit input (at most 214 hours), so no wider arithmetic is needed.
-inline int32_t time_to_ms(int32_t t) {
-  int32_t hh = t / 10000000;
-  int32_t mm = (t / 100000) % 100;
-  int32_t ss = (t / 1000) % 100;
-  return ((hh * 60 + mm) * 60 + ss) * 1000 + t % 1000;
-}
 
 }  // namespace ql::detail

@@ -15,8 +15,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
+#include <new>
 
 #include "orderbook/book.h"
+#include "orderbook/own_best.h"
+
+namespace ql::detail {
+namespace {
+struct day_stream;
+}  // namespace
+}  // namespace ql::detail
 
 // Not thread-safe: one thread at a time. Owns its book; borrows the arrays it is given.
 struct orderbook_builder {
@@ -50,6 +58,7 @@ struct orderbook_builder {
     const int32_t* trade_counts;  // borrowed, non-decreasing
   } schedule;
   bool running;  // inside a run: the callback may not re-enter or release the builder
+  ql::detail::day_stream* stream;  // the day begun with orderbook_builder_begin, if any
 };
 
 namespace ql::detail {
@@ -183,7 +192,7 @@ class day_replay {
 
   void set_base(int32_t t) {
     base_ = t;
-    base_ms_ = time_to_ms(t);
+    base_ms_ = KX::TimeTools::time_to_msec(t);
   }
 
   // Milliseconds of t; the conversion of its whole second is kept, since many events share one.
@@ -191,7 +200,7 @@ class day_replay {
     int32_t second = t / 1000;
     if (second != second_) {
       second_ = second;
-      second_ms_ = time_to_ms(second * 1000);
+      second_ms_ = KX::TimeTools::time_to_msec(second * 1000);
     }
     return second_ms_ + (t - second * 1000);
   }
@@ -246,7 +255,7 @@ class day_replay {
   int32_t base_ = 0;  // time of the last interval snapshot
   int32_t base_ms_ = 0;
   int32_t second_ = -1;  // t / 1000 of the last conversion, and its milliseconds
-  int32_t second_ms_ = time_to_ms(-1000);
+  int32_t second_ms_ = KX::TimeTools::time_to_msec(-1000);
   int32_t emitted_ = 0;
   bool grid_pending_ = false;  // events were fed since the last grid snapshot
   int32_t grid_point_ms_ = 0;
@@ -273,7 +282,7 @@ bool start_run(orderbook_builder* builder, int32_t date, const char* name) {
     std::fprintf(stderr, "%s: orderbook engine is null\n", name);
     return false;
   }
-  if (builder->book->busy) return false;
+  if (builder->book->busy || builder->stream != nullptr) return false;
   builder->date = date;
   orderbook_reset(builder->book, date);
   return true;
@@ -289,8 +298,14 @@ bool arrays_given(int32_t count, std::initializer_list<const void*> arrays) {
 }
 
 void feed_order(orderbook* b, const _L2Order& o) {
-  on_l2order(b, o.seq_num, static_cast<signed char>(o.order_type),
-             static_cast<signed char>(o.bs_flag), o.price, static_cast<int32_t>(o.volume), o.time);
+  double price = o.price;
+  int32_t type = static_cast<signed char>(o.order_type);
+  if (type == 'U') {  // own-side best: priced from the book as it stands, then a limit order
+    if (!own_side_best_price(b, o, "orderbook_builder", &price)) return;
+    type = '2';
+  }
+  on_l2order(b, o.seq_num, type, static_cast<signed char>(o.bs_flag), price,
+             static_cast<int32_t>(o.volume), o.time);
 }
 
 bool trade_counted(const _L2Trade& t) {
@@ -300,6 +315,42 @@ bool trade_counted(const _L2Trade& t) {
 void feed_trade(orderbook* b, const _L2Trade& t) {
   on_l2trade(b, t.bid_seq_num, t.ask_seq_num, t.price, static_cast<int32_t>(t.volume), t.time);
 }
+
+// A day fed record by record (run3, or begin/feed/finish): the snapshot bookkeeping and the
+// ordinals the ordering message names.
+struct day_stream {
+  day_replay replay;
+  int32_t orders_fed = 0;
+  int32_t trades_fed = 0;
+
+  day_stream(orderbook_builder* builder, const char* name)
+      : replay(builder, name, rule_of(builder)) {}
+
+  // Feeds one _L2Order or _L2Trade record; returns the book's result, or ORDERBOOK_ERROR for
+  // a record of another type.
+  QL_OB_HOT int32_t feed(orderbook* b, const void* rec) {
+    const uint8_t type = *static_cast<const uint8_t*>(rec);
+    if (type == QL_RECORD_L2ORDER) {
+      const auto& o = *static_cast<const _L2Order*>(rec);
+      replay.before_event(o.time, true, false);
+      int32_t r = on_l2order(b, o.seq_num, static_cast<signed char>(o.order_type),
+                             static_cast<signed char>(o.bs_flag), o.price,
+                             static_cast<int32_t>(o.volume), o.time);
+      replay.after_event(o.time, true, ++orders_fed, false);
+      return r;
+    }
+    if (type == QL_RECORD_L2TRADE) {
+      const auto& t = *static_cast<const _L2Trade*>(rec);
+      const bool counted = trade_counted(t);
+      replay.before_event(t.time, false, counted);
+      int32_t r = on_l2trade(b, t.bid_seq_num, t.ask_seq_num, t.price,
+                             static_cast<int32_t>(t.volume), t.time);
+      replay.after_event(t.time, false, trades_fed++, counted);
+      return r;
+    }
+    return ORDERBOOK_ERROR;
+  }
+};
 
 // The merge of run and run2 over two time-ordered inputs: order_time(i), trade_time(j),
 // trade_counted(j), feed_order(i), feed_trade(j). Feeds every record; checks and snapshots end
@@ -369,6 +420,7 @@ QL_API orderbook_builder* orderbook_builder_create(const char* exchange, const c
 
 QL_API void orderbook_builder_release(orderbook_builder* builder) {
   if (builder == nullptr || builder->running) return;
+  delete builder->stream;
   destroy_book(builder->book);
   std::free(builder);
 }
@@ -492,28 +544,43 @@ QL_API int32_t orderbook_builder_run3(orderbook_builder* builder, int32_t date,
   if (!start_run(builder, date, kName)) return ORDERBOOK_ERROR;
   busy_run running(builder);
   orderbook* b = builder->book;
-  day_replay replay(builder, kName, rule_of(builder));
-  int32_t orders_fed = 0;
-  int32_t trades_fed = 0;
+  day_stream day(builder, kName);
   for (int32_t k = 0; k < count; ++k) {
-    const void* rec = records[k];
-    if (rec == nullptr) continue;
-    const uint8_t type = *static_cast<const uint8_t*>(rec);
-    if (type == QL_RECORD_L2ORDER) {
-      const auto& o = *static_cast<const _L2Order*>(rec);
-      replay.before_event(o.time, true, false);
-      feed_order(b, o);
-      replay.after_event(o.time, true, ++orders_fed, false);
-    } else if (type == QL_RECORD_L2TRADE) {
-      const auto& t = *static_cast<const _L2Trade*>(rec);
-      const bool counted = trade_counted(t);
-      replay.before_event(t.time, false, counted);
-      feed_trade(b, t);
-      replay.after_event(t.time, false, trades_fed++, counted);
-    }
+    if (records[k] != nullptr) day.feed(b, records[k]);
   }
-  replay.finish();
-  return replay.emitted();
+  day.replay.finish();
+  return day.replay.emitted();
+}
+
+QL_API int32_t orderbook_builder_begin(orderbook_builder* builder, int32_t date) {
+  static const char kName[] = "orderbook_builder_feed";
+  if (builder == nullptr || builder->running) return ORDERBOOK_ERROR;
+  if (!start_run(builder, date, kName)) return ORDERBOOK_ERROR;
+  builder->stream = new (std::nothrow) day_stream(builder, kName);
+  return builder->stream == nullptr ? ORDERBOOK_NO_MEMORY : ORDERBOOK_OK;
+}
+
+QL_API int32_t orderbook_builder_feed(orderbook_builder* builder, const void* record) {
+  if (builder == nullptr || builder->stream == nullptr || builder->running || record == nullptr) {
+    return ORDERBOOK_ERROR;
+  }
+  busy_run running(builder);
+  return builder->stream->feed(builder->book, record);
+}
+
+QL_API int32_t orderbook_builder_finish(orderbook_builder* builder) {
+  if (builder == nullptr || builder->stream == nullptr || builder->running) {
+    return ORDERBOOK_ERROR;
+  }
+  int32_t emitted;
+  {
+    busy_run running(builder);
+    builder->stream->replay.finish();
+    emitted = builder->stream->replay.emitted();
+  }
+  delete builder->stream;
+  builder->stream = nullptr;
+  return emitted;
 }
 
 }  // extern "C"

@@ -20,15 +20,11 @@ QL_API const char* orderbook_exchangeid_str(uint8_t exchange_id) {
 }
 
 QL_API int32_t time2msec(int32_t time) {
-  return ql::detail::time_to_ms(time);
+  return KX::TimeTools::time_to_msec(time);
 }
 
 QL_API int32_t msec2time(int32_t msec) {
-  int64_t ms = msec;
-  int64_t s = ms / 1000;
-  int64_t h = s / 3600;
-  int64_t m = (s - 3600 * h) / 60;
-  return static_cast<int32_t>((s + 40 * (m + 160 * h)) * 1000 + (ms - 1000 * s));
+  return KX::TimeTools::msec_to_time(msec);
 }
 
 }  // extern "C"

@@ -61,6 +61,8 @@ struct csv_file {
   long next_line = 1;  // 1-based number of the line at pos
   long row_line = 0;   // line of the current row, 0 when there is none
   bool at_end = false;
+  bool has_nul = false;  // the data holds a NUL byte: rows are checked for NULs in fields
+  int row_faults = 0;    // QL_CSV_FAULT_* of the current row
 
   float float_default = 0.0f;
   double double_default = 0.0;
@@ -258,6 +260,7 @@ char* split_quoted_rest(csv_file* c, char* p) {
         memmove(out, p, n);
         out += n;
         if (!q) {
+          c->row_faults |= QL_CSV_FAULT_UNTERMINATED_QUOTE;
           p = end;
           break;
         }
@@ -271,11 +274,11 @@ char* split_quoted_rest(csv_file* c, char* p) {
       }
       char* tail = out;
       while (p < end && *p != delim && *p != '\n') *out++ = *p++;
-      if (p < end && *p == '\n' && out > tail && out[-1] == '\r') --out;
+      if ((p >= end || *p == '\n') && out > tail && out[-1] == '\r') --out;
     } else {
       while (p < end && *p != delim && *p != '\n') ++p;
       out = p;
-      if (p < end && *p == '\n' && out > start && out[-1] == '\r') --out;
+      if ((p >= end || *p == '\n') && out > start && out[-1] == '\r') --out;
     }
     // Read *p before push_field's NUL may overwrite it.
     const bool more = p < end && *p == delim;
@@ -285,6 +288,7 @@ char* split_quoted_rest(csv_file* c, char* p) {
       p += 1;
       continue;
     }
+    if (!line_feed) c->row_faults |= QL_CSV_FAULT_NO_LINE_END;
     return line_feed ? p + 1 : end;
   }
 }
@@ -321,7 +325,9 @@ char* split_row(csv_file* c, char* p) {
     size_t len = static_cast<size_t>(at - field);
     if (len > 0 && at[-1] == '\r') --len;
     if (!push_field(c, field, len)) return nullptr;
-    return at < c->end ? at + 1 : c->end;
+    if (at < c->end) return at + 1;
+    c->row_faults |= QL_CSV_FAULT_NO_LINE_END;
+    return c->end;
   }
 }
 
@@ -342,10 +348,23 @@ char* skip_blank_lines(csv_file* c) {
   }
 }
 
+// Marks the current row when one of its fields holds a NUL byte (its length then reaches past
+// the terminator the splitter wrote).
+void check_nul_fields(csv_file* c) {
+  for (int i = 0; i < c->field_count; ++i) {
+    const Field& f = c->fields[i];
+    if (memchr(f.text, '\0', f.len) != nullptr) {
+      c->row_faults |= QL_CSV_FAULT_NUL;
+      return;
+    }
+  }
+}
+
 // Reads the next row into c->fields. Returns false at the end (or out of memory).
 bool read_row(csv_file* c) {
   c->field_count = 0;
   c->row_line = 0;
+  c->row_faults = 0;
   if (c->at_end) return false;
   char* row = skip_blank_lines(c);
   const long line = c->next_line;  // a quoted line break inside the row advances next_line
@@ -359,6 +378,7 @@ bool read_row(csv_file* c) {
   c->row_line = line;
   ++c->next_line;
   c->pos = next;
+  if (c->has_nul) check_nul_fields(c);
   return true;
 }
 
@@ -377,6 +397,7 @@ bool adopt_header(csv_file* c) {
   c->column_count = c->field_count;
   c->field_count = 0;
   c->row_line = 0;
+  c->row_faults = 0;
   return true;
 }
 
@@ -399,6 +420,7 @@ csv_file* open_block(Block b, size_t len, char delimiter) {
   c->pos = data;
   c->end = data + len;
   if (len >= 3 && memcmp(data, "\xEF\xBB\xBF", 3) == 0) c->pos += 3;  // UTF-8 byte-order mark
+  c->has_nul = memchr(data, '\0', len) != nullptr;
   if (!reserve_fields(c, 1) || !read_row(c) || !adopt_header(c)) {
     csv_close(c);
     return nullptr;
@@ -428,10 +450,19 @@ inline bool take_sign(const char** p) {
   return negative;
 }
 
-// A leading '+' (which from_chars refuses) is skipped when a digit (or, for reals, a '.')
-// follows; any other text after it stays unparseable.
+// True for the first letter of the "inf", "infinity" and "nan" that from_chars reads.
+inline bool starts_special_real(char c) {
+  c = ql__ascii_lower(c);
+  return c == 'i' || c == 'n';
+}
+
+// A leading '+' (which from_chars refuses) is skipped when a digit (or, for reals, a '.' or
+// the start of inf or nan) follows; any other text after it stays unparseable.
 inline void skip_plus(const char** b, const char* e, bool real) {
-  if (**b == '+' && *b + 1 < e && (ql__is_digit((*b)[1]) || (real && (*b)[1] == '.'))) ++*b;
+  if (**b == '+' && *b + 1 < e &&
+      (ql__is_digit((*b)[1]) || (real && ((*b)[1] == '.' || starts_special_real((*b)[1]))))) {
+    ++*b;
+  }
 }
 
 // True when [p, e) is empty or a '.' and digits: the fraction an integer read drops.
@@ -588,6 +619,10 @@ int csv_field_count(const csv_file* csv) {
 
 long csv_line_number(const csv_file* csv) {
   return csv ? csv->row_line : 0;
+}
+
+int csv_row_faults(const csv_file* csv) {
+  return csv ? csv->row_faults : 0;
 }
 
 const char* csv_get_byidx(csv_file* csv, int idx) {

@@ -2,7 +2,6 @@
 #include <string.h>
 
 #include "quotelab/data_replay.h"
-#include "quotelab/orderbook.h"
 #include "quotelab/utilcore.h"
 
 namespace KX {
@@ -78,7 +77,8 @@ std::vector<_BarData> DataReplayMock::init_bars(int count) const {
 void DataReplayMock::pace(int record_time) {
   if (last_time != 0) {
     // Any two times of day lie less than INT_MAX milliseconds apart: the wait fits an int.
-    const int64_t wait = static_cast<int64_t>(time2msec(record_time)) - time2msec(last_time);
+    const int64_t wait = static_cast<int64_t>(TimeTools::time_to_msec(record_time)) -
+                         TimeTools::time_to_msec(last_time);
     if (wait > 0) TimeTools::delay_ms(static_cast<int>(wait));
   }
   last_time = record_time;

@@ -1,0 +1,464 @@
+// LayoutReader: every built-in layout read from files in its exact style, a simulated day read
+// back through every layout, the sequence merge against the exchange's own sequence, profiles
+// and maps, and each refusal reason.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "feed_sim.h"
+#include "layout_writer.h"
+#include "quotelab/layout_reader.h"
+#include "quotelab/orderbook.h"
+
+namespace {
+
+using KX::LayoutContent;
+using KX::LayoutReader;
+
+std::string write_file(const std::string& name, const std::string& text) {
+  const std::string path = testing::TempDir() + name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+// Opens and reads text through a fresh reader; the reader is returned for inspection.
+struct Read {
+  LayoutReader reader;
+  int opened = -1;
+  int refused = -1;
+};
+
+void read_text(Read* r, const std::string& name, const std::string& text, int day = 0) {
+  if (day != 0) r->reader.set_trading_day(day);
+  r->opened = r->reader.open(write_file(name, text).c_str());
+  if (r->opened == 0) r->refused = r->reader.read();
+}
+
+template <class T>
+T field(T v) {
+  return v;
+}
+
+// ---- each layout in its exact style ---------------------------------------------------------
+
+TEST(LayoutReaderFiles, ShanghaiLayoutAOrders) {
+  Read r;
+  read_text(&r, "sha_orders.csv",
+            "DataStatus,OrderIndex,OrderChannel,SecurityID,OrderTime,OrderType,OrderNO,"
+            "OrderPrice,Balance,OrderBSFlag,BizIndex,LocalTime,SeqNo\r\n"
+            "0,1,1,600519,09:15:00.020,A,1001,1801.00999999999999,300,B,7,09:15:00.031,1\r\n"
+            "0,2,1,600519,09:15:00.040,D,1001,1801.00999999999999,300,B,9,09:15:00.050,2\r\n",
+            20230711);
+  ASSERT_EQ(r.opened, 0) << r.reader.error();
+  EXPECT_EQ(r.reader.layout_name(), "sh-a-orders");
+  EXPECT_EQ(r.refused, 0);
+  ASSERT_EQ(r.reader.orders().size(), 2u);
+  const _L2Order& o = r.reader.orders()[0];
+  EXPECT_EQ(field(o.type), QL_RECORD_L2ORDER);
+  EXPECT_EQ(field(o.exchange), 1);
+  EXPECT_STREQ(o.symbol, "600519");
+  EXPECT_EQ(field(o.action_day), 20230711);
+  EXPECT_EQ(field(o.time), 91500020);
+  EXPECT_EQ(field(o.price), 1801.01);
+  EXPECT_EQ(field(o.volume), 300u);
+  EXPECT_EQ(field(o.seq_num), 1001);
+  EXPECT_EQ(field(o.order_index), 7);
+  EXPECT_EQ(o.bs_flag, 'B');
+  EXPECT_EQ(o.order_type, '2');
+  EXPECT_EQ(r.reader.orders()[1].order_type, 'D');
+  EXPECT_TRUE(r.reader.has_sequence());
+  EXPECT_EQ(r.reader.order_sequence(), (std::vector<int64_t>{7, 9}));
+  EXPECT_EQ(r.reader.order_lines(), (std::vector<uint32_t>{2, 3}));
+}
+
+TEST(LayoutReaderFiles, ShanghaiLayoutBTradesTakeTheCodeNotTheName) {
+  Read r;
+  read_text(&r, "shb_trades.csv",
+            "MDDate,MDTime,SecurityType,SecuritySubType,SecurityIDSource,Symbol,"
+            "TradingPhaseCode,TradeIndex,TradeBuyNo,TradeSellNo,TradeType,TradeBSFlag,TradePrice,"
+            "TradeQty,TradeMoney,ReceiveDateTime,NumTrades,ChannelNo,ApplSeqNum,SecurityID\n"
+            "2023.07.11,09:25:00.000,2,,102,\xe5\x8d\x8e\xe5\xa4\x8f,T111,1,11,12,0,0,25.3,"
+            "500,12650,2023.07.11T09:25:03.276,1,1,40,605580.SH\n"
+            "2023.07.11,09:30:00.120,2,,102,\xe5\x8d\x8e\xe5\xa4\x8f,T111,2,13,12,0,1,25.31,"
+            "100,2531,2023.07.11T09:30:01.002,2,1,41,605580.SH\n");
+  ASSERT_EQ(r.opened, 0) << r.reader.error();
+  EXPECT_EQ(r.reader.layout_name(), "sh-b-trades");
+  ASSERT_EQ(r.reader.trades().size(), 2u);
+  const _L2Trade& t = r.reader.trades()[1];
+  EXPECT_STREQ(t.symbol, "605580");
+  EXPECT_EQ(field(t.exchange), 1);
+  EXPECT_EQ(field(t.action_day), 20230711);
+  EXPECT_EQ(field(t.time), 93000120);
+  EXPECT_EQ(field(t.seq_num), 2);
+  EXPECT_EQ(field(t.bid_seq_num), 13);
+  EXPECT_EQ(field(t.ask_seq_num), 12);
+  EXPECT_EQ(t.bs_flag, 'B');
+  EXPECT_EQ(r.reader.trades()[0].bs_flag, 0);
+  EXPECT_EQ(r.reader.trade_sequence(), (std::vector<int64_t>{40, 41}));
+}
+
+TEST(LayoutReaderFiles, ShenzhenOrdersAndTrades) {
+  Read orders, trades;
+  read_text(&orders, "sz_orders.csv",
+            "SecurityID,TransactTime,ApplSeqNum,ChannelNo,Price,OrderQty,Side,OrdType\n"
+            "000001,20230711093000120,5,2011,10.5,200,1,2\n"
+            "000001,20230711093000130,6,2011,0,100,2,1\n"
+            "000001,20230711093000140,7,2011,0,100,2,U\n");
+  read_text(&trades, "sz_trades.csv",
+            "SecurityID,TransactTime,ApplSeqNum,ChannelNo,BidApplSeqNum,OfferApplSeqNum,LastPx,"
+            "LastQty,ExecType\n"
+            "000001,20230711093000130,8,2011,5,6,10.5,100,F\n"
+            "000001,20230711093000150,9,2011,5,0,0.000,100,4\n");
+  ASSERT_EQ(orders.opened + trades.opened, 0);
+  EXPECT_EQ(orders.reader.layout_name(), "sz-orders");
+  EXPECT_EQ(trades.reader.layout_name(), "sz-trades");
+  ASSERT_EQ(orders.reader.orders().size(), 3u);
+  const _L2Order& o = orders.reader.orders()[0];
+  EXPECT_EQ(field(o.exchange), 2);
+  EXPECT_EQ(field(o.action_day), 20230711);
+  EXPECT_EQ(field(o.time), 93000120);
+  EXPECT_EQ(field(o.seq_num), 5);
+  EXPECT_EQ(field(o.order_index), 5);
+  EXPECT_EQ(orders.reader.orders()[1].order_type, '1');
+  EXPECT_EQ(orders.reader.orders()[2].order_type, 'U');
+  ASSERT_EQ(trades.reader.trades().size(), 2u);
+  EXPECT_EQ(trades.reader.trades()[0].trade_flag, 'F');
+  EXPECT_EQ(trades.reader.trades()[1].trade_flag, '4');
+  EXPECT_EQ(field(trades.reader.trades()[1].ask_seq_num), 0);
+}
+
+TEST(LayoutReaderFiles, MergedTicksKeepTheirOrderAndSkipStatusRows) {
+  Read r;
+  read_text(&r, "sh_ticks.csv",
+            "BizIndex,Channel,SecurityID,TickTime,Type,BuyOrderNO,SellOrderNO,Price,Qty,"
+            "TradeMoney,TickBSFlag\n"
+            "1,1,600000,09:15:00.000,S,0,0,0,0,0,START\n"
+            "2,1,600000,09:15:00.010,A,0,77,10.01,300,0,S\n"
+            "3,1,600000,09:30:00.010,T,78,77,10.01,100,1001,B\n"
+            "4,1,600000,09:30:00.010,A,78,0,10.01,200,0,B\n",
+            20230711);
+  ASSERT_EQ(r.opened, 0) << r.reader.error();
+  EXPECT_EQ(r.reader.content(), LayoutContent::Ticks);
+  EXPECT_EQ(r.reader.rows_skipped(), 1u);
+  ASSERT_EQ(r.reader.stream().size(), 3u);
+  EXPECT_EQ(r.reader.stream()[1].type, QL_RECORD_L2TRADE);
+  EXPECT_EQ(field(r.reader.orders()[0].seq_num), 77);
+  EXPECT_EQ(r.reader.orders()[0].bs_flag, 'S');
+  EXPECT_EQ(field(r.reader.orders()[1].seq_num), 78);
+  EXPECT_EQ(field(r.reader.trades()[0].bid_seq_num), 78);
+}
+
+TEST(LayoutReaderFiles, ExchangeSnapshotsWithBlankLevelsAndOrderCounts) {
+  const std::string header = []() {
+    std::string h =
+        "UpdateTime,SecurityID,ImageStatus,PreCloPrice,OpenPrice,HighPrice,LowPrice,LastPrice,"
+        "ClosePrice,InstruStatus,TradNumber,TradVolume,Turnover,TotalBidVol,WAvgBidPri,"
+        "AltWAvgBidPri,TotalAskVol,WAvgAskPri,AltWAvgAskPri,EtfBuyNumber,EtfBuyVolume,"
+        "EtfBuyMoney,EtfSellNumber,EtfSellVolume,ETFSellMoney,YieldToMatu,TotWarExNum,"
+        "WarLowerPri,WarUpperPri,WiDBuyNum,WiDBuyVol,WiDBuyMon,WiDSellNum,WiDSellVol,WiDSellMon,"
+        "TotBidNum,TotSellNum,MaxBidDur,MaxSellDur,BidNum,SellNum,IOPV";
+    for (const char* s : {"Ask", "Bid"})
+      for (int i = 1; i <= 10; ++i)
+        h += std::string(",") + s + "Price" + std::to_string(i) + "," + s + "Volume" +
+             std::to_string(i);
+    for (const char* s : {"B", "S"})
+      for (int i = 1; i <= 10; ++i) h += ",NumOrders" + std::string(s) + std::to_string(i);
+    return h + ",LocalTime,SeqNo\n";
+  }();
+  std::string row =
+      "09:30:03.000,600519,1,1790.5,1795.00999999999999,1800,1790,1799.99,,TRADE,"
+      "42,12300,22140000";
+  for (int i = 0; i < 29; ++i) row += ",0";  // TotalBidVol .. IOPV
+  row += ",1800.01,100";                     // ask level 1; levels 2 to 10 blank
+  for (int i = 2; i <= 10; ++i) row += ",,";
+  row += ",1799.99,200,1799.98,300";  // bid levels 1 and 2
+  for (int i = 3; i <= 10; ++i) row += ",,";
+  row += ",3,4";  // NumOrdersB1, B2
+  for (int i = 3; i <= 10; ++i) row += ",";
+  row += ",1";  // NumOrdersS1
+  for (int i = 2; i <= 10; ++i) row += ",";
+  row += ",09:30:03.120,17\n";
+  Read r;
+  read_text(&r, "20230711_snap.csv", header + row, 20230711);
+  ASSERT_EQ(r.opened, 0) << r.reader.error();
+  EXPECT_EQ(r.reader.layout_name(), "sh-a-snapshots");
+  ASSERT_EQ(r.refused, 0) << r.reader.refusals()[0].reason << " " << r.reader.refusals()[0].detail;
+  ASSERT_EQ(r.reader.snapshots().size(), 1u);
+  const _L2Snapshot& s = r.reader.snapshots()[0];
+  const KX::SnapshotExtra& x = r.reader.snapshot_extras()[0];
+  EXPECT_EQ(field(s.time), 93003000);
+  EXPECT_EQ(field(s.open), 1795.01);
+  EXPECT_EQ(field(s.num_trades), 42);
+  EXPECT_EQ(field(s.volume), 12300);
+  EXPECT_EQ(field(s.ask_price[0]), 1800.01);
+  EXPECT_EQ(field(s.ask_price[1]), 0.0);
+  EXPECT_EQ(field(s.bid_volume[1]), 300);
+  EXPECT_EQ(x.bid_orders[1], 4);
+  EXPECT_EQ(x.ask_orders[0], 1);
+  EXPECT_STREQ(x.phase, "TRADE");
+}
+
+// ---- a simulated day through every layout ----------------------------------------------------
+
+struct DayCase {
+  qlsim::Style style;
+  qlsim::FileLayout layout;
+  const char* orders_layout;
+};
+
+class LayoutReaderDay : public testing::TestWithParam<DayCase> {};
+
+// The records as read keep every field the layout carries.
+void expect_same_orders(const std::vector<_L2Order>& a, const std::vector<_L2Order>& b) {
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t i = 0; i < a.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(0, std::memcmp(&a[i], &b[i], sizeof a[i]));
+  }
+}
+
+std::vector<_L2Snapshot> rebuild(int exchange_id, const std::vector<const void*>& sequence,
+                                 int date) {
+  orderbook_builder* b = orderbook_builder_create(exchange_id == 1 ? "SH" : "SZ", "X", 3000);
+  std::vector<_L2Snapshot> out;
+  orderbook_builder_set_callback(
+      b,
+      [](orderbook_builder*, const _L2Snapshot* s, void* u) {
+        static_cast<std::vector<_L2Snapshot>*>(u)->push_back(*s);
+        return 0;
+      },
+      &out);
+  orderbook_builder_run3(b, date, sequence.data(), static_cast<int32_t>(sequence.size()));
+  orderbook_builder_release(b);
+  return out;
+}
+
+TEST_P(LayoutReaderDay, ReadsBackTheSimulatedRecordsAndRebuildsTheSameBook) {
+  const DayCase c = GetParam();
+  qlsim::Config cfg;
+  cfg.style = c.style;
+  cfg.orders = 3000;
+  cfg.seed = 11;
+  cfg.symbol = c.style == qlsim::Style::Shanghai ? "600519" : "000001";
+  const qlsim::Day day = qlsim::simulate_day(cfg);
+
+  const std::string dir = testing::TempDir() + std::to_string(cfg.date) + "/";
+  mkdir(dir.c_str(), 0755);
+  LayoutReader orders;
+  ASSERT_EQ(orders.open(write_file(std::to_string(cfg.date) + "/" + c.orders_layout + ".csv",
+                                   qlsim::layout_orders_text(day, c.layout))
+                            .c_str()),
+            0)
+      << orders.error();
+  EXPECT_EQ(orders.layout_name(), c.orders_layout);
+  ASSERT_EQ(orders.read(), 0) << orders.refusals()[0].reason;
+
+  std::vector<_L2Trade> trades;
+  std::vector<const void*> sequence;
+  if (c.layout == qlsim::FileLayout::ShanghaiTicks) {
+    for (const KX::LayoutStreamEntry& e : orders.stream()) {
+      sequence.push_back(e.type == QL_RECORD_L2ORDER
+                             ? static_cast<const void*>(&orders.orders()[e.index])
+                             : static_cast<const void*>(&orders.trades()[e.index]));
+    }
+    trades = orders.trades();
+  } else {
+    LayoutReader t;
+    ASSERT_EQ(t.open(write_file(std::to_string(cfg.date) + "/trades.csv",
+                                qlsim::layout_trades_text(day, c.layout))
+                         .c_str()),
+              0)
+        << t.error();
+    ASSERT_EQ(t.read(), 0);
+    trades = t.trades();
+    // The two files merged by their sequence column.
+    const auto& os = orders.order_sequence();
+    const auto& ts = t.trade_sequence();
+    size_t i = 0, j = 0;
+    while (i < os.size() || j < ts.size()) {
+      if (j >= ts.size() || (i < os.size() && os[i] < ts[j])) {
+        sequence.push_back(&orders.orders()[i++]);
+      } else {
+        sequence.push_back(&trades[j++]);
+      }
+    }
+  }
+  expect_same_orders(orders.orders(), day.orders);
+  ASSERT_EQ(trades.size(), day.trades.size());
+  for (size_t i = 0; i < trades.size(); ++i) {
+    _L2Trade want = day.trades[i];
+    if (c.style == qlsim::Style::Shenzhen) want.bs_flag = 0;  // the trade file has no side
+    if (c.layout == qlsim::FileLayout::ShanghaiTicks) want.seq_num = want.aux_no;
+    ASSERT_EQ(0, std::memcmp(&trades[i], &want, sizeof want)) << "trade " << i;
+  }
+  const int ex = c.style == qlsim::Style::Shanghai ? 1 : 2;
+  const std::vector<_L2Snapshot> got = rebuild(ex, sequence, cfg.date);
+  const std::vector<_L2Snapshot> want = rebuild(ex, day.sequence, cfg.date);
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < got.size(); ++i) {
+    ASSERT_EQ(0, std::memcmp(&got[i], &want[i], sizeof want[i])) << "snapshot " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, LayoutReaderDay,
+    testing::Values(DayCase{qlsim::Style::Shanghai, qlsim::FileLayout::ShanghaiA, "sh-a-orders"},
+                    DayCase{qlsim::Style::Shanghai, qlsim::FileLayout::ShanghaiB, "sh-b-orders"},
+                    DayCase{qlsim::Style::Shanghai, qlsim::FileLayout::ShanghaiTicks, "sh-ticks"},
+                    DayCase{qlsim::Style::Shenzhen, qlsim::FileLayout::Shenzhen, "sz-orders"}));
+
+// ---- refusals -------------------------------------------------------------------------------
+
+const char kShAHeader[] =
+    "DataStatus,OrderIndex,OrderChannel,SecurityID,OrderTime,OrderType,OrderNO,OrderPrice,"
+    "Balance,OrderBSFlag,BizIndex,LocalTime,SeqNo\n";
+const char kGoodRow[] = "0,1,1,600519,09:15:00.020,A,1,10.01,300,B,7,0,1\n";
+
+TEST(LayoutReaderRefusals, EachReasonWithItsLine) {
+  const struct {
+    std::string rows;
+    const char* reason;
+  } cases[] = {
+      {"0,2,1,600519,09:15:00.020,A,2,10.01,300,1,8,0,2\n", "unknown side code"},
+      {"0,2,1,600519,09:15:00.020,10,2,10.01,300,B,8,0,2\n", "unknown type code"},
+      {"0,2,1,600519,9h15,A,2,10.01,300,B,8,0,2\n", "time does not parse"},
+      {"0,2,1,600519,09:15:00.020,A,2,ten,300,B,8,0,2\n", "price does not parse"},
+      {"0,2,1,600519,09:15:00.020,A,2,10.01,3x0,B,8,0,2\n", "number does not parse"},
+      {"0,2,1,600519,09:15:00.020,A,2\n", "short row"},
+      {"0,2,1,600519,09:15:00.020,A,2,10.01", "row cut off at the end of the file"},
+      {std::string("0,2,1,600519,09:15:00.020,A,2,10.01,300,B\0,8,0,2\n", 49),
+       "NUL inside a field"},
+      {"0,2,1,\"600519,09:15:00.020,A,2,10.01,300,B,8,0,2\n0,3,1,600519,09:15:00.030,A,3,10.01,"
+       "300,B,9,0,3\n",
+       "unterminated quote"},
+      {"0,2,1,6005190000000,09:15:00.020,A,2,10.01,300,B,8,0,2\n",
+       "instrument code missing or too long"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    Read r;
+    read_text(&r, "refusal.csv", std::string(kShAHeader) + kGoodRow + c.rows, 20230711);
+    ASSERT_EQ(r.opened, 0) << r.reader.error();
+    EXPECT_EQ(r.refused, 1);
+    ASSERT_EQ(r.reader.refusals().size(), 1u);
+    EXPECT_EQ(r.reader.refusals()[0].reason, c.reason);
+    EXPECT_EQ(r.reader.refusals()[0].line, 3);
+    EXPECT_EQ(r.reader.orders().size(), 1u);
+  }
+}
+
+TEST(LayoutReaderRefusals, FirstTenKeptAndEveryOneCounted) {
+  std::string text = kShAHeader;
+  for (int i = 0; i < 25; ++i) text += "0,2,1,600519,09:15:00.020,A,2,10.01,300,X,8,0,2\n";
+  for (int i = 0; i < 5; ++i) text += "0,2,1,600519,09:15:00.020,Q,2,10.01,300,B,8,0,2\n";
+  Read r;
+  read_text(&r, "many.csv", text, 20230711);
+  EXPECT_EQ(r.refused, 30);
+  EXPECT_EQ(r.reader.refusals().size(), LayoutReader::kRefusalsKept);
+  ASSERT_EQ(r.reader.refusal_counts().size(), 2u);
+  EXPECT_EQ(r.reader.refusal_counts()[0].count, 25u);
+  EXPECT_EQ(r.reader.refusal_counts()[1].count, 5u);
+  EXPECT_NE(r.reader.refusals()[0].detail.find("OrderBSFlag 'X'"), std::string::npos);
+}
+
+TEST(LayoutReaderRefusals, ShenzhenBorrowingSideIsNotABookSide) {
+  Read r;
+  read_text(&r, "sz_g.csv",
+            "SecurityID,TransactTime,ApplSeqNum,ChannelNo,Price,OrderQty,Side,OrdType\n"
+            "000001,20230711093000120,5,2011,10.5,200,G,2\n");
+  ASSERT_EQ(r.refused, 1);
+  EXPECT_EQ(r.reader.refusals()[0].reason, "side is not buy or sell (borrowing or lending)");
+}
+
+// ---- opening ------------------------------------------------------------------------------
+
+TEST(LayoutReaderOpen, FailuresNameTheFileAndTheFix) {
+  const struct {
+    const char* name;
+    std::string text;
+    const char* expected;
+  } cases[] = {
+      {"semicolons.csv", "SecurityID;TransactTime;ApplSeqNum\n1;2;3\n", "give --delimiter ;"},
+      {"binary.csv",
+       std::string("\x04\x02"
+                   "600000\0\0\0\0",
+                   12),
+       "is a binary file"},
+      {"unknown.csv", "a,b,c\n1,2,3\n", "matches no known layout"},
+      {"empty.csv", "", "no header row"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LayoutReader r;
+    EXPECT_EQ(r.open(write_file(c.name, c.text).c_str()), -1);
+    EXPECT_NE(r.error().find(c.expected), std::string::npos) << r.error();
+    if (std::string(c.name) != "empty.csv") {
+      EXPECT_NE(r.error().find(c.name), std::string::npos) << r.error();
+    }
+  }
+}
+
+TEST(LayoutReaderOpen, TradingDayFromTheDirectory) {
+  const std::string dir = testing::TempDir() + "20230712/";
+  mkdir(dir.c_str(), 0755);
+  LayoutReader r;
+  ASSERT_EQ(r.open(write_file("20230712/o.csv", std::string(kShAHeader) + kGoodRow).c_str()), 0);
+  ASSERT_EQ(r.read(), 0);
+  EXPECT_EQ(field(r.orders()[0].action_day), 20230712);
+}
+
+TEST(LayoutReaderProfiles, MapValuesAndProfileFileReadARenamedLayout) {
+  const std::string text =
+      "code,t,kind,no,px,qty,bs,seq\n"
+      "600519.SH,093000120,2,5,10.01,100,1,9\n"
+      "600519.SH,093000130,10,5,10.01,100,1,10\n";
+  LayoutReader mapped;
+  ASSERT_EQ(mapped.apply_map("symbol=code,time=t,type=kind,order_no=no,price=px,volume=qty,"
+                             "side=bs,sequence=seq"),
+            0);
+  ASSERT_EQ(mapped.apply_values("side:1=B,2=S;type:2=A,10=D"), 0);
+  ASSERT_EQ(mapped.open(write_file("renamed.csv", text).c_str()), 0) << mapped.error();
+  EXPECT_EQ(mapped.content(), LayoutContent::Orders);
+  mapped.set_trading_day(20230711);
+  ASSERT_EQ(mapped.read(), 0) << mapped.refusals()[0].reason;
+  ASSERT_EQ(mapped.orders().size(), 2u);
+  EXPECT_EQ(mapped.orders()[1].order_type, 'D');
+  EXPECT_EQ(field(mapped.orders()[0].time), 93000120);
+
+  const std::string profile = write_file(
+      "vendor.profile",
+      "# a vendor's order files\nname = my-vendor\ncontent = orders\nexchange = SH\n"
+      "map = symbol=code, time=t, type=kind, order_no=no, price=px, volume=qty\n"
+      "side = bs   # 1 buy, 2 sell\nsequence = seq\nvalues = side:1=B,2=S;type:2=A,10=D\n");
+  LayoutReader profiled;
+  ASSERT_EQ(profiled.load_profile(profile.c_str()), 0) << profiled.error();
+  ASSERT_EQ(profiled.open(write_file("renamed.csv", text).c_str()), 0) << profiled.error();
+  EXPECT_EQ(profiled.layout_name(), "my-vendor");
+  ASSERT_EQ(profiled.read(), 0);
+  EXPECT_EQ(profiled.orders().size(), 2u);
+}
+
+TEST(LayoutReaderProfiles, BadProfilesAreRefusedWithTheirLine) {
+  LayoutReader r;
+  EXPECT_EQ(r.apply_profile_text("name = x\ncolour = blue\n", "p.profile"), -1);
+  EXPECT_NE(r.error().find("p.profile line 2"), std::string::npos) << r.error();
+  EXPECT_EQ(r.apply_values("side:1=Q"), -1);
+  EXPECT_EQ(r.apply_map("price"), -1);
+  EXPECT_EQ(r.use_layout("nope"), -1);
+}
+
+TEST(LayoutReaderProfiles, EveryBuiltInRoundTripsAsAProfile) {
+  ASSERT_EQ(LayoutReader::builtin_layout_count(), 8);
+  for (int i = 0; i < LayoutReader::builtin_layout_count(); ++i) {
+    LayoutReader r;
+    EXPECT_EQ(r.apply_profile_text(LayoutReader::builtin_layout_profile(i).c_str(), "builtin"), 0)
+        << r.error();
+  }
+}
+
+}  // namespace

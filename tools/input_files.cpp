@@ -1,0 +1,367 @@
+#include "input_files.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+
+#include "args.h"
+#include "quotelab/csv_reader.h"
+#include "quotelab/utilcore.h"
+
+namespace qltool {
+namespace {
+
+constexpr size_t kKept = KX::LayoutReader::kRefusalsKept;
+
+bool is_builtin(const std::string& name) {
+  for (int i = 0; i < KX::LayoutReader::builtin_layout_count(); ++i) {
+    if (name == KX::LayoutReader::builtin_layout_name(i)) return true;
+  }
+  return false;
+}
+
+// Applies the settings to a reader. False with *error set.
+bool configure(const InputSettings& in, const DayFileSpec& spec, KX::LayoutReader* r,
+               std::string* error) {
+  r->set_delimiter(spec.delimiter);
+  r->set_trading_day(spec.date);
+  r->set_symbol(spec.symbol.c_str());
+  int rc = 0;
+  if (!in.profile.empty()) {
+    rc = is_builtin(in.profile) ? r->use_layout(in.profile.c_str())
+                                : r->load_profile(in.profile.c_str());
+  }
+  if (rc == 0 && !in.map.empty()) rc = r->apply_map(in.map.c_str());
+  if (rc == 0 && !in.values.empty()) rc = r->apply_values(in.values.c_str());
+  if (rc != 0) *error = r->error();
+  return rc == 0;
+}
+
+bool customised(const InputSettings& in) {
+  return !in.profile.empty() || !in.map.empty() || !in.values.empty();
+}
+
+// Whether quotelab's own CSV reader finds an instrument column in the file's header: the file
+// is then taken for one of quotelab's own.
+bool own_csv_header(const std::string& path, char delimiter) {
+  KX::DataCsvReader probe(path.c_str(), delimiter);
+  return probe.csv_handle != nullptr &&
+         probe.column_index.instrument != KX::_MDColumnIndexTable::kColumnAbsent;
+}
+
+template <class Rec>
+void copy_records(const std::vector<Rec>& from, RecordArray<Rec>* to) {
+  to->resize(from.size());
+  if (!from.empty())
+    std::memcpy(static_cast<void*>(to->data()), from.data(), from.size() * sizeof(Rec));
+}
+
+// Reads one CSV input: through a layout when one settles, else as quotelab's own CSV.
+template <class Rec>
+bool read_csv_input(const DayFileSpec& spec, const std::string& path, RecordArray<Rec>* out,
+                    RecordArray<_L2Trade>* merged_trades, DayInputs* files, std::string* error) {
+  const bool is_orders = RecordTraits<Rec>::kKind == RecordKind::Order;
+  auto fits = [&](const KX::LayoutReader& r) {
+    const KX::LayoutContent c = r.content();
+    return is_orders ? c == KX::LayoutContent::Orders || c == KX::LayoutContent::Ticks
+                     : c == KX::LayoutContent::Trades;
+  };
+  auto open_with = [&](const InputSettings& in, std::string* why) {
+    auto r = std::make_unique<KX::LayoutReader>();
+    if (!configure(in, spec, r.get(), why)) return std::unique_ptr<KX::LayoutReader>();
+    if (r->open(path.c_str()) != 0) {
+      *why = r->error();
+      return std::unique_ptr<KX::LayoutReader>();
+    }
+    if (!fits(*r)) {
+      *why = "'" + path + "' reads as " + r->layout_name() + ", not as " +
+             (is_orders ? "orders" : "trades");
+      return std::unique_ptr<KX::LayoutReader>();
+    }
+    return r;
+  };
+  std::string why;
+  std::unique_ptr<KX::LayoutReader> opened = open_with(spec.input, &why);
+  if (opened == nullptr && customised(spec.input)) {
+    // A job's profile is often made for one of its two files: the other may still be in a
+    // built-in layout.
+    std::string ignored;
+    opened = open_with(InputSettings(), &ignored);
+  }
+  if (opened == nullptr) {
+    if (customised(spec.input) || !own_csv_header(path, spec.delimiter)) {
+      *error = why;
+      return false;
+    }
+    // quotelab's own CSV (its reader says what a file lacks); the tokenizer's faults are
+    // refusals too.
+    if (!scan_csv_rows(path, spec.delimiter, &files->refusals, error)) return false;
+    return read_csv_records(path, spec.delimiter, out, error);
+  }
+  KX::LayoutReader& reader = *opened;
+  const KX::LayoutContent content = reader.content();
+  if (reader.read() < 0) {
+    *error = reader.error();
+    return false;
+  }
+  files->refusals.add_reader(reader);
+  (is_orders ? files->orders_layout : files->trades_layout) = reader.layout_name();
+  if constexpr (std::is_same<Rec, _L2Order>::value) {
+    copy_records(reader.orders(), out);
+    files->order_lines = reader.order_lines();
+    if (reader.has_sequence()) files->order_seq = reader.order_sequence();
+    if (content == KX::LayoutContent::Ticks) {
+      files->merged = true;
+      files->stream = reader.stream();
+      files->trade_lines = reader.trade_lines();
+      copy_records(reader.trades(), merged_trades);
+    }
+  } else {
+    (void)merged_trades;
+    copy_records(reader.trades(), out);
+    files->trade_lines = reader.trade_lines();
+    if (reader.has_sequence()) files->trade_seq = reader.trade_sequence();
+  }
+  return true;
+}
+
+template <class Rec>
+bool read_input(const DayFileSpec& spec, const std::string& path, RecordArray<Rec>* out,
+                RecordArray<_L2Trade>* merged_trades, DayInputs* files, std::string* error) {
+  const FileFormat format = spec.format_given ? spec.format : format_of_path(path);
+  if (format == FileFormat::Binary) return read_binary_records(path, out, error);
+  return read_csv_input(spec, path, out, merged_trades, files, error);
+}
+
+// The indices of a file's records in the order of their sequence numbers.
+std::vector<uint32_t> by_sequence(const std::vector<int64_t>& seq) {
+  std::vector<uint32_t> idx(seq.size());
+  for (size_t i = 0; i < idx.size(); ++i) idx[i] = static_cast<uint32_t>(i);
+  if (!std::is_sorted(seq.begin(), seq.end())) {
+    std::stable_sort(idx.begin(), idx.end(),
+                     [&](uint32_t a, uint32_t b) { return seq[a] < seq[b]; });
+  }
+  return idx;
+}
+
+std::string time_text(int32_t t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", t / 10000000, t / 100000 % 100,
+                t / 1000 % 100, t % 1000);
+  return buf;
+}
+
+}  // namespace
+
+// ---- refusals ----------------------------------------------------------------------------------
+
+void RefusalReport::count(const std::string& reason, size_t n) {
+  total_ += n;
+  for (auto& c : counts_) {
+    if (c.reason == reason) {
+      c.count += n;
+      return;
+    }
+  }
+  counts_.push_back({reason, n});
+}
+
+void RefusalReport::add(const std::string& file, long line, const std::string& reason,
+                        const std::string& detail) {
+  count(reason, 1);
+  if (kept_.size() < kKept) kept_.push_back({file, line, reason, detail});
+}
+
+void RefusalReport::add_reader(const KX::LayoutReader& reader) {
+  for (const auto& r : reader.refusals()) {
+    if (kept_.size() < kKept) kept_.push_back(r);
+  }
+  for (const auto& c : reader.refusal_counts()) count(c.reason, c.count);
+}
+
+std::vector<std::string> RefusalReport::lines() const {
+  std::vector<std::string> out;
+  for (const auto& r : kept_) {
+    out.push_back("'" + r.file + "' line " + std::to_string(r.line) + ": " + r.reason +
+                  (r.detail.empty() ? "" : ": " + r.detail));
+  }
+  if (total_ > 0) {
+    std::string sum = group_digits(total_) + (total_ == 1 ? " row" : " rows") + " refused:";
+    for (size_t i = 0; i < counts_.size(); ++i) {
+      sum += (i ? ", " : " ") + group_digits(counts_[i].count) + " " + counts_[i].reason;
+    }
+    out.push_back(sum);
+  }
+  return out;
+}
+
+bool scan_csv_rows(const std::string& path, char delimiter, RefusalReport* report,
+                   std::string* error) {
+  csv_file* csv = csv_open(path.c_str(), delimiter, 0);
+  if (csv == nullptr) {
+    *error = "cannot read '" + path + "' as CSV (unreadable, or no header row)";
+    return false;
+  }
+  const int columns = csv_column_count(csv);
+  while (csv_next(csv) == 0) {
+    const int faults = csv_row_faults(csv);
+    const long line = csv_line_number(csv);
+    if (faults & QL_CSV_FAULT_UNTERMINATED_QUOTE) {
+      report->add(path, line, "unterminated quote",
+                  "a quote opened on this line runs to the end of the file");
+    } else if (faults & QL_CSV_FAULT_NUL) {
+      report->add(path, line, "NUL inside a field", "");
+    } else if (csv_field_count(csv) < columns) {
+      report->add(
+          path, line,
+          (faults & QL_CSV_FAULT_NO_LINE_END) ? "row cut off at the end of the file" : "short row",
+          std::to_string(csv_field_count(csv)) + " of " + std::to_string(columns) + " fields");
+    }
+  }
+  csv_close(csv);
+  return true;
+}
+
+bool check_csv_input(const char* command, const std::string& path, char delimiter, bool lenient) {
+  RefusalReport refusals;
+  std::string error;
+  if (!scan_csv_rows(path, delimiter, &refusals, &error)) {
+    report(command, "%s", error.c_str());
+    return false;
+  }
+  for (const std::string& line : refusals.lines()) report(command, "%s", line.c_str());
+  if (refusals.total() == 0 || lenient) return true;
+  report(command, "'%s' has rows that cannot be read: fix the file, or give --lenient",
+         path.c_str());
+  return false;
+}
+
+// ---- the day's files
+// -----------------------------------------------------------------------------
+
+bool read_day_files(const DayFileSpec& spec, RecordArray<_L2Order>* orders,
+                    RecordArray<_L2Trade>* trades, DayInputs* files, std::string* error) {
+  *files = DayInputs();
+  trades->clear();
+  if (!read_input(spec, spec.orders_path, orders, trades, files, error)) return false;
+  if (files->merged) {
+    if (!spec.trades_path.empty()) {
+      *error = "'" + spec.orders_path + "' already holds the day's trades (" +
+               files->orders_layout + "): give no --trades";
+      return false;
+    }
+    return true;
+  }
+  if (spec.trades_path.empty()) {
+    *error = "give --trades FILE: '" + spec.orders_path + "' holds orders only";
+    return false;
+  }
+  if (!read_input(spec, spec.trades_path, trades, trades, files, error)) return false;
+  if (orders->empty() && !trades->empty()) {
+    *error = "'" + spec.orders_path + "' holds no orders while '" + spec.trades_path + "' holds " +
+             group_digits(trades->size()) + " trades: the order file is incomplete";
+    return false;
+  }
+  return true;
+}
+
+bool sequence_from_columns(const DayInputs& files, const RecordArray<_L2Order>& orders,
+                           const RecordArray<_L2Trade>& trades,
+                           std::vector<const void*>* sequence) {
+  sequence->clear();
+  if (files.merged) {
+    sequence->reserve(files.stream.size());
+    for (const KX::LayoutStreamEntry& e : files.stream) {
+      sequence->push_back(e.type == QL_RECORD_L2ORDER ? static_cast<const void*>(&orders[e.index])
+                                                      : static_cast<const void*>(&trades[e.index]));
+    }
+    return true;
+  }
+  const bool orders_seq = !files.order_seq.empty() || orders.empty();
+  const bool trades_seq = !files.trade_seq.empty() || trades.empty();
+  if (!orders_seq || !trades_seq || files.order_seq.size() != orders.size() ||
+      files.trade_seq.size() != trades.size()) {
+    return false;
+  }
+  const std::vector<uint32_t> oi = by_sequence(files.order_seq);
+  const std::vector<uint32_t> ti = by_sequence(files.trade_seq);
+  sequence->reserve(oi.size() + ti.size());
+  size_t i = 0, j = 0;
+  while (i < oi.size() || j < ti.size()) {
+    if (j >= ti.size() || (i < oi.size() && files.order_seq[oi[i]] < files.trade_seq[ti[j]])) {
+      sequence->push_back(&orders[oi[i++]]);
+    } else {
+      sequence->push_back(&trades[ti[j++]]);
+    }
+  }
+  return true;
+}
+
+size_t check_times(const DayFileSpec& spec, const DayInputs& files, RecordArray<_L2Order>* orders,
+                   RecordArray<_L2Trade>* trades, std::vector<const void*>* sequence, bool fix,
+                   std::vector<std::string>* notes) {
+  size_t back = 0;
+  auto where = [&](bool is_order, size_t index) {
+    const std::string& path = is_order || files.merged ? spec.orders_path : spec.trades_path;
+    const auto& lines = is_order ? files.order_lines : files.trade_lines;
+    return "'" + path + "' " +
+           (index < lines.size() ? "line " + std::to_string(lines[index])
+                                 : "record " + std::to_string(index + 1));
+  };
+  auto note = [&](bool is_order, size_t index, int32_t t, int32_t prev) {
+    if (++back <= kKept) {
+      notes->push_back(where(is_order, index) + ": time " + time_text(t) +
+                       " goes back (the record before is at " + time_text(prev) + ")");
+    }
+  };
+  if (!sequence->empty()) {
+    int32_t prev = 0;
+    for (const void* rec : *sequence) {
+      const bool is_order = *static_cast<const uint8_t*>(rec) == QL_RECORD_L2ORDER;
+      const int32_t t = is_order ? static_cast<const _L2Order*>(rec)->time
+                                 : static_cast<const _L2Trade*>(rec)->time;
+      if (t < prev) {
+        const size_t index = is_order ? static_cast<const _L2Order*>(rec) - orders->data()
+                                      : static_cast<const _L2Trade*>(rec) - trades->data();
+        note(is_order, index, t, prev);
+      } else {
+        prev = t;
+      }
+    }
+    if (back > 0 && fix) {
+      std::stable_sort(sequence->begin(), sequence->end(), [](const void* a, const void* b) {
+        auto time_of = [](const void* r) {
+          return *static_cast<const uint8_t*>(r) == QL_RECORD_L2ORDER
+                     ? static_cast<const _L2Order*>(r)->time
+                     : static_cast<const _L2Trade*>(r)->time;
+        };
+        return time_of(a) < time_of(b);
+      });
+    }
+  } else {
+    auto check = [&](auto* records, bool is_order) {
+      int32_t prev = 0;
+      size_t found = 0;
+      for (size_t i = 0; i < records->size(); ++i) {
+        const int32_t t = (*records)[i].time;
+        if (t < prev) {
+          note(is_order, i, t, prev);
+          ++found;
+        } else {
+          prev = t;
+        }
+      }
+      if (found > 0 && fix) {
+        std::stable_sort(records->begin(), records->end(),
+                         [](const auto& a, const auto& b) { return a.time < b.time; });
+      }
+    };
+    check(orders, true);
+    check(trades, false);
+  }
+  if (back > kKept) notes->push_back(group_digits(back) + " records go back in time in all");
+  return back;
+}
+
+}  // namespace qltool
