@@ -13,6 +13,7 @@ date=20240105
 "$program" simulate --symbols 12 --events 300000 --date "$date" --seed 11 \
   --orders-out "$work/orders.dat" --trades-out "$work/trades.dat" \
   --sequence-out "$work/sequence.txt" >/dev/null
+mkdir "$work/one"
 "$program" book --market --quiet --orders "$work/orders.dat" --trades "$work/trades.dat" \
   --sequence "$work/sequence.txt" --root "$work/one" >/dev/null
 

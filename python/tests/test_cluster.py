@@ -68,6 +68,7 @@ def dask_cluster(tmp_path):
 def market_days(run, tmp_path_factory):
     """Three simulated market days and one machine's day files of them."""
     d = tmp_path_factory.mktemp("market")
+    (d / "one").mkdir()
     days = []
     for i, date in enumerate(DATES):
         files = [d / f"{date}_{name}" for name in ("orders.dat", "trades.dat", "sequence.txt")]
@@ -95,7 +96,7 @@ def test_backfill_equals_one_machine_and_skips_complete_days(dask_cluster, marke
     report = cluster.backfill(days, root, client=client, shards_per_day=3)
     assert report.ok, str(report)
     assert (report.days, report.rebuilt, report.skipped) == (3, 3, 0)
-    assert report.events > 0 and report.snapshots > 0 and report.refused == 0
+    assert report.events > 0 and report.snapshots > 0
     _assert_same_days(root, reference)
 
     again = cluster.backfill(days, root, client=client, shards_per_day=3)
