@@ -10,9 +10,10 @@ its buffers, without a copy.
     ticks = quotelab.rebuild(orders, trades)         # the day's L2 snapshots
     quotelab.to_frame(ticks)                         # a pandas DataFrame, when wanted
     quotelab.plot_day(ticks).savefig("day.png")      # the day's charts, with matplotlib
+    quotelab.verify(orders, trades, "exchange_snapshots.csv").ok  # checked as `quotelab verify`
 
 Functions: :func:`read`, :func:`write`, :func:`rebuild`, :func:`replay`, :func:`to_frame`,
-:func:`from_frame`, :func:`plot_day`; the class :class:`Book` (one order book, event by
+:func:`from_frame`, :func:`plot_day`, :func:`verify`; the class :class:`Book` (one order book, event by
 event); the exceptions :class:`Error`, :class:`FileError`, :class:`OrderBookError`, :class:`ReplayError`.
 """
 
@@ -24,6 +25,8 @@ from .files import read, write
 from .frame import from_frame, to_frame
 from .plot import plot_day
 from .replay import replay
+from .verify import VerifyResult, verify
 
 __all__ = ["Book", "Error", "FileError", "OrderBookError", "ReplayError", "dtypes",
-           "from_frame", "plot_day", "read", "rebuild", "replay", "to_frame", "write"]
+           "from_frame", "plot_day", "read", "rebuild", "replay", "to_frame",
+           "verify", "VerifyResult", "write"]

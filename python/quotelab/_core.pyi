@@ -1,6 +1,6 @@
 """Type hints of quotelab's native module (quotelab._core)."""
 
-from typing import Any, Callable, Dict, List, NamedTuple, Optional, Union
+from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -44,6 +44,22 @@ def csv_kind(path: str, delimiter: str = ",") -> str:
 
 def binary_kind(path: str) -> str:
     """The record kind of a binary file by its first record's type code, or ''."""
+
+def read_layout(path: str, layout: str = "", delimiter: str = ",",
+                lenient: bool = False) -> Optional[Tuple[str, Any]]:
+    """Reads a file in an exchange's or vendor's layout (a built-in name, a profile file, or ''
+    to detect it from the header) with LayoutReader. Returns None when '' detects none, else
+    (content, records): orders, trades, snapshots an array, ticks (orders, trades). Raises
+    FileError naming refused rows unless lenient, ValueError for a bad layout."""
+
+def verify_day(orders: Records, trades: Records, exchange: str, symbol: str, date: int,
+               sequence: Optional[bytes], snapshot_path: Optional[str],
+               snapshot_array: Optional[Records], auction_view: str = "",
+               pre_close: float = 0.0) -> Dict[str, Any]:
+    """Rebuilds one day and checks the reference snapshots (a file's, or an array's) against
+    it, the GIL released. Returns the report as a dict (phases, mismatches, mismatch_count,
+    closing, closing_equal, events, text); raises FileError for the file, OrderBookError when
+    the builder refuses the day."""
 
 def rebuild_day(orders: Records, trades: Records, exchange: str, symbol: str, date: int,
                 interval_ms: int, sequence: Optional[bytes], schedule: str = "",

@@ -89,6 +89,21 @@ def rebuild(orders: Any, trades: Any, exchange: Optional[str] = None,
         schedule_text = schedule
     elif schedule is not None:
         trade_counts = np.asarray(schedule).astype(np.int64).tolist()
+    day = day_arguments(orders, trades, exchange, symbol, date, sequence)
+    return _core.rebuild_day(day.orders, day.trades, day.exchange, day.symbol, day.date,
+                             int(interval_ms), day.sequence, schedule_text, trade_counts,
+                             auction_view or "", day.check_one_symbol)
+
+
+#: A day's arguments settled: the record arrays, "SH"/"SZ", the bare code, YYYYMMDD, the
+#: sequence as bytes (or None), and whether every record must still be checked for the symbol.
+DayArguments = collections.namedtuple(
+    "DayArguments", ["orders", "trades", "exchange", "symbol", "date", "sequence",
+                     "check_one_symbol"])
+
+
+def day_arguments(orders, trades, exchange, symbol, date, sequence) -> DayArguments:
+    """Settles the arguments :func:`rebuild` and :func:`quotelab.verify` share (see rebuild)."""
     orders = as_records(orders, dtypes.L2Order, "orders")
     trades = as_records(trades, dtypes.L2Trade, "trades")
     letters = None if sequence is None else _sequence_bytes(sequence)
@@ -115,5 +130,4 @@ def rebuild(orders: Any, trades: Any, exchange: Optional[str] = None,
         date = int(first["action_day"][0]) if len(first) else 0
         check_date(date, "the first record's action_day (give date=YYYYMMDD)")
     date = check_date(date)
-    return _core.rebuild_day(orders, trades, exchange, symbol, date, int(interval_ms), letters,
-                             schedule_text, trade_counts, auction_view or "", check_one_symbol)
+    return DayArguments(orders, trades, exchange, symbol, date, letters, check_one_symbol)

@@ -1,5 +1,6 @@
-"""Reading and writing record files: CSV files whose header DataCsvReader binds, and binary
-files of records, as the ``quotelab`` program reads and writes them."""
+"""Reading and writing record files: CSV files whose header DataCsvReader binds, exchange and
+vendor files in a layout LayoutReader knows, and binary files of records, as the ``quotelab``
+program reads and writes them."""
 
 import os
 from typing import Optional
@@ -19,32 +20,53 @@ def _format_of(path, format):
     return "csv" if path.lower().endswith(".csv") else "bin"
 
 
+_LAYOUT_KINDS = {"orders": "order", "trades": "trade", "snapshots": "tick"}
+
+
+def _select(records, symbol):
+    if symbol is None:
+        return records
+    if isinstance(records, tuple):
+        return tuple(select_symbol(r, symbol) for r in records)
+    return select_symbol(records, symbol)
+
+
 def read(path: "os.PathLike | str", kind: Optional[str] = None, layout: Optional[str] = None,
          symbol: Optional[str] = None, *, format: Optional[str] = None,
-         delimiter: str = ",") -> np.ndarray:
+         delimiter: str = ",", lenient: bool = False) -> "np.ndarray | tuple":
     """Reads a record file into a numpy array of records, without copying them again.
 
     path:      a CSV file with a header row (``.csv``) or a binary file of records.
     kind:      "tick", "bar", "order" or "trade"; by default the kind a CSV header binds (trade
                when it has bid and ask sequence numbers, order with an order type column, tick
                with price levels, bar with a close) or a binary file's first type code.
-    layout:    vendor file layouts are not part of this build: only None is accepted.
+    layout:    an exchange's or vendor's file layout: a built-in name ("sh-a-orders",
+               "sz-trades", "sh-ticks", ... as ``quotelab columns --profiles`` lists them) or
+               a profile file's path. By default a CSV header that is one of the built-in
+               layouts is read in it; other CSV files go through DataCsvReader.
     symbol:    keep only this instrument's records ("000001", or "000001.SZ" to match the
                exchange too); the result is then a copy unless every record matches.
     format:    "csv" or "bin" to override the file name's verdict.
     delimiter: the CSV field separator.
+    lenient:   skip the rows a layout refuses instead of raising FileError.
 
     Returns an array of the kind's dtype (quotelab.dtypes.L2Snapshot, BarData, L2Order,
-    L2Trade) that owns the library's buffer. Raises FileError for a file that cannot be read or
-    a row without an instrument (the message names file and line), ValueError for a bad kind.
+    L2Trade) that owns the library's buffer; a merged tick-by-tick file (orders and trades in
+    one stream) gives a tuple (orders, trades). Raises FileError for a file that cannot be read,
+    a row without an instrument or rows a layout refuses (the message names file, line and
+    reason), ValueError for a bad kind or layout.
     """
-    if layout is not None:
-        raise NotImplementedError("layout=: vendor file layouts are not part of this build of "
-                                  "quotelab; CSV headers are bound by DataCsvReader's names")
     path = os.fspath(path)
     if isinstance(path, bytes):
         path = os.fsdecode(path)
     fmt = _format_of(path, format)
+    if layout is not None or fmt == "csv":
+        read_in_layout = _core.read_layout(path, os.fspath(layout or ""), delimiter, lenient)
+        if read_in_layout is not None:
+            content, records = read_in_layout
+            if kind is not None and _LAYOUT_KINDS.get(content) != kind:
+                raise ValueError(f"kind: '{path}' holds {content}, not {kind} records")
+            return _select(records, symbol)
     if kind is None:
         if not os.path.isfile(path):
             raise FileError(f"cannot open '{path}': "

@@ -335,42 +335,6 @@ class OneSymbolCheck {
   std::thread thread_;
 };
 
-// The exchange's sequence as record pointers: 'O' takes the next order, 'T' the next trade,
-// blanks are skipped; records of other symbols than `symbol` (when given) are left out.
-std::vector<const void*> sequence_records(const std::string& letters, const _L2Order* orders,
-                                          size_t order_count, const _L2Trade* trades,
-                                          size_t trade_count, const std::string& symbol) {
-  const PaddedSymbol padded(symbol);
-  const auto wanted = [&](const char* s) { return symbol.empty() || padded.matches(s); };
-  std::vector<const void*> out;
-  out.reserve(order_count + trade_count);
-  size_t o = 0, t = 0;
-  for (size_t i = 0; i < letters.size(); ++i) {
-    const char c = letters[i];
-    if (c == 'O' || c == 'T') {
-      const bool is_order = c == 'O';
-      if (is_order ? o >= order_count : t >= trade_count) {
-        throw py::value_error(std::string("sequence names more ") +
-                              (is_order ? "orders" : "trades") + " than given (" +
-                              std::to_string(is_order ? order_count : trade_count) + ")");
-      }
-      const char* rec_symbol = is_order ? orders[o].symbol : trades[t].symbol;
-      const void* rec = is_order ? static_cast<const void*>(&orders[o++])
-                                 : static_cast<const void*>(&trades[t++]);
-      if (wanted(rec_symbol)) out.push_back(rec);
-    } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
-      throw py::value_error("sequence byte " + std::to_string(i) +
-                            ": expected O (order) or T (trade)");
-    }
-  }
-  if (o != order_count || t != trade_count) {
-    throw py::value_error("sequence names " + std::to_string(o) + " orders and " +
-                          std::to_string(t) + " trades, but " + std::to_string(order_count) +
-                          " and " + std::to_string(trade_count) + " are given");
-  }
-  return out;
-}
-
 py::array rebuild_day(const py::array& order_array, const py::array& trade_array,
                       const std::string& exchange, const std::string& symbol, int32_t date,
                       int32_t interval_ms, const py::object& sequence,
@@ -429,6 +393,40 @@ py::array rebuild_day(const py::array& order_array, const py::array& trade_array
 }
 
 }  // namespace
+
+std::vector<const void*> sequence_records(const std::string& letters, const _L2Order* orders,
+                                          size_t order_count, const _L2Trade* trades,
+                                          size_t trade_count, const std::string& symbol) {
+  const PaddedSymbol padded(symbol);
+  const auto wanted = [&](const char* s) { return symbol.empty() || padded.matches(s); };
+  std::vector<const void*> out;
+  out.reserve(order_count + trade_count);
+  size_t o = 0, t = 0;
+  for (size_t i = 0; i < letters.size(); ++i) {
+    const char c = letters[i];
+    if (c == 'O' || c == 'T') {
+      const bool is_order = c == 'O';
+      if (is_order ? o >= order_count : t >= trade_count) {
+        throw py::value_error(std::string("sequence names more ") +
+                              (is_order ? "orders" : "trades") + " than given (" +
+                              std::to_string(is_order ? order_count : trade_count) + ")");
+      }
+      const char* rec_symbol = is_order ? orders[o].symbol : trades[t].symbol;
+      const void* rec = is_order ? static_cast<const void*>(&orders[o++])
+                                 : static_cast<const void*>(&trades[t++]);
+      if (wanted(rec_symbol)) out.push_back(rec);
+    } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+      throw py::value_error("sequence byte " + std::to_string(i) +
+                            ": expected O (order) or T (trade)");
+    }
+  }
+  if (o != order_count || t != trade_count) {
+    throw py::value_error("sequence names " + std::to_string(o) + " orders and " +
+                          std::to_string(t) + " trades, but " + std::to_string(order_count) +
+                          " and " + std::to_string(trade_count) + " are given");
+  }
+  return out;
+}
 
 void bind_book(py::module_& m) {
   py::class_<Book>(m, "Book",

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "quotelab/records.h"
 #include "record_io.h"
@@ -56,11 +57,20 @@ std::pair<const Rec*, size_t> records_of(const py::array& array, const char* wha
 [[noreturn]] void raise_error(const char* class_name, const std::string& message, int code,
                               const char* code_name);
 
+// The exchange's sequence as record pointers: 'O' takes the next order, 'T' the next trade,
+// blanks are skipped; records of other symbols than `symbol` (when given) are left out. Raises
+// ValueError when the letters and the records do not agree.
+std::vector<const void*> sequence_records(const std::string& letters, const _L2Order* orders,
+                                          size_t order_count, const _L2Trade* trades,
+                                          size_t trade_count, const std::string& symbol);
+
 // Registers record_layouts() and the record helpers on the module.
 void bind_records(py::module_& m);
 void bind_files(py::module_& m);
 void bind_book(py::module_& m);
 void bind_replay(py::module_& m);
 void bind_market(py::module_& m);
+void bind_verify(py::module_& m);
+void bind_layouts(py::module_& m);
 
 }  // namespace qlpy

@@ -68,7 +68,5 @@ def test_file_errors_are_exceptions(sz_day, tmp_path):
         quotelab.read(headless)
     with pytest.raises(ValueError, match="kind"):
         quotelab.read(sz_day["orders"], kind="quote")
-    with pytest.raises(NotImplementedError):
-        quotelab.read(sz_day["orders"], layout="wind")
     with pytest.raises(TypeError):
         quotelab.write(tmp_path / "x.dat", np.zeros(3))
