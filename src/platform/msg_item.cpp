@@ -83,7 +83,9 @@ int msg_item_decref_release(msg_item_s* item) {
 
 int msg_item_refcount(const msg_item_s* item) {
   if (item == nullptr) return -1;
-  return load_count(item);
+  // Acquire: a holder that reads a count of 1 (it is the only one left) may write the payload
+  // in place, after every other holder's reads, which their acq_rel drop released.
+  return __atomic_load_n(&item->refcount, __ATOMIC_ACQUIRE);
 }
 
 void* msg_item_data(msg_item_s* item) {
