@@ -58,6 +58,7 @@ def main():
     work = tempfile.mkdtemp(prefix="quotelab-cluster-bench.")
     try:
         days = simulate(args.program, work, args.days, args.events, args.symbols)
+        os.makedirs(f"{work}/direct")
         start = time.monotonic()
         events = 0
         for d in days:
