@@ -102,6 +102,10 @@ def test_backfill_equals_one_machine_and_skips_complete_days(dask_cluster, marke
     again = cluster.backfill(days, root, client=client, shards_per_day=3)
     assert (again.rebuilt, again.skipped, again.events) == (0, 3, 0)
 
+    single = cluster.backfill(days, tmp_path / "single", client=client, shards_per_day=1)
+    assert single.ok, str(single)
+    _assert_same_days(tmp_path / "single", reference)
+
 
 def test_worker_killed_mid_run_leaves_complete_identical_days(dask_cluster, market_days,
                                                               tmp_path):
