@@ -129,16 +129,16 @@ int on_snapshot(orderbook_builder* builder, const _L2Snapshot* snapshot, void* u
 // unless it is lenient.
 bool read_job_files(const BookJob& job, RecordArray<_L2Order>* orders,
                     RecordArray<_L2Trade>* trades, DayInputs* files, BookResult* result) {
-  DayFileSpec spec;
-  spec.orders_path = job.orders_path;
-  spec.trades_path = job.trades_path;
-  spec.format_given = job.input_format_given;
-  spec.format = job.input_format;
-  spec.delimiter = job.delimiter;
-  spec.date = job.date;
-  spec.symbol = job.symbol;
-  spec.input = job.input;
-  if (!read_day_files(spec, orders, trades, files, &result->error)) return false;
+  DayFileRequest request;
+  request.orders_path = job.orders_path;
+  request.trades_path = job.trades_path;
+  request.format_given = job.input_format_given;
+  request.format = job.input_format;
+  request.delimiter = job.delimiter;
+  request.date = job.date;
+  request.symbol = job.symbol;
+  request.input = job.input;
+  if (!read_day_files(request, orders, trades, files, &result->error)) return false;
   for (const std::string& line : files->refusals.lines()) result->notes.push_back(line);
   result->refused = files->refusals.total();
   if (result->refused > 0 && !job.input.lenient) {
@@ -170,11 +170,11 @@ bool order_the_feed(const BookJob& job, const DayInputs& files, RecordArray<_L2O
         "time, which is not exact; give files that carry BizIndex or ApplSeqNum (or a profile "
         "naming the sequence column: sequence = COLUMN), or --sequence FILE");
   }
-  DayFileSpec spec;
-  spec.orders_path = job.orders_path;
-  spec.trades_path = job.trades_path;
+  DayFileRequest request;
+  request.orders_path = job.orders_path;
+  request.trades_path = job.trades_path;
   const size_t back =
-      check_times(spec, files, orders, trades, sequence, job.input.lenient, &result->notes);
+      check_times(request, files, orders, trades, sequence, job.input.lenient, &result->notes);
   if (back > 0 && !job.input.lenient) {
     result->error = group_digits(back) +
                     " records go back in time (see above): fix the files, or give --lenient to "

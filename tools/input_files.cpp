@@ -22,11 +22,11 @@ bool is_builtin(const std::string& name) {
 }
 
 // Applies the settings to a reader. False with *error set.
-bool configure(const InputSettings& in, const DayFileSpec& spec, KX::LayoutReader* r,
+bool configure(const InputSettings& in, const DayFileRequest& request, KX::LayoutReader* r,
                std::string* error) {
-  r->set_delimiter(spec.delimiter);
-  r->set_trading_day(spec.date);
-  r->set_symbol(spec.symbol.c_str());
+  r->set_delimiter(request.delimiter);
+  r->set_trading_day(request.date);
+  r->set_symbol(request.symbol.c_str());
   int rc = 0;
   if (!in.profile.empty()) {
     rc = is_builtin(in.profile) ? r->use_layout(in.profile.c_str())
@@ -59,7 +59,7 @@ void copy_records(const std::vector<Rec>& from, RecordArray<Rec>* to) {
 
 // Reads one CSV input: through a layout when one settles, else as quotelab's own CSV.
 template <class Rec>
-bool read_csv_input(const DayFileSpec& spec, const std::string& path, RecordArray<Rec>* out,
+bool read_csv_input(const DayFileRequest& request, const std::string& path, RecordArray<Rec>* out,
                     RecordArray<_L2Trade>* merged_trades, DayInputs* files, std::string* error) {
   const bool is_orders = RecordTraits<Rec>::kKind == RecordKind::Order;
   auto fits = [&](const KX::LayoutReader& r) {
@@ -69,7 +69,7 @@ bool read_csv_input(const DayFileSpec& spec, const std::string& path, RecordArra
   };
   auto open_with = [&](const InputSettings& in, std::string* why) {
     auto r = std::make_unique<KX::LayoutReader>();
-    if (!configure(in, spec, r.get(), why)) return std::unique_ptr<KX::LayoutReader>();
+    if (!configure(in, request, r.get(), why)) return std::unique_ptr<KX::LayoutReader>();
     if (r->open(path.c_str()) != 0) {
       *why = r->error();
       return std::unique_ptr<KX::LayoutReader>();
@@ -82,22 +82,22 @@ bool read_csv_input(const DayFileSpec& spec, const std::string& path, RecordArra
     return r;
   };
   std::string why;
-  std::unique_ptr<KX::LayoutReader> opened = open_with(spec.input, &why);
-  if (opened == nullptr && customised(spec.input)) {
+  std::unique_ptr<KX::LayoutReader> opened = open_with(request.input, &why);
+  if (opened == nullptr && customised(request.input)) {
     // A job's profile is often made for one of its two files: the other may still be in a
     // built-in layout.
     std::string ignored;
     opened = open_with(InputSettings(), &ignored);
   }
   if (opened == nullptr) {
-    if (customised(spec.input) || !own_csv_header(path, spec.delimiter)) {
+    if (customised(request.input) || !own_csv_header(path, request.delimiter)) {
       *error = why;
       return false;
     }
     // quotelab's own CSV (its reader says what a file lacks); the tokenizer's faults are
     // refusals too.
-    if (!scan_csv_rows(path, spec.delimiter, &files->refusals, error)) return false;
-    return read_csv_records(path, spec.delimiter, out, error);
+    if (!scan_csv_rows(path, request.delimiter, &files->refusals, error)) return false;
+    return read_csv_records(path, request.delimiter, out, error);
   }
   KX::LayoutReader& reader = *opened;
   const KX::LayoutContent content = reader.content();
@@ -127,11 +127,11 @@ bool read_csv_input(const DayFileSpec& spec, const std::string& path, RecordArra
 }
 
 template <class Rec>
-bool read_input(const DayFileSpec& spec, const std::string& path, RecordArray<Rec>* out,
+bool read_input(const DayFileRequest& request, const std::string& path, RecordArray<Rec>* out,
                 RecordArray<_L2Trade>* merged_trades, DayInputs* files, std::string* error) {
-  const FileFormat format = spec.format_given ? spec.format : format_of_path(path);
+  const FileFormat format = request.format_given ? request.format : format_of_path(path);
   if (format == FileFormat::Binary) return read_binary_records(path, out, error);
-  return read_csv_input(spec, path, out, merged_trades, files, error);
+  return read_csv_input(request, path, out, merged_trades, files, error);
 }
 
 // The indices of a file's records in the order of their sequence numbers.
@@ -240,27 +240,27 @@ bool check_csv_input(const char* command, const std::string& path, char delimite
 // ---- the day's files
 // -----------------------------------------------------------------------------
 
-bool read_day_files(const DayFileSpec& spec, RecordArray<_L2Order>* orders,
+bool read_day_files(const DayFileRequest& request, RecordArray<_L2Order>* orders,
                     RecordArray<_L2Trade>* trades, DayInputs* files, std::string* error) {
   *files = DayInputs();
   trades->clear();
-  if (!read_input(spec, spec.orders_path, orders, trades, files, error)) return false;
+  if (!read_input(request, request.orders_path, orders, trades, files, error)) return false;
   if (files->merged) {
-    if (!spec.trades_path.empty()) {
-      *error = "'" + spec.orders_path + "' already holds the day's trades (" +
+    if (!request.trades_path.empty()) {
+      *error = "'" + request.orders_path + "' already holds the day's trades (" +
                files->orders_layout + "): give no --trades";
       return false;
     }
     return true;
   }
-  if (spec.trades_path.empty()) {
-    *error = "give --trades FILE: '" + spec.orders_path + "' holds orders only";
+  if (request.trades_path.empty()) {
+    *error = "give --trades FILE: '" + request.orders_path + "' holds orders only";
     return false;
   }
-  if (!read_input(spec, spec.trades_path, trades, trades, files, error)) return false;
+  if (!read_input(request, request.trades_path, trades, trades, files, error)) return false;
   if (orders->empty() && !trades->empty()) {
-    *error = "'" + spec.orders_path + "' holds no orders while '" + spec.trades_path + "' holds " +
-             group_digits(trades->size()) + " trades: the order file is incomplete";
+    *error = "'" + request.orders_path + "' holds no orders while '" + request.trades_path +
+             "' holds " + group_digits(trades->size()) + " trades: the order file is incomplete";
     return false;
   }
   return true;
@@ -298,12 +298,12 @@ bool sequence_from_columns(const DayInputs& files, const RecordArray<_L2Order>& 
   return true;
 }
 
-size_t check_times(const DayFileSpec& spec, const DayInputs& files, RecordArray<_L2Order>* orders,
-                   RecordArray<_L2Trade>* trades, std::vector<const void*>* sequence, bool fix,
-                   std::vector<std::string>* notes) {
+size_t check_times(const DayFileRequest& request, const DayInputs& files,
+                   RecordArray<_L2Order>* orders, RecordArray<_L2Trade>* trades,
+                   std::vector<const void*>* sequence, bool fix, std::vector<std::string>* notes) {
   size_t back = 0;
   auto where = [&](bool is_order, size_t index) {
-    const std::string& path = is_order || files.merged ? spec.orders_path : spec.trades_path;
+    const std::string& path = is_order || files.merged ? request.orders_path : request.trades_path;
     const auto& lines = is_order ? files.order_lines : files.trade_lines;
     return "'" + path + "' " +
            (index < lines.size() ? "line " + std::to_string(lines[index])

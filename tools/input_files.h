@@ -63,7 +63,7 @@ struct DayInputs {
   RefusalReport refusals;
 };
 
-struct DayFileSpec {
+struct DayFileRequest {
   std::string orders_path, trades_path;  // trades_path may be "" for a merged file
   bool format_given = false;
   FileFormat format = FileFormat::Binary;
@@ -76,7 +76,7 @@ struct DayFileSpec {
 // Reads the day's order and trade files. Fails (with *error naming the file) when a file
 // cannot be read, its layout cannot be settled, the order file is empty beside a non-empty
 // trade file, or a file named as trades holds something else.
-bool read_day_files(const DayFileSpec& spec, RecordArray<_L2Order>* orders,
+bool read_day_files(const DayFileRequest& request, RecordArray<_L2Order>* orders,
                     RecordArray<_L2Trade>* trades, DayInputs* files, std::string* error);
 
 // The feed in the exchange's sequence from the files' sequence columns (or the merged file's
@@ -87,8 +87,8 @@ bool sequence_from_columns(const DayInputs& files, const RecordArray<_L2Order>& 
 // Finds records whose time is earlier than the record fed before them (in `sequence`, or in
 // each file when it is empty) and reports them with their file and line; with fix, puts the
 // feed back in time order (stably) so that no snapshot is lost. Returns how many went back.
-size_t check_times(const DayFileSpec& spec, const DayInputs& files, RecordArray<_L2Order>* orders,
-                   RecordArray<_L2Trade>* trades, std::vector<const void*>* sequence, bool fix,
-                   std::vector<std::string>* notes);
+size_t check_times(const DayFileRequest& request, const DayInputs& files,
+                   RecordArray<_L2Order>* orders, RecordArray<_L2Trade>* trades,
+                   std::vector<const void*>* sequence, bool fix, std::vector<std::string>* notes);
 
 }  // namespace qltool

@@ -145,9 +145,9 @@ class QL_API LayoutReader {
   /* Applies profile text; `origin` names it in messages (a file name, "--map"). */
   int apply_profile_text(const char* text, const char* origin);
   /* Applies "field=Column,field=Column" (the form of --map). */
-  int apply_map(const char* spec);
+  int apply_map(const char* mapping);
   /* Applies "side:1=B,2=S;type:10=D" (the form of --values). */
-  int apply_values(const char* spec);
+  int apply_values(const char* codes);
   /* Field delimiter (default ','). */
   void set_delimiter(char delimiter);
   /* Trading day for files whose rows carry no date (YYYYMMDD; 0 = none given). */

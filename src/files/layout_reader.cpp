@@ -215,6 +215,17 @@ struct Edit {
 }  // namespace
 
 struct LayoutReader::Impl {
+  // Checks an edit on a scratch layout, so a bad one is refused at once and never kept.
+  int add_edit(Edit::Kind kind, const char* text, const char* origin) {
+    Edit e{kind, text, origin};
+    Layout check;
+    bool based = false;
+    if (!apply(e, &check, &based, &error)) return -1;
+    edits.push_back(std::move(e));
+    error.clear();
+    return 0;
+  }
+
   // configuration
   std::string base;  // built-in named by use_layout
   std::vector<Edit> edits;
@@ -279,9 +290,9 @@ struct LayoutReader::Impl {
       case Edit::Profile:
         return detail::apply_profile(e.text, e.origin, l, based, why);
       case Edit::Map:
-        return detail::apply_map_spec(e.text, e.origin, l, why);
+        return detail::apply_map_text(e.text, e.origin, l, why);
       case Edit::Values:
-        return detail::apply_values_spec(e.text, e.origin, l, why);
+        return detail::apply_values_text(e.text, e.origin, l, why);
     }
     return false;
   }
@@ -832,35 +843,17 @@ int LayoutReader::load_profile(const char* path) {
 
 int LayoutReader::apply_profile_text(const char* text, const char* origin) {
   if (impl_ == nullptr || text == nullptr) return -1;
-  Edit e{Edit::Profile, text, origin ? origin : "profile"};
-  Layout check;
-  bool based = false;
-  if (!impl_->apply(e, &check, &based, &impl_->error)) return -1;
-  impl_->edits.push_back(std::move(e));
-  impl_->error.clear();
-  return 0;
+  return impl_->add_edit(Edit::Profile, text, origin ? origin : "profile");
 }
 
-int LayoutReader::apply_map(const char* spec) {
-  if (impl_ == nullptr || spec == nullptr) return -1;
-  Edit e{Edit::Map, spec, "--map"};
-  Layout check;
-  bool based = false;
-  if (!impl_->apply(e, &check, &based, &impl_->error)) return -1;
-  impl_->edits.push_back(std::move(e));
-  impl_->error.clear();
-  return 0;
+int LayoutReader::apply_map(const char* mapping) {
+  if (impl_ == nullptr || mapping == nullptr) return -1;
+  return impl_->add_edit(Edit::Map, mapping, "--map");
 }
 
-int LayoutReader::apply_values(const char* spec) {
-  if (impl_ == nullptr || spec == nullptr) return -1;
-  Edit e{Edit::Values, spec, "--values"};
-  Layout check;
-  bool based = false;
-  if (!impl_->apply(e, &check, &based, &impl_->error)) return -1;
-  impl_->edits.push_back(std::move(e));
-  impl_->error.clear();
-  return 0;
+int LayoutReader::apply_values(const char* codes) {
+  if (impl_ == nullptr || codes == nullptr) return -1;
+  return impl_->add_edit(Edit::Values, codes, "--values");
 }
 
 void LayoutReader::set_delimiter(char delimiter) {

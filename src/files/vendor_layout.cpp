@@ -351,9 +351,9 @@ const Layout* detect_layout(const std::vector<std::string>& header, std::string*
   return best;
 }
 
-bool apply_map_spec(const std::string& spec, const std::string& origin, Layout* layout,
+bool apply_map_text(const std::string& request, const std::string& origin, Layout* layout,
                     std::string* error) {
-  for (const std::string& item : split(spec, ',')) {
+  for (const std::string& item : split(request, ',')) {
     const std::string entry = trim(item);
     if (entry.empty()) continue;
     const size_t eq = entry.find('=');
@@ -371,9 +371,9 @@ bool apply_map_spec(const std::string& spec, const std::string& origin, Layout* 
   return true;
 }
 
-bool apply_values_spec(const std::string& spec, const std::string& origin, Layout* layout,
+bool apply_values_text(const std::string& request, const std::string& origin, Layout* layout,
                        std::string* error) {
-  for (const std::string& group : split(spec, ';')) {
+  for (const std::string& group : split(request, ';')) {
     const std::string g = trim(group);
     if (g.empty()) continue;
     const size_t colon = g.find(':');
@@ -450,9 +450,9 @@ bool apply_profile(const std::string& text, const std::string& origin, Layout* l
       }
       layout->exchange = static_cast<uint8_t>(ex);
     } else if (key == "map") {
-      if (!apply_map_spec(value, where, layout, error)) return false;
+      if (!apply_map_text(value, where, layout, error)) return false;
     } else if (key == "values") {
-      if (!apply_values_spec(value, where, layout, error)) return false;
+      if (!apply_values_text(value, where, layout, error)) return false;
     } else if (!bind(layout, key, value)) {
       *error = where + ": unknown key '" + key +
                "' (layout name content exchange map values, or a field: " + fields_list() + ")";

@@ -90,9 +90,9 @@ std::vector<int> required_fields(const Layout& layout);
 bool apply_profile(const std::string& text, const std::string& origin, Layout* layout, bool* based,
                    std::string* error);
 // "field=Column,..." and "side:1=B,2=S;type:10=D".
-bool apply_map_spec(const std::string& spec, const std::string& origin, Layout* layout,
+bool apply_map_text(const std::string& request, const std::string& origin, Layout* layout,
                     std::string* error);
-bool apply_values_spec(const std::string& spec, const std::string& origin, Layout* layout,
+bool apply_values_text(const std::string& request, const std::string& origin, Layout* layout,
                        std::string* error);
 
 // A layout written as profile text.
