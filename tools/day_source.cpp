@@ -1,6 +1,9 @@
 #include "day_source.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -9,19 +12,19 @@
 namespace qltool {
 namespace {
 
-// Records read from a binary file at a time: large enough that a read costs nothing per
-// record and that a batch holds many records of each symbol, small enough that several
-// readers of a day stay well under a gigabyte (some 40 MB each).
-constexpr size_t kBlockRecords = 1 << 18;
 constexpr size_t kSequenceBlock = 1 << 20;
+// Pages of a mapped file are let go once the reader is this far past them: the records handed
+// out stay readable for the batches in hand, and memory does not grow with the day.
+constexpr size_t kKeepBytes = size_t{64} << 20;
 
-// The records of one file, a block at a time (a CSV file is one block).
+// The records of one file: a binary file is mapped (no copy, read in place), a CSV file is
+// read whole. Every record handed out stays valid as long as the stream.
 template <class Rec>
 class RecordStream {
  public:
   RecordStream() = default;
   ~RecordStream() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (mapped_ != nullptr) munmap(mapped_, mapped_bytes_);
   }
   RecordStream(const RecordStream&) = delete;
   RecordStream& operator=(const RecordStream&) = delete;
@@ -30,75 +33,87 @@ class RecordStream {
     path_ = path;
     const FileFormat format = files.format_given ? files.format : format_of_path(path);
     if (format == FileFormat::Csv) {
-      if (!read_csv_records(path, files.delimiter, &block_, error)) return false;
-      total_ = block_.size();
+      if (!read_csv_records(path, files.delimiter, &csv_, error)) return false;
+      records_ = csv_.data();
+      total_ = csv_.size();
       return true;
     }
-    file_ = std::fopen(path.c_str(), "rb");
+    const int fd = ::open(path.c_str(), O_RDONLY);
     struct stat st;
-    if (file_ == nullptr || fstat(fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) {
-      *error =
-          "cannot open '" + path + "'" +
-          (file_ == nullptr ? ": " + std::string(std::strerror(errno)) : ": not a regular file");
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      *error = "cannot open '" + path + "'" +
+               (fd < 0 ? ": " + std::string(std::strerror(errno)) : ": not a regular file");
+      if (fd >= 0) ::close(fd);
       return false;
     }
     const size_t bytes = static_cast<size_t>(st.st_size);
     if (bytes % sizeof(Rec) != 0) {
+      ::close(fd);
       *error = "'" + path + "' is not a file of " + kind_name(RecordTraits<Rec>::kKind) +
                " records: its size (" + std::to_string(bytes) + " bytes) is not a multiple of " +
                std::to_string(sizeof(Rec)) + " bytes";
       return false;
     }
-    total_ = unread_ = bytes / sizeof(Rec);
+    if (bytes > 0) {
+      void* map = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, fd, 0);
+      if (map == MAP_FAILED) {
+        *error = "cannot read '" + path + "': " + std::strerror(errno);
+        ::close(fd);
+        return false;
+      }
+      madvise(map, bytes, MADV_SEQUENTIAL);
+      mapped_ = map;
+      mapped_bytes_ = bytes;
+      records_ = static_cast<const Rec*>(map);
+    }
+    ::close(fd);
+    total_ = bytes / sizeof(Rec);
     return true;
   }
 
-  bool block_done() const { return pos_ == block_.size(); }
-  bool exhausted() const { return block_done() && unread_ == 0; }
-  const Rec* current() const { return &block_[pos_]; }
-  void advance() {
-    ++pos_;
-    ++consumed_;
+  bool exhausted() const { return pos_ == total_; }
+  const Rec* current() const { return records_ + pos_; }
+  // Hands out the current record and moves past it. Returns false (error set) when it is not
+  // a record of this file's type: a file of another kind, or not a record file at all.
+  bool take(const void** out, std::string* error) {
+    const Rec* r = records_ + pos_;
+    if (r->type != kType) {
+      *error = "'" + path_ + "' is not a file of " + kind_name(RecordTraits<Rec>::kKind) +
+               " records: record " + std::to_string(pos_) + " has type " + std::to_string(r->type);
+      return false;
+    }
+    *out = r;
+    if (++pos_ % kReleaseEvery == 0) release_passed();
+    return true;
   }
-  size_t consumed() const { return consumed_; }
+  size_t consumed() const { return pos_; }
   size_t total() const { return total_; }
   const std::string& path() const { return path_; }
 
-  // Reads the next block once the one in hand is used up. Returns false on a read failure or
-  // a record of another type.
-  bool load_block(std::string* error) {
-    if (!block_done() || unread_ == 0) return true;
-    const size_t n = unread_ < kBlockRecords ? unread_ : kBlockRecords;
-    if (!block_.resize(n)) {
-      *error = "not enough memory to read '" + path_ + "'";
-      return false;
-    }
-    if (std::fread(block_.data(), sizeof(Rec), n, file_) != n) {
-      *error =
-          "cannot read '" + path_ + "': it ended after " + std::to_string(consumed_) + " records";
-      return false;
-    }
-    const uint8_t type = kind_type_code(RecordTraits<Rec>::kKind);
-    for (size_t i = 0; i < n; ++i) {
-      if (block_[i].type != type) {
-        *error = "'" + path_ + "' is not a file of " + kind_name(RecordTraits<Rec>::kKind) +
-                 " records: record " + std::to_string(consumed_ + i) + " has type " +
-                 std::to_string(block_[i].type);
-        return false;
-      }
-    }
-    unread_ -= n;
-    pos_ = 0;
-    return true;
+ private:
+  static constexpr uint8_t kType =
+      RecordTraits<Rec>::kKind == RecordKind::Order ? QL_RECORD_L2ORDER : QL_RECORD_L2TRADE;
+  static constexpr size_t kReleaseEvery = 1 << 16;
+
+  // Lets the kernel take back the mapped pages well behind the reader.
+  void release_passed() {
+    if (mapped_ == nullptr) return;
+    const size_t page = 4096;
+    const size_t at = pos_ * sizeof(Rec);
+    if (at < kKeepBytes) return;
+    const size_t upto = (at - kKeepBytes) / page * page;
+    if (upto <= released_) return;
+    madvise(static_cast<char*>(mapped_) + released_, upto - released_, MADV_DONTNEED);
+    released_ = upto;
   }
 
- private:
   std::string path_;
-  FILE* file_ = nullptr;  // NULL for CSV, which is read whole
-  RecordArray<Rec> block_;
+  RecordArray<Rec> csv_;
+  void* mapped_ = nullptr;
+  size_t mapped_bytes_ = 0;
+  size_t released_ = 0;  // bytes of the mapping let go
+  const Rec* records_ = nullptr;
   size_t pos_ = 0;
-  size_t unread_ = 0;  // records of the file not yet read into a block
-  size_t consumed_ = 0;
   size_t total_ = 0;
 };
 
@@ -115,9 +130,6 @@ class FilePairSource : public DaySource {
   }
 
  protected:
-  // Reads the next block of each file whose block is used up; false (error set) on failure.
-  bool load_blocks() { return orders_.load_block(&error_) && trades_.load_block(&error_); }
-
   RecordStream<_L2Order> orders_;
   RecordStream<_L2Trade> trades_;
 };
@@ -141,7 +153,7 @@ class SequencedSource : public FilePairSource {
   }
 
   size_t next(const void** out, size_t max) override {
-    if (failed() || !load_blocks()) return 0;
+    if (failed()) return 0;
     size_t n = 0;
     while (n < max) {
       const char c = next_letter();
@@ -150,20 +162,12 @@ class SequencedSource : public FilePairSource {
         break;
       }
       const bool is_order = c == 'O';
-      if (is_order ? orders_.block_done() : trades_.block_done()) {
-        if (is_order ? orders_.exhausted() : trades_.exhausted()) {
-          name_too_many(is_order);
-          return 0;
-        }
-        --pos_;  // the letter waits for the next block
-        break;
+      if (is_order ? orders_.exhausted() : trades_.exhausted()) {
+        name_too_many(is_order);
+        return 0;
       }
-      if (is_order) {
-        out[n++] = orders_.current();
-        orders_.advance();
-      } else {
-        out[n++] = trades_.current();
-        trades_.advance();
+      if (!(is_order ? orders_.take(&out[n++], &error_) : trades_.take(&out[n++], &error_))) {
+        return 0;
       }
     }
     return failed() ? 0 : n;
@@ -238,18 +242,14 @@ SequenceKey key_of(const _L2Trade& t) {
 class NumberedSource : public FilePairSource {
  public:
   size_t next(const void** out, size_t max) override {
-    if (failed() || !load_blocks()) return 0;
+    if (failed()) return 0;
     size_t n = 0;
-    while (n < max && !orders_.block_done() && !trades_.block_done()) {
+    while (n < max && !orders_.exhausted() && !trades_.exhausted()) {
       const SequenceKey ko = key_of(*orders_.current()), kt = key_of(*trades_.current());
-      if (compare_keys(ko, kt) <= 0) {
-        if (!take(orders_, ko, &last_order_)) return 0;
-        out[n++] = orders_.current();
-        orders_.advance();
-      } else {
-        if (!take(trades_, kt, &last_trade_)) return 0;
-        out[n++] = trades_.current();
-        trades_.advance();
+      const bool order_first = compare_keys(ko, kt) <= 0;
+      if (!(order_first ? take(orders_, ko, &last_order_, &out[n++])
+                        : take(trades_, kt, &last_trade_, &out[n++]))) {
+        return 0;
       }
     }
     // One file is used up: the other goes on alone.
@@ -259,9 +259,11 @@ class NumberedSource : public FilePairSource {
   }
 
  private:
-  // Checks that the file keeps to the merge order; false (error set) when it does not.
+  // Hands out the stream's record after checking that the file keeps to the merge order;
+  // false (error set) when it does not.
   template <class Rec>
-  bool take(const RecordStream<Rec>& stream, const SequenceKey& key, SequenceKey* last) {
+  bool take(RecordStream<Rec>& stream, const SequenceKey& key, SequenceKey* last,
+            const void** out) {
     if (stream.consumed() > 0 && compare_keys(*last, key) > 0) {
       error_ = "'" + stream.path() + "' record " + std::to_string(stream.consumed()) + " (" +
                std::string(key.symbol, strnlen(key.symbol, sizeof(_L2Order::symbol))) + ", time " +
@@ -270,16 +272,14 @@ class NumberedSource : public FilePairSource {
       return false;
     }
     *last = key;
-    return true;
+    return stream.take(out, &error_);
   }
 
   template <class Rec>
   size_t drain(RecordStream<Rec>& stream, SequenceKey* last, const void** out, size_t n,
                size_t max) {
-    while (n < max && !stream.block_done()) {
-      if (!take(stream, key_of(*stream.current()), last)) return 0;
-      out[n++] = stream.current();
-      stream.advance();
+    while (n < max && !stream.exhausted()) {
+      if (!take(stream, key_of(*stream.current()), last, &out[n++])) return 0;
     }
     return n;
   }

@@ -10,8 +10,9 @@
 //     exchange's sequence number (Shenzhen seq_num of orders and trades, Shanghai order_index
 //     of orders and aux_no of trades). Each file must be in that order; a record that is not
 //     fails the day, naming the file and record.
-// Binary files are read in blocks, so memory does not grow with the day; a CSV file is read
-// whole (the CSV reader holds it anyway).
+// Binary files are mapped and read in place (pages well behind the reader are let go, so
+// memory does not grow with the day); a CSV file is read whole (the CSV reader holds it
+// anyway). Records handed out stay valid as long as the source.
 #pragma once
 
 #include <cstddef>
@@ -36,7 +37,7 @@ class DaySource {
  public:
   virtual ~DaySource() = default;
   // Fills out with up to max records in the exchange's sequence: pointers to _L2Order or
-  // _L2Trade records, told apart by their type byte, valid until the next call. Returns how
+  // _L2Trade records, told apart by their type byte, valid as long as the source. Returns how
   // many; 0 at the end of the day or on failure (error() then says why).
   virtual size_t next(const void** out, size_t max) = 0;
   // Share of the input read so far, 0 to 1, for a progress bar.
