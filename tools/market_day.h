@@ -3,9 +3,9 @@
 // one day file in time order across symbols (ties in symbol order, then as each symbol
 // emitted them). Each symbol's snapshots are those a one-symbol run (`book --sequence`) gives.
 //
-// Several threads each read the day and rebuild their own share of the symbols; several
-// machines each rebuild one shard of the symbols into a part file beside the day file, and
-// merge_day_parts joins the parts into the day file. Shares and shards are fixed by a hash of
+// One thread reads the day; several threads feed its books (a book to one thread at a time);
+// several machines each rebuild one shard of the symbols into a part file beside the day
+// file, and merge_day_parts joins the parts into the day file. Shards are fixed by a hash of
 // exchange and symbol, so every machine splits a day the same way, and the day file is the
 // same byte for byte however it was split.
 #pragma once
