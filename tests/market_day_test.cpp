@@ -57,8 +57,10 @@ TEST_F(MarketDayTest, EachSymbolGetsTheSnapshotsOfItsOwnOneSymbolRun) {
   ASSERT_EQ(by_symbol.size(), 6u);
   const std::string summary = slurp(path("summary.csv"));
   for (const char* symbol : kSymbols) {
+    // Named as the summaries name it: CODE.EXCHANGE.
+    const std::string named = std::string(symbol) + (symbol[0] == '6' ? ".SH" : ".SZ");
     const Outcome one = quotelab({"book", "--orders", path("o.dat"), "--trades", path("t.dat"),
-                                  "--sequence", path("s.txt"), "--symbol", symbol, "--out",
+                                  "--sequence", path("s.txt"), "--symbol", named, "--out",
                                   path(std::string(symbol) + ".dat"), "--quiet"});
     ASSERT_EQ(one.code, 0) << one.err;
     const std::string alone = slurp(path(std::string(symbol) + ".dat"));
@@ -71,6 +73,13 @@ TEST_F(MarketDayTest, EachSymbolGetsTheSnapshotsOfItsOwnOneSymbolRun) {
   }
   EXPECT_EQ(field(by_symbol["600000"][0].exchange), 1);
   EXPECT_EQ(field(by_symbol["000001"][0].exchange), 2);
+  const Outcome other =
+      quotelab({"book", "--orders", path("o.dat"), "--trades", path("t.dat"), "--sequence",
+                path("s.txt"), "--symbol", "600000.SZ", "--out", path("none.dat"), "--quiet"});
+  EXPECT_EQ(other.code, 1);
+  EXPECT_NE(other.err.find("hold no records of 600000.SZ (those of 600000 are of SH)"),
+            std::string::npos)
+      << other.err;
 }
 
 TEST_F(MarketDayTest, ASnapshotScheduleAppliesToEverySymbolAsToOneSymbolRuns) {

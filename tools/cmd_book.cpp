@@ -271,18 +271,8 @@ int run_book(int argc, char** argv) {
   job.orders_path = args.get("--orders");
   job.trades_path = args.get("--trades", "");
   job.sequence_path = args.get("--sequence", "");
-  job.exchange = args.get("--exchange", "");
-  job.symbol = args.get("--symbol", "");
   job.out_path = args.get("--out", "");
-  if (!job.exchange.empty() && exchange_int(job.exchange.c_str()) != 1 &&
-      exchange_int(job.exchange.c_str()) != 2) {
-    args.error("--exchange: '%s' is not Shanghai (SH) or Shenzhen (SZ)", job.exchange.c_str());
-    return kExitUsage;
-  }
-  if (job.symbol.size() >= sizeof(_L2Order::symbol)) {
-    args.error("--symbol: '%s' is longer than the 9 characters records hold", job.symbol.c_str());
-    return kExitUsage;
-  }
+  if (!read_instrument(args, &job)) return kExitUsage;
 
   ProgressBar bar(!quiet);
   BookResult result;
