@@ -1,10 +1,8 @@
 #include "day_source.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,18 +11,21 @@ namespace qltool {
 namespace {
 
 constexpr size_t kSequenceBlock = 1 << 20;
-// Pages of a mapped file are let go once the reader is this far past them: the records handed
-// out stay readable for the batches in hand, and memory does not grow with the day.
-constexpr size_t kKeepBytes = size_t{64} << 20;
+// Buffers a binary file is read into, in turn. A call hands out at most kMaxBatch records of
+// a file, so the records of two calls lie in at most three consecutive blocks: the fourth
+// buffer is the one read into next. Reading into a few buffers used again and again costs a
+// copy, where mapping the file costs a page fault per few pages and memory growing with the
+// day.
+constexpr size_t kBuffers = 4;
+static_assert(kMaxBatch <= kBlockRecords, "two calls' records lie in at most three blocks");
 
-// The records of one file: a binary file is mapped (no copy, read in place), a CSV file is
-// read whole. Every record handed out stays valid as long as the stream.
+// The records of one file: a binary file is read a block at a time, a CSV file is read whole.
 template <class Rec>
 class RecordStream {
  public:
   RecordStream() = default;
   ~RecordStream() {
-    if (mapped_ != nullptr) munmap(mapped_, mapped_bytes_);
+    if (file_ != nullptr) std::fclose(file_);
   }
   RecordStream(const RecordStream&) = delete;
   RecordStream& operator=(const RecordStream&) = delete;
@@ -33,86 +34,75 @@ class RecordStream {
     path_ = path;
     const FileFormat format = files.format_given ? files.format : format_of_path(path);
     if (format == FileFormat::Csv) {
-      if (!read_csv_records(path, files.delimiter, &csv_, error)) return false;
-      records_ = csv_.data();
-      total_ = csv_.size();
+      if (!read_csv_records(path, files.delimiter, &buffers_[0], error)) return false;
+      block_ = buffers_[0].data();
+      total_ = block_end_ = buffers_[0].size();
       return true;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY);
+    file_ = std::fopen(path.c_str(), "rb");
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      *error = "cannot open '" + path + "'" +
-               (fd < 0 ? ": " + std::string(std::strerror(errno)) : ": not a regular file");
-      if (fd >= 0) ::close(fd);
+    if (file_ == nullptr || fstat(fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) {
+      *error =
+          "cannot open '" + path + "'" +
+          (file_ == nullptr ? ": " + std::string(std::strerror(errno)) : ": not a regular file");
       return false;
     }
     const size_t bytes = static_cast<size_t>(st.st_size);
     if (bytes % sizeof(Rec) != 0) {
-      ::close(fd);
       *error = "'" + path + "' is not a file of " + kind_name(RecordTraits<Rec>::kKind) +
                " records: its size (" + std::to_string(bytes) + " bytes) is not a multiple of " +
                std::to_string(sizeof(Rec)) + " bytes";
       return false;
     }
-    if (bytes > 0) {
-      void* map = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, fd, 0);
-      if (map == MAP_FAILED) {
-        *error = "cannot read '" + path + "': " + std::strerror(errno);
-        ::close(fd);
-        return false;
-      }
-      madvise(map, bytes, MADV_SEQUENTIAL);
-      mapped_ = map;
-      mapped_bytes_ = bytes;
-      records_ = static_cast<const Rec*>(map);
-    }
-    ::close(fd);
     total_ = bytes / sizeof(Rec);
-    return true;
+    return load_block(error);
   }
 
   bool exhausted() const { return pos_ == total_; }
-  const Rec* current() const { return records_ + pos_; }
+  // The next record; only while not exhausted().
+  const Rec* current() const { return block_ + (pos_ - block_start_); }
   // Hands out the current record and moves past it. Returns false (error set) when it is not
-  // a record of this file's type: a file of another kind, or not a record file at all.
+  // a record of this file's type (a file of another kind, or not a record file at all), or
+  // the next block cannot be read.
   bool take(const void** out, std::string* error) {
-    const Rec* r = records_ + pos_;
-    if (r->type != kType) {
+    const Rec* r = current();
+    if (r->type != kind_type_code(RecordTraits<Rec>::kKind)) {
       *error = "'" + path_ + "' is not a file of " + kind_name(RecordTraits<Rec>::kKind) +
                " records: record " + std::to_string(pos_) + " has type " + std::to_string(r->type);
       return false;
     }
     *out = r;
-    if (++pos_ % kReleaseEvery == 0) release_passed();
-    return true;
+    return ++pos_ < block_end_ || exhausted() || load_block(error);
   }
   size_t consumed() const { return pos_; }
   size_t total() const { return total_; }
   const std::string& path() const { return path_; }
 
  private:
-  static constexpr uint8_t kType =
-      RecordTraits<Rec>::kKind == RecordKind::Order ? QL_RECORD_L2ORDER : QL_RECORD_L2TRADE;
-  static constexpr size_t kReleaseEvery = 1 << 16;
-
-  // Lets the kernel take back the mapped pages well behind the reader.
-  void release_passed() {
-    if (mapped_ == nullptr) return;
-    const size_t page = 4096;
-    const size_t at = pos_ * sizeof(Rec);
-    if (at < kKeepBytes) return;
-    const size_t upto = (at - kKeepBytes) / page * page;
-    if (upto <= released_) return;
-    madvise(static_cast<char*>(mapped_) + released_, upto - released_, MADV_DONTNEED);
-    released_ = upto;
+  // Reads the block that starts at pos_ into the next buffer in turn.
+  bool load_block(std::string* error) {
+    const size_t n = std::min(total_ - pos_, kBlockRecords);
+    RecordArray<Rec>& buffer = buffers_[blocks_read_++ % kBuffers];
+    if (!buffer.resize(n)) {
+      *error = "not enough memory to read '" + path_ + "'";
+      return false;
+    }
+    if (n > 0 && std::fread(buffer.data(), sizeof(Rec), n, file_) != n) {
+      *error = "cannot read '" + path_ + "': it ended after " + std::to_string(pos_) + " records";
+      return false;
+    }
+    block_ = buffer.data();
+    block_start_ = pos_;
+    block_end_ = pos_ + n;
+    return true;
   }
 
   std::string path_;
-  RecordArray<Rec> csv_;
-  void* mapped_ = nullptr;
-  size_t mapped_bytes_ = 0;
-  size_t released_ = 0;  // bytes of the mapping let go
-  const Rec* records_ = nullptr;
+  FILE* file_ = nullptr;  // NULL for CSV, which is read whole
+  RecordArray<Rec> buffers_[kBuffers];
+  size_t blocks_read_ = 0;
+  const Rec* block_ = nullptr;  // the block holding pos_
+  size_t block_start_ = 0, block_end_ = 0;
   size_t pos_ = 0;
   size_t total_ = 0;
 };

@@ -26,7 +26,7 @@ namespace {
 constexpr size_t kSymbolBytes = sizeof(_L2Order::symbol);
 static_assert(sizeof(_L2Trade::symbol) == kSymbolBytes, "one symbol size");
 static_assert(offsetof(_L2Order, action_day) == offsetof(_L2Trade, action_day), "one layout");
-constexpr size_t kBatch = 1 << 18;          // records taken from the source at a time
+constexpr size_t kBatch = kMaxBatch;        // records taken from the source at a time
 constexpr size_t kSnapshotBlock = 1 << 14;  // snapshots per block of a store (7 MiB)
 
 // An instrument as records carry it: the exchange code and the zero-padded symbol.
