@@ -129,6 +129,9 @@ TEST_F(MarketDayTest, ThreadsShardsAndTheirMergeWriteTheSameDayFile) {
 
   ASSERT_EQ(market("threads", {"--jobs", "3"}).code, 0);
   EXPECT_EQ(slurp(day_file("threads")), expected);
+  // Snapshots put aside in many small runs merge back into the same file.
+  ASSERT_EQ(market("held", {"--jobs", "2", "--hold", "97"}).code, 0);
+  EXPECT_EQ(slurp(day_file("held")), expected);
   // Without the sequence file the records' own numbers put the day in order.
   ASSERT_EQ(market("numbers", {"--jobs", "2"}, false).code, 0);
   EXPECT_EQ(slurp(day_file("numbers")), expected);
@@ -151,6 +154,8 @@ TEST_F(MarketDayTest, ThreadsShardsAndTheirMergeWriteTheSameDayFile) {
   // Threads write a binary day file in spans of their own.
   ASSERT_EQ(market("binj", {"--out-format", "bin", "--jobs", "3"}).code, 0);
   EXPECT_EQ(slurp(day_file("binj", "dat")), slurp(day_file("bin1", "dat")));
+  ASSERT_EQ(market("binh", {"--out-format", "bin", "--hold", "1000"}).code, 0);
+  EXPECT_EQ(slurp(day_file("binh", "dat")), slurp(day_file("bin1", "dat")));
   EXPECT_FALSE(fs::exists(path("bin/20240102/tick.part-1-of-2.dat")));
 }
 

@@ -88,6 +88,9 @@ const OptionDef kOptions[] = {
     {"--symbols", "LIST|FILE", "with --market: only these symbols (CODE or CODE.SH/.SZ)"},
     {"--shard", "K/N", "--market or --manifest: only the K-th of N shards (part files)"},
     {"--summary", "FILE", "with --market: per-symbol counts as CSV"},
+    {"--hold", "N",
+     "with --market: snapshots held in memory before they are put aside in a temporary file "
+     "(default 524288, some 240 MB)"},
 };
 
 // One whole-market line of a manifest; reports as a failing job does.
@@ -236,7 +239,7 @@ int run_book(int argc, char** argv) {
     return kExitUsage;
   }
   if (args.has("--market")) return run_book_market(args, job, threads, quiet);
-  for (const char* market_only : {"--symbols", "--summary"}) {
+  for (const char* market_only : {"--symbols", "--summary", "--hold"}) {
     if (args.has(market_only)) {
       args.error("%s needs --market", market_only);
       return kExitUsage;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -80,45 +81,71 @@ struct Share {
   }
 };
 
-// A snapshot as a store keeps it until the day is sorted.
-struct SnapshotEntry {
-  int32_t time;
-  uint32_t rank;  // the book's index while reading, its rank once sorted
-  uint32_t seq;   // emitted before it by the same book
-  uint32_t pos;   // in the store
+// Where a book's snapshots stand in the day: time, then symbol, then exchange (the symbol's
+// bytes read as big-endian numbers compare as the text does).
+struct DayKey {
+  uint64_t symbol_head = 0;  // symbol bytes 0..7
+  uint32_t symbol_tail = 0;  // bytes 8..9, then the exchange code
+
+  static DayKey of(uint8_t exchange, const char* symbol) {
+    DayKey k;
+    for (size_t i = 0; i < 8; ++i) {
+      k.symbol_head = k.symbol_head << 8 | static_cast<unsigned char>(symbol[i]);
+    }
+    k.symbol_tail = static_cast<uint32_t>(static_cast<unsigned char>(symbol[8])) << 16 |
+                    static_cast<uint32_t>(static_cast<unsigned char>(symbol[9])) << 8 | exchange;
+    return k;
+  }
+  static DayKey of(const _L2Snapshot& s) { return of(s.exchange, s.symbol); }
+  bool operator<(const DayKey& o) const {
+    return symbol_head != o.symbol_head ? symbol_head < o.symbol_head : symbol_tail < o.symbol_tail;
+  }
+  bool operator==(const DayKey& o) const {
+    return symbol_head == o.symbol_head && symbol_tail == o.symbol_tail;
+  }
 };
 
-// The snapshots one feeding thread received, in blocks of 2 MiB pages (RecordArray): a market
-// day keeps gigabytes of snapshots, and small pages would fault in a few snapshots at a time.
+// A snapshot as a store keeps it until it is written.
+struct SnapshotEntry {
+  int32_t time;
+  uint32_t seq;  // emitted before it by the same book
+  DayKey book;
+  uint32_t pos;  // in the store
+
+  // Day order: time, then symbol, then as the book emitted them.
+  bool operator<(const SnapshotEntry& o) const {
+    if (time != o.time) return time < o.time;
+    if (!(book == o.book)) return book < o.book;
+    return seq < o.seq;
+  }
+};
+
+// The snapshots one feeding thread received, in blocks of 2 MiB pages (RecordArray) that are
+// used again once their snapshots are written out.
 class SnapshotStore {
  public:
-  // Keeps a snapshot of the book of index `book`; false when out of memory.
-  bool keep(const _L2Snapshot& snapshot, int date, uint32_t book, uint32_t seq) {
+  // Keeps a snapshot of a book; false when out of memory.
+  bool keep(const _L2Snapshot& snapshot, int date, const DayKey& book, uint32_t seq) {
     const size_t pos = entries_.size();
-    if (pos % kSnapshotBlock == 0) {
+    if (pos / kSnapshotBlock == blocks_.size()) {
       blocks_.emplace_back();
       if (!blocks_.back().resize(kSnapshotBlock)) {
         blocks_.pop_back();
         return false;
       }
     }
-    _L2Snapshot& kept = blocks_.back()[pos % kSnapshotBlock];
+    _L2Snapshot& kept = blocks_[pos / kSnapshotBlock][pos % kSnapshotBlock];
     kept = snapshot;
     // The builder's book starts each day without static fields, so its snapshots carry
     // trading day 0; the replays select a day's ticks by that field.
     if (kept.trading_day == 0) kept.trading_day = date;
-    entries_.push_back(SnapshotEntry{snapshot.time, book, seq, static_cast<uint32_t>(pos)});
+    entries_.push_back(SnapshotEntry{snapshot.time, seq, book, static_cast<uint32_t>(pos)});
     return true;
   }
-  // Puts the entries in day order: time, then symbol rank, then as the book emitted them.
-  void sort(const std::vector<uint32_t>& rank_of_book) {
-    for (SnapshotEntry& e : entries_) e.rank = rank_of_book[e.rank];
-    std::sort(entries_.begin(), entries_.end(), [](const SnapshotEntry& x, const SnapshotEntry& y) {
-      if (x.time != y.time) return x.time < y.time;
-      if (x.rank != y.rank) return x.rank < y.rank;
-      return x.seq < y.seq;
-    });
-  }
+  void sort() { std::sort(entries_.begin(), entries_.end()); }
+  // Forgets the snapshots (written out); their blocks are used again.
+  void clear() { entries_.clear(); }
+  size_t size() const { return entries_.size(); }
   const std::vector<SnapshotEntry>& entries() const { return entries_; }
   const _L2Snapshot& snapshot(uint32_t pos) const {
     return blocks_[pos / kSnapshotBlock][pos % kSnapshotBlock];
@@ -131,6 +158,7 @@ class SnapshotStore {
 
 struct SymbolBook {
   Instrument instrument;
+  DayKey key;
   SymbolSummary summary;
   orderbook_builder* builder = nullptr;  // NULL: another shard's symbol, or not wanted
   SnapshotStore* store = nullptr;        // of the thread feeding it now
@@ -194,6 +222,20 @@ class BookTable {
   std::vector<Slot> slots_;
   size_t count_ = 0;
 };
+
+// A temporary file in TMPDIR (else /tmp) with no name left behind: removed as soon as it is
+// open, so it is gone when it is closed or the program ends, however it ends.
+std::FILE* open_unnamed_temporary(std::string* dir) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  *dir = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+  std::string path = *dir + "/quotelab-XXXXXX";
+  const int fd = mkstemp(&path[0]);
+  if (fd < 0) return nullptr;
+  ::unlink(path.c_str());
+  std::FILE* f = fdopen(fd, "w+b");
+  if (f == nullptr) ::close(fd);
+  return f;
+}
 
 // A record spans two or three cache lines (68 or 92 bytes, not aligned): ask for all of them.
 inline void prefetch_record(const void* record) {
@@ -263,6 +305,107 @@ class FeedPool {
   bool stopping_ = false;
 };
 
+// The stores' sorted snapshots from index from[s] to to[s] of each, merged in day order: time,
+// then symbol, then as the book emitted them. Calls sink with each.
+template <class Sink>
+void merge_snapshots(const std::vector<SnapshotStore>& stores, std::vector<size_t> from,
+                     const std::vector<size_t>& to, Sink sink) {
+  for (;;) {
+    int best = -1;
+    for (size_t s = 0; s < stores.size(); ++s) {
+      if (from[s] == to[s]) continue;
+      if (best < 0 || stores[s].entries()[from[s]] < stores[best].entries()[from[best]]) {
+        best = static_cast<int>(s);
+      }
+    }
+    if (best < 0) return;
+    const SnapshotEntry& e = stores[best].entries()[from[best]++];
+    sink(stores[best].snapshot(e.pos));
+  }
+}
+
+// Index of the first snapshot of each store at or after time t.
+std::vector<size_t> first_at(const std::vector<SnapshotStore>& stores, int32_t t) {
+  std::vector<size_t> at;
+  for (const SnapshotStore& s : stores) {
+    const auto& e = s.entries();
+    at.push_back(std::lower_bound(e.begin(), e.end(), t,
+                                  [](const SnapshotEntry& x, int32_t v) { return x.time < v; }) -
+                 e.begin());
+  }
+  return at;
+}
+
+// A binary day file written by several threads at once: the day is cut at snapshot times
+// into as many spans as threads, and each span goes to its own place in the file (records
+// have one size, so the place is the number of snapshots before it). Every snapshot of one
+// time lands in one span, so the file is the one a single writer would write.
+bool write_binary_parallel(const std::vector<SnapshotStore>& stores, const std::string& path,
+                           int threads, std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) {
+    *error = "cannot create '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  // Cut times at even shares of the largest store's snapshots.
+  const auto& biggest =
+      std::max_element(stores.begin(), stores.end(), [](const auto& x, const auto& y) {
+        return x.entries().size() < y.entries().size();
+      })->entries();
+  std::vector<std::vector<size_t>> cuts = {std::vector<size_t>(stores.size(), 0)};
+  for (int i = 1; i < threads; ++i) {
+    cuts.push_back(biggest.empty() ? cuts.back()
+                                   : first_at(stores, biggest[biggest.size() * i / threads].time));
+  }
+  std::vector<size_t> ends;
+  for (const SnapshotStore& s : stores) ends.push_back(s.entries().size());
+  cuts.push_back(ends);
+  std::vector<char> failed(threads, 0);
+  auto write_span = [&](int i) {
+    off_t offset = 0;
+    for (size_t n : cuts[i]) offset += static_cast<off_t>(n * sizeof(_L2Snapshot));
+    std::vector<_L2Snapshot> buffer;
+    buffer.reserve(4096);
+    auto flush = [&] {
+      const size_t bytes = buffer.size() * sizeof(_L2Snapshot);
+      if (bytes > 0 && pwrite(fd, buffer.data(), bytes, offset) != static_cast<ssize_t>(bytes))
+        failed[i] = 1;
+      offset += static_cast<off_t>(bytes);
+      buffer.clear();
+    };
+    merge_snapshots(stores, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
+      buffer.push_back(s);
+      if (buffer.size() == buffer.capacity()) flush();
+    });
+    flush();
+  };
+  std::vector<std::thread> pool;
+  for (int i = 1; i < threads; ++i) pool.emplace_back(write_span, i);
+  write_span(0);
+  for (std::thread& t : pool) t.join();
+  const bool closed = ::close(fd) == 0;
+  if (std::count(failed.begin(), failed.end(), 1) > 0 || !closed) {
+    *error = "cannot write '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// Writes the day's snapshots in day order into path.
+bool write_merged(const std::vector<SnapshotStore>& stores, const std::string& path,
+                  FileFormat format, char delimiter, int threads, std::string* error) {
+  if (format == FileFormat::Binary && threads > 1) {
+    return write_binary_parallel(stores, path, threads, error);
+  }
+  RecordWriter writer;
+  if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
+  std::vector<size_t> ends;
+  for (const SnapshotStore& s : stores) ends.push_back(s.entries().size());
+  merge_snapshots(stores, std::vector<size_t>(stores.size(), 0), ends,
+                  [&](const _L2Snapshot& s) { writer.write(&s); });
+  return writer.close(error);
+}
+
 // Reads the day once and rebuilds every symbol of its share: one thread reads a batch and
 // sorts it book by book, then every thread takes books' runs of it; while the other threads
 // feed one batch, the reading thread reads and sorts the next. Each book stays in the cache
@@ -275,6 +418,7 @@ class MarketPass {
       : job_(job), share_(std::move(share)), stores_(threads < 1 ? 1 : threads) {}
   ~MarketPass() {
     for (SymbolBook& b : books_) orderbook_builder_release(b.builder);
+    if (spill_ != nullptr) std::fclose(spill_);
   }
   MarketPass(const MarketPass&) = delete;
   MarketPass& operator=(const MarketPass&) = delete;
@@ -296,6 +440,7 @@ class MarketPass {
       feed_runs(0, *fed);
       pool.wait();
       if (!read_ok || !check_memory()) return false;
+      if (kept() >= job_.hold_snapshots && !spill()) return false;
       if (!ahead && !read_batch(*source, read)) return false;
       std::swap(fed, read);
       if (bar != nullptr && bar->active()) bar->update(source->progress(), "rebuilding the market");
@@ -308,8 +453,25 @@ class MarketPass {
       b.builder = nullptr;
     }
     if (!check_memory()) return false;
-    sort_snapshots();
+    by_rank_ = owned_;
+    std::sort(by_rank_.begin(), by_rank_.end(),
+              [&](uint32_t x, uint32_t y) { return books_[x].key < books_[y].key; });
     return true;
+  }
+
+  // Writes the day's snapshots in day order into path: straight from the stores when they
+  // hold the whole day, else merged from the runs put aside and the stores' last one.
+  bool write(const std::string& path, FileFormat format, char delimiter, std::string* error) {
+    if (runs_.empty()) {
+      sort_stores();
+      return write_merged(stores_, path, format, delimiter, static_cast<int>(stores_.size()),
+                          error);
+    }
+    if (!spill()) {
+      *error = error_;
+      return false;
+    }
+    return write_runs(path, format, delimiter, error);
   }
 
   const std::string& error() const { return error_; }
@@ -440,6 +602,7 @@ class MarketPass {
     books_.emplace_back();
     SymbolBook& b = books_.back();
     b.instrument = in;
+    b.key = DayKey::of(in.exchange, in.symbol);
     b.summary.exchange = in.exchange;
     std::memcpy(b.summary.symbol, in.symbol, kSymbolBytes);
     b.date = date_;
@@ -468,28 +631,118 @@ class MarketPass {
 
   static int on_snapshot(orderbook_builder*, const _L2Snapshot* snapshot, void* user_data) {
     auto* b = static_cast<SymbolBook*>(user_data);
-    if (!b->out_of_memory && !b->store->keep(*snapshot, b->date, b->index,
+    if (!b->out_of_memory && !b->store->keep(*snapshot, b->date, b->key,
                                              static_cast<uint32_t>(b->summary.snapshots++))) {
       b->out_of_memory = true;
     }
     return 0;
   }
 
-  // Ranks the books in symbol order and sorts each store's entries, a store per thread.
-  void sort_snapshots() {
-    by_rank_ = owned_;
-    std::sort(by_rank_.begin(), by_rank_.end(),
-              [&](uint32_t x, uint32_t y) { return books_[x].instrument < books_[y].instrument; });
-    std::vector<uint32_t> rank_of_book(books_.size(), 0);
-    for (size_t r = 0; r < by_rank_.size(); ++r)
-      rank_of_book[by_rank_[r]] = static_cast<uint32_t>(r);
+  size_t kept() const {
+    size_t n = 0;
+    for (const SnapshotStore& st : stores_) n += st.size();
+    return n;
+  }
+
+  // Sorts each store's entries into day order, a store per thread.
+  void sort_stores() {
     std::vector<std::thread> sorters;
-    for (size_t t = 1; t < stores_.size(); ++t) {
-      sorters.emplace_back([&, t] { stores_[t].sort(rank_of_book); });
-    }
-    stores_[0].sort(rank_of_book);
+    for (size_t t = 1; t < stores_.size(); ++t) sorters.emplace_back([&, t] { stores_[t].sort(); });
+    stores_[0].sort();
     for (std::thread& t : sorters) t.join();
   }
+
+  // Puts the stores' snapshots aside, in day order, as one run of an unnamed temporary file,
+  // and empties the stores for the rest of the day: a market day's snapshots would otherwise
+  // all be held in memory until the end. False (error set) when the file cannot be written.
+  bool spill() {
+    std::string dir;
+    if (spill_ == nullptr && (spill_ = open_unnamed_temporary(&dir)) == nullptr) {
+      error_ = "cannot create a temporary file in '" + dir +
+               "' for the day's snapshots (set TMPDIR, or --hold more): " + std::strerror(errno);
+      return false;
+    }
+    sort_stores();
+    SpillRun run;
+    run.offset = spill_offset_;
+    std::vector<size_t> ends;
+    for (const SnapshotStore& st : stores_) ends.push_back(st.size());
+    bool written = true;
+    merge_snapshots(stores_, std::vector<size_t>(stores_.size(), 0), ends,
+                    [&](const _L2Snapshot& snapshot) {
+                      written = written && std::fwrite(&snapshot, sizeof snapshot, 1, spill_) == 1;
+                      ++run.count;
+                    });
+    if (!written || std::fflush(spill_) != 0) {
+      error_ = std::string("cannot write the day's snapshots to a temporary file: ") +
+               std::strerror(errno);
+      return false;
+    }
+    spill_offset_ += run.count * sizeof(_L2Snapshot);
+    runs_.push_back(run);
+    for (SnapshotStore& st : stores_) st.clear();
+    return true;
+  }
+
+  // Merges the runs put aside into path, in day order: time, then symbol; a book's snapshots
+  // of one time keep the order of their runs, which is the order it emitted them.
+  bool write_runs(const std::string& path, FileFormat format, char delimiter, std::string* error) {
+    constexpr size_t kRead = 2048;  // snapshots read from a run at a time
+    struct Head {
+      std::vector<_L2Snapshot> buffer;
+      size_t at = 0, left = 0;  // in the buffer; still in the file after it
+      off_t offset = 0;
+    };
+    std::vector<Head> heads(runs_.size());
+    const int fd = fileno(spill_);
+    auto refill = [&](Head& h) {
+      const size_t n = std::min(kRead, h.left);
+      h.buffer.resize(n);
+      const ssize_t bytes = pread(fd, h.buffer.data(), n * sizeof(_L2Snapshot), h.offset);
+      if (bytes != static_cast<ssize_t>(n * sizeof(_L2Snapshot))) return false;
+      h.offset += bytes;
+      h.left -= n;
+      h.at = 0;
+      return true;
+    };
+    for (size_t r = 0; r < runs_.size(); ++r) {
+      heads[r].left = runs_[r].count;
+      heads[r].offset = static_cast<off_t>(runs_[r].offset);
+      if (!refill(heads[r])) {
+        *error = "cannot read back the day's snapshots from a temporary file";
+        return false;
+      }
+    }
+    RecordWriter writer;
+    if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
+    for (;;) {
+      int best = -1;
+      SnapshotEntry best_key{};
+      for (size_t r = 0; r < heads.size(); ++r) {
+        if (heads[r].at == heads[r].buffer.size()) continue;
+        const _L2Snapshot& s = heads[r].buffer[heads[r].at];
+        // Runs are in emission order: for one book and time, the earlier run goes first.
+        const SnapshotEntry key{s.time, static_cast<uint32_t>(r), DayKey::of(s), 0};
+        if (best < 0 || key < best_key) {
+          best = static_cast<int>(r);
+          best_key = key;
+        }
+      }
+      if (best < 0) break;
+      Head& h = heads[best];
+      writer.write(&h.buffer[h.at++]);
+      if (h.at == h.buffer.size() && h.left > 0 && !refill(h)) {
+        *error = "cannot read back the day's snapshots from a temporary file";
+        return false;
+      }
+    }
+    return writer.close(error);
+  }
+
+  struct SpillRun {
+    size_t offset = 0;  // bytes into the temporary file
+    size_t count = 0;   // snapshots
+  };
 
   const MarketJob& job_;
   Share share_;
@@ -503,114 +756,11 @@ class MarketPass {
   Batch batches_[2];                   // one fed while the other is read
   std::vector<SnapshotStore> stores_;  // one per feeding thread
   size_t other_exchange_ = 0;
+  std::FILE* spill_ = nullptr;  // runs put aside, removed when closed
+  size_t spill_offset_ = 0;
+  std::vector<SpillRun> runs_;
   std::string error_;
 };
-
-// The stores' sorted snapshots from index from[s] to to[s] of each, merged in day order: time,
-// then symbol rank, then as the book emitted them. Calls sink with each.
-template <class Sink>
-void merge_snapshots(const std::vector<SnapshotStore>& stores, std::vector<size_t> from,
-                     const std::vector<size_t>& to, Sink sink) {
-  auto before = [](const SnapshotEntry& a, const SnapshotEntry& b) {
-    if (a.time != b.time) return a.time < b.time;
-    if (a.rank != b.rank) return a.rank < b.rank;
-    return a.seq < b.seq;
-  };
-  for (;;) {
-    int best = -1;
-    for (size_t s = 0; s < stores.size(); ++s) {
-      if (from[s] == to[s]) continue;
-      if (best < 0 || before(stores[s].entries()[from[s]], stores[best].entries()[from[best]])) {
-        best = static_cast<int>(s);
-      }
-    }
-    if (best < 0) return;
-    const SnapshotEntry& e = stores[best].entries()[from[best]++];
-    sink(stores[best].snapshot(e.pos));
-  }
-}
-
-// Index of the first snapshot of each store at or after time t.
-std::vector<size_t> first_at(const std::vector<SnapshotStore>& stores, int32_t t) {
-  std::vector<size_t> at;
-  for (const SnapshotStore& s : stores) {
-    const auto& e = s.entries();
-    at.push_back(std::lower_bound(e.begin(), e.end(), t,
-                                  [](const SnapshotEntry& x, int32_t v) { return x.time < v; }) -
-                 e.begin());
-  }
-  return at;
-}
-
-// A binary day file written by several threads at once: the day is cut at snapshot times
-// into as many spans as threads, and each span goes to its own place in the file (records
-// have one size, so the place is the number of snapshots before it). Every snapshot of one
-// time lands in one span, so the file is the one a single writer would write.
-bool write_binary_parallel(const std::vector<SnapshotStore>& stores, const std::string& path,
-                           int threads, std::string* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) {
-    *error = "cannot create '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  // Cut times at even shares of the largest store's snapshots.
-  const auto& biggest =
-      std::max_element(stores.begin(), stores.end(), [](const auto& x, const auto& y) {
-        return x.entries().size() < y.entries().size();
-      })->entries();
-  std::vector<std::vector<size_t>> cuts = {std::vector<size_t>(stores.size(), 0)};
-  for (int i = 1; i < threads; ++i) {
-    cuts.push_back(biggest.empty() ? cuts.back()
-                                   : first_at(stores, biggest[biggest.size() * i / threads].time));
-  }
-  std::vector<size_t> ends;
-  for (const SnapshotStore& s : stores) ends.push_back(s.entries().size());
-  cuts.push_back(ends);
-  std::vector<char> failed(threads, 0);
-  auto write_span = [&](int i) {
-    off_t offset = 0;
-    for (size_t n : cuts[i]) offset += static_cast<off_t>(n * sizeof(_L2Snapshot));
-    std::vector<_L2Snapshot> buffer;
-    buffer.reserve(4096);
-    auto flush = [&] {
-      const size_t bytes = buffer.size() * sizeof(_L2Snapshot);
-      if (bytes > 0 && pwrite(fd, buffer.data(), bytes, offset) != static_cast<ssize_t>(bytes))
-        failed[i] = 1;
-      offset += static_cast<off_t>(bytes);
-      buffer.clear();
-    };
-    merge_snapshots(stores, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
-      buffer.push_back(s);
-      if (buffer.size() == buffer.capacity()) flush();
-    });
-    flush();
-  };
-  std::vector<std::thread> pool;
-  for (int i = 1; i < threads; ++i) pool.emplace_back(write_span, i);
-  write_span(0);
-  for (std::thread& t : pool) t.join();
-  const bool closed = ::close(fd) == 0;
-  if (std::count(failed.begin(), failed.end(), 1) > 0 || !closed) {
-    *error = "cannot write '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-// Writes the day's snapshots in day order into path.
-bool write_merged(const std::vector<SnapshotStore>& stores, const std::string& path,
-                  FileFormat format, char delimiter, int threads, std::string* error) {
-  if (format == FileFormat::Binary && threads > 1) {
-    return write_binary_parallel(stores, path, threads, error);
-  }
-  RecordWriter writer;
-  if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
-  std::vector<size_t> ends;
-  for (const SnapshotStore& s : stores) ends.push_back(s.entries().size());
-  merge_snapshots(stores, std::vector<size_t>(stores.size(), 0), ends,
-                  [&](const _L2Snapshot& s) { writer.write(&s); });
-  return writer.close(error);
-}
 
 bool parse_symbol_list(const std::vector<std::string>& texts, std::vector<Instrument>* out,
                        std::string* error) {
@@ -703,8 +853,7 @@ bool run_market_day(const MarketJob& job, MarketResult* result, ProgressBar* bar
   }
   FileFormat format;
   if (!resolve_output(job, result->date, &result->out_path, &format, &result->error) ||
-      !write_merged(pass.stores(), result->out_path, format, job.files.delimiter, threads,
-                    &result->error)) {
+      !pass.write(result->out_path, format, job.files.delimiter, &result->error)) {
     return false;
   }
   result->error.clear();

@@ -36,6 +36,9 @@ struct MarketJob {
   int threads = 1;
   int shard = 0;  // 1..shards: rebuild that shard into its part file; 0: the whole day
   int shards = 1;
+  // Snapshots held in memory; past that they are put aside in sorted runs of a temporary
+  // file and merged into the day file at the end.
+  size_t hold_snapshots = size_t{1} << 19;
 };
 
 // The market job of a one-symbol job's files, day, snapshot rules and output.
