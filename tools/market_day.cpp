@@ -836,6 +836,13 @@ bool run_market_day(const MarketJob& job, MarketResult* result, ProgressBar* bar
   share.shards = job.shard > 0 ? job.shards : 1;
   share.shard = job.shard > 0 ? job.shard - 1 : 0;
   const int threads = job.threads < 1 ? 1 : job.threads;
+  // The output is checked before the day is read, not after.
+  std::string probe;
+  FileFormat probe_format;
+  if (!resolve_output(job, job.date != 0 ? job.date : 20000101, &probe, &probe_format,
+                      &result->error)) {
+    return false;
+  }
   MarketPass pass(job, share, threads);
   const bool read = pass.run(bar);
   if (bar != nullptr) bar->clear();
