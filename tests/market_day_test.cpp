@@ -279,6 +279,12 @@ TEST_F(MarketDayTest, BrokenInputsAndSplitsAreRefusedByName) {
   const Outcome merge = quotelab({"merge", "--root", path("r"), "--date", "20240102"});
   EXPECT_EQ(merge.code, 1);
   EXPECT_NE(merge.err.find("part 2 of 3 is missing"), std::string::npos) << merge.err;
+  // Both exchanges' orders cannot share quotelab's order CSV: refused before a byte is written.
+  const Outcome csv = quotelab({"simulate", "--symbols", "6", "--orders-out", path("m.csv"),
+                                "--trades-out", path("mt.csv")});
+  EXPECT_EQ(csv.code, 2);
+  EXPECT_NE(csv.err.find("write binary files"), std::string::npos) << csv.err;
+  EXPECT_FALSE(fs::exists(path("m.csv")));
 }
 
 }  // namespace
