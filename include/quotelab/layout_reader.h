@@ -123,6 +123,19 @@ struct LayoutBinding {
   int position;       /* 0-based column of the file, -1 when the file has no such column */
 };
 
+/* Arrays of the caller's that read(arrays) fills in place of orders() and trades(): a program
+ * that rebuilds from record arrays of its own reads straight into them, with no copy and no
+ * second set of pages to fault in. read() asks for room once, for an estimate from the file's
+ * size, and again (for twice as many) only when the file holds more.
+ * Each call makes room for at least n records in all, keeps the first `kept` as they are, and
+ * returns the array (the first record); NULL when out of memory, which fails read(). */
+class QL_API LayoutRecordArrays {
+ public:
+  virtual ~LayoutRecordArrays();
+  virtual _L2Order* order_room(size_t kept, size_t n) = 0;
+  virtual _L2Trade* trade_room(size_t kept, size_t n) = 0;
+};
+
 class QL_API LayoutReader {
  public:
   /* Refusals kept in full; later ones are only counted. */
@@ -166,6 +179,9 @@ class QL_API LayoutReader {
    * number of rows refused (0 when all were read), or -1 with error() set when no file is open
    * or memory runs out. */
   int read();
+  /* The same, writing the records into the caller's arrays (orders() and trades() stay empty;
+   * order_count() and trade_count() say how many each array received). NULL reads as read(). */
+  int read(LayoutRecordArrays* arrays);
 
   /* ---- results ---------------------------------------------------------------------------- */
   /* Why the last call failed ("" after success). Messages name the file. */
@@ -188,6 +204,9 @@ class QL_API LayoutReader {
   /* Records read, in file order (Orders, Trades, Ticks files). */
   const std::vector<_L2Order>& orders() const;
   const std::vector<_L2Trade>& trades() const;
+  /* Records read, wherever they went (the vectors above or the caller's arrays). */
+  size_t order_count() const;
+  size_t trade_count() const;
   /* The exchange sequence number of each record (same index), when has_sequence(). */
   const std::vector<int64_t>& order_sequence() const;
   const std::vector<int64_t>& trade_sequence() const;
