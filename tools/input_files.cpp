@@ -307,6 +307,7 @@ bool sequence_from_columns(const DayInputs& files, const RecordArray<_L2Order>& 
   sequence->clear();
   if (files.merged) {
     sequence->reserve(files.stream().size());
+    advise_huge_pages(sequence->data(), sequence->capacity() * sizeof(const void*));
     for (const KX::LayoutStreamEntry& e : files.stream()) {
       sequence->push_back(e.type == QL_RECORD_L2ORDER ? static_cast<const void*>(&orders[e.index])
                                                       : static_cast<const void*>(&trades[e.index]));
@@ -324,6 +325,7 @@ bool sequence_from_columns(const DayInputs& files, const RecordArray<_L2Order>& 
   auto order_at = [&](size_t k) { return oi.empty() ? k : oi[k]; };
   auto trade_at = [&](size_t k) { return ti.empty() ? k : ti[k]; };
   sequence->reserve(os.size() + ts.size());
+  advise_huge_pages(sequence->data(), sequence->capacity() * sizeof(const void*));
   size_t i = 0, j = 0;
   while (i < os.size() || j < ts.size()) {
     if (j >= ts.size() || (i < os.size() && os[order_at(i)] < ts[trade_at(j)])) {
