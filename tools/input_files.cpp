@@ -218,8 +218,8 @@ void RefusalReport::add_reader(const KX::LayoutReader& reader) {
 std::vector<std::string> RefusalReport::lines() const {
   std::vector<std::string> out;
   for (const auto& r : kept_) {
-    out.push_back("'" + r.file + "' line " + std::to_string(r.line) + ": " + r.reason +
-                  (r.detail.empty() ? "" : ": " + r.detail));
+    out.push_back("'" + r.file + "'" + (r.line > 0 ? " line " + std::to_string(r.line) : "") +
+                  ": " + r.reason + (r.detail.empty() ? "" : ": " + r.detail));
   }
   if (total_ > 0) {
     std::string sum = group_digits(total_) + (total_ == 1 ? " row" : " rows") + " refused:";
@@ -337,21 +337,25 @@ bool sequence_from_columns(const DayInputs& files, const RecordArray<_L2Order>& 
   return true;
 }
 
+std::string record_place(const std::string& orders_path, const std::string& trades_path,
+                         const DayInputs& files, bool is_order, size_t index) {
+  const std::string& path = is_order || files.merged ? orders_path : trades_path;
+  const auto& lines = is_order ? files.order_lines() : files.trade_lines();
+  return "'" + path + "' " +
+         (index < lines.size() ? "line " + std::to_string(lines[index])
+                               : "record " + std::to_string(index + 1));
+}
+
 size_t check_times(const DayFileRequest& request, const DayInputs& files,
                    RecordArray<_L2Order>* orders, RecordArray<_L2Trade>* trades,
                    std::vector<const void*>* sequence, bool fix, std::vector<std::string>* notes) {
   size_t back = 0;
-  auto where = [&](bool is_order, size_t index) {
-    const std::string& path = is_order || files.merged ? request.orders_path : request.trades_path;
-    const auto& lines = is_order ? files.order_lines() : files.trade_lines();
-    return "'" + path + "' " +
-           (index < lines.size() ? "line " + std::to_string(lines[index])
-                                 : "record " + std::to_string(index + 1));
-  };
   auto note = [&](bool is_order, size_t index, int32_t t, int32_t prev) {
     if (++back <= kKept) {
-      notes->push_back(where(is_order, index) + ": time " + time_text(t) +
-                       " goes back (the record before is at " + time_text(prev) + ")");
+      notes->push_back(
+          record_place(request.orders_path, request.trades_path, files, is_order, index) +
+          ": time " + time_text(t) + " goes back (the record before is at " + time_text(prev) +
+          ")");
     }
   };
   if (!sequence->empty()) {

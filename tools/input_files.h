@@ -94,6 +94,11 @@ bool read_day_files(const DayFileRequest& request, RecordArray<_L2Order>* orders
 bool sequence_from_columns(const DayInputs& files, const RecordArray<_L2Order>& orders,
                            const RecordArray<_L2Trade>& trades, std::vector<const void*>* sequence);
 
+// Where record `index` of the day's orders (is_order) or trades came from, for messages:
+// "'orders.csv' line 7", or "'orders.bin' record 7" for a file without lines.
+std::string record_place(const std::string& orders_path, const std::string& trades_path,
+                         const DayInputs& files, bool is_order, size_t index);
+
 // Finds records whose time is earlier than the record fed before them (in `sequence`, or in
 // each file when it is empty) and reports them with their file and line; with fix, puts the
 // feed back in time order (stably) so that no snapshot is lost. Returns how many went back.
