@@ -160,6 +160,42 @@ TEST(LayoutReaderFiles, MergedTicksKeepTheirOrderAndSkipStatusRows) {
   EXPECT_EQ(field(r.reader.trades()[0].bid_seq_num), 78);
 }
 
+// The merged tick-by-tick file writes TickTime in hundredths (HHMMSSss, the hour's leading zero
+// optional); other layouts read 8 digits as HHMMSSmmm.
+TEST(LayoutReaderFiles, TickTimesInHundredths) {
+  const struct {
+    const char* layout;
+    const char* time;
+    int32_t want;  // 0: refused
+  } cases[] = {
+      {"sh-ticks", "9150002", 91500020},     {"sh-ticks", "09150002", 91500020},
+      {"sh-ticks", "13005999", 130059990},   {"sh-ticks", "09:15:00.020", 91500020},
+      {"sh-ticks", "091500020", 91500020},   {"sh-ticks", "91500020", 0},
+      {"sh-a-orders", "91500020", 91500020}, {"sh-a-orders", "9150002", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.layout) + " " + c.time);
+    const bool ticks = std::string(c.layout) == "sh-ticks";
+    const std::string text =
+        ticks ? std::string(
+                    "BizIndex,Channel,SecurityID,TickTime,Type,BuyOrderNO,SellOrderNO,"
+                    "Price,Qty,TradeMoney,TickBSFlag\n2,1,600000,") +
+                    c.time + ",A,0,77,10.01,300,0,S\n"
+              : std::string(kShAHeader) + "0,1,1,600519," + c.time + ",A,1,10.01,300,B,7,0,1\n";
+    Read r;
+    read_text(&r, "ticktime.csv", text, 20230711);
+    ASSERT_EQ(r.opened, 0) << r.reader.error();
+    EXPECT_EQ(r.reader.layout_name(), c.layout);
+    if (c.want == 0) {
+      ASSERT_EQ(r.refused, 1);
+      EXPECT_EQ(r.reader.refusals()[0].reason, "time does not parse");
+    } else {
+      ASSERT_EQ(r.refused, 0) << r.reader.refusals()[0].reason;
+      EXPECT_EQ(field(r.reader.orders()[0].time), c.want);
+    }
+  }
+}
+
 TEST(LayoutReaderFiles, ExchangeSnapshotsWithBlankLevelsAndOrderCounts) {
   const std::string header = []() {
     std::string h =
@@ -478,6 +514,28 @@ TEST(LayoutReaderOpen, FailuresNameTheFileAndTheFix) {
   }
 }
 
+// A header that carries every column of two layouts as fully is refused naming both, whether
+// the layout is detected or mapped on top of the best built-in.
+TEST(LayoutReaderOpen, HeaderBindingTwoLayoutsEquallyNamesBoth) {
+  // All of sh-a-orders and all of sh-a-trades but TradeMoney: 13 names of each.
+  const std::string text =
+      "DataStatus,OrderIndex,OrderChannel,SecurityID,OrderTime,OrderType,OrderNO,OrderPrice,"
+      "Balance,OrderBSFlag,BizIndex,LocalTime,SeqNo,TradeIndex,TradeChan,TradTime,TradPrice,"
+      "TradVolume,TradeBuyNo,TradeSellNo,TradeBSFlag\n";
+  for (const char* values : {"", "side:B=B,S=S,N=N"}) {
+    SCOPED_TRACE(values);
+    LayoutReader r;
+    if (*values != '\0') {
+      ASSERT_EQ(r.apply_values(values), 0);
+    }
+    EXPECT_EQ(r.open(write_file("both.csv", text).c_str()), -1);
+    EXPECT_NE(r.error().find("binds two layouts equally (sh-a-orders and sh-a-trades)"),
+              std::string::npos)
+        << r.error();
+    EXPECT_NE(r.error().find("both.csv"), std::string::npos) << r.error();
+  }
+}
+
 TEST(LayoutReaderOpen, TradingDayFromTheDirectory) {
   const std::string dir = testing::TempDir() + "20230712/";
   mkdir(dir.c_str(), 0755);
@@ -525,6 +583,8 @@ TEST(LayoutReaderProfiles, BadProfilesAreRefusedWithTheirLine) {
   EXPECT_EQ(r.apply_values("side:1=Q"), -1);
   EXPECT_EQ(r.apply_map("price"), -1);
   EXPECT_EQ(r.use_layout("nope"), -1);
+  EXPECT_EQ(r.apply_profile_text("time_digits = HHMM\n", "t.profile"), -1);
+  EXPECT_NE(r.error().find("not HHMMSSss or HHMMSSmmm"), std::string::npos) << r.error();
 }
 
 TEST(LayoutReaderProfiles, EveryBuiltInRoundTripsAsAProfile) {
@@ -533,6 +593,9 @@ TEST(LayoutReaderProfiles, EveryBuiltInRoundTripsAsAProfile) {
     LayoutReader r;
     EXPECT_EQ(r.apply_profile_text(LayoutReader::builtin_layout_profile(i).c_str(), "builtin"), 0)
         << r.error();
+    EXPECT_EQ(
+        LayoutReader::builtin_layout_profile(i).find("time_digits = HHMMSSss") != std::string::npos,
+        std::string(LayoutReader::builtin_layout_name(i)) == "sh-ticks");
   }
 }
 

@@ -32,6 +32,9 @@
  *   name = my-vendor                the name the reader reports
  *   content = orders                orders | trades | ticks | snapshots
  *   exchange = SH                   when the code column carries no suffix
+ *   time_digits = HHMMSSss          times of 7 or 8 digits are hundredths of a second (sh-ticks'
+ *                                   TickTime 9150002 or 09150002 is 09:15:00.02); without it
+ *                                   HHMMSSmmm, the hour's leading zero optional
  *   symbol = SecurityID             one line per field: field = header name
  *   map = price=Px,volume=Qty       several fields at once
  *   values = side:1=B,2=S;type:10=D value maps (side: B S N, or X to refuse; type: A add,
@@ -42,7 +45,8 @@
  * iopv and the levels ask_price ask_volume bid_price bid_volume bid_orders ask_orders, whose
  * header name holds '#' for the level number (AskPrice#). '#' starts a comment.
  *
- * Values: times HH:MM:SS, HH:MM:SS.mmm, HHMMSS, HHMMSSmmm, YYYYMMDDHHMMSSsss and date-times
+ * Values: times HH:MM:SS, HH:MM:SS.mmm, HHMMSS, HHMMSSmmm (HHMMSSss with time_digits),
+ * YYYYMMDDHHMMSSsss and date-times
  * such as 2023.07.11T09:25:03.276; dates YYYYMMDD, YYYY-MM-DD, YYYY.MM.DD. The trading day is
  * the row's date column, else the date inside its time, else set_trading_day, else a YYYYMMDD
  * directory in the file's path. The instrument comes from the code column ("605580.SH" gives

@@ -145,9 +145,20 @@ bool parse_digit_time(const char* p, size_t n, int32_t* out) {
   return true;
 }
 
-// A time in any of the forms the layouts use; *date gets the date a date-time carries (left
-// alone otherwise).
-bool parse_time(Span s, int32_t* time, int32_t* date) {
+// HHMMSSss (7 or 8 digits: hundredths of a second, the leading zero of the hour optional), as
+// the exchange's merged tick-by-tick file writes its times.
+bool parse_hundredths_time(const char* p, size_t n, int32_t* out) {
+  int v;
+  if ((n != 7 && n != 8) || !digits(p, static_cast<int>(n), &v)) return false;
+  const int hhmmss = v / 100;
+  if (!valid_time(hhmmss / 10000, hhmmss / 100 % 100, hhmmss % 100, 0)) return false;
+  *out = hhmmss * 1000 + v % 100 * 10;
+  return true;
+}
+
+// A time in any of the forms the layouts use (7 or 8 digits are HHMMSSss when `hundredths`);
+// *date gets the date a date-time carries (left alone otherwise).
+bool parse_time(Span s, bool hundredths, int32_t* time, int32_t* date) {
   const char* p = s.b;
   const size_t n = s.size();
   if (n >= 17 && ql__is_digit(p[0]) && !ql__is_digit(p[4])) {  // 2023.07.11T09:25:03.276
@@ -166,6 +177,7 @@ bool parse_time(Span s, int32_t* time, int32_t* date) {
     return true;
   }
   if (find_char(p, n, ':') != nullptr) return parse_colon_time(p, n, time);
+  if (hundredths && (n == 7 || n == 8)) return parse_hundredths_time(p, n, time);
   return parse_digit_time(p, n, time);
 }
 
@@ -606,7 +618,7 @@ struct LayoutReader::Impl {
   bool take_date_time(const CsvField* fields, long line, int32_t* date, int32_t* time) {
     int32_t row_date = 0;
     const CsvField& tf = fields[pos[detail::kTime]];
-    if (!parse_time(trimmed(tf), time, &row_date)) {
+    if (!parse_time(trimmed(tf), layout.time_hundredths, time, &row_date)) {
       refuse(line, kBadTime, column_value(detail::kTime, tf));
       return false;
     }
