@@ -365,11 +365,11 @@ void BM_RestingOrders(benchmark::State& state) {
     }
   }
   const double pool = static_cast<double>(ql::detail::mpool_footprint(book->block_pool));
-  const double tables =
-      static_cast<double>(table_size(book->order_map) + table_size(book->ask_px_table) +
-                          table_size(book->bid_px_table)) *
-      sizeof(table_node_s);
-  const double resting = table_length(book->order_map);
+  const double tables = static_cast<double>(
+      ql::detail::order_index_bytes(&book->order_map) +
+      static_cast<int64_t>(table_size(book->ask_px_table) + table_size(book->bid_px_table)) *
+          static_cast<int64_t>(sizeof(table_node_s)));
+  const double resting = ql::detail::order_index_count(&book->order_map);
   state.SetItemsProcessed(state.iterations() * n);
   state.counters["resting_orders"] = resting;
   state.counters["pool_bytes_per_order"] = pool / resting;
