@@ -20,6 +20,7 @@
 #include "orderbook/ladder.h"
 #include "orderbook/order_index.h"
 #include "orderbook/pool.h"
+#include "platform/hash_table_detail.h"
 #include "quotelab/orderbook.h"
 #include "quotelab/records.h"
 #include "quotelab/utilcore.h"
@@ -221,10 +222,11 @@ QL_OB_HOT void link_level(orderbook* b, orderbook_queue* q) {
 // no queued orders (aggregating levels never have any).
 void remove_level(orderbook* b, orderbook_queue* q);
 
-// Levels looked at from the best before asking the side's table: most orders arrive, and most
-// cancellations and executions happen, within a few levels of the touch, where walking the
-// chain is cheaper than a table lookup; deeper prices go to the table at once.
-constexpr int kNearLevels = 4;
+// Levels looked at from the best before asking the side's table. The best level is the most
+// frequent answer and is already at hand; one level deeper a lookup in the table (inline, a
+// slot or two) costs fewer instructions than following the chain, and a real day's orders and
+// cancellations spread over tens of levels.
+constexpr int kNearLevels = 1;
 
 // The level of side at px, or null when there is none.
 QL_OB_HOT orderbook_queue* find_level(orderbook* b, int32_t side, uint32_t px) {
@@ -234,7 +236,7 @@ QL_OB_HOT orderbook_queue* find_level(orderbook* b, int32_t side, uint32_t px) {
     if (side == 'B' ? q->px < px : q->px > px) return nullptr;  // passed its place
   }
   if (q == nullptr) return nullptr;
-  return static_cast<orderbook_queue*>(table_get_value(level_table(b, side), int_key(px), 0));
+  return static_cast<orderbook_queue*>(KX::detail::table_int_get_value(level_table(b, side), px));
 }
 
 // The level an order was entered at, or null when it no longer exists.
