@@ -28,18 +28,20 @@ inline uint32_t ladder_key(int32_t side, uint32_t px) {
   return side == 'B' ? px : ~px;
 }
 
-// Entries searched one by one from the best end before a binary search: most new levels lie
-// within this many levels of the best.
-constexpr int32_t kLadderScan = 16;
-
-// Index of the first entry whose key is above `key` (lo..hi).
+// Index of the first entry whose key is above `key` (lo..hi). The search gallops from the
+// best end (1, 2, 4, ... entries back) and then halves the bracket it found: a new level d
+// levels behind the best costs about 2 log2(d) comparisons, wherever the side's other levels
+// lie, where a scan from the best costs d.
 inline int32_t ladder_upper(const level_ladder* l, uint32_t key) {
-  int32_t i = l->hi;
-  const int32_t stop = l->hi - kLadderScan > l->lo ? l->hi - kLadderScan : l->lo;
-  while (i > stop && l->keys[i - 1] > key) --i;
-  if (i > stop || i == l->lo || l->keys[i - 1] < key) return i;
-  // Deeper: the first key above `key` lies in [lo, stop].
-  int32_t first = l->lo, count = stop - l->lo;
+  int32_t above = l->hi;  // keys[above..hi) are all above key
+  int32_t probe = above - 1;
+  for (int32_t step = 1; probe >= l->lo && l->keys[probe] > key; step *= 2) {
+    above = probe;
+    probe -= step;
+  }
+  // keys[probe] <= key (or probe is before lo): the answer is in [probe + 1, above].
+  int32_t first = probe + 1 > l->lo ? probe + 1 : l->lo;
+  int32_t count = above - first;
   while (count > 0) {
     const int32_t half = count / 2;
     if (l->keys[first + half] <= key) {
