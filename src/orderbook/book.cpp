@@ -74,7 +74,8 @@ void remove_level(orderbook* b, orderbook_queue* q) {
   }
   if (q->next != nullptr) q->next->prev = q->prev;
   ladder_erase(side_ladder(b, q->side), ladder_key(q->side, q->px));
-  if (table_remove(level_table(b, q->side), int_key(q->px), 0) == nullptr && b->debug_level != 0) {
+  if (KX::detail::table_int_remove(level_table(b, q->side), q->px) == nullptr &&
+      b->debug_level != 0) {
     ob_log(b, "%s: no queue in %s at px=%d\n", "orderbook_queue_remove",
            q->side == 'S' ? "AskPxQueueTable" : "BidPxQueueTable", static_cast<int>(q->px));
   }

@@ -315,7 +315,7 @@ QL_OB_HOT int32_t reserve_order(orderbook* b, int64_t seq, int32_t side, uint32_
   bool fresh = false;
   if (q == nullptr) {
     q = ladder_reserve(side_ladder(b, side)) ? take_level_record(b) : nullptr;
-    if (q == nullptr || table_insert(level_table(b, side), int_key(px), 0, q) != 0) {
+    if (q == nullptr || KX::detail::table_int_insert(level_table(b, side), px, q) != 0) {
       if (q != nullptr) give_level_record(b, q);
       order_index_remove(&b->order_map, seq);
       give_order_record(b, o);
@@ -336,7 +336,7 @@ QL_OB_HOT void release_reservation(orderbook* b, int64_t seq, order_reservation*
   order_index_remove(&b->order_map, seq);
   give_order_record(b, res->order);
   if (res->new_level) {
-    table_remove(level_table(b, res->level->side), int_key(res->level->px), 0);
+    KX::detail::table_int_remove(level_table(b, res->level->side), res->level->px);
     give_level_record(b, res->level);
   }
   *res = order_reservation{};

@@ -463,6 +463,14 @@ size_t slot_bytes(const table_s* t) {
 
 }  // namespace
 
+int KX::detail::table_int_insert(table_s* t, int64_t key, void* value) {
+  return int_insert(t, key, value);
+}
+
+void* KX::detail::table_int_remove(table_s* t, int64_t key) {
+  return int_remove(t, key);
+}
+
 // ---- the built-in byte-string hash ---------------------------------------------------------
 uint64_t KX::detail::table_bytes_hash(const void* p, size_t n) {
   // Eight bytes per multiply; the length is folded in so that "a" and "a\0" differ.

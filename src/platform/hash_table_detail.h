@@ -110,6 +110,11 @@ inline table_node_s* table_int_find(const table_s* t, int64_t key) {
   }
 }
 
+// table_insert and table_remove of an integer-keyed table, for callers inside the library on a
+// hot path (the order book's level tables): the table's kind is not asked again.
+int table_int_insert(table_s* t, int64_t key, void* value);
+void* table_int_remove(table_s* t, int64_t key);
+
 // table_get_value of an integer-keyed table (any key, 0 included), inline for the callers on
 // a hot path (the order book's level lookups).
 inline void* table_int_get_value(const table_s* t, int64_t key) {
