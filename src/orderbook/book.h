@@ -205,8 +205,8 @@ QL_OB_HOT void link_level(orderbook* b, orderbook_queue* q) {
   level_ladder* l = side_ladder(b, side);
   const uint32_t key = ladder_key(side, q->px);
   const int32_t i = ladder_upper(l, key);
-  orderbook_queue* prev = i < l->hi ? l->levels[i] : nullptr;      // the level q goes after
-  orderbook_queue* next = i > l->lo ? l->levels[i - 1] : nullptr;  // the level q goes before
+  orderbook_queue* prev = i < l->hi ? l->rungs[i].level : nullptr;      // the level q goes after
+  orderbook_queue* next = i > l->lo ? l->rungs[i - 1].level : nullptr;  // the level q goes before
   ladder_insert_at(l, i, key, q);
   q->prev = prev;
   q->next = next;

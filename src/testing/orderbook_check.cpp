@@ -70,8 +70,8 @@ struct checker {
       }
       // The ladder holds the same levels, best last.
       const int32_t rung = ladder.hi - 1 - levels;
-      if (rung < ladder.lo || ladder.levels[rung] != q ||
-          ladder.keys[rung] != ladder_key(side, q->px)) {
+      if (rung < ladder.lo || ladder.rungs[rung].level != q ||
+          ladder.rungs[rung].key != ladder_key(side, q->px)) {
         return fail(-19, "price ladder differs from the chain", q->px);
       }
       ++levels;
