@@ -1,5 +1,6 @@
 // Table layout, slot layout and hashing of the open-addressing tables (hash_table.cpp). Shared with
-// the table tests, which build keys that land on chosen slots.
+// the table tests, which build keys that land on chosen slots, and with the order book, which
+// looks its levels up through the inline integer find.
 #ifndef QUOTELAB_SRC_PLATFORM_HASH_TABLE_DETAIL_H
 #define QUOTELAB_SRC_PLATFORM_HASH_TABLE_DETAIL_H
 
