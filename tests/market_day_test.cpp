@@ -57,8 +57,10 @@ TEST_F(MarketDayTest, EachSymbolGetsTheSnapshotsOfItsOwnOneSymbolRun) {
   ASSERT_EQ(by_symbol.size(), 6u);
   const std::string summary = slurp(path("summary.csv"));
   for (const char* symbol : kSymbols) {
+    // Named as the summaries name it: CODE.EXCHANGE.
+    const std::string named = std::string(symbol) + (symbol[0] == '6' ? ".SH" : ".SZ");
     const Outcome one = quotelab({"book", "--orders", path("o.dat"), "--trades", path("t.dat"),
-                                  "--sequence", path("s.txt"), "--symbol", symbol, "--out",
+                                  "--sequence", path("s.txt"), "--symbol", named, "--out",
                                   path(std::string(symbol) + ".dat"), "--quiet"});
     ASSERT_EQ(one.code, 0) << one.err;
     const std::string alone = slurp(path(std::string(symbol) + ".dat"));
@@ -71,6 +73,13 @@ TEST_F(MarketDayTest, EachSymbolGetsTheSnapshotsOfItsOwnOneSymbolRun) {
   }
   EXPECT_EQ(field(by_symbol["600000"][0].exchange), 1);
   EXPECT_EQ(field(by_symbol["000001"][0].exchange), 2);
+  const Outcome other =
+      quotelab({"book", "--orders", path("o.dat"), "--trades", path("t.dat"), "--sequence",
+                path("s.txt"), "--symbol", "600000.SZ", "--out", path("none.dat"), "--quiet"});
+  EXPECT_EQ(other.code, 1);
+  EXPECT_NE(other.err.find("hold no records of 600000.SZ (those of 600000 are of SH)"),
+            std::string::npos)
+      << other.err;
 }
 
 TEST_F(MarketDayTest, ASnapshotScheduleAppliesToEverySymbolAsToOneSymbolRuns) {
@@ -120,6 +129,9 @@ TEST_F(MarketDayTest, ThreadsShardsAndTheirMergeWriteTheSameDayFile) {
 
   ASSERT_EQ(market("threads", {"--jobs", "3"}).code, 0);
   EXPECT_EQ(slurp(day_file("threads")), expected);
+  // Snapshots put aside in many small runs merge back into the same file.
+  ASSERT_EQ(market("held", {"--jobs", "2", "--hold", "97"}).code, 0);
+  EXPECT_EQ(slurp(day_file("held")), expected);
   // Without the sequence file the records' own numbers put the day in order.
   ASSERT_EQ(market("numbers", {"--jobs", "2"}, false).code, 0);
   EXPECT_EQ(slurp(day_file("numbers")), expected);
@@ -142,6 +154,8 @@ TEST_F(MarketDayTest, ThreadsShardsAndTheirMergeWriteTheSameDayFile) {
   // Threads write a binary day file in spans of their own.
   ASSERT_EQ(market("binj", {"--out-format", "bin", "--jobs", "3"}).code, 0);
   EXPECT_EQ(slurp(day_file("binj", "dat")), slurp(day_file("bin1", "dat")));
+  ASSERT_EQ(market("binh", {"--out-format", "bin", "--hold", "1000"}).code, 0);
+  EXPECT_EQ(slurp(day_file("binh", "dat")), slurp(day_file("bin1", "dat")));
   EXPECT_FALSE(fs::exists(path("bin/20240102/tick.part-1-of-2.dat")));
 }
 

@@ -266,6 +266,13 @@ bool settle_instrument(const BookJob& job, RecordArray<_L2Order>* orders,
             : "--exchange: '" + job.exchange + "' is not Shanghai (SH) or Shenzhen (SZ)";
     return false;
   }
+  if (job.exchange_named && (record_exchange == 1 || record_exchange == 2) &&
+      record_exchange != exchange) {
+    error = "'" + job.orders_path + "' and '" + job.trades_path + "' hold no records of " + symbol +
+            "." + exchange_str(exchange) + " (those of " + symbol + " are of " +
+            exchange_str(record_exchange) + ")";
+    return false;
+  }
   result->exchange = exchange_str(exchange);
 
   result->date = job.date != 0 ? job.date : record_date;
@@ -460,8 +467,30 @@ bool read_day_inputs(const Args& args, BookJob* job) {
   job->orders_path = args.get("--orders");
   job->trades_path = args.get("--trades", "");
   job->sequence_path = args.get("--sequence", "");
+  return read_instrument(args, job);
+}
+
+bool read_instrument(const Args& args, BookJob* job) {
   job->exchange = args.get("--exchange", "");
   job->symbol = args.get("--symbol", "");
+  // CODE.SH / CODE.SZ, as the summaries name instruments, gives the exchange too.
+  const size_t dot = job->symbol.find('.');
+  if (dot != std::string::npos) {
+    const std::string suffix = job->symbol.substr(dot + 1);
+    const int from_suffix = exchange_int(suffix.c_str());
+    if (from_suffix != 1 && from_suffix != 2) {
+      args.error("--symbol: '%s' is not CODE, CODE.SH or CODE.SZ", job->symbol.c_str());
+      return false;
+    }
+    if (!job->exchange.empty() && exchange_int(job->exchange.c_str()) != from_suffix) {
+      args.error("--symbol '%s' and --exchange %s name different exchanges", job->symbol.c_str(),
+                 job->exchange.c_str());
+      return false;
+    }
+    job->exchange = exchange_str(from_suffix);
+    job->exchange_named = true;
+    job->symbol.resize(dot);
+  }
   if (!job->exchange.empty() && exchange_int(job->exchange.c_str()) != 1 &&
       exchange_int(job->exchange.c_str()) != 2) {
     args.error("--exchange: '%s' is not Shanghai (SH) or Shenzhen (SZ)", job->exchange.c_str());

@@ -17,9 +17,10 @@
 namespace qltool {
 
 struct BookJob {
-  std::string exchange;  // "SH", "SZSE", ...; empty: the exchange of the records
-  std::string symbol;    // empty: the one symbol the files hold
-  int date = 0;          // YYYYMMDD; 0: the action_day of the first record
+  std::string exchange;         // "SH", "SZSE", ...; empty: the exchange of the records
+  std::string symbol;           // empty: the one symbol the files hold
+  bool exchange_named = false;  // --symbol CODE.EX: only that exchange's records are the symbol's
+  int date = 0;                 // YYYYMMDD; 0: the action_day of the first record
   std::string orders_path;
   std::string trades_path;
   std::string sequence_path;  // optional: the exchange's sequence ('O'/'T' per record): run3
@@ -91,6 +92,9 @@ const std::vector<OptionDef>& day_input_options();
 // Reads those options into *job, checking --orders is given (--trades may be left out when
 // the orders file holds both, as `book` allows). Returns false after reporting what is wrong.
 bool read_day_inputs(const Args& args, BookJob* job);
+// Reads --exchange and --symbol (CODE, or CODE.SH / CODE.SZ) into *job. Returns false after
+// reporting what is wrong.
+bool read_instrument(const Args& args, BookJob* job);
 
 // "000001.SZ 20240102: 1,000,000 events (515,123 orders, 484,877 trades), 4,801 snapshots
 // in 0.081 s (12.3 M events/s) -> out.csv"

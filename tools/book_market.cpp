@@ -90,6 +90,11 @@ int run_book_market(const Args& args, const BookJob& base, int threads, bool qui
   MarketJob job = market_job_of(files);
   job.threads = threads;
   if (args.has("--symbols") && !read_symbols(args, &job.symbols)) return kExitUsage;
+  if (args.has("--hold")) {
+    int64_t hold = 0;
+    if (!args.get_int("--hold", int64_t{1}, int64_t{1} << 32, &hold)) return kExitUsage;
+    job.hold_snapshots = static_cast<size_t>(hold);
+  }
   if (args.has("--shard") && !parse_shard(args.get("--shard"), &job.shard, &job.shards)) {
     args.error("--shard: '%s' is not K/N with 1 <= K <= N", args.get("--shard"));
     return kExitUsage;

@@ -88,6 +88,9 @@ const OptionDef kOptions[] = {
     {"--symbols", "LIST|FILE", "with --market: only these symbols (CODE or CODE.SH/.SZ)"},
     {"--shard", "K/N", "--market or --manifest: only the K-th of N shards (part files)"},
     {"--summary", "FILE", "with --market: per-symbol counts as CSV"},
+    {"--hold", "N",
+     "with --market: snapshots held in memory before they are put aside in a temporary file "
+     "(default 524288, some 240 MB)"},
 };
 
 // One whole-market line of a manifest; reports as a failing job does.
@@ -236,7 +239,7 @@ int run_book(int argc, char** argv) {
     return kExitUsage;
   }
   if (args.has("--market")) return run_book_market(args, job, threads, quiet);
-  for (const char* market_only : {"--symbols", "--summary"}) {
+  for (const char* market_only : {"--symbols", "--summary", "--hold"}) {
     if (args.has(market_only)) {
       args.error("%s needs --market", market_only);
       return kExitUsage;
@@ -271,18 +274,8 @@ int run_book(int argc, char** argv) {
   job.orders_path = args.get("--orders");
   job.trades_path = args.get("--trades", "");
   job.sequence_path = args.get("--sequence", "");
-  job.exchange = args.get("--exchange", "");
-  job.symbol = args.get("--symbol", "");
   job.out_path = args.get("--out", "");
-  if (!job.exchange.empty() && exchange_int(job.exchange.c_str()) != 1 &&
-      exchange_int(job.exchange.c_str()) != 2) {
-    args.error("--exchange: '%s' is not Shanghai (SH) or Shenzhen (SZ)", job.exchange.c_str());
-    return kExitUsage;
-  }
-  if (job.symbol.size() >= sizeof(_L2Order::symbol)) {
-    args.error("--symbol: '%s' is longer than the 9 characters records hold", job.symbol.c_str());
-    return kExitUsage;
-  }
+  if (!read_instrument(args, &job)) return kExitUsage;
 
   ProgressBar bar(!quiet);
   BookResult result;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,13 +10,16 @@
 namespace qltool {
 namespace {
 
-// Records read from a binary file at a time: large enough that a read costs nothing per
-// record and that a batch holds many records of each symbol, small enough that several
-// readers of a day stay well under a gigabyte (some 40 MB each).
-constexpr size_t kBlockRecords = 1 << 18;
 constexpr size_t kSequenceBlock = 1 << 20;
+// Buffers a binary file is read into, in turn. A call hands out at most kMaxBatch records of
+// a file, so the records of two calls lie in at most three consecutive blocks: the fourth
+// buffer is the one read into next. Reading into a few buffers used again and again costs a
+// copy, where mapping the file costs a page fault per few pages and memory growing with the
+// day.
+constexpr size_t kBuffers = 4;
+static_assert(kMaxBatch <= kBlockRecords, "two calls' records lie in at most three blocks");
 
-// The records of one file, a block at a time (a CSV file is one block).
+// The records of one file: a binary file is read a block at a time, a CSV file is read whole.
 template <class Rec>
 class RecordStream {
  public:
@@ -30,8 +34,9 @@ class RecordStream {
     path_ = path;
     const FileFormat format = files.format_given ? files.format : format_of_path(path);
     if (format == FileFormat::Csv) {
-      if (!read_csv_records(path, files.delimiter, &block_, error)) return false;
-      total_ = block_.size();
+      if (!read_csv_records(path, files.delimiter, &buffers_[0], error)) return false;
+      block_ = buffers_[0].data();
+      total_ = block_end_ = buffers_[0].size();
       return true;
     }
     file_ = std::fopen(path.c_str(), "rb");
@@ -49,56 +54,56 @@ class RecordStream {
                std::to_string(sizeof(Rec)) + " bytes";
       return false;
     }
-    total_ = unread_ = bytes / sizeof(Rec);
-    return true;
+    total_ = bytes / sizeof(Rec);
+    return load_block(error);
   }
 
-  bool block_done() const { return pos_ == block_.size(); }
-  bool exhausted() const { return block_done() && unread_ == 0; }
-  const Rec* current() const { return &block_[pos_]; }
-  void advance() {
-    ++pos_;
-    ++consumed_;
+  bool exhausted() const { return pos_ == total_; }
+  // The next record; only while not exhausted().
+  const Rec* current() const { return block_ + (pos_ - block_start_); }
+  // Hands out the current record and moves past it. Returns false (error set) when it is not
+  // a record of this file's type (a file of another kind, or not a record file at all), or
+  // the next block cannot be read.
+  bool take(const void** out, std::string* error) {
+    const Rec* r = current();
+    if (r->type != kind_type_code(RecordTraits<Rec>::kKind)) {
+      *error = "'" + path_ + "' is not a file of " + kind_name(RecordTraits<Rec>::kKind) +
+               " records: record " + std::to_string(pos_) + " has type " + std::to_string(r->type);
+      return false;
+    }
+    *out = r;
+    return ++pos_ < block_end_ || exhausted() || load_block(error);
   }
-  size_t consumed() const { return consumed_; }
+  size_t consumed() const { return pos_; }
   size_t total() const { return total_; }
   const std::string& path() const { return path_; }
 
-  // Reads the next block once the one in hand is used up. Returns false on a read failure or
-  // a record of another type.
+ private:
+  // Reads the block that starts at pos_ into the next buffer in turn.
   bool load_block(std::string* error) {
-    if (!block_done() || unread_ == 0) return true;
-    const size_t n = unread_ < kBlockRecords ? unread_ : kBlockRecords;
-    if (!block_.resize(n)) {
+    const size_t n = std::min(total_ - pos_, kBlockRecords);
+    RecordArray<Rec>& buffer = buffers_[blocks_read_++ % kBuffers];
+    if (!buffer.resize(n)) {
       *error = "not enough memory to read '" + path_ + "'";
       return false;
     }
-    if (std::fread(block_.data(), sizeof(Rec), n, file_) != n) {
-      *error =
-          "cannot read '" + path_ + "': it ended after " + std::to_string(consumed_) + " records";
+    if (n > 0 && std::fread(buffer.data(), sizeof(Rec), n, file_) != n) {
+      *error = "cannot read '" + path_ + "': it ended after " + std::to_string(pos_) + " records";
       return false;
     }
-    const uint8_t type = kind_type_code(RecordTraits<Rec>::kKind);
-    for (size_t i = 0; i < n; ++i) {
-      if (block_[i].type != type) {
-        *error = "'" + path_ + "' is not a file of " + kind_name(RecordTraits<Rec>::kKind) +
-                 " records: record " + std::to_string(consumed_ + i) + " has type " +
-                 std::to_string(block_[i].type);
-        return false;
-      }
-    }
-    unread_ -= n;
-    pos_ = 0;
+    block_ = buffer.data();
+    block_start_ = pos_;
+    block_end_ = pos_ + n;
     return true;
   }
 
- private:
   std::string path_;
   FILE* file_ = nullptr;  // NULL for CSV, which is read whole
-  RecordArray<Rec> block_;
+  RecordArray<Rec> buffers_[kBuffers];
+  size_t blocks_read_ = 0;
+  const Rec* block_ = nullptr;  // the block holding pos_
+  size_t block_start_ = 0, block_end_ = 0;
   size_t pos_ = 0;
-  size_t unread_ = 0;  // records of the file not yet read into a block
-  size_t consumed_ = 0;
   size_t total_ = 0;
 };
 
@@ -115,9 +120,6 @@ class FilePairSource : public DaySource {
   }
 
  protected:
-  // Reads the next block of each file whose block is used up; false (error set) on failure.
-  bool load_blocks() { return orders_.load_block(&error_) && trades_.load_block(&error_); }
-
   RecordStream<_L2Order> orders_;
   RecordStream<_L2Trade> trades_;
 };
@@ -141,7 +143,7 @@ class SequencedSource : public FilePairSource {
   }
 
   size_t next(const void** out, size_t max) override {
-    if (failed() || !load_blocks()) return 0;
+    if (failed()) return 0;
     size_t n = 0;
     while (n < max) {
       const char c = next_letter();
@@ -150,20 +152,12 @@ class SequencedSource : public FilePairSource {
         break;
       }
       const bool is_order = c == 'O';
-      if (is_order ? orders_.block_done() : trades_.block_done()) {
-        if (is_order ? orders_.exhausted() : trades_.exhausted()) {
-          name_too_many(is_order);
-          return 0;
-        }
-        --pos_;  // the letter waits for the next block
-        break;
+      if (is_order ? orders_.exhausted() : trades_.exhausted()) {
+        name_too_many(is_order);
+        return 0;
       }
-      if (is_order) {
-        out[n++] = orders_.current();
-        orders_.advance();
-      } else {
-        out[n++] = trades_.current();
-        trades_.advance();
+      if (!(is_order ? orders_.take(&out[n++], &error_) : trades_.take(&out[n++], &error_))) {
+        return 0;
       }
     }
     return failed() ? 0 : n;
@@ -238,18 +232,14 @@ SequenceKey key_of(const _L2Trade& t) {
 class NumberedSource : public FilePairSource {
  public:
   size_t next(const void** out, size_t max) override {
-    if (failed() || !load_blocks()) return 0;
+    if (failed()) return 0;
     size_t n = 0;
-    while (n < max && !orders_.block_done() && !trades_.block_done()) {
+    while (n < max && !orders_.exhausted() && !trades_.exhausted()) {
       const SequenceKey ko = key_of(*orders_.current()), kt = key_of(*trades_.current());
-      if (compare_keys(ko, kt) <= 0) {
-        if (!take(orders_, ko, &last_order_)) return 0;
-        out[n++] = orders_.current();
-        orders_.advance();
-      } else {
-        if (!take(trades_, kt, &last_trade_)) return 0;
-        out[n++] = trades_.current();
-        trades_.advance();
+      const bool order_first = compare_keys(ko, kt) <= 0;
+      if (!(order_first ? take(orders_, ko, &last_order_, &out[n++])
+                        : take(trades_, kt, &last_trade_, &out[n++]))) {
+        return 0;
       }
     }
     // One file is used up: the other goes on alone.
@@ -259,9 +249,11 @@ class NumberedSource : public FilePairSource {
   }
 
  private:
-  // Checks that the file keeps to the merge order; false (error set) when it does not.
+  // Hands out the stream's record after checking that the file keeps to the merge order;
+  // false (error set) when it does not.
   template <class Rec>
-  bool take(const RecordStream<Rec>& stream, const SequenceKey& key, SequenceKey* last) {
+  bool take(RecordStream<Rec>& stream, const SequenceKey& key, SequenceKey* last,
+            const void** out) {
     if (stream.consumed() > 0 && compare_keys(*last, key) > 0) {
       error_ = "'" + stream.path() + "' record " + std::to_string(stream.consumed()) + " (" +
                std::string(key.symbol, strnlen(key.symbol, sizeof(_L2Order::symbol))) + ", time " +
@@ -270,16 +262,14 @@ class NumberedSource : public FilePairSource {
       return false;
     }
     *last = key;
-    return true;
+    return stream.take(out, &error_);
   }
 
   template <class Rec>
   size_t drain(RecordStream<Rec>& stream, SequenceKey* last, const void** out, size_t n,
                size_t max) {
-    while (n < max && !stream.block_done()) {
-      if (!take(stream, key_of(*stream.current()), last)) return 0;
-      out[n++] = stream.current();
-      stream.advance();
+    while (n < max && !stream.exhausted()) {
+      if (!take(stream, key_of(*stream.current()), last, &out[n++])) return 0;
     }
     return n;
   }

@@ -10,8 +10,8 @@
 //     exchange's sequence number (Shenzhen seq_num of orders and trades, Shanghai order_index
 //     of orders and aux_no of trades). Each file must be in that order; a record that is not
 //     fails the day, naming the file and record.
-// Binary files are read in blocks, so memory does not grow with the day; a CSV file is read
-// whole (the CSV reader holds it anyway).
+// Binary files are read in blocks into a few buffers used in turn, so memory does not grow
+// with the day; a CSV file is read whole (the CSV reader holds it anyway).
 #pragma once
 
 #include <cstddef>
@@ -21,6 +21,10 @@
 #include "record_io.h"
 
 namespace qltool {
+
+// Records a binary file is read by at a time, and the most a caller may take at once.
+constexpr size_t kBlockRecords = 1 << 17;
+constexpr size_t kMaxBatch = kBlockRecords;
 
 struct DayFiles {
   std::string orders_path;
@@ -36,8 +40,10 @@ class DaySource {
  public:
   virtual ~DaySource() = default;
   // Fills out with up to max records in the exchange's sequence: pointers to _L2Order or
-  // _L2Trade records, told apart by their type byte, valid until the next call. Returns how
-  // many; 0 at the end of the day or on failure (error() then says why).
+  // _L2Trade records, told apart by their type byte; max is at most kMaxBatch. The records
+  // stay valid through the next call too, so one batch can be fed while the next is read
+  // (not longer: the buffers are used again). Returns how many; 0 at the end of the day or
+  // on failure (error() then says why).
   virtual size_t next(const void** out, size_t max) = 0;
   // Share of the input read so far, 0 to 1, for a progress bar.
   virtual double progress() const = 0;

@@ -4,11 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "args.h"
@@ -22,8 +27,8 @@ namespace {
 constexpr size_t kSymbolBytes = sizeof(_L2Order::symbol);
 static_assert(sizeof(_L2Trade::symbol) == kSymbolBytes, "one symbol size");
 static_assert(offsetof(_L2Order, action_day) == offsetof(_L2Trade, action_day), "one layout");
-constexpr size_t kBatch = 4096;             // records taken from the source at a time
-constexpr size_t kSnapshotBlock = 1 << 14;  // snapshots per block of a worker's store (7 MiB)
+constexpr size_t kBatch = kMaxBatch;        // records taken from the source at a time
+constexpr size_t kSnapshotBlock = 1 << 14;  // snapshots per block of a store (7 MiB)
 
 // An instrument as records carry it: the exchange code and the zero-padded symbol.
 struct Instrument {
@@ -58,16 +63,13 @@ uint64_t instrument_hash(const Instrument& in) {
   return (h ^ in.exchange) * 1099511628211ull;
 }
 
-// Which symbols a worker rebuilds: those of its shard and thread share, and of the list.
+// Which symbols this run rebuilds: those of its shard, and of the list.
 struct Share {
   int shard = 0, shards = 1;       // 0-based
-  int thread = 0, threads = 1;     // 0-based
   std::vector<Instrument> wanted;  // exchange 0 matches either exchange; empty: all
 
   bool owns(const Instrument& in) const {
-    const uint64_t h = instrument_hash(in);
-    if (static_cast<int>(h % shards) != shard) return false;
-    if (static_cast<int>((h / shards) % threads) != thread) return false;
+    if (static_cast<int>(instrument_hash(in) % shards) != shard) return false;
     if (wanted.empty()) return true;
     for (const Instrument& w : wanted) {
       if (std::memcmp(w.symbol, in.symbol, kSymbolBytes) == 0 &&
@@ -79,25 +81,92 @@ struct Share {
   }
 };
 
-class Worker;
+// Where a book's snapshots stand in the day: time, then symbol, then exchange (the symbol's
+// bytes read as big-endian numbers compare as the text does).
+struct DayKey {
+  uint64_t symbol_head = 0;  // symbol bytes 0..7
+  uint32_t symbol_tail = 0;  // bytes 8..9, then the exchange code
+
+  static DayKey of(uint8_t exchange, const char* symbol) {
+    DayKey k;
+    for (size_t i = 0; i < 8; ++i) {
+      k.symbol_head = k.symbol_head << 8 | static_cast<unsigned char>(symbol[i]);
+    }
+    k.symbol_tail = static_cast<uint32_t>(static_cast<unsigned char>(symbol[8])) << 16 |
+                    static_cast<uint32_t>(static_cast<unsigned char>(symbol[9])) << 8 | exchange;
+    return k;
+  }
+  static DayKey of(const _L2Snapshot& s) { return of(s.exchange, s.symbol); }
+  bool operator<(const DayKey& o) const {
+    return symbol_head != o.symbol_head ? symbol_head < o.symbol_head : symbol_tail < o.symbol_tail;
+  }
+  bool operator==(const DayKey& o) const {
+    return symbol_head == o.symbol_head && symbol_tail == o.symbol_tail;
+  }
+};
+
+// A snapshot as a store keeps it until it is written.
+struct SnapshotEntry {
+  int32_t time;
+  uint32_t seq;  // emitted before it by the same book
+  DayKey book;
+  uint32_t pos;  // in the store
+
+  // Day order: time, then symbol, then as the book emitted them.
+  bool operator<(const SnapshotEntry& o) const {
+    if (time != o.time) return time < o.time;
+    if (!(book == o.book)) return book < o.book;
+    return seq < o.seq;
+  }
+};
+
+// The snapshots one feeding thread received, in blocks of 2 MiB pages (RecordArray) that are
+// used again once their snapshots are written out.
+class SnapshotStore {
+ public:
+  // Keeps a snapshot of a book; false when out of memory.
+  bool keep(const _L2Snapshot& snapshot, int date, const DayKey& book, uint32_t seq) {
+    const size_t pos = entries_.size();
+    if (pos / kSnapshotBlock == blocks_.size()) {
+      blocks_.emplace_back();
+      if (!blocks_.back().resize(kSnapshotBlock)) {
+        blocks_.pop_back();
+        return false;
+      }
+    }
+    _L2Snapshot& kept = blocks_[pos / kSnapshotBlock][pos % kSnapshotBlock];
+    kept = snapshot;
+    // The builder's book starts each day without static fields, so its snapshots carry
+    // trading day 0; the replays select a day's ticks by that field.
+    if (kept.trading_day == 0) kept.trading_day = date;
+    entries_.push_back(SnapshotEntry{snapshot.time, seq, book, static_cast<uint32_t>(pos)});
+    return true;
+  }
+  void sort() { std::sort(entries_.begin(), entries_.end()); }
+  // Forgets the snapshots (written out); their blocks are used again.
+  void clear() { entries_.clear(); }
+  size_t size() const { return entries_.size(); }
+  const std::vector<SnapshotEntry>& entries() const { return entries_; }
+  const _L2Snapshot& snapshot(uint32_t pos) const {
+    return blocks_[pos / kSnapshotBlock][pos % kSnapshotBlock];
+  }
+
+ private:
+  std::vector<SnapshotEntry> entries_;
+  std::vector<RecordArray<_L2Snapshot>> blocks_;
+};
 
 struct SymbolBook {
   Instrument instrument;
+  DayKey key;
   SymbolSummary summary;
-  orderbook_builder* builder = nullptr;  // NULL: another worker's symbol, or not wanted
-  Worker* worker = nullptr;
-  uint32_t index = 0;  // in the worker's books
-  uint32_t rank = 0;   // in symbol order, once the day is read
-  size_t pending = 0;  // records of the batch in hand
-  size_t next = 0;     // where its next record of the batch goes
-};
-
-// A snapshot as the worker keeps it until the day is sorted.
-struct SnapshotEntry {
-  int32_t time;
-  uint32_t rank;  // the book's index while reading, its rank once sorted
-  uint32_t seq;   // emitted before it by the same book
-  uint32_t pos;   // in the worker's store
+  orderbook_builder* builder = nullptr;  // NULL: another shard's symbol, or not wanted
+  SnapshotStore* store = nullptr;        // of the thread feeding it now
+  int date = 0;
+  bool out_of_memory = false;  // a snapshot could not be kept: the run fails
+  uint32_t index = 0;          // in the pass's books
+  size_t pending = 0;          // records of the batch in hand
+  size_t next = 0;             // where its next record of the batch goes
 };
 
 // Instruments to books: open addressing over the record's own bytes, looked up once per
@@ -154,49 +223,261 @@ class BookTable {
   size_t count_ = 0;
 };
 
-// Reads the whole day and rebuilds its share of the symbols; keeps their snapshots, sorted
-// by time and symbol once the day is read. One per thread.
-class Worker {
+// A temporary file in TMPDIR (else /tmp) with no name left behind: removed as soon as it is
+// open, so it is gone when it is closed or the program ends, however it ends.
+std::FILE* open_unnamed_temporary(std::string* dir) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  *dir = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+  std::string path = *dir + "/quotelab-XXXXXX";
+  const int fd = mkstemp(&path[0]);
+  if (fd < 0) return nullptr;
+  ::unlink(path.c_str());
+  std::FILE* f = fdopen(fd, "w+b");
+  if (f == nullptr) ::close(fd);
+  return f;
+}
+
+// A record spans two or three cache lines (68 or 92 bytes, not aligned): ask for all of them.
+inline void prefetch_record(const void* record) {
+  const char* p = static_cast<const char*>(record);
+  __builtin_prefetch(p);
+  __builtin_prefetch(p + 64);
+  __builtin_prefetch(p + sizeof(_L2Trade) - 1);
+}
+
+// Threads that each take whole books' runs of a batch until none is left; the caller takes
+// its share too, after whatever it does meanwhile. A book is fed by one thread at a time and
+// batches follow one another, so each book still gets its records in sequence.
+class FeedPool {
  public:
-  Worker(const MarketJob& job, Share share) : job_(job), share_(std::move(share)) {}
-  ~Worker() {
-    for (SymbolBook& b : books_) orderbook_builder_release(b.builder);
+  FeedPool(int threads, std::function<void(size_t thread)> work) : work_(std::move(work)) {
+    for (int t = 1; t < threads; ++t) threads_.emplace_back([this, t] { serve(t); });
   }
-  Worker(const Worker&) = delete;
-  Worker& operator=(const Worker&) = delete;
+  ~FeedPool() {
+    wait();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    start_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+  FeedPool(const FeedPool&) = delete;
+  FeedPool& operator=(const FeedPool&) = delete;
+
+  // Sets the other threads to work; the caller runs work(0) when it is ready, then wait().
+  void start() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++generation_;
+      busy_ = threads_.size();
+    }
+    start_.notify_all();
+  }
+  // Returns when the other threads are done with the work started.
+  void wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return busy_ == 0; });
+  }
+
+ private:
+  void serve(size_t t) {
+    uint64_t seen = 0;
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        start_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+        if (stopping_) return;
+        seen = generation_;
+      }
+      work_(t);
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (--busy_ == 0) done_.notify_one();
+    }
+  }
+
+  std::function<void(size_t)> work_;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable start_, done_;
+  uint64_t generation_ = 0;
+  size_t busy_ = 0;
+  bool stopping_ = false;
+};
+
+// The stores' sorted snapshots from index from[s] to to[s] of each, merged in day order: time,
+// then symbol, then as the book emitted them. Calls sink with each.
+template <class Sink>
+void merge_snapshots(const std::vector<SnapshotStore>& stores, std::vector<size_t> from,
+                     const std::vector<size_t>& to, Sink sink) {
+  for (;;) {
+    int best = -1;
+    for (size_t s = 0; s < stores.size(); ++s) {
+      if (from[s] == to[s]) continue;
+      if (best < 0 || stores[s].entries()[from[s]] < stores[best].entries()[from[best]]) {
+        best = static_cast<int>(s);
+      }
+    }
+    if (best < 0) return;
+    const SnapshotEntry& e = stores[best].entries()[from[best]++];
+    sink(stores[best].snapshot(e.pos));
+  }
+}
+
+// Index of the first snapshot of each store at or after time t.
+std::vector<size_t> first_at(const std::vector<SnapshotStore>& stores, int32_t t) {
+  std::vector<size_t> at;
+  for (const SnapshotStore& s : stores) {
+    const auto& e = s.entries();
+    at.push_back(std::lower_bound(e.begin(), e.end(), t,
+                                  [](const SnapshotEntry& x, int32_t v) { return x.time < v; }) -
+                 e.begin());
+  }
+  return at;
+}
+
+// A binary day file written by several threads at once: the day is cut at snapshot times
+// into as many spans as threads, and each span goes to its own place in the file (records
+// have one size, so the place is the number of snapshots before it). Every snapshot of one
+// time lands in one span, so the file is the one a single writer would write.
+bool write_binary_parallel(const std::vector<SnapshotStore>& stores, const std::string& path,
+                           int threads, std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) {
+    *error = "cannot create '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  // Cut times at even shares of the largest store's snapshots.
+  const auto& biggest =
+      std::max_element(stores.begin(), stores.end(), [](const auto& x, const auto& y) {
+        return x.entries().size() < y.entries().size();
+      })->entries();
+  std::vector<std::vector<size_t>> cuts = {std::vector<size_t>(stores.size(), 0)};
+  for (int i = 1; i < threads; ++i) {
+    cuts.push_back(biggest.empty() ? cuts.back()
+                                   : first_at(stores, biggest[biggest.size() * i / threads].time));
+  }
+  std::vector<size_t> ends;
+  for (const SnapshotStore& s : stores) ends.push_back(s.entries().size());
+  cuts.push_back(ends);
+  std::vector<char> failed(threads, 0);
+  auto write_span = [&](int i) {
+    off_t offset = 0;
+    for (size_t n : cuts[i]) offset += static_cast<off_t>(n * sizeof(_L2Snapshot));
+    std::vector<_L2Snapshot> buffer;
+    buffer.reserve(4096);
+    auto flush = [&] {
+      const size_t bytes = buffer.size() * sizeof(_L2Snapshot);
+      if (bytes > 0 && pwrite(fd, buffer.data(), bytes, offset) != static_cast<ssize_t>(bytes))
+        failed[i] = 1;
+      offset += static_cast<off_t>(bytes);
+      buffer.clear();
+    };
+    merge_snapshots(stores, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
+      buffer.push_back(s);
+      if (buffer.size() == buffer.capacity()) flush();
+    });
+    flush();
+  };
+  std::vector<std::thread> pool;
+  for (int i = 1; i < threads; ++i) pool.emplace_back(write_span, i);
+  write_span(0);
+  for (std::thread& t : pool) t.join();
+  const bool closed = ::close(fd) == 0;
+  if (std::count(failed.begin(), failed.end(), 1) > 0 || !closed) {
+    *error = "cannot write '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// Writes the day's snapshots in day order into path.
+bool write_merged(const std::vector<SnapshotStore>& stores, const std::string& path,
+                  FileFormat format, char delimiter, int threads, std::string* error) {
+  if (format == FileFormat::Binary && threads > 1) {
+    return write_binary_parallel(stores, path, threads, error);
+  }
+  RecordWriter writer;
+  if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
+  std::vector<size_t> ends;
+  for (const SnapshotStore& s : stores) ends.push_back(s.entries().size());
+  merge_snapshots(stores, std::vector<size_t>(stores.size(), 0), ends,
+                  [&](const _L2Snapshot& s) { writer.write(&s); });
+  return writer.close(error);
+}
+
+// Reads the day once and rebuilds every symbol of its share: one thread reads a batch and
+// sorts it book by book, then every thread takes books' runs of it; while the other threads
+// feed one batch, the reading thread reads and sorts the next. Each book stays in the cache
+// for its whole run instead of being fetched again for nearly every record (a market day
+// interleaves thousands of books). Keeps the snapshots, sorted by time and symbol once the
+// day is read.
+class MarketPass {
+ public:
+  MarketPass(const MarketJob& job, Share share, int threads)
+      : job_(job), share_(std::move(share)), stores_(threads < 1 ? 1 : threads) {}
+  ~MarketPass() {
+    for (SymbolBook& b : books_) orderbook_builder_release(b.builder);
+    if (spill_ != nullptr) std::fclose(spill_);
+  }
+  MarketPass(const MarketPass&) = delete;
+  MarketPass& operator=(const MarketPass&) = delete;
 
   // Reads and rebuilds the day, then sorts the snapshots. bar may be NULL.
   bool run(ProgressBar* bar) {
     std::unique_ptr<DaySource> source = open_day_source(job_.files, &error_);
     if (source == nullptr) return false;
     date_ = job_.date;
-    std::vector<const void*> batch(kBatch);
-    for (size_t n; (n = source->next(batch.data(), kBatch)) > 0;) {
-      if (date_ == 0 && !settle_date(batch[0])) return false;
-      if (!route(batch.data(), n)) return false;
+    Batch* fed = &batches_[0];
+    Batch* read = &batches_[1];
+    FeedPool pool(static_cast<int>(stores_.size()), [&](size_t t) { feed_runs(t, *fed); });
+    if (!read_batch(*source, fed)) return false;
+    while (fed->size > 0) {
+      pool.start();
+      // With threads to spare, the next batch is read while the others feed this one.
+      const bool ahead = stores_.size() > 1;
+      const bool read_ok = !ahead || read_batch(*source, read);
+      feed_runs(0, *fed);
+      pool.wait();
+      if (!read_ok || !check_memory()) return false;
+      if (kept() >= job_.hold_snapshots && !spill()) return false;
+      if (!ahead && !read_batch(*source, read)) return false;
+      std::swap(fed, read);
       if (bar != nullptr && bar->active()) bar->update(source->progress(), "rebuilding the market");
     }
-    if (source->failed()) {
-      error_ = source->error();
-      return false;
-    }
     for (SymbolBook& b : books_) {
-      if (b.builder != nullptr) orderbook_builder_finish(b.builder);
+      if (b.builder == nullptr) continue;
+      b.store = &stores_[0];
+      orderbook_builder_finish(b.builder);
       orderbook_builder_release(b.builder);
       b.builder = nullptr;
     }
-    sort_snapshots();
+    if (!check_memory()) return false;
+    by_rank_ = owned_;
+    std::sort(by_rank_.begin(), by_rank_.end(),
+              [&](uint32_t x, uint32_t y) { return books_[x].key < books_[y].key; });
     return true;
+  }
+
+  // Writes the day's snapshots in day order into path: straight from the stores when they
+  // hold the whole day, else merged from the runs put aside and the stores' last one.
+  bool write(const std::string& path, FileFormat format, char delimiter, std::string* error) {
+    if (runs_.empty()) {
+      sort_stores();
+      return write_merged(stores_, path, format, delimiter, static_cast<int>(stores_.size()),
+                          error);
+    }
+    if (!spill()) {
+      *error = error_;
+      return false;
+    }
+    return write_runs(path, format, delimiter, error);
   }
 
   const std::string& error() const { return error_; }
   int date() const { return date_; }
   size_t other_exchange() const { return other_exchange_; }
-  const std::vector<SnapshotEntry>& entries() const { return entries_; }
-  const _L2Snapshot& snapshot(uint32_t pos) const {
-    return store_[pos / kSnapshotBlock][pos % kSnapshotBlock];
-  }
-  const SymbolBook& book(uint32_t index) const { return books_[index]; }
+  const std::vector<SnapshotStore>& stores() const { return stores_; }
   // The books rebuilt here, in symbol order.
   void summaries(std::vector<SymbolSummary>* out) const {
     for (uint32_t i : by_rank_) out->push_back(books_[i].summary);
@@ -215,14 +496,40 @@ class Worker {
     return true;
   }
 
-  // Feeds a batch of the day, book by book: each book takes its records of the batch in their
-  // order, one book after the other. A book's records stay in sequence, and the book stays in
-  // the cache for its whole run instead of being fetched again for nearly every record (a
-  // market day interleaves a thousand books).
-  bool route(const void* const* batch, size_t n) {
+  struct Run {
+    SymbolBook* book;
+    size_t begin, end;  // in by_book
+  };
+  // Records of the day taken from the source at once, and the same sorted book by book.
+  struct Batch {
+    std::vector<const void*> records = std::vector<const void*>(kBatch);
+    size_t size = 0;
+    std::vector<const void*> by_book;
+    std::vector<Run> runs;  // the longest first
+    std::atomic<size_t> next_run{0};
+  };
+
+  // Takes the next records from the source into batch and sorts them; an empty batch at the
+  // end of the day. False (error set) when the source or a book failed.
+  bool read_batch(DaySource& source, Batch* batch) {
+    batch->size = source.next(batch->records.data(), kBatch);
+    batch->runs.clear();
+    if (source.failed()) {
+      error_ = source.error();
+      return false;
+    }
+    if (batch->size == 0) return true;
+    if (date_ == 0 && !settle_date(batch->records[0])) return false;
+    return route(batch);
+  }
+
+  // Sorts a batch book by book (each book's records keep their order) and lists the books'
+  // runs, the longest first, so the threads finish their last runs close together.
+  bool route(Batch* batch) {
+    const size_t n = batch->size;
     book_of_.resize(n);
     for (size_t i = 0; i < n; ++i) {
-      const Instrument in = Instrument::of(batch[i]);
+      const Instrument in = Instrument::of(batch->records[i]);
       SymbolBook* b = books_table_.find(in);
       if (b == nullptr && (b = add_book(in)) == nullptr) return false;
       if (b->builder == nullptr) {
@@ -232,30 +539,40 @@ class Worker {
       if (b->pending++ == 0) touched_.push_back(b);
       book_of_[i] = b;
     }
+    std::sort(touched_.begin(), touched_.end(),
+              [](const SymbolBook* x, const SymbolBook* y) { return x->pending > y->pending; });
     size_t offset = 0;
     for (SymbolBook* b : touched_) {
       b->next = offset;
+      batch->runs.push_back(Run{b, offset, offset + b->pending});
       offset += b->pending;
-    }
-    by_book_.resize(offset);
-    for (size_t i = 0; i < n; ++i) {
-      if (book_of_[i] != nullptr) by_book_[book_of_[i]->next++] = batch[i];
-    }
-    // The records of a batch are spread over the read blocks: ask for each a few ahead.
-    constexpr size_t kAhead = 8;
-    for (size_t k = 0; k < kAhead && k < by_book_.size(); ++k) __builtin_prefetch(by_book_[k]);
-    offset = 0;
-    for (SymbolBook* b : touched_) {
-      for (size_t k = offset; k < b->next; ++k) {
-        if (k + kAhead < by_book_.size()) __builtin_prefetch(by_book_[k + kAhead]);
-        feed(*b, by_book_[k]);
-      }
-      offset = b->next;
       b->pending = 0;
     }
     touched_.clear();
-    if (out_of_memory_) error_ = "not enough memory to keep the day's snapshots";
-    return !out_of_memory_;
+    batch->by_book.resize(offset);
+    for (size_t i = 0; i < n; ++i) {
+      if (book_of_[i] != nullptr) batch->by_book[book_of_[i]->next++] = batch->records[i];
+    }
+    batch->next_run.store(0, std::memory_order_relaxed);
+    return true;
+  }
+
+  // Thread t's share of the batch: whole runs, taken one at a time.
+  void feed_runs(size_t t, Batch& batch) {
+    constexpr size_t kAhead = 16;  // records asked for ahead of the one fed
+    const std::vector<const void*>& records = batch.by_book;
+    for (size_t r;
+         (r = batch.next_run.fetch_add(1, std::memory_order_relaxed)) < batch.runs.size();) {
+      const Run& run = batch.runs[r];
+      run.book->store = &stores_[t];
+      for (size_t k = run.begin; k < run.begin + kAhead && k < run.end; ++k) {
+        prefetch_record(records[k]);
+      }
+      for (size_t k = run.begin; k < run.end; ++k) {
+        if (k + kAhead < run.end) prefetch_record(records[k + kAhead]);
+        feed(*run.book, records[k]);
+      }
+    }
   }
 
   void feed(SymbolBook& b, const void* record) {
@@ -271,17 +588,28 @@ class Worker {
     if (r < 0) ++b.summary.refused;
   }
 
+  bool check_memory() {
+    for (const SymbolBook& b : books_) {
+      if (b.out_of_memory) {
+        error_ = "not enough memory to keep the day's snapshots";
+        return false;
+      }
+    }
+    return true;
+  }
+
   SymbolBook* add_book(const Instrument& in) {
     books_.emplace_back();
     SymbolBook& b = books_.back();
     b.instrument = in;
+    b.key = DayKey::of(in.exchange, in.symbol);
     b.summary.exchange = in.exchange;
     std::memcpy(b.summary.symbol, in.symbol, kSymbolBytes);
-    b.worker = this;
+    b.date = date_;
     b.index = static_cast<uint32_t>(books_.size() - 1);
     books_table_.insert(&b);
     if (in.exchange != 1 && in.exchange != 2) {
-      if (share_.thread == 0) ++other_exchange_;  // counted once, by the first thread
+      ++other_exchange_;
       return &b;
     }
     if (!share_.owns(in)) return &b;
@@ -303,171 +631,136 @@ class Worker {
 
   static int on_snapshot(orderbook_builder*, const _L2Snapshot* snapshot, void* user_data) {
     auto* b = static_cast<SymbolBook*>(user_data);
-    b->worker->keep(*b, *snapshot);
+    if (!b->out_of_memory && !b->store->keep(*snapshot, b->date, b->key,
+                                             static_cast<uint32_t>(b->summary.snapshots++))) {
+      b->out_of_memory = true;
+    }
     return 0;
   }
 
-  void keep(SymbolBook& b, const _L2Snapshot& snapshot) {
-    const size_t pos = entries_.size();
-    if (out_of_memory_) return;
-    if (pos % kSnapshotBlock == 0) {
-      store_.emplace_back();
-      if (!store_.back().resize(kSnapshotBlock)) {
-        out_of_memory_ = true;
-        return;
-      }
-    }
-    _L2Snapshot& kept = store_.back()[pos % kSnapshotBlock];
-    kept = snapshot;
-    // The builder's book starts each day without static fields, so its snapshots carry
-    // trading day 0; the replays select a day's ticks by that field.
-    if (kept.trading_day == 0) kept.trading_day = date_;
-    entries_.push_back(SnapshotEntry{snapshot.time, b.index,
-                                     static_cast<uint32_t>(b.summary.snapshots++),
-                                     static_cast<uint32_t>(pos)});
+  size_t kept() const {
+    size_t n = 0;
+    for (const SnapshotStore& st : stores_) n += st.size();
+    return n;
   }
 
-  void sort_snapshots() {
-    by_rank_ = owned_;
-    std::sort(by_rank_.begin(), by_rank_.end(),
-              [&](uint32_t x, uint32_t y) { return books_[x].instrument < books_[y].instrument; });
-    for (size_t r = 0; r < by_rank_.size(); ++r)
-      books_[by_rank_[r]].rank = static_cast<uint32_t>(r);
-    for (SnapshotEntry& e : entries_) e.rank = books_[e.rank].rank;
-    std::sort(entries_.begin(), entries_.end(), [](const SnapshotEntry& x, const SnapshotEntry& y) {
-      if (x.time != y.time) return x.time < y.time;
-      if (x.rank != y.rank) return x.rank < y.rank;
-      return x.seq < y.seq;
-    });
-    for (SnapshotEntry& e : entries_) e.rank = by_rank_[e.rank];  // back to the book's index
+  // Sorts each store's entries into day order, a store per thread.
+  void sort_stores() {
+    std::vector<std::thread> sorters;
+    for (size_t t = 1; t < stores_.size(); ++t) sorters.emplace_back([&, t] { stores_[t].sort(); });
+    stores_[0].sort();
+    for (std::thread& t : sorters) t.join();
   }
+
+  // Puts the stores' snapshots aside, in day order, as one run of an unnamed temporary file,
+  // and empties the stores for the rest of the day: a market day's snapshots would otherwise
+  // all be held in memory until the end. False (error set) when the file cannot be written.
+  bool spill() {
+    std::string dir;
+    if (spill_ == nullptr && (spill_ = open_unnamed_temporary(&dir)) == nullptr) {
+      error_ = "cannot create a temporary file in '" + dir +
+               "' for the day's snapshots (set TMPDIR, or --hold more): " + std::strerror(errno);
+      return false;
+    }
+    sort_stores();
+    SpillRun run;
+    run.offset = spill_offset_;
+    std::vector<size_t> ends;
+    for (const SnapshotStore& st : stores_) ends.push_back(st.size());
+    bool written = true;
+    merge_snapshots(stores_, std::vector<size_t>(stores_.size(), 0), ends,
+                    [&](const _L2Snapshot& snapshot) {
+                      written = written && std::fwrite(&snapshot, sizeof snapshot, 1, spill_) == 1;
+                      ++run.count;
+                    });
+    if (!written || std::fflush(spill_) != 0) {
+      error_ = std::string("cannot write the day's snapshots to a temporary file: ") +
+               std::strerror(errno);
+      return false;
+    }
+    spill_offset_ += run.count * sizeof(_L2Snapshot);
+    runs_.push_back(run);
+    for (SnapshotStore& st : stores_) st.clear();
+    return true;
+  }
+
+  // Merges the runs put aside into path, in day order: time, then symbol; a book's snapshots
+  // of one time keep the order of their runs, which is the order it emitted them.
+  bool write_runs(const std::string& path, FileFormat format, char delimiter, std::string* error) {
+    constexpr size_t kRead = 2048;  // snapshots read from a run at a time
+    struct Head {
+      std::vector<_L2Snapshot> buffer;
+      size_t at = 0, left = 0;  // in the buffer; still in the file after it
+      off_t offset = 0;
+    };
+    std::vector<Head> heads(runs_.size());
+    const int fd = fileno(spill_);
+    auto refill = [&](Head& h) {
+      const size_t n = std::min(kRead, h.left);
+      h.buffer.resize(n);
+      const ssize_t bytes = pread(fd, h.buffer.data(), n * sizeof(_L2Snapshot), h.offset);
+      if (bytes != static_cast<ssize_t>(n * sizeof(_L2Snapshot))) return false;
+      h.offset += bytes;
+      h.left -= n;
+      h.at = 0;
+      return true;
+    };
+    for (size_t r = 0; r < runs_.size(); ++r) {
+      heads[r].left = runs_[r].count;
+      heads[r].offset = static_cast<off_t>(runs_[r].offset);
+      if (!refill(heads[r])) {
+        *error = "cannot read back the day's snapshots from a temporary file";
+        return false;
+      }
+    }
+    RecordWriter writer;
+    if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
+    for (;;) {
+      int best = -1;
+      SnapshotEntry best_key{};
+      for (size_t r = 0; r < heads.size(); ++r) {
+        if (heads[r].at == heads[r].buffer.size()) continue;
+        const _L2Snapshot& s = heads[r].buffer[heads[r].at];
+        // Runs are in emission order: for one book and time, the earlier run goes first.
+        const SnapshotEntry key{s.time, static_cast<uint32_t>(r), DayKey::of(s), 0};
+        if (best < 0 || key < best_key) {
+          best = static_cast<int>(r);
+          best_key = key;
+        }
+      }
+      if (best < 0) break;
+      Head& h = heads[best];
+      writer.write(&h.buffer[h.at++]);
+      if (h.at == h.buffer.size() && h.left > 0 && !refill(h)) {
+        *error = "cannot read back the day's snapshots from a temporary file";
+        return false;
+      }
+    }
+    return writer.close(error);
+  }
+
+  struct SpillRun {
+    size_t offset = 0;  // bytes into the temporary file
+    size_t count = 0;   // snapshots
+  };
 
   const MarketJob& job_;
   Share share_;
   int date_ = 0;
   std::deque<SymbolBook> books_;  // every instrument met; a deque keeps their addresses
   BookTable books_table_;
-  std::vector<uint32_t> owned_;       // indexes of the books rebuilt here
-  std::vector<uint32_t> by_rank_;     // the same, in symbol order
-  std::vector<SymbolBook*> book_of_;  // the book of each record of a batch
-  std::vector<SymbolBook*> touched_;  // the books of a batch, as first met
-  std::vector<const void*> by_book_;  // the batch, book by book
-  std::vector<SnapshotEntry> entries_;
-  // Blocks in 2 MiB pages (RecordArray): a market day keeps gigabytes of snapshots, and small
-  // pages would fault in a few snapshots at a time.
-  std::vector<RecordArray<_L2Snapshot>> store_;
+  std::vector<uint32_t> owned_;        // indexes of the books rebuilt here
+  std::vector<uint32_t> by_rank_;      // the same, in symbol order
+  std::vector<SymbolBook*> book_of_;   // the book of each record of a batch
+  std::vector<SymbolBook*> touched_;   // the books of a batch, as first met
+  Batch batches_[2];                   // one fed while the other is read
+  std::vector<SnapshotStore> stores_;  // one per feeding thread
   size_t other_exchange_ = 0;
-  bool out_of_memory_ = false;  // a snapshot could not be kept: the run fails
+  std::FILE* spill_ = nullptr;  // runs put aside, removed when closed
+  size_t spill_offset_ = 0;
+  std::vector<SpillRun> runs_;
   std::string error_;
 };
-
-// The workers' sorted snapshots from index from[w] to to[w] of each, merged: time, then
-// symbol (a symbol belongs to one worker, whose order settles its ties). Calls sink with each.
-template <class Sink>
-void merge_snapshots(const std::vector<std::unique_ptr<Worker>>& workers, std::vector<size_t> from,
-                     const std::vector<size_t>& to, Sink sink) {
-  for (;;) {
-    int best = -1;
-    for (size_t w = 0; w < workers.size(); ++w) {
-      if (from[w] == to[w]) continue;
-      if (best < 0) {
-        best = static_cast<int>(w);
-        continue;
-      }
-      const SnapshotEntry& a = workers[w]->entries()[from[w]];
-      const SnapshotEntry& b = workers[best]->entries()[from[best]];
-      if (a.time < b.time || (a.time == b.time && workers[w]->book(a.rank).instrument <
-                                                      workers[best]->book(b.rank).instrument)) {
-        best = static_cast<int>(w);
-      }
-    }
-    if (best < 0) return;
-    const SnapshotEntry& e = workers[best]->entries()[from[best]++];
-    sink(workers[best]->snapshot(e.pos));
-  }
-}
-
-// Index of the first snapshot of each worker at or after time t.
-std::vector<size_t> first_at(const std::vector<std::unique_ptr<Worker>>& workers, int32_t t) {
-  std::vector<size_t> at;
-  for (const auto& w : workers) {
-    const auto& e = w->entries();
-    at.push_back(std::lower_bound(e.begin(), e.end(), t,
-                                  [](const SnapshotEntry& x, int32_t v) { return x.time < v; }) -
-                 e.begin());
-  }
-  return at;
-}
-
-// A binary day file written by several threads at once: the day is cut at snapshot times
-// into as many spans as threads, and each span goes to its own place in the file (records
-// have one size, so the place is the number of snapshots before it). Every snapshot of one
-// time lands in one span, so the file is the one a single writer would write.
-bool write_binary_parallel(const std::vector<std::unique_ptr<Worker>>& workers,
-                           const std::string& path, int threads, std::string* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) {
-    *error = "cannot create '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  // Cut times at even shares of the largest worker's snapshots.
-  const auto& biggest =
-      (*std::max_element(workers.begin(), workers.end(), [](const auto& x, const auto& y) {
-        return x->entries().size() < y->entries().size();
-      }))->entries();
-  std::vector<std::vector<size_t>> cuts = {std::vector<size_t>(workers.size(), 0)};
-  for (int i = 1; i < threads; ++i) {
-    cuts.push_back(biggest.empty() ? cuts.back()
-                                   : first_at(workers, biggest[biggest.size() * i / threads].time));
-  }
-  std::vector<size_t> ends;
-  for (const auto& w : workers) ends.push_back(w->entries().size());
-  cuts.push_back(ends);
-  std::vector<char> failed(threads, 0);
-  auto write_span = [&](int i) {
-    off_t offset = 0;
-    for (size_t n : cuts[i]) offset += static_cast<off_t>(n * sizeof(_L2Snapshot));
-    std::vector<_L2Snapshot> buffer;
-    buffer.reserve(4096);
-    auto flush = [&] {
-      const size_t bytes = buffer.size() * sizeof(_L2Snapshot);
-      if (bytes > 0 && pwrite(fd, buffer.data(), bytes, offset) != static_cast<ssize_t>(bytes))
-        failed[i] = 1;
-      offset += static_cast<off_t>(bytes);
-      buffer.clear();
-    };
-    merge_snapshots(workers, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
-      buffer.push_back(s);
-      if (buffer.size() == buffer.capacity()) flush();
-    });
-    flush();
-  };
-  std::vector<std::thread> pool;
-  for (int i = 1; i < threads; ++i) pool.emplace_back(write_span, i);
-  write_span(0);
-  for (std::thread& t : pool) t.join();
-  const bool closed = ::close(fd) == 0;
-  if (std::count(failed.begin(), failed.end(), 1) > 0 || !closed) {
-    *error = "cannot write '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-// Writes the day's snapshots in day order into path.
-bool write_merged(const std::vector<std::unique_ptr<Worker>>& workers, const std::string& path,
-                  FileFormat format, char delimiter, int threads, std::string* error) {
-  if (format == FileFormat::Binary && threads > 1) {
-    return write_binary_parallel(workers, path, threads, error);
-  }
-  RecordWriter writer;
-  if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
-  std::vector<size_t> ends;
-  for (const auto& w : workers) ends.push_back(w->entries().size());
-  merge_snapshots(workers, std::vector<size_t>(workers.size(), 0), ends,
-                  [&](const _L2Snapshot& s) { writer.write(&s); });
-  return writer.close(error);
-}
 
 bool parse_symbol_list(const std::vector<std::string>& texts, std::vector<Instrument>* out,
                        std::string* error) {
@@ -538,34 +831,20 @@ std::string day_part_path(const std::string& day_path, int k, int n) {
 bool run_market_day(const MarketJob& job, MarketResult* result, ProgressBar* bar) {
   const auto start = std::chrono::steady_clock::now();
   *result = MarketResult();
-  Share base;
-  if (!parse_symbol_list(job.symbols, &base.wanted, &result->error)) return false;
-  base.shards = job.shard > 0 ? job.shards : 1;
-  base.shard = job.shard > 0 ? job.shard - 1 : 0;
-  base.threads = job.threads < 1 ? 1 : job.threads;
-
-  std::vector<std::unique_ptr<Worker>> workers;
-  for (int t = 0; t < base.threads; ++t) {
-    Share share = base;
-    share.thread = t;
-    workers.push_back(std::make_unique<Worker>(job, share));
-  }
-  std::vector<char> ok(workers.size(), 0);
-  std::vector<std::thread> threads;
-  for (size_t t = 1; t < workers.size(); ++t) {
-    threads.emplace_back([&, t] { ok[t] = workers[t]->run(nullptr); });
-  }
-  ok[0] = workers[0]->run(bar);
-  for (std::thread& t : threads) t.join();
+  Share share;
+  if (!parse_symbol_list(job.symbols, &share.wanted, &result->error)) return false;
+  share.shards = job.shard > 0 ? job.shards : 1;
+  share.shard = job.shard > 0 ? job.shard - 1 : 0;
+  const int threads = job.threads < 1 ? 1 : job.threads;
+  MarketPass pass(job, share, threads);
+  const bool read = pass.run(bar);
   if (bar != nullptr) bar->clear();
-  for (size_t t = 0; t < workers.size(); ++t) {
-    if (!ok[t]) {
-      result->error = workers[t]->error();
-      return false;
-    }
+  if (!read) {
+    result->error = pass.error();
+    return false;
   }
 
-  result->date = workers[0]->date();
+  result->date = pass.date();
   if (result->date == 0) {
     result->error = "'" + job.files.orders_path + "' and '" + job.files.trades_path +
                     "' hold no records: give --date YYYYMMDD";
@@ -574,20 +853,12 @@ bool run_market_day(const MarketJob& job, MarketResult* result, ProgressBar* bar
   }
   FileFormat format;
   if (!resolve_output(job, result->date, &result->out_path, &format, &result->error) ||
-      !write_merged(workers, result->out_path, format, job.files.delimiter,
-                    static_cast<int>(workers.size()), &result->error)) {
+      !pass.write(result->out_path, format, job.files.delimiter, &result->error)) {
     return false;
   }
   result->error.clear();
-  for (const auto& w : workers) {
-    w->summaries(&result->symbols);
-    result->other_exchange += w->other_exchange();
-  }
-  std::sort(result->symbols.begin(), result->symbols.end(),
-            [](const SymbolSummary& a, const SymbolSummary& b) {
-              const int s = std::memcmp(a.symbol, b.symbol, kSymbolBytes);
-              return s != 0 ? s < 0 : a.exchange < b.exchange;
-            });
+  pass.summaries(&result->symbols);
+  result->other_exchange = pass.other_exchange();
   for (const SymbolSummary& s : result->symbols) {
     result->events += s.orders + s.trades;
     result->refused += s.refused;

@@ -3,9 +3,9 @@
 // one day file in time order across symbols (ties in symbol order, then as each symbol
 // emitted them). Each symbol's snapshots are those a one-symbol run (`book --sequence`) gives.
 //
-// Several threads each read the day and rebuild their own share of the symbols; several
-// machines each rebuild one shard of the symbols into a part file beside the day file, and
-// merge_day_parts joins the parts into the day file. Shares and shards are fixed by a hash of
+// One thread reads the day; several threads feed its books (a book to one thread at a time);
+// several machines each rebuild one shard of the symbols into a part file beside the day
+// file, and merge_day_parts joins the parts into the day file. Shards are fixed by a hash of
 // exchange and symbol, so every machine splits a day the same way, and the day file is the
 // same byte for byte however it was split.
 #pragma once
@@ -36,6 +36,9 @@ struct MarketJob {
   int threads = 1;
   int shard = 0;  // 1..shards: rebuild that shard into its part file; 0: the whole day
   int shards = 1;
+  // Snapshots held in memory; past that they are put aside in sorted runs of a temporary
+  // file and merged into the day file at the end.
+  size_t hold_snapshots = size_t{1} << 19;
 };
 
 // The market job of a one-symbol job's files, day, snapshot rules and output.
