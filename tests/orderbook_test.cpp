@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "quotelab/orderbook.h"
-#include "quotelab/unstable/testing.h"
 #include "testing/orderbook_check.h"
+#include "testing/orderbook_pool_limit.h"
 
 namespace {
 
@@ -537,22 +537,9 @@ TEST_F(BookTest, AggregatingLevelsKeepOtherOrdersQuantityAndNeverGoNegative) {
   EXPECT_EQ(order(2, 'B', 10.00, 200, kMorning + 4, 'D'), ORDERBOOK_NOT_FOUND);  // freed
 }
 
-class PoolFailureTest : public BookTest {
- protected:
-  void TearDown() override {
-    ql__orderbook_pool_fail_after(-1);
-    BookTest::TearDown();
-  }
-};
-
-TEST_F(PoolFailureTest, EventsThatCannotGetRecordsChangeNothing) {
-  ql__orderbook_pool_fail_after(0);
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(orderbook_create("SZ", "000001", 0, 0), nullptr);
-  testing::internal::GetCapturedStderr();
-  ql__orderbook_pool_fail_after(-1);
+TEST_F(BookTest, EventsThatCannotGetRecordsChangeNothing) {
   make("SZ");
-  ql__orderbook_pool_fail_after(0);  // the first block is all there is
+  ql__orderbook_pool_fail_after(book_, 0);  // the first block is all there is
   order(900000, 'S', 10.50, 100, kAuction);
   int64_t seq = 1;
   testing::internal::CaptureStderr();
