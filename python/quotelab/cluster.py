@@ -26,6 +26,7 @@ From the shell, with a progress bar::
 """
 
 import argparse
+import glob
 import json
 import os
 import shutil
@@ -175,6 +176,11 @@ def _merge_day(root: str, date: int, n: int, out_format: str, *shards: dict) -> 
                 os.remove(path)
             except FileNotFoundError:
                 pass
+    # Every shard of the day is done: a scratch directory still there is a dead attempt's (its
+    # worker was killed before it could clean up).
+    for stale in glob.glob(os.path.join(glob.escape(root), f".shard-{date}-*")) + \
+            glob.glob(os.path.join(glob.escape(root), f".merge-{date}-*")):
+        shutil.rmtree(stale, ignore_errors=True)
     return totals
 
 
