@@ -415,8 +415,12 @@ bool write_merged(const std::vector<SnapshotStore>& stores, const std::string& p
 class MarketPass {
  public:
   MarketPass(const MarketJob& job, Share share, int threads)
-      : job_(job), share_(std::move(share)), stores_(threads < 1 ? 1 : threads) {}
+      : job_(job),
+        share_(std::move(share)),
+        stores_(threads < 1 ? 1 : threads),
+        spilling_(stores_.size()) {}
   ~MarketPass() {
+    if (spiller_.joinable()) spiller_.join();
     for (SymbolBook& b : books_) orderbook_builder_release(b.builder);
     if (spill_ != nullptr) std::fclose(spill_);
   }
@@ -449,7 +453,7 @@ class MarketPass {
       feed_runs(0, *fed);
       pool.wait();
       if (!read_ok || !check_memory()) return false;
-      if (kept() >= job_.hold_snapshots && !spill()) return false;
+      if (kept() >= job_.hold_snapshots && !spill_behind()) return false;
       if (!ahead && !read_batch(*source, read)) return false;
       std::swap(fed, read);
       if (bar != nullptr && bar->active()) bar->update(source->progress(), "rebuilding the market");
@@ -471,6 +475,10 @@ class MarketPass {
   // Writes the day's snapshots in day order into path: straight from the stores when they
   // hold the whole day, else merged from the runs put aside and the stores' last one.
   bool write(const std::string& path, FileFormat format, char delimiter, std::string* error) {
+    if (!finish_spilling()) {
+      *error = error_;
+      return false;
+    }
     if (runs_.empty()) {
       sort_stores();
       return write_merged(stores_, path, format, delimiter, static_cast<int>(stores_.size()),
@@ -666,33 +674,57 @@ class MarketPass {
 
   // Puts the stores' snapshots aside, in day order, as one run of an unnamed temporary file,
   // and empties the stores for the rest of the day: a market day's snapshots would otherwise
-  // all be held in memory until the end. False (error set) when the file cannot be written.
-  bool spill() {
+  // all be held in memory until the end. The run is sorted and written on a thread of its own
+  // while the books go on filling the other set of stores. False (error set) when the file
+  // cannot be created or an earlier run could not be written.
+  bool spill_behind() {
+    if (!finish_spilling() || !open_spill_file()) return false;
+    std::swap(stores_, spilling_);
+    spiller_ = std::thread([this] { spill_ok_ = write_run(&spilling_, &spill_error_); });
+    return true;
+  }
+
+  // Waits for the run being written; false (error set) when it could not be.
+  bool finish_spilling() {
+    if (spiller_.joinable()) spiller_.join();
+    if (!spill_ok_) error_ = spill_error_;
+    return spill_ok_;
+  }
+
+  // Puts the stores' snapshots aside now, as the last run.
+  bool spill() { return finish_spilling() && open_spill_file() && write_run(&stores_, &error_); }
+
+  bool open_spill_file() {
     std::string dir;
     if (spill_ == nullptr && (spill_ = open_unnamed_temporary(&dir)) == nullptr) {
       error_ = "cannot create a temporary file in '" + dir +
                "' for the day's snapshots (set TMPDIR, or --hold more): " + std::strerror(errno);
       return false;
     }
-    sort_stores();
+    return true;
+  }
+
+  // Sorts stores, writes them to the temporary file as one run and empties them.
+  bool write_run(std::vector<SnapshotStore>* stores, std::string* error) {
+    for (SnapshotStore& st : *stores) st.sort();
     SpillRun run;
     run.offset = spill_offset_;
     std::vector<size_t> ends;
-    for (const SnapshotStore& st : stores_) ends.push_back(st.size());
+    for (const SnapshotStore& st : *stores) ends.push_back(st.size());
     bool written = true;
-    merge_snapshots(stores_, std::vector<size_t>(stores_.size(), 0), ends,
+    merge_snapshots(*stores, std::vector<size_t>(stores->size(), 0), ends,
                     [&](const _L2Snapshot& snapshot) {
                       written = written && std::fwrite(&snapshot, sizeof snapshot, 1, spill_) == 1;
                       ++run.count;
                     });
     if (!written || std::fflush(spill_) != 0) {
-      error_ = std::string("cannot write the day's snapshots to a temporary file: ") +
+      *error = std::string("cannot write the day's snapshots to a temporary file: ") +
                std::strerror(errno);
       return false;
     }
     spill_offset_ += run.count * sizeof(_L2Snapshot);
     runs_.push_back(run);
-    for (SnapshotStore& st : stores_) st.clear();
+    for (SnapshotStore& st : *stores) st.clear();
     return true;
   }
 
@@ -761,12 +793,16 @@ class MarketPass {
   int date_ = 0;
   std::deque<SymbolBook> books_;  // every instrument met; a deque keeps their addresses
   BookTable books_table_;
-  std::vector<uint32_t> owned_;        // indexes of the books rebuilt here
-  std::vector<uint32_t> by_rank_;      // the same, in symbol order
-  std::vector<SymbolBook*> book_of_;   // the book of each record of a batch
-  std::vector<SymbolBook*> touched_;   // the books of a batch, as first met
-  Batch batches_[2];                   // one fed while the other is read
-  std::vector<SnapshotStore> stores_;  // one per feeding thread
+  std::vector<uint32_t> owned_;          // indexes of the books rebuilt here
+  std::vector<uint32_t> by_rank_;        // the same, in symbol order
+  std::vector<SymbolBook*> book_of_;     // the book of each record of a batch
+  std::vector<SymbolBook*> touched_;     // the books of a batch, as first met
+  Batch batches_[2];                     // one fed while the other is read
+  std::vector<SnapshotStore> stores_;    // one per feeding thread
+  std::vector<SnapshotStore> spilling_;  // the set being put aside, then the next to fill
+  std::thread spiller_;                  // writes spilling_ as a run
+  bool spill_ok_ = true;
+  std::string spill_error_;
   size_t other_exchange_ = 0;
   std::vector<std::string> refusals_;  // rows of the input that became no record
   size_t refused_rows_ = 0;
