@@ -12,6 +12,14 @@ exported() {
   nm -D --defined-only -C "$lib" | sed -E 's/^[0-9a-fA-F]+ [A-Za-z] //' | LC_ALL=C sort -u
 }
 
+# Test hooks (ql__*) belong to the static quotelab_testing library, never to the shipped one.
+hooks=$(exported | grep '^ql__' || true)
+if [ -n "$hooks" ]; then
+  echo "libquotelab exports test hooks (move them to src/testing/):"
+  echo "$hooks"
+  exit 1
+fi
+
 if [ "${2:-}" = "--update" ]; then
   exported >"$list"
   echo "wrote $(wc -l <"$list") symbols to $list"

@@ -79,6 +79,15 @@ int index_row(char* b, int n, const void* r, char d) {
 int bar_row(char* b, int n, const void* r, char d) {
   return bar_to_csv(b, n, static_cast<const _BarData*>(r), d);
 }
+int order_row(char* b, int n, const void* r, char d) {
+  return l2order_to_csv(b, n, static_cast<const _L2Order*>(r), d);
+}
+int trade_row(char* b, int n, const void* r, char d) {
+  return l2trade_to_csv(b, n, static_cast<const _L2Trade*>(r), d);
+}
+int shanghai_order_header(char* b, int n, char d) {
+  return l2order_csv_header(b, n, 1, d);
+}
 
 const void* snapshot_record() {
   static const _L2Snapshot s = [] {
@@ -136,6 +145,46 @@ _MDIndex sample_index() {
 const void* index_record() {
   static const _MDIndex x = sample_index();
   return &x;
+}
+
+_L2Order sample_order() {
+  _L2Order o;
+  memset(&o, 0, sizeof o);
+  o.exchange = 1;
+  strcpy(o.symbol, "600000");
+  o.action_day = 20240102;
+  o.time = 93000120;
+  o.volume = UINT32_MAX;
+  o.price = 10.02;
+  o.seq_num = INT64_MAX;
+  o.order_index = 17;
+  o.bs_flag = 'B';
+  o.order_type = 'D';
+  return o;
+}
+const void* order_record() {
+  static const _L2Order o = sample_order();
+  return &o;
+}
+
+_L2Trade sample_trade() {
+  _L2Trade t;
+  memset(&t, 0, sizeof t);
+  t.exchange = 2;
+  strcpy(t.symbol, "000001");
+  t.action_day = 20240102;
+  t.time = 145959990;
+  t.volume = 300;
+  t.price = 0.0;  // a Shenzhen cancellation
+  t.seq_num = 12;
+  t.bid_seq_num = 0;
+  t.ask_seq_num = INT64_MIN;
+  t.trade_flag = '4';  // not written: no column binds it
+  return t;
+}
+const void* trade_record() {
+  static const _L2Trade t = sample_trade();
+  return &t;
 }
 
 // ---- every row format ----------------------------------------------------------------------
@@ -222,7 +271,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FormatCase{"Snapshot", snapshot_row, l2snapshot_csv_header, snapshot_record,
                                  59},
                       FormatCase{"Bar", bar_row, bar_csv_header, bar_record, 15},
-                      FormatCase{"Index", index_row, mdindex_csv_header, index_record, 12}),
+                      FormatCase{"Index", index_row, mdindex_csv_header, index_record, 12},
+                      FormatCase{"Order", order_row, shanghai_order_header, order_record, 9},
+                      FormatCase{"Trade", trade_row, l2trade_csv_header, trade_record, 9}),
     [](const ::testing::TestParamInfo<FormatCase>& info) { return info.param.name; });
 
 // ---- values in the rows
@@ -235,6 +286,33 @@ TEST(RowReadBackTest, IndexRowCarriesEveryField) {
   EXPECT_EQ(format(index_row, index_record()),
             "000300.SH,20230106,20230105,150000000,3887.8939,3890.1,3901.55,3880.0001,3899.99,"
             "3899.9876543,-9223372036854775808,123456789012.5\r\n");
+}
+
+// The order type column is named for the exchange family whose column DataCsvReader reads; a
+// flag is its character, nothing when 0, quoted when it is the delimiter or a quote.
+TEST(RowReadBackTest, OrderAndTradeRowsCarryTheirFlags) {
+  char buf[200];
+  ASSERT_GT(l2order_csv_header(buf, sizeof buf, 2, ','), 0);
+  EXPECT_STREQ(
+      buf, "instrument,action_day,time,volume,price,seq_num,order_index,bs_flag,order_type_sz\r\n");
+  EXPECT_EQ(
+      header(shanghai_order_header, ';'),
+      "instrument;action_day;time;volume;price;seq_num;order_index;bs_flag;order_type_sh\r\n");
+  EXPECT_EQ(header(l2trade_csv_header),
+            "instrument,action_day,time,volume,price,seq_num,bid_seq_num,ask_seq_num,bs_flag\r\n");
+  EXPECT_EQ(format(order_row, order_record()),
+            "600000.SH,20240102,93000120,4294967295,10.02,9223372036854775807,17,B,D\r\n");
+  EXPECT_EQ(format(trade_row, trade_record()),
+            "000001.SZ,20240102,145959990,300,0,12,0,-9223372036854775808,\r\n");
+  _L2Order o = sample_order();
+  o.bs_flag = ';';
+  o.order_type = '"';
+  const std::string row = format(order_row, &o, ';');
+  EXPECT_EQ(row.substr(row.size() - 11), ";\";\";\"\"\"\"\r\n");  // ";" and """"
+  ReadBack rb(header(shanghai_order_header, ';'), row, ';');
+  ASSERT_TRUE(rb.ok());
+  EXPECT_EQ(rb.text("bs_flag"), ";");
+  EXPECT_EQ(rb.text("order_type_sh"), "\"");
 }
 
 // The bar row read back with one field changed: the instrument text or the close.

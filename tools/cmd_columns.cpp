@@ -126,6 +126,52 @@ std::string field_accepting(const char* name, char delimiter) {
   return field;
 }
 
+// What a column of the file binds in DataCsvReader, or why it binds nothing.
+std::string column_note(const KX::DataCsvReader& reader, const std::vector<Binding>& bindings,
+                        int col, char delimiter) {
+  std::string fields;
+  for (const Binding& b : bindings) {
+    if (b.position == col) fields += (fields.empty() ? "" : ", ") + b.field;
+  }
+  if (!fields.empty()) return "-> " + fields;
+  if (col >= KX::_MDColumnIndexTable::kColumnAbsent) {
+    return "(nothing: columns beyond 254 cannot be bound)";
+  }
+  const std::string wanted = field_accepting(csv_column_name(reader.csv_handle, col), delimiter);
+  for (const Binding& b : bindings) {
+    if (!wanted.empty() && b.field == wanted) {
+      return "(nothing: " + wanted + " is bound to column " + std::to_string(b.position) + " '" +
+             csv_column_name(reader.csv_handle, b.position) + "')";
+    }
+  }
+  return "(nothing)";
+}
+
+// The file's columns as DataCsvReader binds them. Returns the exit code.
+int print_reader_columns(const Args& args, const std::string& path, char delimiter) {
+  KX::DataCsvReader reader(path.c_str(), delimiter);
+  if (reader.csv_handle == nullptr) {
+    args.error("cannot read '%s' as CSV (unreadable, or no header row)", path.c_str());
+    return kExitFailure;
+  }
+  const std::vector<Binding> bindings = bindings_of(reader.column_index);
+  const int columns = csv_column_count(reader.csv_handle);
+  std::printf("%s: %d column%s\n", path.c_str(), columns, columns == 1 ? "" : "s");
+  int bound_columns = 0;
+  for (int col = 0; col < columns; ++col) {
+    const std::string note = column_note(reader, bindings, col, delimiter);
+    if (note.compare(0, 3, "-> ") == 0) ++bound_columns;
+    std::printf("  %3d  %-24s %s\n", col, csv_column_name(reader.csv_handle, col), note.c_str());
+  }
+  std::printf("%d of %d columns bound", bound_columns, columns);
+  if (reader.column_index.instrument == KX::_MDColumnIndexTable::kColumnAbsent) {
+    std::printf("; no instrument column: no row can be decoded\n");
+  } else {
+    std::printf("; rows decode as ticks, bars, orders or trades\n");
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int run_columns(int argc, char** argv) {
@@ -144,6 +190,8 @@ int run_columns(int argc, char** argv) {
     args.error("cannot open '%s': %s", path.c_str(), std::strerror(errno));
     return kExitFailure;
   }
+  // A vendor layout the file's header (or the profile given) names comes first; without
+  // one, the columns DataCsvReader binds.
   InputSettings settings;
   settings.profile = args.get("--profile", "");
   settings.map = args.get("--map", "");
@@ -154,46 +202,7 @@ int run_columns(int argc, char** argv) {
     args.error("%s", why.c_str());
     return kExitFailure;
   }
-  KX::DataCsvReader reader(path.c_str(), delimiter);
-  if (reader.csv_handle == nullptr) {
-    args.error("cannot read '%s' as CSV (unreadable, or no header row)", path.c_str());
-    return kExitFailure;
-  }
-  const std::vector<Binding> bindings = bindings_of(reader.column_index);
-  const int columns = csv_column_count(reader.csv_handle);
-  std::printf("%s: %d column%s\n", path.c_str(), columns, columns == 1 ? "" : "s");
-  int bound_columns = 0;
-  for (int col = 0; col < columns; ++col) {
-    const char* name = csv_column_name(reader.csv_handle, col);
-    std::string fields;
-    for (const Binding& b : bindings) {
-      if (b.position == col) fields += (fields.empty() ? "" : ", ") + b.field;
-    }
-    std::string note;
-    if (!fields.empty()) {
-      ++bound_columns;
-      note = "-> " + fields;
-    } else if (col >= KX::_MDColumnIndexTable::kColumnAbsent) {
-      note = "(nothing: columns beyond 254 cannot be bound)";
-    } else {
-      const std::string wanted = field_accepting(name, delimiter);
-      note = "(nothing)";
-      for (const Binding& b : bindings) {
-        if (!wanted.empty() && b.field == wanted) {
-          note = "(nothing: " + wanted + " is bound to column " + std::to_string(b.position) +
-                 " '" + csv_column_name(reader.csv_handle, b.position) + "')";
-        }
-      }
-    }
-    std::printf("  %3d  %-24s %s\n", col, name, note.c_str());
-  }
-  std::printf("%d of %d columns bound", bound_columns, columns);
-  if (reader.column_index.instrument == KX::_MDColumnIndexTable::kColumnAbsent) {
-    std::printf("; no instrument column: no row can be decoded\n");
-  } else {
-    std::printf("; rows decode as ticks, bars, orders or trades\n");
-  }
-  return kExitOk;
+  return print_reader_columns(args, path, delimiter);
 }
 
 }  // namespace qltool

@@ -71,80 +71,106 @@ bool convert(const std::string& in, FileFormat in_format, const std::string& out
   return writer.close(error);
 }
 
+// What the options ask for.
+struct ConvertOptions {
+  std::string in, out;
+  FileFormat in_format = FileFormat::Csv, out_format = FileFormat::Csv;
+  char delimiter = ',';
+  RecordKind kind = RecordKind::Tick;
+  bool kind_given = false;
+};
+
+// The kind of records to convert: --kind, checked against a binary input's first record (an
+// empty binary file needs --kind for the output's header). Returns kExitOk, or the exit code
+// of the refusal (message printed).
+int settle_kind(const Args& args, ConvertOptions* o) {
+  if (o->in_format != FileFormat::Binary) {
+    if (o->kind_given) return kExitOk;
+    args.error("--kind is needed to read '%s' (tick, bar, order or trade)", o->in.c_str());
+    return kExitUsage;
+  }
+  RecordKind found;
+  std::string error;
+  if (kind_of_binary(o->in, &found, &error)) {
+    if (o->kind_given && found != o->kind) {
+      args.error("--kind %s: '%s' holds %s records", kind_name(o->kind), o->in.c_str(),
+                 kind_name(found));
+      return kExitUsage;
+    }
+    o->kind = found;
+    return kExitOk;
+  }
+  if (!error.empty()) {
+    args.error("%s", error.c_str());
+    return kExitFailure;
+  }
+  if (o->kind_given) return kExitOk;
+  args.error("'%s' is empty: give --kind for the output's header", o->in.c_str());
+  return kExitUsage;
+}
+
+// Reads and checks the options. Returns kExitOk, or the exit code of the refusal (message
+// printed).
+int check_options(const Args& args, ConvertOptions* o) {
+  if (!args.has("--in") || !args.has("--out")) {
+    args.error("give --in FILE and --out FILE");
+    return kExitUsage;
+  }
+  o->in = args.get("--in");
+  o->out = args.get("--out");
+  if (!format_option(args, "--in-format", o->in, &o->in_format) ||
+      !format_option(args, "--out-format", o->out, &o->out_format) ||
+      !args.get_char("--delimiter", &o->delimiter)) {
+    return kExitUsage;
+  }
+  o->kind_given = args.has("--kind");
+  if (o->kind_given && !parse_kind(args.get("--kind"), &o->kind)) {
+    args.error("--kind: '%s' is not tick, bar, order or trade", args.get("--kind"));
+    return kExitUsage;
+  }
+  const int refused = settle_kind(args, o);
+  if (refused != kExitOk) return refused;
+  if (o->in_format == FileFormat::Csv &&
+      !check_csv_input("convert", o->in, o->delimiter, args.has("--lenient"))) {
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+// Converts the file as records of the kind asked for. Returns false with *error set.
+bool convert_kind(const ConvertOptions& o, size_t* count, std::string* error) {
+  switch (o.kind) {
+    case RecordKind::Tick:
+      return convert<_L2Snapshot>(o.in, o.in_format, o.out, o.out_format, o.delimiter, count,
+                                  error);
+    case RecordKind::Bar:
+      return convert<_BarData>(o.in, o.in_format, o.out, o.out_format, o.delimiter, count, error);
+    case RecordKind::Order:
+      return convert<_L2Order>(o.in, o.in_format, o.out, o.out_format, o.delimiter, count, error);
+    case RecordKind::Trade:
+      return convert<_L2Trade>(o.in, o.in_format, o.out, o.out_format, o.delimiter, count, error);
+  }
+  return false;
+}
+
 }  // namespace
 
 int run_convert(int argc, char** argv) {
   Args args(kHelp, kOptions, std::size(kOptions));
   if (!args.parse(argc, argv)) return kExitUsage;
   if (args.help_requested()) return kExitOk;
-  if (!args.has("--in") || !args.has("--out")) {
-    args.error("give --in FILE and --out FILE");
-    return kExitUsage;
-  }
-  const std::string in = args.get("--in"), out = args.get("--out");
-  FileFormat in_format, out_format;
-  char delimiter = ',';
-  if (!format_option(args, "--in-format", in, &in_format) ||
-      !format_option(args, "--out-format", out, &out_format) ||
-      !args.get_char("--delimiter", &delimiter)) {
-    return kExitUsage;
-  }
-  RecordKind kind = RecordKind::Tick;
-  const bool kind_given = args.has("--kind");
-  if (kind_given && !parse_kind(args.get("--kind"), &kind)) {
-    args.error("--kind: '%s' is not tick, bar, order or trade", args.get("--kind"));
-    return kExitUsage;
-  }
-  if (in_format == FileFormat::Binary) {
-    RecordKind found;
-    std::string error;
-    if (kind_of_binary(in, &found, &error)) {
-      if (kind_given && found != kind) {
-        args.error("--kind %s: '%s' holds %s records", kind_name(kind), in.c_str(),
-                   kind_name(found));
-        return kExitUsage;
-      }
-      kind = found;
-    } else if (!error.empty()) {
-      args.error("%s", error.c_str());
-      return kExitFailure;
-    } else if (!kind_given) {
-      args.error("'%s' is empty: give --kind for the output's header", in.c_str());
-      return kExitUsage;
-    }
-  } else if (!kind_given) {
-    args.error("--kind is needed to read '%s' (tick, bar, order or trade)", in.c_str());
-    return kExitUsage;
-  }
-
-  if (in_format == FileFormat::Csv &&
-      !check_csv_input("convert", in, delimiter, args.has("--lenient"))) {
-    return kExitFailure;
-  }
+  ConvertOptions o;
+  const int refused = check_options(args, &o);
+  if (refused != kExitOk) return refused;
   size_t count = 0;
   std::string error;
-  bool ok = false;
-  switch (kind) {
-    case RecordKind::Tick:
-      ok = convert<_L2Snapshot>(in, in_format, out, out_format, delimiter, &count, &error);
-      break;
-    case RecordKind::Bar:
-      ok = convert<_BarData>(in, in_format, out, out_format, delimiter, &count, &error);
-      break;
-    case RecordKind::Order:
-      ok = convert<_L2Order>(in, in_format, out, out_format, delimiter, &count, &error);
-      break;
-    case RecordKind::Trade:
-      ok = convert<_L2Trade>(in, in_format, out, out_format, delimiter, &count, &error);
-      break;
-  }
-  if (!ok) {
+  if (!convert_kind(o, &count, &error)) {
     args.error("%s", error.c_str());
     return kExitFailure;
   }
   std::printf("converted %s %s records: %s (%s) -> %s (%s)\n", group_digits(count).c_str(),
-              kind_name(kind), in.c_str(), format_name(in_format), out.c_str(),
-              format_name(out_format));
+              kind_name(o.kind), o.in.c_str(), format_name(o.in_format), o.out.c_str(),
+              format_name(o.out_format));
   return kExitOk;
 }
 

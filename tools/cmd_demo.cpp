@@ -79,28 +79,27 @@ void trade_totals(const std::vector<_L2Trade>& trades, int64_t* count, int64_t* 
   }
 }
 
-}  // namespace
-
-int run_demo(int argc, char** argv) {
-  Args args(kHelp, kOptions, std::size(kOptions));
-  if (!args.parse(argc, argv)) return kExitUsage;
-  if (args.help_requested()) return kExitOk;
-  qlsim::Config config;
-  config.style = qlsim::Style::Shenzhen;
-  config.date = kDemoDate;
-  config.orders = 100000;
+// The demo's day and where its files go. Returns kExitOk, or the exit code of the refusal
+// (message printed).
+int check_options(const Args& args, qlsim::Config* config, std::string* root) {
+  config->style = qlsim::Style::Shenzhen;
+  config->date = kDemoDate;
+  config->orders = 100000;
   int64_t seed = kDemoDate;
-  if (!args.get_int("--orders", 1, 5000000, &config.orders) ||
+  if (!args.get_int("--orders", 1, 5000000, &config->orders) ||
       !args.get_int("--seed", int64_t{0}, INT64_MAX, &seed)) {
     return kExitUsage;
   }
-  config.seed = static_cast<uint64_t>(seed);
-  std::string root;
-  if (!make_root(args, &root)) return kExitFailure;
+  config->seed = static_cast<uint64_t>(seed);
+  return make_root(args, root) ? kExitOk : kExitFailure;
+}
 
-  std::printf("quotelab demo: a simulated Shenzhen trading day rebuilt into Level-2 snapshots\n");
+// Simulates the day and writes its order and trade files under the root's day directory;
+// the job then rebuilds them there. Returns false (message printed) when it cannot.
+bool simulate_into(const Args& args, const qlsim::Config& config, const std::string& root,
+                   qlsim::Day* day, BookJob* job) {
   const auto t0 = std::chrono::steady_clock::now();
-  const qlsim::Day day = qlsim::simulate_day(config);
+  *day = qlsim::simulate_day(config);
   const double sim_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
   char day_dir[4096];
@@ -109,30 +108,29 @@ int run_demo(int argc, char** argv) {
   const int n = files.get_tick_filepath(day_dir, sizeof day_dir, kDemoDate, KX::DataFileType(-1));
   if (n <= 0 || n >= static_cast<int>(sizeof day_dir) - 1) {
     args.error("--root: the path '%s' is too long", root.c_str());
-    return kExitFailure;
+    return false;
   }
-  BookJob job;
-  job.orders_path = std::string(day_dir) + "/orders.dat";
-  job.trades_path = std::string(day_dir) + "/trades.dat";
-  job.root = root;
+  job->orders_path = std::string(day_dir) + "/orders.dat";
+  job->trades_path = std::string(day_dir) + "/trades.dat";
+  job->root = root;
   std::string error;
-  if (!write_binary(day.orders, job.orders_path, &error) ||
-      !write_binary(day.trades, job.trades_path, &error)) {
+  if (!write_binary(day->orders, job->orders_path, &error) ||
+      !write_binary(day->trades, job->trades_path, &error)) {
     args.error("%s", error.c_str());
-    return kExitFailure;
+    return false;
   }
   std::printf("simulated %s.SZ %d (seed %llu): %s order entries -> %s records in %.2f s\n",
               config.symbol.c_str(), config.date, static_cast<unsigned long long>(config.seed),
               group_digits(static_cast<uint64_t>(config.orders)).c_str(),
-              group_digits(day.events()).c_str(), sim_s);
-  std::printf("  orders -> %s\n  trades -> %s\n", job.orders_path.c_str(), job.trades_path.c_str());
+              group_digits(day->events()).c_str(), sim_s);
+  std::printf("  orders -> %s\n  trades -> %s\n", job->orders_path.c_str(),
+              job->trades_path.c_str());
+  return true;
+}
 
-  ProgressBar bar(!args.has("--quiet"));
-  BookResult result;
-  if (!run_book_job(job, &result, &bar)) {
-    args.error("%s", result.error.c_str());
-    return kExitFailure;
-  }
+// Prints the closing snapshot and checks it against the trade file. Returns whether its
+// trade count and volume agree with the file's.
+bool report_close(const qlsim::Day& day, const BookJob& job, const BookResult& result) {
   std::printf("rebuilt %s\n", describe_book_result(result).c_str());
   const _L2Snapshot& s = result.last_snapshot;
   std::printf(
@@ -156,7 +154,31 @@ int run_demo(int argc, char** argv) {
               job.orders_path.c_str(), job.trades_path.c_str());
   std::printf("  quotelab replay --kind csv --file %s --from %d --to %d\n", result.out_path.c_str(),
               kDemoDate, kDemoDate);
-  return agrees ? kExitOk : kExitFailure;
+  return agrees;
+}
+
+}  // namespace
+
+int run_demo(int argc, char** argv) {
+  Args args(kHelp, kOptions, std::size(kOptions));
+  if (!args.parse(argc, argv)) return kExitUsage;
+  if (args.help_requested()) return kExitOk;
+  qlsim::Config config;
+  std::string root;
+  const int refused = check_options(args, &config, &root);
+  if (refused != kExitOk) return refused;
+
+  std::printf("quotelab demo: a simulated Shenzhen trading day rebuilt into Level-2 snapshots\n");
+  qlsim::Day day;
+  BookJob job;
+  if (!simulate_into(args, config, root, &day, &job)) return kExitFailure;
+  ProgressBar bar(!args.has("--quiet"));
+  BookResult result;
+  if (!run_book_job(job, &result, &bar)) {
+    args.error("%s", result.error.c_str());
+    return kExitFailure;
+  }
+  return report_close(day, job, result) ? kExitOk : kExitFailure;
 }
 
 }  // namespace qltool

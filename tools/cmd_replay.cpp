@@ -208,136 +208,214 @@ class CsvOut {
   size_t skipped_ = 0;
 };
 
-}  // namespace
-
-int run_replay(int argc, char** argv) {
-  Args args(kHelp, kOptions, std::size(kOptions));
-  if (!args.parse(argc, argv)) return kExitUsage;
-  if (args.help_requested()) return kExitOk;
+// What the options ask for.
+struct ReplayOptions {
+  std::string kind;
+  std::string freq;
+  const char* file = nullptr;
   int param = 0;
   std::vector<int> days;
-  if (!args.get_int("--param", INT32_MIN, INT32_MAX, &param) || !parse_days(args, &days)) {
+  std::string csv_out;
+};
+
+// Reads and checks the options. Returns kExitOk, or the exit code of the refusal (its message
+// printed).
+int check_options(const Args& args, ReplayOptions* o) {
+  if (!args.get_int("--param", INT32_MIN, INT32_MAX, &o->param) || !parse_days(args, &o->days)) {
     return kExitUsage;
   }
   if (!args.has("--kind")) {
     args.error("give --kind (bin, csv, mock, empty, vdb or a plug-in library path)");
     return kExitUsage;
   }
-  const std::string kind = args.get("--kind");
-  const char* file = args.get("--file");
-  const bool file_kind =
-      KX::StringUtil::iequals(kind.c_str(), "bin") || KX::StringUtil::iequals(kind.c_str(), "csv");
-  if (file_kind && file == nullptr) {
-    args.error("--file is needed for the %s kind", kind.c_str());
+  o->kind = args.get("--kind");
+  o->file = args.get("--file");
+  o->freq = args.get("--freq", "tick");
+  o->csv_out = args.get("--csv-out", "");
+  const bool csv_kind = KX::StringUtil::iequals(o->kind.c_str(), "csv");
+  const bool file_kind = csv_kind || KX::StringUtil::iequals(o->kind.c_str(), "bin");
+  if (file_kind && o->file == nullptr) {
+    args.error("--file is needed for the %s kind", o->kind.c_str());
     return kExitUsage;
   }
-  if (file_kind && access(file, R_OK) != 0) {
-    args.error("--file: cannot open '%s': %s", file, std::strerror(errno));
+  if (file_kind && access(o->file, R_OK) != 0) {
+    args.error("--file: cannot open '%s': %s", o->file, std::strerror(errno));
     return kExitFailure;
   }
-  if (KX::StringUtil::iequals(kind.c_str(), "csv") &&
-      !check_csv_input("replay", file, ',', args.has("--lenient"))) {
+  if (csv_kind && !check_csv_input("replay", o->file, ',', args.has("--lenient"))) {
     return kExitFailure;
   }
-  const std::string freq = args.get("--freq", "tick");
-  KX::IDataReplay* replay = KX::IDataReplay::create_data_replay(
-      kind.c_str(), freq.c_str(), args.get("--market", ""), file, param);
-  if (replay == nullptr) {
-    args.error("--kind: no replay '%s' (see the message above)", kind.c_str());
-    return kExitFailure;
-  }
-  const bool consumes_day_end = KX::StringUtil::iequals(replay->get_name(), "bin");
+  return kExitOk;
+}
 
-  CsvOut csv(args.get("--csv-out", ""));
-  Record record, first, last, held;
-  bool have_held = false, ended = false;
-  size_t total = 0;
-  int status = kExitOk;
-  std::string error;
-  for (size_t di = 0; di < days.size() && status == kExitOk; ++di) {
-    const int day = days[di];
-    size_t count = 0;
-    auto deliver = [&](const Record& r) {
-      if (count == 0) first = r;
-      last = r;
-      ++count;
-      if (csv.enabled() && !csv.write(r, &error)) status = kExitFailure;
-    };
-    const int init_rc = replay->init(day);
-    if (init_rc == QL_NO_MORE_RECORDS) ended = true;
+// What one day delivered.
+struct DayRecords {
+  size_t count = 0;
+  Record first, last;
+};
+
+// Drives a replay day by day as a back-test does. A binary replay consumes the record that
+// ends a day; it is held here and delivered with the day it belongs to. Not thread-safe.
+class DayDriver {
+ public:
+  DayDriver(const Args& args, KX::IDataReplay* replay, CsvOut* csv)
+      : args_(args),
+        replay_(replay),
+        csv_(csv),
+        consumes_day_end_(KX::StringUtil::iequals(replay->get_name(), "bin")) {}
+
+  // Opens a day and delivers the record held for it, if any. Returns false when the replay
+  // refuses the day (message printed).
+  bool begin_day(int day, DayRecords* out) {
+    const int init_rc = replay_->init(day);
+    if (init_rc == QL_NO_MORE_RECORDS) ended_ = true;
     if (init_rc < 0 && init_rc != QL_NO_MORE_RECORDS) {
-      args.error("day %d: init returned %d (%s)", day, init_rc, ql_result_str(init_rc));
-      status = kExitFailure;
+      args_.error("day %d: init returned %d (%s)", day, init_rc, ql_result_str(init_rc));
+      return false;
+    }
+    replay_->start();
+    day_open_ = take_held(day, out) && !ended_;
+    return true;
+  }
+  // Delivers the rest of the day. Returns false on a failure (its message printed, or in
+  // error()).
+  bool read_day(int day, DayRecords* out) {
+    while (day_open_ && ok_) day_open_ = pull(day, out);
+    return ok_;
+  }
+  // The data ended, with no record held for a later day.
+  bool finished() const { return ended_ && !have_held_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  void deliver(const Record& r, DayRecords* out) {
+    if (out->count == 0) out->first = r;
+    out->last = r;
+    ++out->count;
+    if (csv_->enabled() && !csv_->write(r, &error_)) ok_ = false;
+  }
+
+  // Delivers the record held from an earlier day when it is this day's. Returns whether the
+  // day may have more records.
+  bool take_held(int day, DayRecords* out) {
+    if (!have_held_) return true;
+    const int held_day = trading_day_of(held_);
+    if (held_day > day) return false;  // the next record belongs to a later day
+    if (held_day == day) deliver(held_, out);
+    have_held_ = false;  // delivered, or of a day not asked for
+    return true;
+  }
+
+  // Takes the next record. Returns whether the day may have more.
+  bool pull(int day, DayRecords* out) {
+    std::memset(record_.bytes, 0, sizeof(_L2Snapshot));
+    unsigned char type = 0;
+    const int rc = replay_->next(record_.bytes, kRecordBuffer, &type);
+    if (rc > 0) {
+      record_.size = rc;
+      if (type != 0) record_.bytes[0] = type;
+      deliver(record_, out);
+      return true;
+    }
+    if (rc == QL_BAR_SKIPPED) return true;  // an earlier bar passed over
+    if (rc == QL_OTHER_DAY) {
+      hold_day_end();
+    } else if (rc == 0 || rc == QL_NO_MORE_RECORDS) {
+      ended_ = true;
+    } else {
+      args_.error("day %d: next returned %d (%s)", day, rc, ql_result_str(rc));
+      ok_ = false;
+    }
+    return false;
+  }
+
+  void hold_day_end() {
+    if (!consumes_day_end_ || record_.bytes[0] == 0) return;
+    record_.size = static_cast<int>(
+        kind_record_size(record_.bytes[0] == QL_RECORD_BAR ? RecordKind::Bar : RecordKind::Tick));
+    held_ = record_;
+    have_held_ = true;
+  }
+
+  const Args& args_;
+  KX::IDataReplay* replay_;
+  CsvOut* csv_;
+  const bool consumes_day_end_;
+  Record record_, held_;
+  bool have_held_ = false;
+  bool day_open_ = false;
+  bool ended_ = false;
+  bool ok_ = true;
+  std::string error_;
+};
+
+void print_day(int day, const DayRecords& d) {
+  std::printf("%d: %s record%s\n", day, group_digits(d.count).c_str(), d.count == 1 ? "" : "s");
+  if (d.count > 0) {
+    std::printf("  first: %s\n", describe(d.first).c_str());
+    if (d.count > 1) std::printf("  last:  %s\n", describe(d.last).c_str());
+  }
+}
+
+// Runs the days in order until the data ends. Returns false on a failure (message printed).
+bool replay_days(const Args& args, KX::IDataReplay* replay, const ReplayOptions& o, CsvOut* csv,
+                 size_t* total) {
+  DayDriver driver(args, replay, csv);
+  bool ok = true;
+  for (size_t di = 0; di < o.days.size() && ok; ++di) {
+    DayRecords day;
+    if (!driver.begin_day(o.days[di], &day)) {
+      ok = false;
       break;
     }
-    replay->start();
-    bool day_open = !ended;
-    if (have_held) {
-      const int held_day = trading_day_of(held);
-      if (held_day == day) {
-        deliver(held);
-        have_held = false;
-      } else if (held_day > day) {
-        day_open = false;  // the next record belongs to a later day
-      } else {
-        have_held = false;  // a record of a day not asked for
-      }
-    }
-    while (day_open && status == kExitOk) {
-      std::memset(record.bytes, 0, sizeof(_L2Snapshot));
-      unsigned char type = 0;
-      const int rc = replay->next(record.bytes, kRecordBuffer, &type);
-      if (rc > 0) {
-        record.size = rc;
-        if (type != 0) record.bytes[0] = type;
-        deliver(record);
-      } else if (rc == QL_OTHER_DAY) {
-        if (consumes_day_end && record.bytes[0] != 0) {
-          record.size = static_cast<int>(kind_record_size(
-              record.bytes[0] == QL_RECORD_BAR ? RecordKind::Bar : RecordKind::Tick));
-          held = record;
-          have_held = true;
-        }
-        day_open = false;
-      } else if (rc == 0 || rc == QL_NO_MORE_RECORDS) {
-        ended = true;
-        day_open = false;
-      } else if (rc == QL_BAR_SKIPPED) {
-        continue;  // an earlier bar passed over
-      } else {
-        args.error("day %d: next returned %d (%s)", day, rc, ql_result_str(rc));
-        status = kExitFailure;
-      }
-    }
-    total += count;
-    if (!csv.enabled()) {
-      std::printf("%d: %s record%s\n", day, group_digits(count).c_str(), count == 1 ? "" : "s");
-      if (count > 0) {
-        std::printf("  first: %s\n", describe(first).c_str());
-        if (count > 1) std::printf("  last:  %s\n", describe(last).c_str());
-      }
-    }
-    if (ended && !have_held) {
-      if (di + 1 < days.size()) std::printf("end of data after %d\n", day);
+    ok = driver.read_day(o.days[di], &day);
+    *total += day.count;
+    if (!csv->enabled()) print_day(o.days[di], day);
+    if (ok && driver.finished()) {
+      if (di + 1 < o.days.size()) std::printf("end of data after %d\n", o.days[di]);
       break;
     }
   }
-  replay->release();
-  if (csv.enabled() && !csv.close(&error)) status = kExitFailure;
-  if (status != kExitOk) {
-    if (!error.empty()) args.error("%s", error.c_str());
-    return status;
-  }
-  std::printf("replay %s (%s): %s records", kind.c_str(), freq.c_str(),
+  std::string error = driver.error();
+  if (csv->enabled() && !csv->close(&error)) ok = false;
+  if (!ok && !error.empty()) args.error("%s", error.c_str());
+  return ok;
+}
+
+void report(const ReplayOptions& o, size_t total, const CsvOut& csv) {
+  std::printf("replay %s (%s): %s records", o.kind.c_str(), o.freq.c_str(),
               group_digits(total).c_str());
   if (csv.enabled()) {
-    std::printf(" -> %s (%s written", args.get("--csv-out"), group_digits(csv.written()).c_str());
+    std::printf(" -> %s (%s written", o.csv_out.c_str(), group_digits(csv.written()).c_str());
     if (csv.skipped() > 0) {
       std::printf(", %s of another kind left out", group_digits(csv.skipped()).c_str());
     }
     std::printf(")");
   }
   std::printf("\n");
+}
+
+}  // namespace
+
+int run_replay(int argc, char** argv) {
+  Args args(kHelp, kOptions, std::size(kOptions));
+  if (!args.parse(argc, argv)) return kExitUsage;
+  if (args.help_requested()) return kExitOk;
+  ReplayOptions o;
+  const int refused = check_options(args, &o);
+  if (refused != kExitOk) return refused;
+  KX::IDataReplay* replay = KX::IDataReplay::create_data_replay(
+      o.kind.c_str(), o.freq.c_str(), args.get("--market", ""), o.file, o.param);
+  if (replay == nullptr) {
+    args.error("--kind: no replay '%s' (see the message above)", o.kind.c_str());
+    return kExitFailure;
+  }
+  CsvOut csv(o.csv_out);
+  size_t total = 0;
+  const bool ok = replay_days(args, replay, o, &csv, &total);
+  replay->release();
+  if (!ok) return kExitFailure;
+  report(o, total, csv);
   return kExitOk;
 }
 

@@ -93,6 +93,23 @@ std::string coverage_text(const DayCheck& check) {
   return buf;
 }
 
+// The page's heading: the instrument and day, and where the snapshots came from.
+ReportHeading heading_of(const Args& args, const BookJob& job, const BookResult& result,
+                         const ReportSeries& series) {
+  ReportHeading heading;
+  heading.title = result.symbol + "." + result.exchange + " " + std::to_string(result.date);
+  heading.source = "rebuilt from " + job.orders_path +
+                   (job.trades_path.empty() ? "" : " and " + job.trades_path) +
+                   (result.input_note.empty() ? "" : " (" + result.input_note + ")") +
+                   (job.sequence_path.empty() ? "" : " in the order of " + job.sequence_path) +
+                   ": " + group_digits(result.events()) + " events, " +
+                   group_digits(series.seen()) + " snapshots " +
+                   (args.has("--schedule")
+                        ? std::string("on the schedule ") + args.get("--schedule")
+                        : "every " + std::to_string(job.interval_ms) + " ms of continuous trading");
+  return heading;
+}
+
 }  // namespace
 
 int run_report(int argc, char** argv) {
@@ -122,18 +139,8 @@ int run_report(int argc, char** argv) {
     return kExitFailure;
   }
   const DayCheck* day_check = checked ? &check : nullptr;
-  ReportHeading heading;
-  heading.title = result.symbol + "." + result.exchange + " " + std::to_string(result.date);
-  heading.source = "rebuilt from " + job.orders_path +
-                   (job.trades_path.empty() ? "" : " and " + job.trades_path) +
-                   (result.input_note.empty() ? "" : " (" + result.input_note + ")") +
-                   (job.sequence_path.empty() ? "" : " in the order of " + job.sequence_path) +
-                   ": " + group_digits(result.events()) + " events, " +
-                   group_digits(series.seen()) + " snapshots " +
-                   (args.has("--schedule")
-                        ? std::string("on the schedule ") + args.get("--schedule")
-                        : "every " + std::to_string(job.interval_ms) + " ms of continuous trading");
-  const std::string page = render_report_html(series.kept(), heading, day_check);
+  const std::string page =
+      render_report_html(series.kept(), heading_of(args, job, result, series), day_check);
   const std::string out = args.get("--out");
   if (!write_text(out, page, &error)) {
     args.error("%s", error.c_str());

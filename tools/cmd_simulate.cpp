@@ -131,115 +131,142 @@ int write_layout(const Args& args, qlsim::Config config) {
   return kExitUsage;
 }
 
-}  // namespace
+// The two output files and their format (by each name unless --format is given).
+struct Outputs {
+  std::string orders, trades;
+  bool format_given = false;
+  FileFormat format = FileFormat::Csv;
+  FileFormat orders_format() const { return format_given ? format : format_of_path(orders); }
+  FileFormat trades_format() const { return format_given ? format : format_of_path(trades); }
+};
 
-int run_simulate(int argc, char** argv) {
-  Args args(kHelp, kOptions, std::size(kOptions));
-  if (!args.parse(argc, argv)) return kExitUsage;
-  if (args.help_requested()) return kExitOk;
-
-  if (args.has("--symbols") || args.has("--events")) {
-    if (!args.has("--symbols")) {
-      args.error("--events needs --symbols N");
-      return kExitUsage;
-    }
-    if (!args.has("--orders-out") || !args.has("--trades-out")) {
-      args.error("give both --orders-out FILE and --trades-out FILE");
-      return kExitUsage;
-    }
-    FileFormat format = FileFormat::Csv;
-    if (args.has("--format") && !parse_format(args.get("--format"), &format)) {
-      args.error("--format: '%s' is neither csv nor bin", args.get("--format"));
-      return kExitUsage;
-    }
-    return run_simulate_market(args, args.get("--orders-out"), args.get("--trades-out"),
-                               args.has("--format"), format);
+// Returns kExitOk, or kExitUsage with the message printed.
+int check_outputs(const Args& args, Outputs* out) {
+  if (!args.has("--orders-out") || !args.has("--trades-out")) {
+    args.error("give both --orders-out FILE and --trades-out FILE");
+    return kExitUsage;
   }
-  qlsim::Config config;
+  out->orders = args.get("--orders-out");
+  out->trades = args.get("--trades-out");
+  out->format_given = args.has("--format");
+  if (out->format_given && !parse_format(args.get("--format"), &out->format)) {
+    args.error("--format: '%s' is neither csv nor bin", args.get("--format"));
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+// --symbols N [--events TOTAL]: a market day of many stocks.
+int simulate_market(const Args& args) {
+  if (!args.has("--symbols")) {
+    args.error("--events needs --symbols N");
+    return kExitUsage;
+  }
+  Outputs out;
+  const int refused = check_outputs(args, &out);
+  if (refused != kExitOk) return refused;
+  return run_simulate_market(args, out.orders, out.trades, out.format_given, out.format);
+}
+
+// A number option within [lo, hi]; `what` names the range in the message. Returns false
+// (message printed) when the text is not such a number.
+bool get_real(const Args& args, const char* name, double lo, double hi, const char* what,
+              double* out) {
+  if (!args.has(name)) return true;
+  const char* text = args.get(name);
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(v >= lo && v <= hi)) {
+    args.error("%s: '%s' is not %s", name, text, what);
+    return false;
+  }
+  *out = v;
+  return true;
+}
+
+// The options of one stock's day. Returns kExitOk, or kExitUsage with the message printed.
+int check_day_options(const Args& args, qlsim::Config* config) {
   const std::string style = args.get("--style", "sz");
   if (KX::StringUtil::iequals(style.c_str(), "sh")) {
-    config.style = qlsim::Style::Shanghai;
-    config.symbol = "600000";
+    config->style = qlsim::Style::Shanghai;
+    config->symbol = "600000";
   } else if (!KX::StringUtil::iequals(style.c_str(), "sz")) {
     args.error("--style: '%s' is neither sz (Shenzhen) nor sh (Shanghai)", style.c_str());
     return kExitUsage;
   }
   int64_t seed = 1;
   if (!args.get_int("--seed", int64_t{0}, INT64_MAX, &seed) ||
-      !args.get_int("--orders", 1, 50000000, &config.orders) ||
-      !args.get_date("--date", &config.date)) {
+      !args.get_int("--orders", 1, 50000000, &config->orders) ||
+      !args.get_date("--date", &config->date)) {
     return kExitUsage;
   }
-  config.seed = static_cast<uint64_t>(seed);
-  config.symbol = args.get("--symbol", config.symbol.c_str());
-  if (!valid_symbol(config.symbol)) {
+  config->seed = static_cast<uint64_t>(seed);
+  config->symbol = args.get("--symbol", config->symbol.c_str());
+  if (!valid_symbol(config->symbol)) {
     args.error(
         "--symbol: '%s' is not a stock code of 1 to 9 characters without blanks, dots, "
         "commas or quotes",
-        config.symbol.c_str());
+        config->symbol.c_str());
     return kExitUsage;
   }
-  if (args.has("--pre-close")) {
-    const char* text = args.get("--pre-close");
-    char* end = nullptr;
-    const double v = std::strtod(text, &end);
-    if (end == text || *end != '\0' || !(v >= 0.01 && v <= 5000)) {
-      args.error("--pre-close: '%s' is not a price from 0.01 to 5000", text);
-      return kExitUsage;
-    }
-    config.pre_close = v;
-  }
-  config.distinct_group_times = args.has("--distinct-times");
-  if (args.has("--preopen-marketable")) {
-    const char* text = args.get("--preopen-marketable");
-    char* end = nullptr;
-    const double v = std::strtod(text, &end);
-    if (end == text || *end != '\0' || !(v >= 0 && v <= 1)) {
-      args.error("--preopen-marketable: '%s' is not a share from 0 to 1", text);
-      return kExitUsage;
-    }
-    if (config.style == qlsim::Style::Shanghai) {
-      args.error("--preopen-marketable: only Shenzhen holds orders before the open (--style sz)");
-      return kExitUsage;
-    }
-    config.preopen_marketable_share = v;
-  }
-  if (args.has("--layout")) return write_layout(args, config);
-  if (!args.has("--orders-out") || !args.has("--trades-out")) {
-    args.error("give both --orders-out FILE and --trades-out FILE");
+  config->distinct_group_times = args.has("--distinct-times");
+  if (!get_real(args, "--pre-close", 0.01, 5000, "a price from 0.01 to 5000", &config->pre_close) ||
+      !get_real(args, "--preopen-marketable", 0, 1, "a share from 0 to 1",
+                &config->preopen_marketable_share)) {
     return kExitUsage;
   }
-  const std::string orders_out = args.get("--orders-out"), trades_out = args.get("--trades-out");
-  bool format_given = args.has("--format");
-  FileFormat format = FileFormat::Csv;
-  if (format_given && !parse_format(args.get("--format"), &format)) {
-    args.error("--format: '%s' is neither csv nor bin", args.get("--format"));
+  if (args.has("--preopen-marketable") && config->style == qlsim::Style::Shanghai) {
+    args.error("--preopen-marketable: only Shenzhen holds orders before the open (--style sz)");
     return kExitUsage;
   }
+  return kExitOk;
+}
 
-  const qlsim::Day day = qlsim::simulate_day(config);
-  std::string error;
-  if (!write_records(day.orders, orders_out, RecordKind::Order,
-                     format_given ? format : format_of_path(orders_out), &error) ||
-      !write_records(day.trades, trades_out, RecordKind::Trade,
-                     format_given ? format : format_of_path(trades_out), &error) ||
-      (args.has("--sequence-out") && !write_sequence(day, args.get("--sequence-out"), &error))) {
-    args.error("%s", error.c_str());
-    return kExitFailure;
-  }
+// Writes the day's files. Returns false with *error set.
+bool write_day(const Args& args, const qlsim::Day& day, const Outputs& out, std::string* error) {
+  return write_records(day.orders, out.orders, RecordKind::Order, out.orders_format(), error) &&
+         write_records(day.trades, out.trades, RecordKind::Trade, out.trades_format(), error) &&
+         (!args.has("--sequence-out") || write_sequence(day, args.get("--sequence-out"), error));
+}
+
+void report_day(const Args& args, const qlsim::Config& config, const qlsim::Day& day,
+                const Outputs& out) {
+  const bool shanghai = config.style == qlsim::Style::Shanghai;
   std::printf("simulated %s.%s %d (seed %llu, %s style): %s events\n", config.symbol.c_str(),
-              config.style == qlsim::Style::Shanghai ? "SH" : "SZ", config.date,
-              static_cast<unsigned long long>(config.seed),
-              config.style == qlsim::Style::Shanghai ? "Shanghai" : "Shenzhen",
-              group_digits(day.events()).c_str());
+              shanghai ? "SH" : "SZ", config.date, static_cast<unsigned long long>(config.seed),
+              shanghai ? "Shanghai" : "Shenzhen", group_digits(day.events()).c_str());
   std::printf("  %s order records -> %s\n", group_digits(day.orders.size()).c_str(),
-              orders_out.c_str());
+              out.orders.c_str());
   std::printf("  %s trade records -> %s\n", group_digits(day.trades.size()).c_str(),
-              trades_out.c_str());
+              out.trades.c_str());
   if (args.has("--sequence-out")) {
     std::printf("  sequence of %s records -> %s\n", group_digits(day.sequence.size()).c_str(),
                 args.get("--sequence-out"));
   }
+}
+
+}  // namespace
+
+int run_simulate(int argc, char** argv) {
+  Args args(kHelp, kOptions, std::size(kOptions));
+  if (!args.parse(argc, argv)) return kExitUsage;
+  if (args.help_requested()) return kExitOk;
+  if (args.has("--symbols") || args.has("--events")) return simulate_market(args);
+  qlsim::Config config;
+  int refused = check_day_options(args, &config);
+  if (refused != kExitOk) return refused;
+  if (args.has("--layout")) return write_layout(args, config);
+  Outputs out;
+  refused = check_outputs(args, &out);
+  if (refused != kExitOk) return refused;
+
+  const qlsim::Day day = qlsim::simulate_day(config);
+  std::string error;
+  if (!write_day(args, day, out, &error)) {
+    args.error("%s", error.c_str());
+    return kExitFailure;
+  }
+  report_day(args, config, day, out);
   return kExitOk;
 }
 

@@ -66,25 +66,26 @@ bool parse_percent(const Args& args, const char* name, double* out) {
   return true;
 }
 
-}  // namespace
-
-int run_verify(int argc, char** argv) {
-  Args args(kHelp, kOptions, std::size(kOptions));
-  if (!args.parse(argc, argv)) return kExitUsage;
-  if (args.help_requested()) return kExitOk;
-
+// What the options ask for.
+struct VerifyRequest {
   BookJob job;
   qlverify::VerifyOptions options;
   double min_coverage = 99.9;
+  std::string snapshots;
+};
+
+// Reads and checks the options. Returns kExitOk, or kExitUsage with the message printed.
+int check_options(const Args& args, VerifyRequest* r) {
+  BookJob& job = r->job;
   int mismatches = 5;
   if (!args.get_date("--date", &job.date) || !args.get_char("--delimiter", &job.delimiter) ||
       !args.get_int("--mismatches", 0, 1000, &mismatches) ||
-      !parse_percent(args, "--min-coverage", &min_coverage) ||
-      !parse_snapshot_options(args, &job.schedule, &options.exchange_auction_view,
-                              &options.pre_close)) {
+      !parse_percent(args, "--min-coverage", &r->min_coverage) ||
+      !parse_snapshot_options(args, &job.schedule, &r->options.exchange_auction_view,
+                              &r->options.pre_close)) {
     return kExitUsage;
   }
-  options.mismatches_kept = static_cast<size_t>(mismatches);
+  r->options.mismatches_kept = static_cast<size_t>(mismatches);
   if (args.has("--format")) {
     job.input_format_given = true;
     if (!parse_format(args.get("--format"), &job.input_format)) {
@@ -105,45 +106,73 @@ int run_verify(int argc, char** argv) {
   job.input.map = args.get("--map", "");
   job.input.values = args.get("--values", "");
   job.input.lenient = args.has("--lenient");
+  r->snapshots = args.get("--snapshots");
+  return kExitOk;
+}
 
+// What a checked day gives.
+struct Checked {
+  BookResult loaded;
+  std::vector<qlverify::ReferenceSnapshot> refs;
+  qlverify::VerifyReport report;
+  double seconds = 0;
+};
+
+// Loads the day, reads the exchange's snapshots and checks the rebuilt book against them.
+// Returns false (message printed) when any of it cannot be done.
+bool check_day(const Args& args, const VerifyRequest& r, Checked* out) {
   const auto start = std::chrono::steady_clock::now();
   BookBuffers buffers;
-  BookResult loaded;
-  const bool loaded_ok = load_book_day(job, &buffers, &loaded, nullptr);
-  for (const std::string& note : loaded.notes) args.error("%s", note.c_str());
+  const bool loaded_ok = load_book_day(r.job, &buffers, &out->loaded, nullptr);
+  for (const std::string& note : out->loaded.notes) args.error("%s", note.c_str());
   if (!loaded_ok) {
-    args.error("%s", loaded.error.c_str());
-    return kExitFailure;
+    args.error("%s", out->loaded.error.c_str());
+    return false;
   }
-  std::vector<qlverify::ReferenceSnapshot> refs;
   std::string error;
-  if (!read_references(args.get("--snapshots"), job.delimiter, loaded.symbol, loaded.date,
-                       job.input.lenient, &refs, &error)) {
+  if (!read_references(r.snapshots, r.job.delimiter, out->loaded.symbol, out->loaded.date,
+                       r.job.input.lenient, &out->refs, &error)) {
     args.error("--snapshots: %s", error.c_str());
-    return kExitFailure;
+    return false;
   }
-
-  const qlverify::DayInput day = day_input_of(job, buffers, loaded);
-  qlverify::VerifyReport report;
-  if (!qlverify::verify_day(day, refs, options, &report, &error)) {
+  const qlverify::DayInput day = day_input_of(r.job, buffers, out->loaded);
+  if (!qlverify::verify_day(day, out->refs, r.options, &out->report, &error)) {
     args.error("%s", error.c_str());
-    return kExitFailure;
+    return false;
   }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%s.%s %d: %s events, %s snapshots checked in %.3f s\n", loaded.symbol.c_str(),
-              loaded.exchange.c_str(), loaded.date,
-              group_digits(static_cast<uint64_t>(report.events)).c_str(),
-              group_digits(refs.size()).c_str(), seconds);
-  std::fputs(qlverify::format_report(report, refs).c_str(), stdout);
+  out->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return true;
+}
 
-  const double continuous = report.coverage[qlverify::kContinuousTrading].percent();
-  bool ok = report.closing_equal;
-  if (continuous < min_coverage) {
-    std::printf("continuous-trading coverage %.2f%% is below %.2f%%\n", continuous, min_coverage);
+// Prints the report. Returns whether the day passes: the closing snapshots equal and the
+// continuous session covered at least as asked.
+bool report(const VerifyRequest& r, const Checked& c) {
+  std::printf("%s.%s %d: %s events, %s snapshots checked in %.3f s\n", c.loaded.symbol.c_str(),
+              c.loaded.exchange.c_str(), c.loaded.date,
+              group_digits(static_cast<uint64_t>(c.report.events)).c_str(),
+              group_digits(c.refs.size()).c_str(), c.seconds);
+  std::fputs(qlverify::format_report(c.report, c.refs).c_str(), stdout);
+  const double continuous = c.report.coverage[qlverify::kContinuousTrading].percent();
+  bool ok = c.report.closing_equal;
+  if (continuous < r.min_coverage) {
+    std::printf("continuous-trading coverage %.2f%% is below %.2f%%\n", continuous, r.min_coverage);
     ok = false;
   }
-  return ok ? kExitOk : kExitFailure;
+  return ok;
+}
+
+}  // namespace
+
+int run_verify(int argc, char** argv) {
+  Args args(kHelp, kOptions, std::size(kOptions));
+  if (!args.parse(argc, argv)) return kExitUsage;
+  if (args.help_requested()) return kExitOk;
+  VerifyRequest request;
+  const int refused = check_options(args, &request);
+  if (refused != kExitOk) return refused;
+  Checked checked;
+  if (!check_day(args, request, &checked)) return kExitFailure;
+  return report(request, checked) ? kExitOk : kExitFailure;
 }
 
 }  // namespace qltool

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -26,125 +25,6 @@ std::string errno_text() {
 
 bool ieq(const char* a, const char* b) {
   return KX::StringUtil::iequals(a, b);
-}
-
-// ---- CSV row pieces --------------------------------------------------------------------------
-class RowBuilder {
- public:
-  RowBuilder(char* out, char delimiter) : begin_(out), p_(out), delimiter_(delimiter) {}
-
-  void separator() {
-    if (p_ != begin_) *p_++ = delimiter_;
-  }
-  void text(const char* s, size_t n) {
-    separator();
-    if (needs_quotes(s, n)) {
-      *p_++ = '"';
-      for (size_t i = 0; i < n; ++i) {
-        if (s[i] == '"') *p_++ = '"';
-        *p_++ = s[i];
-      }
-      *p_++ = '"';
-    } else {
-      std::memcpy(p_, s, n);
-      p_ += n;
-    }
-  }
-  template <class Int>
-  void integer(Int v) {
-    separator();
-    p_ = std::to_chars(p_, p_ + 24, v).ptr;
-  }
-  void real(double v) {
-    separator();
-    if (v == 0.0) {
-      *p_++ = '0';
-      return;
-    }
-    p_ = std::to_chars(p_, p_ + 32, v).ptr;
-  }
-  void flag(char c) {
-    if (c == 0) {
-      separator();
-      return;
-    }
-    text(&c, 1);
-  }
-  // symbol.EXCHANGE as the utility layer's formatters write it: the exchange text, its code in
-  // digits when it has none, nothing for exchange 0.
-  void instrument(const char* symbol, size_t capacity, uint8_t exchange) {
-    char buf[64];
-    size_t n = strnlen(symbol, capacity);
-    std::memcpy(buf, symbol, n);
-    if (exchange != 0) {
-      buf[n++] = '.';
-      const char* ex = exchange_str(exchange);
-      if (ex != nullptr) {
-        const size_t len = std::strlen(ex);
-        std::memcpy(buf + n, ex, len);
-        n += len;
-      } else {
-        n = static_cast<size_t>(std::to_chars(buf + n, buf + sizeof buf, int{exchange}).ptr - buf);
-      }
-    }
-    text(buf, n);
-  }
-  void end_row() {
-    *p_++ = '\r';
-    *p_++ = '\n';
-  }
-  size_t size() const { return static_cast<size_t>(p_ - begin_); }
-
- private:
-  bool needs_quotes(const char* s, size_t n) const {
-    for (size_t i = 0; i < n; ++i) {
-      if (s[i] == delimiter_ || s[i] == '"' || s[i] == '\r' || s[i] == '\n') return true;
-    }
-    return false;
-  }
-  char* begin_;
-  char* p_;
-  char delimiter_;
-};
-
-size_t format_order(char* out, char delimiter, const _L2Order& r) {
-  RowBuilder row(out, delimiter);
-  row.instrument(r.symbol, sizeof r.symbol, r.exchange);
-  row.integer(r.action_day);
-  row.integer(r.time);
-  row.integer(r.volume);
-  row.real(r.price);
-  row.integer(r.seq_num);
-  row.integer(r.order_index);
-  row.flag(r.bs_flag);
-  row.flag(r.order_type);
-  row.end_row();
-  return row.size();
-}
-
-size_t format_trade(char* out, char delimiter, const _L2Trade& r) {
-  RowBuilder row(out, delimiter);
-  row.instrument(r.symbol, sizeof r.symbol, r.exchange);
-  row.integer(r.action_day);
-  row.integer(r.time);
-  row.integer(r.volume);
-  row.real(r.price);
-  row.integer(r.seq_num);
-  row.integer(r.bid_seq_num);
-  row.integer(r.ask_seq_num);
-  row.flag(r.bs_flag);
-  row.end_row();
-  return row.size();
-}
-
-// Header of the order and trade layouts, with the writer's delimiter.
-std::string join_header(std::initializer_list<const char*> names, char delimiter) {
-  std::string out;
-  for (const char* n : names) {
-    if (!out.empty()) out += delimiter;
-    out += n;
-  }
-  return out + "\r\n";
 }
 
 // Columns without which a file cannot be the kind asked for: an order file read as trades
@@ -470,24 +350,13 @@ bool RecordWriter::write_header(const void* first_record) {
     case RecordKind::Bar:
       n = bar_csv_header(out, static_cast<int>(kMaxRow), delimiter_);
       break;
-    case RecordKind::Order: {
+    case RecordKind::Order:
       shanghai_orders_ = static_cast<const _L2Order*>(first_record)->exchange == 1;
-      const std::string h = join_header(
-          {"instrument", "action_day", "time", "volume", "price", "seq_num", "order_index",
-           "bs_flag", shanghai_orders_ ? "order_type_sh" : "order_type_sz"},
-          delimiter_);
-      std::memcpy(out, h.data(), h.size());
-      n = static_cast<int>(h.size());
+      n = l2order_csv_header(out, static_cast<int>(kMaxRow), shanghai_orders_ ? 1 : 0, delimiter_);
       break;
-    }
-    case RecordKind::Trade: {
-      const std::string h = join_header({"instrument", "action_day", "time", "volume", "price",
-                                         "seq_num", "bid_seq_num", "ask_seq_num", "bs_flag"},
-                                        delimiter_);
-      std::memcpy(out, h.data(), h.size());
-      n = static_cast<int>(h.size());
+    case RecordKind::Trade:
+      n = l2trade_csv_header(out, static_cast<int>(kMaxRow), delimiter_);
       break;
-    }
   }
   header_written_ = true;
   if (n < 0) {
@@ -500,21 +369,15 @@ bool RecordWriter::write_header(const void* first_record) {
 
 bool RecordWriter::format_row(const void* record) {
   char* out = buffer_.data() + used_;
+  const int size = static_cast<int>(kMaxRow);
+  int n = -1;
   switch (kind_) {
-    case RecordKind::Tick: {
-      const int n = l2snapshot_to_csv(out, static_cast<int>(kMaxRow),
-                                      static_cast<const _L2Snapshot*>(record), delimiter_);
-      if (n < 0) return false;
-      used_ += static_cast<size_t>(n);
-      return true;
-    }
-    case RecordKind::Bar: {
-      const int n = bar_to_csv(out, static_cast<int>(kMaxRow), static_cast<const _BarData*>(record),
-                               delimiter_);
-      if (n < 0) return false;
-      used_ += static_cast<size_t>(n);
-      return true;
-    }
+    case RecordKind::Tick:
+      n = l2snapshot_to_csv(out, size, static_cast<const _L2Snapshot*>(record), delimiter_);
+      break;
+    case RecordKind::Bar:
+      n = bar_to_csv(out, size, static_cast<const _BarData*>(record), delimiter_);
+      break;
     case RecordKind::Order: {
       const auto* r = static_cast<const _L2Order*>(record);
       if ((r->exchange == 1) != shanghai_orders_) {
@@ -523,14 +386,16 @@ bool RecordWriter::format_row(const void* record) {
              "named by exchange)");
         return false;
       }
-      used_ += format_order(out, delimiter_, *r);
-      return true;
+      n = l2order_to_csv(out, size, r, delimiter_);
+      break;
     }
     case RecordKind::Trade:
-      used_ += format_trade(out, delimiter_, *static_cast<const _L2Trade*>(record));
-      return true;
+      n = l2trade_to_csv(out, size, static_cast<const _L2Trade*>(record), delimiter_);
+      break;
   }
-  return false;
+  if (n < 0) return false;
+  used_ += static_cast<size_t>(n);
+  return true;
 }
 
 bool RecordWriter::write(const void* record) {

@@ -1,17 +1,11 @@
 // Reading and writing record files: binary files (plain sequences of fixed-size records, as
 // the binary replay reads them) and CSV files with a header row that DataCsvReader binds.
 //
-// CSV layouts written here:
-//   tick   the utility layer's l2snapshot_csv_header and l2snapshot_to_csv rows
-//   bar    bar_csv_header and bar_to_csv rows
-//   order  instrument,action_day,time,volume,price,seq_num,order_index,bs_flag,order_type_sz
-//          (order_type_sh when the records are Shanghai's: the reader takes the order type
-//          from the column of the record's exchange)
-//   trade  instrument,action_day,time,volume,price,seq_num,bid_seq_num,ask_seq_num,bs_flag
-// The instrument is symbol.EXCHANGE ("000001.SZ"), so the exchange survives the round trip;
-// prices are written in the shortest form that reads back to the same double; a flag is its
-// character, empty when 0. aux_no and trade_flag are not written (no reader column binds
-// them).
+// CSV files are written with the utility layer's row formatters and their header twins
+// (l2snapshot_to_csv, bar_to_csv, l2order_to_csv, l2trade_to_csv): the instrument is
+// symbol.EXCHANGE ("000001.SZ"), so the exchange survives the round trip. An order file names
+// its order type column after its first record's exchange (order_type_sh for Shanghai), so
+// one file holds orders of one family.
 #pragma once
 
 #include <cstddef>

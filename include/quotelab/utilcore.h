@@ -259,6 +259,12 @@ QL_API const char* bar_field_str(int n);
  * or a line break is quoted. The result is -1 also for a NULL buf or rec, a size below 1, or a
  * delimiter that can stand inside a number or an exchange text (letters, digits, '.', '+',
  * '-'), a quote, CR, LF or NUL (buf then holds "" when size allows).
+ * Orders and trades write instrument, action_day, time, volume, price, seq_num, then
+ * order_index, bs_flag and the order type (orders) or bid_seq_num, ask_seq_num, bs_flag
+ * (trades); a flag is its character, nothing when 0. DataCsvReader takes an order's type from
+ * the column of its exchange, so l2order_csv_header names that column after `exchange`:
+ * "order_type_sh" for Shanghai (1), "order_type_sz" for any other; a file read back that way
+ * holds orders of one family. aux_no and trade_flag are not written (no column binds them).
  * ========================================================================================== */
 QL_API int l2snapshot_to_csv(char* buf, int size, const _L2Snapshot* rec, char delimiter);
 QL_API int mdindex_to_csv(char* buf, int size, const _MDIndex* rec, char delimiter);
@@ -266,6 +272,10 @@ QL_API int bar_to_csv(char* buf, int size, const _BarData* rec, char delimiter);
 QL_API int l2snapshot_csv_header(char* buf, int size, char delimiter);
 QL_API int mdindex_csv_header(char* buf, int size, char delimiter);
 QL_API int bar_csv_header(char* buf, int size, char delimiter);
+QL_API int l2order_to_csv(char* buf, int size, const _L2Order* rec, char delimiter);
+QL_API int l2trade_to_csv(char* buf, int size, const _L2Trade* rec, char delimiter);
+QL_API int l2order_csv_header(char* buf, int size, int exchange, char delimiter);
+QL_API int l2trade_csv_header(char* buf, int size, char delimiter);
 
 /* ============================================================================================
  * Dynamic loading

@@ -4,7 +4,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "platform/csv_row.h"
+#include "platform/csv_tokenizer.h"
 #include "platform/text_tools.h"
 
 namespace KX {
@@ -109,9 +109,9 @@ const FieldNames kFieldNames[] = {
 // ---- typed reads by bound position -----------------------------------------------------------
 
 // The current row, read at the column table's positions. Each field is parsed where the row
-// splitter left it (csv_row.h), with no getter call and no second lookup per field. An unbound
-// column reads as 0; a column this row lacks, or an empty or unreadable field, as the handle's
-// default, as the csv_get_* getters give it.
+// splitter left it (csv_tokenizer.h), with no getter call and no second lookup per field. An
+// unbound column reads as 0; a column this row lacks, or an empty or unreadable field, as the
+// handle's default, as the csv_get_* getters give it.
 class BoundRow {
  public:
   explicit BoundRow(const csv_file* csv)

@@ -15,7 +15,7 @@
 #include <type_traits>
 
 #include "files/vendor_layout.h"
-#include "platform/csv_row.h"
+#include "platform/csv_tokenizer.h"
 #include "platform/text_tools.h"
 #include "quotelab/layout_reader.h"
 #include "quotelab/utilcore.h"

@@ -1,22 +1,13 @@
 #include "orderbook/pool.h"
 
-#include "quotelab/unstable/testing.h"
-
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
 namespace ql::detail {
 namespace {
 
-std::atomic<int> g_blocks_until_failure{-1};
-
-// One block of header plus storage from the system; nullptr when the system (or the test
-// hook) refuses.
+// One block of header plus storage from the system; nullptr when the system refuses.
 mpool_block* new_block(int32_t block_size) {
-  int left = g_blocks_until_failure.load(std::memory_order_relaxed);
-  if (left == 0) return nullptr;
-  if (left > 0) g_blocks_until_failure.store(left - 1, std::memory_order_relaxed);
   auto* b = static_cast<mpool_block*>(std::malloc(sizeof(mpool_block) + block_size));
   if (b == nullptr) return nullptr;
   b->next = nullptr;
@@ -42,6 +33,7 @@ mpool* mpool_create(int32_t block_size) {
   pool->current_block = b;
   pool->block_size = block_size;
   pool->blocks = 1;
+  pool->blocks_left = -1;
   return pool;
 }
 
@@ -53,7 +45,7 @@ void* mpool_alloc_slow(mpool* pool, int32_t size) {
     cur->used += size;
     return p;
   }
-  mpool_block* b = new_block(pool->block_size);
+  mpool_block* b = pool->blocks_left == 0 ? nullptr : new_block(pool->block_size);
   if (b == nullptr) {
     std::fprintf(stderr, "%s: L:%d alloc pool block %dbytes failed\n", "mpool_alloc", 279,
                  pool->block_size);
@@ -64,6 +56,7 @@ void* mpool_alloc_slow(mpool* pool, int32_t size) {
   cur->next = b;
   pool->current_block = b;
   ++pool->blocks;
+  if (pool->blocks_left > 0) --pool->blocks_left;
   b->used = size;
   return b + 1;
 }
@@ -94,7 +87,3 @@ void mpool_destroy(mpool* pool) {
 }
 
 }  // namespace ql::detail
-
-void ql__orderbook_pool_fail_after(int n) {
-  ql::detail::g_blocks_until_failure.store(n < 0 ? -1 : n, std::memory_order_relaxed);
-}

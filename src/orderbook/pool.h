@@ -20,7 +20,8 @@ struct mpool {
   mpool_block* first_block;
   mpool_block* current_block;
   int32_t block_size;
-  int32_t blocks;  // blocks held, for the footprint
+  int32_t blocks;       // blocks held, for the footprint
+  int32_t blocks_left;  // new blocks still allowed; -1 = no limit (tests simulate exhaustion)
 };
 
 // Block size of every book's pool: large enough that a busy day takes few system allocations,

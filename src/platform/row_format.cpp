@@ -17,7 +17,7 @@
 
 namespace {
 
-enum class ColumnKind : uint8_t { kInstrument, kInt32, kInt64, kDouble };
+enum class ColumnKind : uint8_t { kInstrument, kInt32, kUInt32, kInt64, kDouble, kFlag };
 
 struct Column {
   const char* name;
@@ -104,17 +104,47 @@ constexpr Column kBarColumns[] = {
     QL_COL(_BarData, turn, kDouble),
 };
 
+// Orders and trades: the order type column is named after the exchange family, as
+// DataCsvReader takes a record's order type from the column of its exchange; the row is the
+// same under either name.
+#define QL_ORDER_COLUMNS(order_type_name)                                                          \
+  {                                                                                                \
+    QL_INSTRUMENT(_L2Order), QL_COL(_L2Order, action_day, kInt32), QL_COL(_L2Order, time, kInt32), \
+        QL_COL(_L2Order, volume, kUInt32), QL_COL(_L2Order, price, kDouble),                       \
+        QL_COL(_L2Order, seq_num, kInt64), QL_COL(_L2Order, order_index, kInt64),                  \
+        QL_COL(_L2Order, bs_flag, kFlag),                                                          \
+        Column{order_type_name, ColumnKind::kFlag, offsetof(_L2Order, order_type), 0},             \
+  }
+constexpr Column kOrderColumns[] = QL_ORDER_COLUMNS("order_type_sz");
+constexpr Column kShanghaiOrderColumns[] = QL_ORDER_COLUMNS("order_type_sh");
+#undef QL_ORDER_COLUMNS
+
+constexpr Column kTradeColumns[] = {
+    QL_INSTRUMENT(_L2Trade),
+    QL_COL(_L2Trade, action_day, kInt32),
+    QL_COL(_L2Trade, time, kInt32),
+    QL_COL(_L2Trade, volume, kUInt32),
+    QL_COL(_L2Trade, price, kDouble),
+    QL_COL(_L2Trade, seq_num, kInt64),
+    QL_COL(_L2Trade, bid_seq_num, kInt64),
+    QL_COL(_L2Trade, ask_seq_num, kInt64),
+    QL_COL(_L2Trade, bs_flag, kFlag),
+};
+
 #undef QL_LEVELS
 #undef QL_LEVEL
 #undef QL_INSTRUMENT
 #undef QL_COL
 
 // Longest texts of one field: to_chars' shortest double is at most 24 characters
-// ("-2.2250738585072014e-308"); an int64 20; an int32 11. A quoted symbol doubles its quotes;
-// the exchange suffix is a dot and at most 3 characters ("CFE", "255").
+// ("-2.2250738585072014e-308"); an int64 20; an int32 11, a uint32 10; a flag 4 (a quote,
+// quoted). A quoted symbol doubles its quotes; the exchange suffix is a dot and at most 3
+// characters ("CFE", "255").
 constexpr size_t kMaxDoubleChars = 24;
 constexpr size_t kMaxInt64Chars = 20;
 constexpr size_t kMaxInt32Chars = 11;
+constexpr size_t kMaxUInt32Chars = 10;
+constexpr size_t kMaxFlagChars = 4;
 constexpr size_t kMaxExchangeChars = 4;
 
 constexpr size_t max_field_chars(const Column& col) {
@@ -123,6 +153,10 @@ constexpr size_t max_field_chars(const Column& col) {
       return 2 + 2 * size_t{col.size} + kMaxExchangeChars;
     case ColumnKind::kInt32:
       return kMaxInt32Chars;
+    case ColumnKind::kUInt32:
+      return kMaxUInt32Chars;
+    case ColumnKind::kFlag:
+      return kMaxFlagChars;
     case ColumnKind::kInt64:
       return kMaxInt64Chars;
     case ColumnKind::kDouble:
@@ -150,6 +184,8 @@ constexpr size_t header_bytes(const Column (&cols)[N]) {
 constexpr size_t kRowScratch = max_row_bytes(kSnapshotColumns);
 static_assert(max_row_bytes(kBarColumns) <= kRowScratch, "bar rows fit the scratch buffer");
 static_assert(max_row_bytes(kIndexColumns) <= kRowScratch, "index rows fit the scratch buffer");
+static_assert(max_row_bytes(kOrderColumns) <= kRowScratch, "order rows fit the scratch buffer");
+static_assert(max_row_bytes(kTradeColumns) <= kRowScratch, "trade rows fit the scratch buffer");
 static_assert(header_bytes(kSnapshotColumns) <= kRowScratch, "headers fit the scratch buffer");
 static_assert(kRowScratch < 2048, "the scratch buffer lives on the stack");
 
@@ -259,6 +295,18 @@ char* put_instrument(char* p, const char* symbol, size_t size, unsigned exchange
   return p;
 }
 
+// A one-character flag: the character (quoted when it is the delimiter, a quote or a line
+// break), nothing when it is 0.
+char* put_flag(char* p, char c, char delimiter) {
+  if (c == 0) return p;
+  const bool quoted = needs_quotes(&c, 1, delimiter);
+  if (quoted) *p++ = '"';
+  if (c == '"') *p++ = '"';
+  *p++ = c;
+  if (quoted) *p++ = '"';
+  return p;
+}
+
 template <class T>
 T load(const unsigned char* rec, size_t offset) {
   T v;
@@ -280,8 +328,14 @@ char* put_row(char* p, const Column (&cols)[N], const void* record, char delimit
       case ColumnKind::kInt32:
         p = put_int(p, load<int32_t>(rec, col.offset));
         break;
+      case ColumnKind::kUInt32:
+        p = put_unsigned(p, load<uint32_t>(rec, col.offset));
+        break;
       case ColumnKind::kInt64:
         p = put_int(p, load<int64_t>(rec, col.offset));
+        break;
+      case ColumnKind::kFlag:
+        p = put_flag(p, load<char>(rec, col.offset), delimiter);
         break;
       case ColumnKind::kDouble:
         p = put_double(p, load<double>(rec, col.offset));
@@ -383,6 +437,23 @@ int mdindex_csv_header(char* buf, int size, char delimiter) {
 
 int bar_csv_header(char* buf, int size, char delimiter) {
   return format_header(buf, size, kBarColumns, delimiter);
+}
+
+int l2order_to_csv(char* buf, int size, const _L2Order* rec, char delimiter) {
+  return format_row(buf, size, kOrderColumns, rec, delimiter);
+}
+
+int l2trade_to_csv(char* buf, int size, const _L2Trade* rec, char delimiter) {
+  return format_row(buf, size, kTradeColumns, rec, delimiter);
+}
+
+int l2order_csv_header(char* buf, int size, int exchange, char delimiter) {
+  return exchange == 1 ? format_header(buf, size, kShanghaiOrderColumns, delimiter)
+                       : format_header(buf, size, kOrderColumns, delimiter);
+}
+
+int l2trade_csv_header(char* buf, int size, char delimiter) {
+  return format_header(buf, size, kTradeColumns, delimiter);
 }
 
 }  // extern "C"

@@ -1,14 +1,15 @@
-// The current row of a CSV handle as the library's own decoders read it: the field spans the
-// row splitter found, and the number readers behind the csv_get_* getters. A decoder that
-// reads a dozen fields per row takes the row once and parses each field where it stands,
-// instead of a getter call per field that looks the field up and checks it again.
+// The CSV tokenizer's row access for the library's own decoders: the field spans the row
+// splitter found in a handle's current row, and the number readers behind the csv_get_*
+// getters. A decoder that reads a dozen fields per row takes the row once and parses each
+// field where it stands, instead of a getter call per field that looks the field up and checks
+// it again.
 //
 // The number readers rely on what the splitter guarantees of every field: its text is
 // NUL-terminated inside the loaded block, and 8 bytes from any position up to and including
 // that NUL can be read (the block's tail padding). They read whole 8-byte words and never use
 // the bytes past the field.
-#ifndef QUOTELAB_PLATFORM_CSV_ROW_H
-#define QUOTELAB_PLATFORM_CSV_ROW_H
+#ifndef QUOTELAB_PLATFORM_CSV_TOKENIZER_H
+#define QUOTELAB_PLATFORM_CSV_TOKENIZER_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -184,4 +185,4 @@ inline int64_t parse_int64(const CsvField& f, int64_t fallback) {
 }  // namespace detail
 }  // namespace KX
 
-#endif  // QUOTELAB_PLATFORM_CSV_ROW_H
+#endif  // QUOTELAB_PLATFORM_CSV_TOKENIZER_H

@@ -1,4 +1,4 @@
-// The CSV reader: the whole file is loaded into one block, and each csv_next splits one row in
+// The CSV tokenizer: the whole file is loaded into one block, and each csv_next splits one row in
 // place (fields NUL-terminated, quoted fields unescaped where they stand), recording the
 // fields in an array that is reused from row to row. Rows without quotes, the common case by
 // far, are split by a block scan (16 bytes with SSE2, else 8 bytes in a word); a quote
@@ -21,13 +21,15 @@
 #include <new>
 #include <system_error>
 
-#include "platform/csv_row.h"
+#include "platform/csv_tokenizer.h"
 #include "platform/text_tools.h"
 #include "quotelab/utilcore.h"
 
+namespace KX {
+namespace detail {
 namespace {
 
-using Field = KX::detail::CsvField;
+using Field = CsvField;
 
 // The loaded text: malloc'ed (mapped == 0) or a mapping of `mapped` bytes.
 struct Block {
@@ -37,25 +39,29 @@ struct Block {
 
 // Bytes behind the data: a '\n' that stops the scan of a last row without line end, then
 // zeroes, so that the block loads of the scan (up to 16 bytes) and of the number readers
-// (8-byte words from any position up to a field's NUL, csv_row.h) never leave the block.
+// (8-byte words from any position up to a field's NUL, csv_tokenizer.h) never leave the block.
 constexpr size_t kTailPad = 32;
 static_assert(kTailPad > 16, "a 16-byte load from the sentinel must stay inside the block");
 // Field slots taken at open; rows with more fields grow the array (doubling), once.
 constexpr int kInitialFieldSlots = 64;
 
 }  // namespace
+}  // namespace detail
+}  // namespace KX
 
+// The handle of the C interface (opaque to callers).
 struct csv_file {
-  Block block;          // the file's bytes + kTailPad
-  char* pos = nullptr;  // start of the first line not yet read
-  char* end = nullptr;  // end of the data; the sentinel '\n' stands here
+  KX::detail::Block block;  // the file's bytes + kTailPad
+  char* pos = nullptr;      // start of the first line not yet read
+  char* end = nullptr;      // end of the data; the sentinel '\n' stands here
   char delimiter = ',';
 
-  Field* fields = nullptr;  // fields of the current row
+  KX::detail::CsvField* fields = nullptr;  // fields of the current row
   int field_count = 0;
   int field_slots = 0;
 
-  Field* columns = nullptr;  // header names, trimmed, NUL-terminated inside the block
+  KX::detail::CsvField* columns =
+      nullptr;  // header names, trimmed, NUL-terminated inside the block
   int column_count = 0;
 
   long next_line = 1;  // 1-based number of the line at pos
@@ -70,6 +76,8 @@ struct csv_file {
   int64_t int64_default = 0;
 };
 
+namespace KX {
+namespace detail {
 namespace {
 
 // ---- loading -------------------------------------------------------------------------------
@@ -495,9 +503,6 @@ Real parse_real_slow(const char* b, const char* e, Real fallback) {
 
 }  // namespace
 
-namespace KX {
-namespace detail {
-
 CsvRow csv_current_row(const csv_file* csv) {
   if (!csv) return CsvRow{nullptr, 0, 0.0, 0, 0};
   return CsvRow{csv->fields, csv->field_count, csv->double_default, csv->int32_default,
@@ -544,6 +549,8 @@ int64_t parse_int64_general(const CsvField& f, int64_t fallback) {
 }  // namespace KX
 
 // ---- public interface ----------------------------------------------------------------------
+
+using namespace KX::detail;
 
 extern "C" {
 

@@ -1,4 +1,4 @@
-// The utility layer's CSV reader: loading, row splitting, header lookup and typed fields.
+// The utility layer's CSV tokenizer: loading, row splitting, header lookup and typed fields.
 #include <sys/stat.h>
 #include <unistd.h>
 
