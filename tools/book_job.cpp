@@ -327,8 +327,10 @@ int32_t feed_pricing_own_best(orderbook_builder* builder, int32_t date,
       continue;
     }
     const bool buy = order->bs_flag == 'B';
-    _L2Order priced = *order;
-    if (orderbook_get_price_qty(book, buy ? -1 : 1, nullptr, &priced.price)) {
+    double best = 0;  // not &priced.price: the record is packed, its double unaligned
+    if (orderbook_get_price_qty(book, buy ? -1 : 1, nullptr, &best)) {
+      _L2Order priced = *order;
+      priced.price = best;
       priced.order_type = '2';
       orderbook_builder_feed(builder, &priced);
       continue;

@@ -315,13 +315,13 @@ class RecordSlots {
   }
   // A zero-filled record at the end.
   Rec* append() {
-    ++count_;
     if (arrays_ == nullptr) {
       own_->emplace_back();
+      ++count_;
       return &own_->back();
     }
-    if (count_ > capacity_) reserve(capacity_ < 1024 ? 1024 : capacity_ * 2);
-    Rec* r = data_ + count_ - 1;
+    if (count_ == capacity_) reserve(capacity_ < 1024 ? 1024 : capacity_ * 2);
+    Rec* r = data_ + count_++;
     std::memset(static_cast<void*>(r), 0, sizeof(Rec));
     return r;
   }
