@@ -78,7 +78,8 @@ int32_t on_l2trade(orderbook* book, int64_t seq, int64_t bid, int64_t ask, doubl
 
 // A plain book on the standard containers, by the same event rules as the order book (no
 // aggregation, no callbacks, no refusals): levels in a std::map per side, each a std::list of
-// orders in time priority, and orders found through a std::unordered_map. Not thread-safe.
+// orders in time priority, and orders found through a std::unordered_map. An order remembers
+// its level (map nodes stay put), so each event looks a price up at most once. Not thread-safe.
 class ReferenceBook {
  public:
   explicit ReferenceBook(bool shanghai) : shanghai_(shanghai) {}
@@ -94,10 +95,10 @@ class ReferenceBook {
                               : consume(bids_, seq, quantity, px, type != '1');
       if (remaining <= 0 || price <= 0) return remaining;
     }
-    Queue& q = side == 'B' ? bids_[px].orders : asks_[px].orders;
-    (side == 'B' ? bids_[px] : asks_[px]).quantity += remaining;
-    q.push_back(Order{seq, remaining});
-    orders_[seq] = Where{side, px, std::prev(q.end())};
+    Level& level = side == 'B' ? bids_[px] : asks_[px];
+    level.quantity += remaining;
+    level.orders.push_back(Order{seq, remaining});
+    orders_.emplace(seq, Where{side, px, &level, std::prev(level.orders.end())});
     return window ? remaining : 0;
   }
 
@@ -143,6 +144,7 @@ class ReferenceBook {
   struct Where {
     int32_t side;
     uint32_t px;
+    Level* level;  // map nodes stay where they are while they exist
     Queue::iterator it;
   };
   template <class Side>
@@ -192,12 +194,11 @@ class ReferenceBook {
   template <class Side>
   void take_from(Side& side, const Where& w, int32_t fill,
                  std::unordered_map<int64_t, Where>::iterator found) {
-    auto level = side.find(w.px);
-    level->second.quantity -= fill;
+    w.level->quantity -= fill;
     if (w.it->quantity > 0) return;
-    level->second.orders.erase(w.it);
+    w.level->orders.erase(w.it);
     orders_.erase(found);
-    if (level->second.orders.empty()) side.erase(level);
+    if (w.level->orders.empty()) side.erase(w.px);
   }
 
   bool shanghai_;
@@ -365,11 +366,11 @@ void BM_RestingOrders(benchmark::State& state) {
     }
   }
   const double pool = static_cast<double>(ql::detail::mpool_footprint(book->block_pool));
-  const double tables =
-      static_cast<double>(table_size(book->order_map) + table_size(book->ask_px_table) +
-                          table_size(book->bid_px_table)) *
-      sizeof(table_node_s);
-  const double resting = table_length(book->order_map);
+  const double tables = static_cast<double>(
+      ql::detail::order_index_bytes(&book->order_map) +
+      static_cast<int64_t>(table_size(book->ask_px_table) + table_size(book->bid_px_table)) *
+          static_cast<int64_t>(sizeof(table_node_s)));
+  const double resting = ql::detail::order_index_count(&book->order_map);
   state.SetItemsProcessed(state.iterations() * n);
   state.counters["resting_orders"] = resting;
   state.counters["pool_bytes_per_order"] = pool / resting;

@@ -137,6 +137,34 @@ TEST_F(InputFilesTest, TimesGoingBackAreNamedAndLenientKeepsEverySnapshot) {
   EXPECT_EQ(r.err.find("ERROR"), std::string::npos) << r.err;  // the builder never stopped
 }
 
+// A Shenzhen own-side-best order takes its side's best price as it enters; with its side empty
+// it is a refused row like any other: named with its line, and failing the job unless lenient.
+TEST_F(InputFilesTest, OwnSideBestOrdersArePricedOrRefusedWithTheirLine) {
+  std::ofstream(path("o.csv"), std::ios::binary)
+      << "SecurityID,TransactTime,ApplSeqNum,ChannelNo,Price,OrderQty,Side,OrdType\n"
+         "000001,20230711093000120,1,2011,10.00,100,1,2\n"
+         "000001,20230711093000130,2,2011,0,200,1,U\n"
+         "000001,20230711093000140,3,2011,0,300,2,U\n";
+  std::ofstream(path("t.csv"), std::ios::binary)
+      << "SecurityID,TransactTime,ApplSeqNum,ChannelNo,BidApplSeqNum,OfferApplSeqNum,LastPx,"
+         "LastQty,ExecType\n";
+  const std::string args = "book --quiet --orders " + path("o.csv") + " --trades " + path("t.csv") +
+                           " --out " + path("x.csv");
+  Outcome r = run(args);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("o.csv' line 4: own-side best order with its side empty: order 3 (sell)"),
+            std::string::npos)
+      << r.err;
+  r = run(args + " --lenient");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("2 orders"), std::string::npos) << r.out;
+  // The last snapshot: bid 10.00 for 300 (the limit order and the own-side best one beside it).
+  const std::string ticks = slurp(path("x.csv"));
+  const std::string last = ticks.substr(ticks.rfind('\n', ticks.size() - 2) + 1);
+  EXPECT_NE(last.find(",10,"), std::string::npos) << last;
+  EXPECT_NE(last.find(",300,"), std::string::npos) << last;
+}
+
 TEST_F(InputFilesTest, ShanghaiWithoutSequenceWarnsAndEmptyOrdersAreRefused) {
   const Outcome s = run("simulate --orders 2000 --style sh --orders-out " + path("o.csv") +
                         " --trades-out " + path("t.csv"));

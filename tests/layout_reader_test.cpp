@@ -5,8 +5,11 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,10 @@ void read_text(Read* r, const std::string& name, const std::string& text, int da
   r->opened = r->reader.open(write_file(name, text).c_str());
   if (r->opened == 0) r->refused = r->reader.read();
 }
+
+const char kShAHeader[] =
+    "DataStatus,OrderIndex,OrderChannel,SecurityID,OrderTime,OrderType,OrderNO,OrderPrice,"
+    "Balance,OrderBSFlag,BizIndex,LocalTime,SeqNo\n";
 
 template <class T>
 T field(T v) {
@@ -153,6 +160,42 @@ TEST(LayoutReaderFiles, MergedTicksKeepTheirOrderAndSkipStatusRows) {
   EXPECT_EQ(field(r.reader.trades()[0].bid_seq_num), 78);
 }
 
+// The merged tick-by-tick file writes TickTime in hundredths (HHMMSSss, the hour's leading zero
+// optional); other layouts read 8 digits as HHMMSSmmm.
+TEST(LayoutReaderFiles, TickTimesInHundredths) {
+  const struct {
+    const char* layout;
+    const char* time;
+    int32_t want;  // 0: refused
+  } cases[] = {
+      {"sh-ticks", "9150002", 91500020},     {"sh-ticks", "09150002", 91500020},
+      {"sh-ticks", "13005999", 130059990},   {"sh-ticks", "09:15:00.020", 91500020},
+      {"sh-ticks", "091500020", 91500020},   {"sh-ticks", "91500020", 0},
+      {"sh-a-orders", "91500020", 91500020}, {"sh-a-orders", "9150002", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.layout) + " " + c.time);
+    const bool ticks = std::string(c.layout) == "sh-ticks";
+    const std::string text =
+        ticks ? std::string(
+                    "BizIndex,Channel,SecurityID,TickTime,Type,BuyOrderNO,SellOrderNO,"
+                    "Price,Qty,TradeMoney,TickBSFlag\n2,1,600000,") +
+                    c.time + ",A,0,77,10.01,300,0,S\n"
+              : std::string(kShAHeader) + "0,1,1,600519," + c.time + ",A,1,10.01,300,B,7,0,1\n";
+    Read r;
+    read_text(&r, "ticktime.csv", text, 20230711);
+    ASSERT_EQ(r.opened, 0) << r.reader.error();
+    EXPECT_EQ(r.reader.layout_name(), c.layout);
+    if (c.want == 0) {
+      ASSERT_EQ(r.refused, 1);
+      EXPECT_EQ(r.reader.refusals()[0].reason, "time does not parse");
+    } else {
+      ASSERT_EQ(r.refused, 0) << r.reader.refusals()[0].reason;
+      EXPECT_EQ(field(r.reader.orders()[0].time), c.want);
+    }
+  }
+}
+
 TEST(LayoutReaderFiles, ExchangeSnapshotsWithBlankLevelsAndOrderCounts) {
   const std::string header = []() {
     std::string h =
@@ -201,6 +244,77 @@ TEST(LayoutReaderFiles, ExchangeSnapshotsWithBlankLevelsAndOrderCounts) {
   EXPECT_EQ(x.bid_orders[1], 4);
   EXPECT_EQ(x.ask_orders[0], 1);
   EXPECT_STREQ(x.phase, "TRADE");
+}
+
+// ---- reading into the caller's arrays -----------------------------------------------------
+
+// Arrays that keep what they are told to keep and count the calls.
+class TestArrays : public KX::LayoutRecordArrays {
+ public:
+  std::vector<_L2Order> orders;
+  std::vector<_L2Trade> trades;
+  int calls = 0;
+  _L2Order* order_room(size_t kept, size_t n) override { return room(&orders, kept, n); }
+  _L2Trade* trade_room(size_t kept, size_t n) override { return room(&trades, kept, n); }
+
+ private:
+  template <class Rec>
+  Rec* room(std::vector<Rec>* v, size_t kept, size_t n) {
+    ++calls;
+    std::vector<Rec> grown(n);
+    std::copy(v->begin(), v->begin() + kept, grown.begin());
+    v->swap(grown);
+    return v->data();
+  }
+};
+
+TEST(LayoutReaderArrays, CallersArraysGetTheRecordsTheReaderWouldKeep) {
+  // The first rows are long and the rest short: the estimate from the first rows falls short
+  // and the arrays must grow, keeping what was written.
+  std::string text =
+      "BizIndex,Channel,SecurityID,TickTime,Type,BuyOrderNO,SellOrderNO,Price,Qty,TradeMoney,"
+      "TickBSFlag\n";
+  for (int i = 1; i <= 3000; ++i) {
+    const std::string price = i <= 40 ? "10.01" + std::string(90, '0') : "10.01";
+    text += std::to_string(i) + ",1,600000,09:30:00.010," + (i % 3 ? "A,0," : "T,1,") +
+            std::to_string(i) + "," + price + ",100,0," + (i % 3 ? "S" : "B") + "\n";
+  }
+  const std::string path = write_file("20230711_grow.csv", text);
+  LayoutReader own, into;
+  TestArrays arrays;
+  ASSERT_EQ(own.open(path.c_str()), 0) << own.error();
+  ASSERT_EQ(own.read(), 0);
+  ASSERT_EQ(into.open(path.c_str()), 0);
+  ASSERT_EQ(into.read(&arrays), 0);
+  EXPECT_GT(arrays.calls, 2);  // room for each kind up front, then growth
+  EXPECT_TRUE(into.orders().empty());
+  ASSERT_EQ(into.order_count(), 2000u);
+  ASSERT_EQ(into.trade_count(), 1000u);
+  ASSERT_EQ(own.order_count(), 2000u);
+  EXPECT_EQ(0, std::memcmp(arrays.orders.data(), own.orders().data(), 2000 * sizeof(_L2Order)));
+  EXPECT_EQ(0, std::memcmp(arrays.trades.data(), own.trades().data(), 1000 * sizeof(_L2Trade)));
+  EXPECT_EQ(into.stream().size(), 3000u);
+  EXPECT_EQ(field(arrays.orders[0].price), 10.01);
+}
+
+// Long prices (representation noise) read as the whole text read and rounded to six decimals,
+// near halves included.
+TEST(LayoutReaderArrays, LongPricesRoundAsTheirWholeText) {
+  const char* prices[] = {"1801.00999999999999", "10.00000049999999999", "10.0000005000000001",
+                          "99999.1234564999999", "0.12345650000000001",  "3.14159265358979323",
+                          "123456789.0123456789"};
+  std::string text = kShAHeader;
+  for (const char* p : prices)
+    text += std::string("0,1,1,600519,09:15:00.020,A,1,") + p + ",1,B,1,0,1\n";
+  Read r;
+  read_text(&r, "long_prices.csv", text, 20230711);
+  ASSERT_EQ(r.refused, 0);
+  ASSERT_EQ(r.reader.orders().size(), std::size(prices));
+  for (size_t i = 0; i < std::size(prices); ++i) {
+    const double v = std::strtod(prices[i], nullptr);
+    const double want = std::fabs(v) < 1e9 ? std::nearbyint(v * 1e6) / 1e6 : v;
+    EXPECT_EQ(field(r.reader.orders()[i].price), want) << prices[i];
+  }
 }
 
 // ---- a simulated day through every layout ----------------------------------------------------
@@ -314,9 +428,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- refusals -------------------------------------------------------------------------------
 
-const char kShAHeader[] =
-    "DataStatus,OrderIndex,OrderChannel,SecurityID,OrderTime,OrderType,OrderNO,OrderPrice,"
-    "Balance,OrderBSFlag,BizIndex,LocalTime,SeqNo\n";
 const char kGoodRow[] = "0,1,1,600519,09:15:00.020,A,1,10.01,300,B,7,0,1\n";
 
 TEST(LayoutReaderRefusals, EachReasonWithItsLine) {
@@ -403,6 +514,28 @@ TEST(LayoutReaderOpen, FailuresNameTheFileAndTheFix) {
   }
 }
 
+// A header that carries every column of two layouts as fully is refused naming both, whether
+// the layout is detected or mapped on top of the best built-in.
+TEST(LayoutReaderOpen, HeaderBindingTwoLayoutsEquallyNamesBoth) {
+  // All of sh-a-orders and all of sh-a-trades but TradeMoney: 13 names of each.
+  const std::string text =
+      "DataStatus,OrderIndex,OrderChannel,SecurityID,OrderTime,OrderType,OrderNO,OrderPrice,"
+      "Balance,OrderBSFlag,BizIndex,LocalTime,SeqNo,TradeIndex,TradeChan,TradTime,TradPrice,"
+      "TradVolume,TradeBuyNo,TradeSellNo,TradeBSFlag\n";
+  for (const char* values : {"", "side:B=B,S=S,N=N"}) {
+    SCOPED_TRACE(values);
+    LayoutReader r;
+    if (*values != '\0') {
+      ASSERT_EQ(r.apply_values(values), 0);
+    }
+    EXPECT_EQ(r.open(write_file("both.csv", text).c_str()), -1);
+    EXPECT_NE(r.error().find("binds two layouts equally (sh-a-orders and sh-a-trades)"),
+              std::string::npos)
+        << r.error();
+    EXPECT_NE(r.error().find("both.csv"), std::string::npos) << r.error();
+  }
+}
+
 TEST(LayoutReaderOpen, TradingDayFromTheDirectory) {
   const std::string dir = testing::TempDir() + "20230712/";
   mkdir(dir.c_str(), 0755);
@@ -450,6 +583,8 @@ TEST(LayoutReaderProfiles, BadProfilesAreRefusedWithTheirLine) {
   EXPECT_EQ(r.apply_values("side:1=Q"), -1);
   EXPECT_EQ(r.apply_map("price"), -1);
   EXPECT_EQ(r.use_layout("nope"), -1);
+  EXPECT_EQ(r.apply_profile_text("time_digits = HHMM\n", "t.profile"), -1);
+  EXPECT_NE(r.error().find("not HHMMSSss or HHMMSSmmm"), std::string::npos) << r.error();
 }
 
 TEST(LayoutReaderProfiles, EveryBuiltInRoundTripsAsAProfile) {
@@ -458,6 +593,9 @@ TEST(LayoutReaderProfiles, EveryBuiltInRoundTripsAsAProfile) {
     LayoutReader r;
     EXPECT_EQ(r.apply_profile_text(LayoutReader::builtin_layout_profile(i).c_str(), "builtin"), 0)
         << r.error();
+    EXPECT_EQ(
+        LayoutReader::builtin_layout_profile(i).find("time_digits = HHMMSSss") != std::string::npos,
+        std::string(LayoutReader::builtin_layout_name(i)) == "sh-ticks");
   }
 }
 

@@ -183,6 +183,64 @@ TEST_F(MarketDayTest, SymbolsAndManifestLinesChooseWhatIsRebuilt) {
   EXPECT_NE(slurp(path("one.csv")).find("000001.SZ"), std::string::npos);
 }
 
+// A vendor's files of several stocks each (Shanghai layout B, the sequence in ApplSeqNum):
+// read with no options, each stock rebuilt as its own file rebuilds alone; a refused row
+// fails the day by file and line unless lenient.
+TEST_F(MarketDayTest, VendorFilesOfSeveralStocksRebuildAsEachStockAlone) {
+  std::string orders, trades;
+  const std::pair<const char*, const char*> stocks[] = {{"600000", "3"}, {"600001", "4"}};
+  for (const auto& [symbol, seed] : stocks) {
+    const std::string o = path(std::string("o") + symbol + ".csv");
+    const std::string t = path(std::string("t") + symbol + ".csv");
+    ASSERT_EQ(
+        quotelab({"simulate", "--style", "sh", "--layout", "sh-b", "--symbol", symbol, "--orders",
+                  "1500", "--seed", symbol + 5, "--orders-out", o, "--trades-out", t})
+            .code,
+        0);
+    ASSERT_EQ(quotelab({"book", "--orders", o, "--trades", t, "--out",
+                        path(std::string(symbol) + ".dat"), "--quiet"})
+                  .code,
+              0);
+    // One header, then both stocks' rows.
+    const std::string ot = slurp(o), tt = slurp(t);
+    orders += orders.empty() ? ot : ot.substr(ot.find('\n') + 1);
+    trades += trades.empty() ? tt : tt.substr(tt.find('\n') + 1);
+  }
+  spit(path("o.csv"), orders);
+  spit(path("t.csv"), trades);
+  fs::create_directories(path("v"));
+  const Args args = {"book",   "--market", "--orders",     path("o.csv"), "--trades", path("t.csv"),
+                     "--root", path("v"),  "--out-format", "bin",         "--quiet"};
+  const Outcome r = quotelab(args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("(sh-b-orders + sh-b-trades, merged by the sequence column): 2 symbols"),
+            std::string::npos)
+      << r.out;
+  std::map<std::string, std::string> by_symbol;
+  for (const _L2Snapshot& s : read_records<_L2Snapshot>(day_file("v", "dat"))) {
+    by_symbol[symbol_of(s)].append(reinterpret_cast<const char*>(&s), sizeof s);
+  }
+  for (const char* symbol : {"600000", "600001"}) {
+    EXPECT_EQ(by_symbol[symbol], slurp(path(std::string(symbol) + ".dat"))) << symbol;
+  }
+
+  // Row 3's side code becomes one the layout does not know.
+  std::string broken = orders;
+  size_t at = 0;
+  for (int row = 0; row < 3; ++row) at = broken.find('\n', at) + 1;
+  const size_t side = broken.find(",2,1,", at);  // OrderBSFlag,ChannelNo of a sell
+  ASSERT_NE(side, std::string::npos);
+  broken[side + 1] = '7';
+  spit(path("o.csv"), broken);
+  const Outcome refused = quotelab(args);
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.err.find("o.csv' line"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("give --lenient"), std::string::npos) << refused.err;
+  Args lenient = args;
+  lenient.push_back("--lenient");
+  EXPECT_EQ(quotelab(lenient).code, 0);
+}
+
 TEST_F(MarketDayTest, BrokenInputsAndSplitsAreRefusedByName) {
   spit(path("short.txt"), "OOT\n");
   spit(path("bad.txt"), "OOX\n");
@@ -221,6 +279,12 @@ TEST_F(MarketDayTest, BrokenInputsAndSplitsAreRefusedByName) {
   const Outcome merge = quotelab({"merge", "--root", path("r"), "--date", "20240102"});
   EXPECT_EQ(merge.code, 1);
   EXPECT_NE(merge.err.find("part 2 of 3 is missing"), std::string::npos) << merge.err;
+  // Both exchanges' orders cannot share quotelab's order CSV: refused before a byte is written.
+  const Outcome csv = quotelab({"simulate", "--symbols", "6", "--orders-out", path("m.csv"),
+                                "--trades-out", path("mt.csv")});
+  EXPECT_EQ(csv.code, 2);
+  EXPECT_NE(csv.err.find("write binary files"), std::string::npos) << csv.err;
+  EXPECT_FALSE(fs::exists(path("m.csv")));
 }
 
 }  // namespace

@@ -439,6 +439,56 @@ TEST_F(BookTest, DuplicateNumberIsRefusedAndTheFirstOrderStaysFindable) {
   EXPECT_EQ(order(5, 'B', 10.01, 200, kMorning + 1), 200);  // free again
 }
 
+// Order numbers in the patterns feeds have: rising one by one, rising with gaps (numbers
+// counted across a channel of instruments), sharing their low bits, falling, and negative or
+// zero (the book's own ids). Enough of them that the book's order index grows several times.
+struct NumberPattern {
+  const char* name;
+  int64_t (*number)(int64_t i);
+};
+const NumberPattern kNumberPatterns[] = {
+    {"rising", [](int64_t i) { return i + 1; }},
+    {"gaps", [](int64_t i) { return 1000000 + i * 997 + (i * i) % 13; }},
+    {"same low bits", [](int64_t i) { return (i + 1) << 16; }},
+    {"falling", [](int64_t i) { return 1000000 - i; }},
+    {"own ids", [](int64_t i) { return -i; }},
+    {"old and new", [](int64_t i) { return i % 2 == 0 ? i + 1 : 5000000 - i; }},
+};
+
+TEST_F(BookTest, OrdersAreFoundByNumberWhateverTheirPattern) {
+  constexpr int64_t kOrders = 3000;
+  for (const NumberPattern& p : kNumberPatterns) {
+    SCOPED_TRACE(p.name);
+    make("SZ");
+    for (int day = 0; day < 2; ++day) {
+      orderbook_reset(book_, 20240105 + day);
+      for (int64_t i = 0; i < kOrders; ++i) {
+        const int32_t side = i % 2 == 0 ? 'B' : 'S';
+        const double price = side == 'B' ? 10.00 - (i % 40) * 0.01 : 10.50 + (i % 40) * 0.01;
+        ASSERT_EQ(order(p.number(i), side, price, 100, kAuction), 0);
+      }
+      ASSERT_EQ(ql__orderbook_check(book_), 0);
+      for (int64_t i = 0; i < kOrders; i += 7) {
+        ASSERT_EQ(order(p.number(i), 'B', 9.00, 100, kAuction), ORDERBOOK_DUPLICATE);
+      }
+      // Every other order cancelled, then each once more (gone), then the rest.
+      for (int64_t i = 0; i < kOrders; i += 2) {
+        ASSERT_EQ(orderbook_cancel_order(book_, p.number(i)), ORDERBOOK_OK);
+      }
+      ASSERT_EQ(ql__orderbook_check(book_), 0);
+      for (int64_t i = 0; i < kOrders; i += 2) {
+        ASSERT_EQ(orderbook_cancel_order(book_, p.number(i)), ORDERBOOK_NOT_FOUND);
+      }
+      for (int64_t i = 1; i < kOrders; i += 2) {
+        ASSERT_EQ(orderbook_cancel_order(book_, p.number(i)), ORDERBOOK_OK);
+      }
+      EXPECT_TRUE(bids().empty());
+      EXPECT_TRUE(asks().empty());
+      ASSERT_EQ(ql__orderbook_check(book_), 0);
+    }
+  }
+}
+
 TEST_F(BookTest, BadQuantitiesSidesAndPricesChangeNothing) {
   make("SZ");
   EXPECT_EQ(order(1, 'B', 10.0, -5, kMorning), ORDERBOOK_ERROR);

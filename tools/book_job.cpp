@@ -284,6 +284,66 @@ bool settle_instrument(const BookJob& job, RecordArray<_L2Order>* orders,
   return true;
 }
 
+// The records in the order run2 feeds them: by time, and at equal times trades first in
+// Shanghai, orders first in Shenzhen.
+void merge_by_time(const RecordArray<_L2Order>& orders, const RecordArray<_L2Trade>& trades,
+                   bool trades_first, std::vector<const void*>* feed) {
+  feed->clear();
+  feed->reserve(orders.size() + trades.size());
+  size_t i = 0, j = 0;
+  while (i < orders.size() || j < trades.size()) {
+    const bool trade_next =
+        j < trades.size() &&
+        (i >= orders.size() ||
+         (trades_first ? orders[i].time >= trades[j].time : orders[i].time > trades[j].time));
+    if (trade_next) {
+      feed->push_back(&trades[j++]);
+    } else {
+      feed->push_back(&orders[i++]);
+    }
+  }
+}
+
+bool has_own_side_best(const RecordArray<_L2Order>& orders) {
+  return std::any_of(orders.begin(), orders.end(),
+                     [](const _L2Order& o) { return o.order_type == 'U'; });
+}
+
+// Feeds the day record by record, pricing each own-side-best order (Shenzhen 'U', no price in
+// the feed) at the best price of its own side as the book stands when it enters; one whose side
+// is empty is refused (into *refused, with its file and line) and not fed. Returns the number
+// of snapshots emitted, or the builder's negative result.
+int32_t feed_pricing_own_best(orderbook_builder* builder, int32_t date,
+                              const std::vector<const void*>& feed, const BookJob& job,
+                              const BookBuffers& buffers, RefusalReport* refused) {
+  int32_t r = orderbook_builder_begin(builder, date);
+  if (r < 0) return r;
+  orderbook* book = orderbook_builder_get(builder);
+  for (const void* rec : feed) {
+    if (rec == nullptr) continue;
+    const auto* order = static_cast<const _L2Order*>(rec);
+    if (order->type != QL_RECORD_L2ORDER || order->order_type != 'U') {
+      orderbook_builder_feed(builder, rec);
+      continue;
+    }
+    const bool buy = order->bs_flag == 'B';
+    _L2Order priced = *order;
+    if (orderbook_get_price_qty(book, buy ? -1 : 1, nullptr, &priced.price)) {
+      priced.order_type = '2';
+      orderbook_builder_feed(builder, &priced);
+      continue;
+    }
+    const size_t index = static_cast<size_t>(order - buffers.orders.data());
+    const std::vector<uint32_t>& lines = buffers.inputs.order_lines();
+    const long line = index < lines.size() ? lines[index] : 0;  // 0: a file without lines
+    refused->add(job.orders_path, line, "own-side best order with its side empty",
+                 (line == 0 ? "record " + std::to_string(index + 1) + ", " : std::string()) +
+                     "order " + std::to_string(order->seq_num) + (buy ? " (buy)" : " (sell)") +
+                     ": no " + (buy ? "bid" : "ask") + " in the book to take the price of");
+  }
+  return orderbook_builder_finish(builder);
+}
+
 }  // namespace
 
 bool resolve_book_output(const BookJob& job, int date, std::string* path, FileFormat* format,
@@ -326,7 +386,7 @@ bool load_book_day(const BookJob& job, BookBuffers* buffers, BookResult* result,
   RecordArray<_L2Trade>& trades = buffers->trades;
   std::vector<const void*>& sequence = buffers->sequence;
   if (bar != nullptr) bar->update(0, "reading " + job.orders_path);
-  DayInputs files;
+  DayInputs& files = buffers->inputs;
   if (!read_job_files(job, &orders, &trades, &files, result)) return false;
   if (!settle_instrument(job, &orders, &trades, result)) return false;
 
@@ -390,7 +450,18 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
                     job.pre_close};
   orderbook_builder_set_callback(builder, on_snapshot, &sink);
   int32_t emitted;
-  if (sequence.empty() && job.sequence_path.empty()) {
+  RefusalReport unpriced;
+  // Own-side-best orders are Shenzhen's; a Shanghai day is never scanned for them.
+  if (result->exchange == "SZ" && has_own_side_best(orders)) {
+    if (sequence.empty() && job.sequence_path.empty()) {
+      merge_by_time(orders, trades, false, &sequence);
+    }
+    emitted = feed_pricing_own_best(builder, result->date, sequence, job, *buffers, &unpriced);
+    for (const void* rec : sequence) {
+      ++(*static_cast<const uint8_t*>(rec) == QL_RECORD_L2ORDER ? result->orders : result->trades);
+    }
+    result->orders -= unpriced.total();
+  } else if (sequence.empty() && job.sequence_path.empty()) {
     emitted = orderbook_builder_run2(builder, result->date, orders.data(),
                                      static_cast<int32_t>(orders.size()), trades.data(),
                                      static_cast<int32_t>(trades.size()));
@@ -413,6 +484,15 @@ bool run_book_job(const BookJob& job, BookResult* result, ProgressBar* bar, Book
   }
   result->snapshots = emitted;
   if (writer != nullptr && !writer->close(&error)) return false;
+  for (const std::string& line : unpriced.lines()) result->notes.push_back(line);
+  result->refused += unpriced.total();
+  if (unpriced.total() > 0 && !job.input.lenient) {
+    const bool one = unpriced.total() == 1;
+    error = group_digits(unpriced.total()) + " own-side best order" + (one ? " was" : "s were") +
+            " refused (see above) and the snapshots written leave " + (one ? "it" : "them") +
+            " out: give --lenient to accept that";
+    return false;
+  }
   result->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return true;
 }

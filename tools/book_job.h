@@ -65,6 +65,7 @@ struct BookResult {
 struct BookBuffers {
   RecordArray<_L2Order> orders;
   RecordArray<_L2Trade> trades;
+  DayInputs inputs;  // what the files gave beside the records (file lines, sequence columns)
   std::vector<const void*> sequence;
   RecordWriter writer;  // keeps its output buffer from job to job
 };

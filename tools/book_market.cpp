@@ -62,8 +62,10 @@ bool parse_shard(const char* text, int* k, int* n) {
 }
 
 int run_book_market(const Args& args, const BookJob& base, int threads, bool quiet) {
-  if (!args.has("--orders") || !args.has("--trades")) {
-    args.error("--market: give --orders FILE and --trades FILE holding the day of every symbol");
+  if (!args.has("--orders")) {
+    args.error(
+        "--market: give --orders FILE and --trades FILE holding the day of every symbol (or "
+        "--orders FILE alone for a merged tick-by-tick file)");
     return kExitUsage;
   }
   if (!args.has("--out") && !args.has("--root")) {
@@ -84,7 +86,7 @@ int run_book_market(const Args& args, const BookJob& base, int threads, bool qui
   }
   BookJob files = base;
   files.orders_path = args.get("--orders");
-  files.trades_path = args.get("--trades");
+  files.trades_path = args.get("--trades", "");
   files.sequence_path = args.get("--sequence", "");
   files.out_path = args.get("--out", "");
   MarketJob job = market_job_of(files);
@@ -102,12 +104,14 @@ int run_book_market(const Args& args, const BookJob& base, int threads, bool qui
 
   ProgressBar bar(!quiet);
   MarketResult result;
-  if (!run_market_day(job, &result, &bar)) {
+  const bool ok = run_market_day(job, &result, &bar);
+  for (const std::string& line : result.refusals) args.error("%s", line.c_str());
+  if (!ok) {
     args.error("%s", result.error.c_str());
     return kExitFailure;
   }
   std::printf("market %s\n", describe_market_result(result).c_str());
-  // The symbols whose books refused records, the most first.
+  // The symbols with records of another trading day, the most first.
   std::vector<const SymbolSummary*> refusing;
   for (const SymbolSummary& s : result.symbols) {
     if (s.refused > 0) refusing.push_back(&s);
@@ -117,7 +121,7 @@ int run_book_market(const Args& args, const BookJob& base, int threads, bool qui
       [](const SymbolSummary* a, const SymbolSummary* b) { return a->refused > b->refused; });
   for (size_t i = 0; i < refusing.size() && i < 10; ++i) {
     const SymbolSummary& s = *refusing[i];
-    std::printf("  %.*s.%s: %s records refused\n",
+    std::printf("  %.*s.%s: %s records of another trading day refused\n",
                 static_cast<int>(strnlen(s.symbol, sizeof s.symbol)), s.symbol,
                 exchange_str(s.exchange), group_digits(s.refused).c_str());
   }
@@ -130,6 +134,11 @@ int run_book_market(const Args& args, const BookJob& base, int threads, bool qui
       args.error("--summary: %s", error.c_str());
       return kExitFailure;
     }
+  }
+  const std::string other_days = other_day_error(result, base.input.lenient);
+  if (!other_days.empty()) {
+    args.error("%s", other_days.c_str());
+    return kExitFailure;
   }
   return kExitOk;
 }

@@ -19,7 +19,7 @@ constexpr size_t kSequenceBlock = 1 << 20;
 constexpr size_t kBuffers = 4;
 static_assert(kMaxBatch <= kBlockRecords, "two calls' records lie in at most three blocks");
 
-// The records of one file: a binary file is read a block at a time, a CSV file is read whole.
+// The records of one binary record file, read a block at a time.
 template <class Rec>
 class RecordStream {
  public:
@@ -30,15 +30,8 @@ class RecordStream {
   RecordStream(const RecordStream&) = delete;
   RecordStream& operator=(const RecordStream&) = delete;
 
-  bool open(const std::string& path, const DayFiles& files, std::string* error) {
+  bool open(const std::string& path, std::string* error) {
     path_ = path;
-    const FileFormat format = files.format_given ? files.format : format_of_path(path);
-    if (format == FileFormat::Csv) {
-      if (!read_csv_records(path, files.delimiter, &buffers_[0], error)) return false;
-      block_ = buffers_[0].data();
-      total_ = block_end_ = buffers_[0].size();
-      return true;
-    }
     file_ = std::fopen(path.c_str(), "rb");
     struct stat st;
     if (file_ == nullptr || fstat(fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -98,7 +91,7 @@ class RecordStream {
   }
 
   std::string path_;
-  FILE* file_ = nullptr;  // NULL for CSV, which is read whole
+  FILE* file_ = nullptr;
   RecordArray<Rec> buffers_[kBuffers];
   size_t blocks_read_ = 0;
   const Rec* block_ = nullptr;  // the block holding pos_
@@ -111,8 +104,7 @@ class RecordStream {
 class FilePairSource : public DaySource {
  public:
   bool open(const DayFiles& files, std::string* error) {
-    return orders_.open(files.orders_path, files, error) &&
-           trades_.open(files.trades_path, files, error);
+    return orders_.open(files.orders_path, error) && trades_.open(files.trades_path, error);
   }
   double progress() const override {
     const size_t total = orders_.total() + trades_.total();
@@ -277,9 +269,139 @@ class NumberedSource : public FilePairSource {
   SequenceKey last_order_{}, last_trade_{};
 };
 
+// CSV files read whole through the input layer (quotelab's own columns, or an exchange or
+// vendor layout), handed out in the exchange's sequence: the sequence file's, the files'
+// sequence columns', or else merged by time, symbol and sequence number.
+class CsvDaySource : public DaySource {
+ public:
+  bool open(const DayFiles& files, std::string* error) {
+    DayFileRequest request;
+    request.orders_path = files.orders_path;
+    request.trades_path = files.trades_path;
+    request.format_given = files.format_given;
+    request.format = files.format;
+    request.delimiter = files.delimiter;
+    request.date = files.date;
+    request.input = files.input;
+    DayInputs inputs;
+    if (!read_day_files(request, &orders_, &trades_, &inputs, error)) return false;
+    refusals_ = inputs.refusals.lines();
+    refused_rows_ = inputs.refusals.total();
+    const std::string& o = inputs.orders_layout;
+    const std::string& t = inputs.trades_layout;
+    input_note_ = o.empty() && t.empty() ? "" : inputs.merged ? o : o + " + " + t;
+    if (!files.sequence_path.empty()) return follow_letters(files, error);
+    if (sequence_from_columns(inputs, orders_, trades_, &sequence_)) {
+      if (!input_note_.empty()) {
+        input_note_ += inputs.merged ? ", in file order" : ", merged by the sequence column";
+      }
+      return true;
+    }
+    return merge_by_numbers(files, error);
+  }
+
+  size_t next(const void** out, size_t max) override {
+    const size_t n = std::min(max, sequence_.size() - pos_);
+    std::copy(sequence_.begin() + pos_, sequence_.begin() + pos_ + n, out);
+    pos_ += n;
+    return n;
+  }
+  double progress() const override {
+    return sequence_.empty() ? 1 : static_cast<double>(pos_) / sequence_.size();
+  }
+
+ private:
+  // The sequence file's letters over both files.
+  bool follow_letters(const DayFiles& files, std::string* error) {
+    std::string text;
+    if (!read_whole_file(files.sequence_path, &text, error)) return false;
+    size_t o = 0, t = 0;
+    sequence_.reserve(orders_.size() + trades_.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
+      if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+      if (c != 'O' && c != 'T') {
+        *error = "'" + files.sequence_path + "' byte " + std::to_string(i) +
+                 ": expected O (order) or T (trade)";
+        return false;
+      }
+      const bool is_order = c == 'O';
+      if (is_order ? o == orders_.size() : t == trades_.size()) {
+        *error = "'" + files.sequence_path + "' names more " + (is_order ? "orders" : "trades") +
+                 " than '" + (is_order ? files.orders_path : files.trades_path) + "' holds (" +
+                 std::to_string(is_order ? orders_.size() : trades_.size()) + ")";
+        return false;
+      }
+      sequence_.push_back(is_order ? static_cast<const void*>(&orders_[o++])
+                                   : static_cast<const void*>(&trades_[t++]));
+    }
+    if (o != orders_.size() || t != trades_.size()) {
+      *error = "'" + files.sequence_path + "' names " + std::to_string(o) + " orders and " +
+               std::to_string(t) + " trades, but the files hold " + std::to_string(orders_.size()) +
+               " and " + std::to_string(trades_.size());
+      return false;
+    }
+    return true;
+  }
+
+  // Both files merged by time, symbol and sequence number; each must be in that order.
+  bool merge_by_numbers(const DayFiles& files, std::string* error) {
+    if (!in_key_order(orders_, files.orders_path, error) ||
+        !in_key_order(trades_, files.trades_path, error)) {
+      return false;
+    }
+    sequence_.reserve(orders_.size() + trades_.size());
+    size_t o = 0, t = 0;
+    while (o < orders_.size() || t < trades_.size()) {
+      const bool order_first =
+          t == trades_.size() ||
+          (o < orders_.size() && compare_keys(key_of(orders_[o]), key_of(trades_[t])) <= 0);
+      sequence_.push_back(order_first ? static_cast<const void*>(&orders_[o++])
+                                      : static_cast<const void*>(&trades_[t++]));
+    }
+    return true;
+  }
+
+  template <class Rec>
+  static bool in_key_order(const RecordArray<Rec>& records, const std::string& path,
+                           std::string* error) {
+    for (size_t i = 1; i < records.size(); ++i) {
+      const SequenceKey key = key_of(records[i]);
+      if (compare_keys(key_of(records[i - 1]), key) > 0) {
+        *error = "'" + path + "' record " + std::to_string(i) + " (" +
+                 std::string(key.symbol, strnlen(key.symbol, sizeof(_L2Order::symbol))) +
+                 ", time " + std::to_string(key.time) +
+                 ") is out of order by time, symbol and sequence number, and the files carry no "
+                 "sequence column: give --sequence";
+        return false;
+      }
+    }
+    return true;
+  }
+
+  RecordArray<_L2Order> orders_;
+  RecordArray<_L2Trade> trades_;
+  std::vector<const void*> sequence_;
+  size_t pos_ = 0;
+};
+
+bool is_csv(const DayFiles& files, const std::string& path) {
+  return (files.format_given ? files.format : format_of_path(path)) == FileFormat::Csv;
+}
+
 }  // namespace
 
 std::unique_ptr<DaySource> open_day_source(const DayFiles& files, std::string* error) {
+  if (is_csv(files, files.orders_path) ||
+      (!files.trades_path.empty() && is_csv(files, files.trades_path))) {
+    auto source = std::make_unique<CsvDaySource>();
+    if (!source->open(files, error)) return nullptr;
+    return source;
+  }
+  if (files.trades_path.empty()) {
+    *error = "'" + files.orders_path + "' is a binary order file: give --trades FILE beside it";
+    return nullptr;
+  }
   if (!files.sequence_path.empty()) {
     auto source = std::make_unique<SequencedSource>();
     if (!source->open(files, error)) return nullptr;

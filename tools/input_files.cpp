@@ -50,12 +50,24 @@ bool own_csv_header(const std::string& path, char delimiter) {
          probe.column_index.instrument != KX::_MDColumnIndexTable::kColumnAbsent;
 }
 
-template <class Rec>
-void copy_records(const std::vector<Rec>& from, RecordArray<Rec>* to) {
-  to->resize(from.size());
-  if (!from.empty())
-    std::memcpy(static_cast<void*>(to->data()), from.data(), from.size() * sizeof(Rec));
-}
+// The program's record arrays as a reader's output: the rows go straight into the arrays the
+// rebuild uses. An array the file has no records for is never asked for room.
+class ArraysOf final : public KX::LayoutRecordArrays {
+ public:
+  ArraysOf(RecordArray<_L2Order>* orders, RecordArray<_L2Trade>* trades)
+      : orders_(orders), trades_(trades) {}
+  _L2Order* order_room(size_t kept, size_t n) override { return room(orders_, kept, n); }
+  _L2Trade* trade_room(size_t kept, size_t n) override { return room(trades_, kept, n); }
+
+ private:
+  template <class Rec>
+  static Rec* room(RecordArray<Rec>* a, size_t kept, size_t n) {
+    if (a == nullptr || !a->resize(kept) || !a->reserve(n)) return nullptr;
+    return a->data();
+  }
+  RecordArray<_L2Order>* orders_;
+  RecordArray<_L2Trade>* trades_;
+};
 
 // Reads one CSV input: through a layout when one settles, else as quotelab's own CSV.
 template <class Rec>
@@ -100,29 +112,25 @@ bool read_csv_input(const DayFileRequest& request, const std::string& path, Reco
     return read_csv_records(path, request.delimiter, out, error);
   }
   KX::LayoutReader& reader = *opened;
-  const KX::LayoutContent content = reader.content();
-  if (reader.read() < 0) {
+  const bool merged = is_orders && reader.content() == KX::LayoutContent::Ticks;
+  RecordArray<_L2Order>* orders = nullptr;
+  RecordArray<_L2Trade>* trades = merged ? merged_trades : nullptr;
+  if constexpr (std::is_same<Rec, _L2Order>::value) {
+    orders = out;
+  } else {
+    trades = out;
+  }
+  ArraysOf arrays(orders, trades);
+  if (reader.read(&arrays) < 0) {
     *error = reader.error();
     return false;
   }
+  if (orders != nullptr) orders->resize(reader.order_count());
+  if (trades != nullptr) trades->resize(reader.trade_count());
   files->refusals.add_reader(reader);
   (is_orders ? files->orders_layout : files->trades_layout) = reader.layout_name();
-  if constexpr (std::is_same<Rec, _L2Order>::value) {
-    copy_records(reader.orders(), out);
-    files->order_lines = reader.order_lines();
-    if (reader.has_sequence()) files->order_seq = reader.order_sequence();
-    if (content == KX::LayoutContent::Ticks) {
-      files->merged = true;
-      files->stream = reader.stream();
-      files->trade_lines = reader.trade_lines();
-      copy_records(reader.trades(), merged_trades);
-    }
-  } else {
-    (void)merged_trades;
-    copy_records(reader.trades(), out);
-    files->trade_lines = reader.trade_lines();
-    if (reader.has_sequence()) files->trade_seq = reader.trade_sequence();
-  }
+  files->merged = files->merged || merged;
+  (is_orders ? files->order_file : files->trade_file) = std::move(opened);
   return true;
 }
 
@@ -134,14 +142,14 @@ bool read_input(const DayFileRequest& request, const std::string& path, RecordAr
   return read_csv_input(request, path, out, merged_trades, files, error);
 }
 
-// The indices of a file's records in the order of their sequence numbers.
+// The indices of a file's records in the order of their sequence numbers; empty when the file
+// is in that order already (the rule), which then needs no index.
 std::vector<uint32_t> by_sequence(const std::vector<int64_t>& seq) {
-  std::vector<uint32_t> idx(seq.size());
+  std::vector<uint32_t> idx;
+  if (std::is_sorted(seq.begin(), seq.end())) return idx;
+  idx.resize(seq.size());
   for (size_t i = 0; i < idx.size(); ++i) idx[i] = static_cast<uint32_t>(i);
-  if (!std::is_sorted(seq.begin(), seq.end())) {
-    std::stable_sort(idx.begin(), idx.end(),
-                     [&](uint32_t a, uint32_t b) { return seq[a] < seq[b]; });
-  }
+  std::stable_sort(idx.begin(), idx.end(), [&](uint32_t a, uint32_t b) { return seq[a] < seq[b]; });
   return idx;
 }
 
@@ -153,6 +161,33 @@ std::string time_text(int32_t t) {
 }
 
 }  // namespace
+
+// ---- the day's inputs ---------------------------------------------------------------------------
+
+namespace {
+template <class T>
+const std::vector<T>& none() {
+  static const std::vector<T> empty;
+  return empty;
+}
+}  // namespace
+
+const std::vector<int64_t>& DayInputs::order_seq() const {
+  return order_file && order_file->has_sequence() ? order_file->order_sequence() : none<int64_t>();
+}
+const std::vector<int64_t>& DayInputs::trade_seq() const {
+  return trade_file && trade_file->has_sequence() ? trade_file->trade_sequence() : none<int64_t>();
+}
+const std::vector<uint32_t>& DayInputs::order_lines() const {
+  return order_file ? order_file->order_lines() : none<uint32_t>();
+}
+const std::vector<uint32_t>& DayInputs::trade_lines() const {
+  const KX::LayoutReader* r = merged ? order_file.get() : trade_file.get();
+  return r ? r->trade_lines() : none<uint32_t>();
+}
+const std::vector<KX::LayoutStreamEntry>& DayInputs::stream() const {
+  return merged ? order_file->stream() : none<KX::LayoutStreamEntry>();
+}
 
 // ---- refusals ----------------------------------------------------------------------------------
 
@@ -183,8 +218,8 @@ void RefusalReport::add_reader(const KX::LayoutReader& reader) {
 std::vector<std::string> RefusalReport::lines() const {
   std::vector<std::string> out;
   for (const auto& r : kept_) {
-    out.push_back("'" + r.file + "' line " + std::to_string(r.line) + ": " + r.reason +
-                  (r.detail.empty() ? "" : ": " + r.detail));
+    out.push_back("'" + r.file + "'" + (r.line > 0 ? " line " + std::to_string(r.line) : "") +
+                  ": " + r.reason + (r.detail.empty() ? "" : ": " + r.detail));
   }
   if (total_ > 0) {
     std::string sum = group_digits(total_) + (total_ == 1 ? " row" : " rows") + " refused:";
@@ -271,48 +306,56 @@ bool sequence_from_columns(const DayInputs& files, const RecordArray<_L2Order>& 
                            std::vector<const void*>* sequence) {
   sequence->clear();
   if (files.merged) {
-    sequence->reserve(files.stream.size());
-    for (const KX::LayoutStreamEntry& e : files.stream) {
+    sequence->reserve(files.stream().size());
+    advise_huge_pages(sequence->data(), sequence->capacity() * sizeof(const void*));
+    for (const KX::LayoutStreamEntry& e : files.stream()) {
       sequence->push_back(e.type == QL_RECORD_L2ORDER ? static_cast<const void*>(&orders[e.index])
                                                       : static_cast<const void*>(&trades[e.index]));
     }
     return true;
   }
-  const bool orders_seq = !files.order_seq.empty() || orders.empty();
-  const bool trades_seq = !files.trade_seq.empty() || trades.empty();
-  if (!orders_seq || !trades_seq || files.order_seq.size() != orders.size() ||
-      files.trade_seq.size() != trades.size()) {
+  const std::vector<int64_t>& os = files.order_seq();
+  const std::vector<int64_t>& ts = files.trade_seq();
+  if ((os.empty() && !orders.empty()) || (ts.empty() && !trades.empty()) ||
+      os.size() != orders.size() || ts.size() != trades.size()) {
     return false;
   }
-  const std::vector<uint32_t> oi = by_sequence(files.order_seq);
-  const std::vector<uint32_t> ti = by_sequence(files.trade_seq);
-  sequence->reserve(oi.size() + ti.size());
+  const std::vector<uint32_t> oi = by_sequence(os);
+  const std::vector<uint32_t> ti = by_sequence(ts);
+  auto order_at = [&](size_t k) { return oi.empty() ? k : oi[k]; };
+  auto trade_at = [&](size_t k) { return ti.empty() ? k : ti[k]; };
+  sequence->reserve(os.size() + ts.size());
+  advise_huge_pages(sequence->data(), sequence->capacity() * sizeof(const void*));
   size_t i = 0, j = 0;
-  while (i < oi.size() || j < ti.size()) {
-    if (j >= ti.size() || (i < oi.size() && files.order_seq[oi[i]] < files.trade_seq[ti[j]])) {
-      sequence->push_back(&orders[oi[i++]]);
+  while (i < os.size() || j < ts.size()) {
+    if (j >= ts.size() || (i < os.size() && os[order_at(i)] < ts[trade_at(j)])) {
+      sequence->push_back(&orders[order_at(i++)]);
     } else {
-      sequence->push_back(&trades[ti[j++]]);
+      sequence->push_back(&trades[trade_at(j++)]);
     }
   }
   return true;
+}
+
+std::string record_place(const std::string& orders_path, const std::string& trades_path,
+                         const DayInputs& files, bool is_order, size_t index) {
+  const std::string& path = is_order || files.merged ? orders_path : trades_path;
+  const auto& lines = is_order ? files.order_lines() : files.trade_lines();
+  return "'" + path + "' " +
+         (index < lines.size() ? "line " + std::to_string(lines[index])
+                               : "record " + std::to_string(index + 1));
 }
 
 size_t check_times(const DayFileRequest& request, const DayInputs& files,
                    RecordArray<_L2Order>* orders, RecordArray<_L2Trade>* trades,
                    std::vector<const void*>* sequence, bool fix, std::vector<std::string>* notes) {
   size_t back = 0;
-  auto where = [&](bool is_order, size_t index) {
-    const std::string& path = is_order || files.merged ? request.orders_path : request.trades_path;
-    const auto& lines = is_order ? files.order_lines : files.trade_lines;
-    return "'" + path + "' " +
-           (index < lines.size() ? "line " + std::to_string(lines[index])
-                                 : "record " + std::to_string(index + 1));
-  };
   auto note = [&](bool is_order, size_t index, int32_t t, int32_t prev) {
     if (++back <= kKept) {
-      notes->push_back(where(is_order, index) + ": time " + time_text(t) +
-                       " goes back (the record before is at " + time_text(prev) + ")");
+      notes->push_back(
+          record_place(request.orders_path, request.trades_path, files, is_order, index) +
+          ": time " + time_text(t) + " goes back (the record before is at " + time_text(prev) +
+          ")");
     }
   };
   if (!sequence->empty()) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,12 +56,21 @@ bool check_csv_input(const char* command, const std::string& path, char delimite
 
 // What the day's files gave besides their records.
 struct DayInputs {
-  std::string orders_layout, trades_layout;        // layout names; "" for quotelab's own files
-  bool merged = false;                             // the order file held both (a tick-by-tick file)
-  std::vector<int64_t> order_seq, trade_seq;       // the exchange sequence, when a file carries it
-  std::vector<uint32_t> order_lines, trade_lines;  // file line of each record (CSV layouts)
-  std::vector<KX::LayoutStreamEntry> stream;       // merged: the records in file order
+  std::string orders_layout, trades_layout;  // layout names; "" for quotelab's own files
+  bool merged = false;                       // the order file held both (a tick-by-tick file)
+  // The readers of files in an exchange's or vendor's layout (NULL for quotelab's own files),
+  // kept for what they read beside the records, which is then never copied.
+  std::unique_ptr<KX::LayoutReader> order_file, trade_file;
   RefusalReport refusals;
+
+  // The exchange sequence of each record, when its file carries one (else empty).
+  const std::vector<int64_t>& order_seq() const;
+  const std::vector<int64_t>& trade_seq() const;
+  // The file line of each record (empty for quotelab's own files).
+  const std::vector<uint32_t>& order_lines() const;
+  const std::vector<uint32_t>& trade_lines() const;
+  // A merged file's records in file order (else empty).
+  const std::vector<KX::LayoutStreamEntry>& stream() const;
 };
 
 struct DayFileRequest {
@@ -83,6 +93,11 @@ bool read_day_files(const DayFileRequest& request, RecordArray<_L2Order>* orders
 // order): true with *sequence filled, false when the files carry no sequence.
 bool sequence_from_columns(const DayInputs& files, const RecordArray<_L2Order>& orders,
                            const RecordArray<_L2Trade>& trades, std::vector<const void*>* sequence);
+
+// Where record `index` of the day's orders (is_order) or trades came from, for messages:
+// "'orders.csv' line 7", or "'orders.bin' record 7" for a file without lines.
+std::string record_place(const std::string& orders_path, const std::string& trades_path,
+                         const DayInputs& files, bool is_order, size_t index);
 
 // Finds records whose time is earlier than the record fed before them (in `sequence`, or in
 // each file when it is empty) and reports them with their file and line; with fix, puts the

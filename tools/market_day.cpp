@@ -427,6 +427,15 @@ class MarketPass {
   bool run(ProgressBar* bar) {
     std::unique_ptr<DaySource> source = open_day_source(job_.files, &error_);
     if (source == nullptr) return false;
+    refusals_ = source->refusals();
+    refused_rows_ = source->refused_rows();
+    input_note_ = source->input_note();
+    if (refused_rows_ > 0 && !job_.files.input.lenient) {
+      error_ = group_digits(refused_rows_) +
+               " rows could not be read (see above): fix the files, or give --lenient to "
+               "rebuild without them";
+      return false;
+    }
     date_ = job_.date;
     Batch* fed = &batches_[0];
     Batch* read = &batches_[1];
@@ -477,6 +486,9 @@ class MarketPass {
   const std::string& error() const { return error_; }
   int date() const { return date_; }
   size_t other_exchange() const { return other_exchange_; }
+  const std::vector<std::string>& refusals() const { return refusals_; }
+  size_t refused_rows() const { return refused_rows_; }
+  const std::string& input_note() const { return input_note_; }
   const std::vector<SnapshotStore>& stores() const { return stores_; }
   // The books rebuilt here, in symbol order.
   void summaries(std::vector<SymbolSummary>* out) const {
@@ -585,7 +597,7 @@ class MarketPass {
     const int32_t r = orderbook_builder_feed(b.builder, record);
     ++(*static_cast<const uint8_t*>(record) == QL_RECORD_L2ORDER ? b.summary.orders
                                                                  : b.summary.trades);
-    if (r < 0) ++b.summary.refused;
+    if (r < 0) ++b.summary.unmatched;
   }
 
   bool check_memory() {
@@ -756,6 +768,9 @@ class MarketPass {
   Batch batches_[2];                   // one fed while the other is read
   std::vector<SnapshotStore> stores_;  // one per feeding thread
   size_t other_exchange_ = 0;
+  std::vector<std::string> refusals_;  // rows of the input that became no record
+  size_t refused_rows_ = 0;
+  std::string input_note_;
   std::FILE* spill_ = nullptr;  // runs put aside, removed when closed
   size_t spill_offset_ = 0;
   std::vector<SpillRun> runs_;
@@ -808,6 +823,8 @@ MarketJob market_job_of(const BookJob& base) {
   job.files.format_given = base.input_format_given;
   job.files.format = base.input_format;
   job.files.delimiter = base.delimiter;
+  job.files.input = base.input;
+  job.files.date = base.date;
   job.date = base.date;
   job.interval_ms = base.interval_ms;
   job.schedule = base.schedule;
@@ -836,9 +853,19 @@ bool run_market_day(const MarketJob& job, MarketResult* result, ProgressBar* bar
   share.shards = job.shard > 0 ? job.shards : 1;
   share.shard = job.shard > 0 ? job.shard - 1 : 0;
   const int threads = job.threads < 1 ? 1 : job.threads;
+  // The output is checked before the day is read, not after.
+  std::string probe;
+  FileFormat probe_format;
+  if (!resolve_output(job, job.date != 0 ? job.date : 20000101, &probe, &probe_format,
+                      &result->error)) {
+    return false;
+  }
   MarketPass pass(job, share, threads);
   const bool read = pass.run(bar);
   if (bar != nullptr) bar->clear();
+  result->refusals = pass.refusals();
+  result->refused_rows = pass.refused_rows();
+  result->input_note = pass.input_note();
   if (!read) {
     result->error = pass.error();
     return false;
@@ -862,19 +889,29 @@ bool run_market_day(const MarketJob& job, MarketResult* result, ProgressBar* bar
   for (const SymbolSummary& s : result->symbols) {
     result->events += s.orders + s.trades;
     result->refused += s.refused;
+    result->unmatched += s.unmatched;
     result->snapshots += s.snapshots;
   }
   result->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return true;
 }
 
+std::string other_day_error(const MarketResult& r, bool lenient) {
+  if (r.refused == 0 || lenient) return "";
+  return group_digits(r.refused) + " records are not of " + std::to_string(r.date) +
+         " and were not rebuilt: give --date YYYYMMDD for their day, or --lenient to rebuild "
+         "without them";
+}
+
 std::string describe_market_result(const MarketResult& r) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.3f s", r.seconds);
-  std::string text = std::to_string(r.date) + ": " + group_digits(r.symbols.size()) + " symbols, " +
-                     group_digits(r.events) + " events, " + group_digits(r.snapshots) +
-                     " snapshots, " + group_digits(r.refused) + " refused in " + seconds + " (" +
-                     rate_text(r.events, r.seconds) + ") -> " + r.out_path;
+  std::string text =
+      std::to_string(r.date) + (r.input_note.empty() ? "" : " (" + r.input_note + ")") + ": " +
+      group_digits(r.symbols.size()) + " symbols, " + group_digits(r.events) + " events, " +
+      group_digits(r.snapshots) + " snapshots, " + group_digits(r.refused) + " refused, " +
+      group_digits(r.unmatched) + " unmatched in " + seconds + " (" +
+      rate_text(r.events, r.seconds) + ") -> " + r.out_path;
   if (r.other_exchange > 0) {
     text += "\n  " + group_digits(r.other_exchange) +
             " instruments of neither Shanghai nor Shenzhen were not rebuilt";
@@ -888,11 +925,11 @@ bool write_market_summary(const MarketResult& r, const std::string& path, std::s
     *error = "cannot create '" + path + "': " + std::strerror(errno);
     return false;
   }
-  std::fprintf(f, "exchange,symbol,orders,trades,refused,snapshots\n");
+  std::fprintf(f, "exchange,symbol,orders,trades,refused,snapshots,unmatched\n");
   for (const SymbolSummary& s : r.symbols) {
-    std::fprintf(f, "%s,%.*s,%zu,%zu,%zu,%zu\n", exchange_str(s.exchange),
+    std::fprintf(f, "%s,%.*s,%zu,%zu,%zu,%zu,%zu\n", exchange_str(s.exchange),
                  static_cast<int>(strnlen(s.symbol, kSymbolBytes)), s.symbol, s.orders, s.trades,
-                 s.refused, s.snapshots);
+                 s.refused, s.snapshots, s.unmatched);
   }
   if (std::fclose(f) != 0) {
     *error = "cannot write '" + path + "'";

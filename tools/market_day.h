@@ -38,7 +38,7 @@ struct MarketJob {
   int shards = 1;
   // Snapshots held in memory; past that they are put aside in sorted runs of a temporary
   // file and merged into the day file at the end.
-  size_t hold_snapshots = size_t{1} << 19;
+  size_t hold_snapshots = size_t{1} << 21;
 };
 
 // The market job of a one-symbol job's files, day, snapshot rules and output.
@@ -49,8 +49,9 @@ struct SymbolSummary {
   char symbol[10] = {};
   size_t orders = 0;  // records fed
   size_t trades = 0;
-  size_t refused = 0;  // records the book refused, or of another day
+  size_t refused = 0;  // records of another trading day: not fed
   size_t snapshots = 0;
+  size_t unmatched = 0;  // records fed that the book applied to nothing (its negative results)
 };
 
 struct MarketResult {
@@ -59,8 +60,12 @@ struct MarketResult {
   std::vector<SymbolSummary> symbols;  // rebuilt here, in symbol order
   size_t events = 0;                   // records fed, over every symbol rebuilt here
   size_t refused = 0;
+  size_t unmatched = 0;
   size_t snapshots = 0;
-  size_t other_exchange = 0;  // records of neither Shanghai nor Shenzhen: not rebuilt
+  size_t other_exchange = 0;          // records of neither Shanghai nor Shenzhen: not rebuilt
+  std::vector<std::string> refusals;  // rows of CSV inputs that became no record, named
+  size_t refused_rows = 0;
+  std::string input_note;  // the layouts read and how they were put in sequence
   double seconds = 0;
   std::string error;
 };
@@ -77,11 +82,15 @@ std::string day_part_path(const std::string& day_path, int k, int n);
 bool merge_day_parts(const std::string& root, int date, char delimiter, bool remove_parts,
                      std::string* out_path, size_t* written, std::string* error);
 
-// "20240102: 1,000 symbols, 50,000,000 events, 4,000,000 snapshots, 0 refused in 2.0 s
-// (25.0 M events/s) -> out"
+// The failure a day's records of another trading day make unless lenient; "" when none.
+std::string other_day_error(const MarketResult& result, bool lenient);
+
+// "20240102: 1,000 symbols, 50,000,000 events, 4,000,000 snapshots, 0 refused, 12 unmatched
+// in 2.0 s (25.0 M events/s) -> out"
 std::string describe_market_result(const MarketResult& result);
 
-// Writes the per-symbol summary as CSV (exchange,symbol,orders,trades,refused,snapshots).
+// Writes the per-symbol summary as CSV (exchange,symbol,orders,trades,refused,snapshots,
+// unmatched).
 bool write_market_summary(const MarketResult& result, const std::string& path, std::string* error);
 
 // "K/N" with 1 <= K <= N: the K-th of N shards. Returns false for any other text.

@@ -172,6 +172,12 @@ bool read_whole_file(const std::string& path, std::string* out, std::string* err
 
 constexpr size_t kHugePage = size_t{2} << 20;
 
+void advise_huge_pages(const void* data, size_t bytes) {
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHugePage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 template <class Rec>
 bool RecordArray<Rec>::reserve(size_t n) {
   if (n <= capacity_) return true;

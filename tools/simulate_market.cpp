@@ -21,7 +21,7 @@ int run_simulate_market(const Args& args, const std::string& orders_out,
     return kExitUsage;
   }
   for (const char* single :
-       {"--style", "--symbol", "--orders", "--pre-close", "--distinct-times"}) {
+       {"--style", "--symbol", "--orders", "--pre-close", "--distinct-times", "--layout"}) {
     if (args.has(single)) {
       args.error("%s shapes a one-stock day; --symbols N plans each stock's own", single);
       return kExitUsage;
@@ -29,6 +29,15 @@ int run_simulate_market(const Args& args, const std::string& orders_out,
   }
   market.seed = static_cast<uint64_t>(seed);
   const std::vector<qlsim::Config> plans = qlsim::plan_market(market);
+  size_t sh = 0;
+  for (const qlsim::Config& c : plans) sh += c.style == qlsim::Style::Shanghai;
+  if ((format_given ? format : format_of_path(orders_out)) == FileFormat::Csv && sh > 0 &&
+      sh < plans.size()) {
+    args.error(
+        "a day of both exchanges cannot go to one CSV order file (its order type column is "
+        "named by exchange): write binary files (.dat, or --format bin)");
+    return kExitUsage;
+  }
 
   std::string error;
   RecordWriter orders, trades;
@@ -45,8 +54,6 @@ int run_simulate_market(const Args& args, const std::string& orders_out,
     args.error("cannot create '%s': %s", args.get("--sequence-out"), std::strerror(errno));
     return kExitFailure;
   }
-  size_t sh = 0;
-  for (const qlsim::Config& c : plans) sh += c.style == qlsim::Style::Shanghai;
   qlsim::simulate_market(plans, [&](const void* rec) {
     const bool is_order = *static_cast<const uint8_t*>(rec) == QL_RECORD_L2ORDER;
     (is_order ? orders : trades).write(rec);
@@ -60,6 +67,10 @@ int run_simulate_market(const Args& args, const std::string& orders_out,
   }
   if (!ok) {
     args.error("%s", error.c_str());
+    // No half-written day is left behind.
+    std::remove(orders_out.c_str());
+    std::remove(trades_out.c_str());
+    if (args.has("--sequence-out")) std::remove(args.get("--sequence-out"));
     return kExitFailure;
   }
   std::printf(

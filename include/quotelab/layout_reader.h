@@ -32,6 +32,9 @@
  *   name = my-vendor                the name the reader reports
  *   content = orders                orders | trades | ticks | snapshots
  *   exchange = SH                   when the code column carries no suffix
+ *   time_digits = HHMMSSss          times of 7 or 8 digits are hundredths of a second (sh-ticks'
+ *                                   TickTime 9150002 or 09150002 is 09:15:00.02); without it
+ *                                   HHMMSSmmm, the hour's leading zero optional
  *   symbol = SecurityID             one line per field: field = header name
  *   map = price=Px,volume=Qty       several fields at once
  *   values = side:1=B,2=S;type:10=D value maps (side: B S N, or X to refuse; type: A add,
@@ -42,7 +45,8 @@
  * iopv and the levels ask_price ask_volume bid_price bid_volume bid_orders ask_orders, whose
  * header name holds '#' for the level number (AskPrice#). '#' starts a comment.
  *
- * Values: times HH:MM:SS, HH:MM:SS.mmm, HHMMSS, HHMMSSmmm, YYYYMMDDHHMMSSsss and date-times
+ * Values: times HH:MM:SS, HH:MM:SS.mmm, HHMMSS, HHMMSSmmm (HHMMSSss with time_digits),
+ * YYYYMMDDHHMMSSsss and date-times
  * such as 2023.07.11T09:25:03.276; dates YYYYMMDD, YYYY-MM-DD, YYYY.MM.DD. The trading day is
  * the row's date column, else the date inside its time, else set_trading_day, else a YYYYMMDD
  * directory in the file's path. The instrument comes from the code column ("605580.SH" gives
@@ -123,6 +127,19 @@ struct LayoutBinding {
   int position;       /* 0-based column of the file, -1 when the file has no such column */
 };
 
+/* Arrays of the caller's that read(arrays) fills in place of orders() and trades(): a program
+ * that rebuilds from record arrays of its own reads straight into them, with no copy and no
+ * second set of pages to fault in. read() asks for room once, for an estimate from the file's
+ * size, and again (for twice as many) only when the file holds more.
+ * Each call makes room for at least n records in all, keeps the first `kept` as they are, and
+ * returns the array (the first record); NULL when out of memory, which fails read(). */
+class QL_API LayoutRecordArrays {
+ public:
+  virtual ~LayoutRecordArrays();
+  virtual _L2Order* order_room(size_t kept, size_t n) = 0;
+  virtual _L2Trade* trade_room(size_t kept, size_t n) = 0;
+};
+
 class QL_API LayoutReader {
  public:
   /* Refusals kept in full; later ones are only counted. */
@@ -166,6 +183,9 @@ class QL_API LayoutReader {
    * number of rows refused (0 when all were read), or -1 with error() set when no file is open
    * or memory runs out. */
   int read();
+  /* The same, writing the records into the caller's arrays (orders() and trades() stay empty;
+   * order_count() and trade_count() say how many each array received). NULL reads as read(). */
+  int read(LayoutRecordArrays* arrays);
 
   /* ---- results ---------------------------------------------------------------------------- */
   /* Why the last call failed ("" after success). Messages name the file. */
@@ -188,6 +208,9 @@ class QL_API LayoutReader {
   /* Records read, in file order (Orders, Trades, Ticks files). */
   const std::vector<_L2Order>& orders() const;
   const std::vector<_L2Trade>& trades() const;
+  /* Records read, wherever they went (the vectors above or the caller's arrays). */
+  size_t order_count() const;
+  size_t trade_count() const;
   /* The exchange sequence number of each record (same index), when has_sequence(). */
   const std::vector<int64_t>& order_sequence() const;
   const std::vector<int64_t>& trade_sequence() const;

@@ -23,6 +23,7 @@ py::dict summary_dict(const qltool::MarketResult& r) {
   d["events"] = r.events;
   d["snapshots"] = r.snapshots;
   d["refused"] = r.refused;
+  d["unmatched"] = r.unmatched;
   d["other_exchange"] = r.other_exchange;
   d["seconds"] = r.seconds;
   return d;

@@ -3,6 +3,7 @@
 // with the tokenizer's own readers, times and dates by their shape), so a row costs no
 // allocation. A row that cannot become its record is refused with its line and reason.
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 #include "files/vendor_layout.h"
 #include "platform/csv_tokenizer.h"
@@ -62,6 +64,14 @@ inline Span trimmed(const CsvField& f) {
   Span s{f.text, f.text + f.len};
   ql__trim_blanks(&s.b, &s.e);
   return s;
+}
+
+// The first c in [p, p + n), or NULL; fields are short, and a loop beats a call to memchr.
+inline const char* find_char(const char* p, size_t n, char c) {
+  for (size_t i = 0; i < n; ++i) {
+    if (p[i] == c) return p + i;
+  }
+  return nullptr;
 }
 
 // Up to n digits at p as a number; false when any is not a digit.
@@ -135,9 +145,20 @@ bool parse_digit_time(const char* p, size_t n, int32_t* out) {
   return true;
 }
 
-// A time in any of the forms the layouts use; *date gets the date a date-time carries (left
-// alone otherwise).
-bool parse_time(Span s, int32_t* time, int32_t* date) {
+// HHMMSSss (7 or 8 digits: hundredths of a second, the leading zero of the hour optional), as
+// the exchange's merged tick-by-tick file writes its times.
+bool parse_hundredths_time(const char* p, size_t n, int32_t* out) {
+  int v;
+  if ((n != 7 && n != 8) || !digits(p, static_cast<int>(n), &v)) return false;
+  const int hhmmss = v / 100;
+  if (!valid_time(hhmmss / 10000, hhmmss / 100 % 100, hhmmss % 100, 0)) return false;
+  *out = hhmmss * 1000 + v % 100 * 10;
+  return true;
+}
+
+// A time in any of the forms the layouts use (7 or 8 digits are HHMMSSss when `hundredths`);
+// *date gets the date a date-time carries (left alone otherwise).
+bool parse_time(Span s, bool hundredths, int32_t* time, int32_t* date) {
   const char* p = s.b;
   const size_t n = s.size();
   if (n >= 17 && ql__is_digit(p[0]) && !ql__is_digit(p[4])) {  // 2023.07.11T09:25:03.276
@@ -155,7 +176,8 @@ bool parse_time(Span s, int32_t* time, int32_t* date) {
     *time = t;
     return true;
   }
-  if (std::memchr(p, ':', n) != nullptr) return parse_colon_time(p, n, time);
+  if (find_char(p, n, ':') != nullptr) return parse_colon_time(p, n, time);
+  if (hundredths && (n == 7 || n == 8)) return parse_hundredths_time(p, n, time);
   return parse_digit_time(p, n, time);
 }
 
@@ -194,7 +216,8 @@ std::string delimiter_text(char c) {
 const detail::ValueCode* find_code(const std::vector<detail::ValueCode>& codes, Span s) {
   const size_t n = s.size();
   for (const auto& c : codes) {
-    if (c.code.size() == n && std::memcmp(c.code.data(), s.b, n) == 0) return &c;
+    if (c.code.size() != n || c.code[0] != *s.b) continue;  // codes are one or two characters
+    if (n == 1 || std::memcmp(c.code.data(), s.b, n) == 0) return &c;
   }
   return nullptr;
 }
@@ -204,6 +227,120 @@ const detail::ValueCode* find_code(const std::vector<detail::ValueCode>& codes, 
 inline double clean_price(double v) {
   return std::fabs(v) < 1e9 ? std::nearbyint(v * 1e6) / 1e6 : v;
 }
+
+// A price written with more digits than a short decimal holds (layout A writes
+// 1801.00999999999999), read from its first 16 characters when that gives what clean_price of
+// the whole text gives: with at least 10 decimals kept the two values differ by less than
+// 1e-10, which moves v * 1e6 by less than 2e-4 (values below 1e5, their ulp included), so the
+// rounding agrees unless v * 1e6 lies within 1e-3 of a half. False when it may not agree (the
+// caller then reads the whole text).
+inline bool read_long_price(const CsvField& f, double* out) {
+  constexpr size_t kKept = detail::kShortNumberChars;
+  detail::ShortDecimal d;
+  double v;
+  if (!detail::read_short_decimal(f.text, kKept, &d) || d.fraction < 10 ||
+      !detail::short_decimal_double(d, &v)) {
+    return false;
+  }
+  for (size_t i = kKept; i < f.len; ++i) {
+    if (!ql__is_digit(f.text[i])) return false;
+  }
+  const double x = v * 1e6;
+  if (std::fabs(x - std::floor(x) - 0.5) < 1e-3) return false;
+  *out = std::nearbyint(x) / 1e6;
+  return true;
+}
+
+// Rows a file of `bytes` bytes holds at most, judged by the first rows in `sample` (which starts
+// with the header): a file's rows are about as long as its first ones, and the shortest of them
+// makes the estimate err high, which costs address space only, never pages.
+size_t estimate_rows(const char* sample, size_t n, size_t bytes) {
+  constexpr size_t kShortestRow = 16;  // a blank or odd line must not inflate the estimate
+  size_t shortest = SIZE_MAX;
+  const char* end = sample + n;
+  const char* p = static_cast<const char*>(std::memchr(sample, '\n', n));
+  while (p != nullptr) {
+    const char* q = static_cast<const char*>(std::memchr(p + 1, '\n', end - p - 1));
+    if (q == nullptr) break;
+    if (static_cast<size_t>(q - p) >= kShortestRow) shortest = std::min<size_t>(shortest, q - p);
+    p = q;
+  }
+  if (shortest == SIZE_MAX) shortest = 2 * kShortestRow;  // no whole row in the sample
+  return bytes / shortest + 16;
+}
+
+// Offers the room of a block to transparent huge pages: filling a million records through 4 KB
+// pages costs a page fault per page, more than parsing the rows on a virtual machine. Only a
+// hint; the 2 MiB-aligned inside of the block is advised.
+void advise_huge_pages(const void* data, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
+}
+
+template <class T>
+void reserve_advised(std::vector<T>* v, size_t n) {
+  v->reserve(n);
+  advise_huge_pages(v->data(), v->capacity() * sizeof(T));
+}
+
+// Where read() puts one kind of record: the reader's own vector, or an array of the caller's
+// that grows through LayoutRecordArrays (records written stay where they are).
+template <class Rec>
+class RecordSlots {
+ public:
+  explicit RecordSlots(std::vector<Rec>* own) : own_(own) {}
+
+  // Starts over, writing to the caller's arrays (NULL: to the reader's vector).
+  void start(LayoutRecordArrays* arrays) {
+    arrays_ = arrays;
+    data_ = nullptr;
+    count_ = capacity_ = 0;
+    own_->clear();
+  }
+  void reserve(size_t n) {
+    if (arrays_ == nullptr) {
+      reserve_advised(own_, n);
+    } else if (n > capacity_) {
+      data_ = room(count_, n);
+      if (data_ == nullptr) throw std::bad_alloc();
+      capacity_ = n;
+    }
+  }
+  // A zero-filled record at the end.
+  Rec* append() {
+    ++count_;
+    if (arrays_ == nullptr) {
+      own_->emplace_back();
+      return &own_->back();
+    }
+    if (count_ > capacity_) reserve(capacity_ < 1024 ? 1024 : capacity_ * 2);
+    Rec* r = data_ + count_ - 1;
+    std::memset(static_cast<void*>(r), 0, sizeof(Rec));
+    return r;
+  }
+  size_t size() const { return count_; }
+
+ private:
+  Rec* room(size_t kept, size_t n) {
+    if constexpr (std::is_same<Rec, _L2Order>::value) {
+      return arrays_->order_room(kept, n);
+    } else {
+      return arrays_->trade_room(kept, n);
+    }
+  }
+
+  std::vector<Rec>* own_;
+  LayoutRecordArrays* arrays_ = nullptr;
+  Rec* data_ = nullptr;
+  size_t count_ = 0, capacity_ = 0;
+};
 
 // One pending edit of the layout, applied in the order given.
 struct Edit {
@@ -243,11 +380,14 @@ struct LayoutReader::Impl {
   int level_pos[detail::kLevelCount][QL_SNAPSHOT_LEVELS];
   int needed = 0;  // fields a row must have
   int32_t path_day = 0;
+  size_t rows_expected = 0;  // from the file's size and its first rows
   bool open = false;
 
   // results
   std::vector<_L2Order> orders;
   std::vector<_L2Trade> trades;
+  RecordSlots<_L2Order> order_out{&orders};
+  RecordSlots<_L2Trade> trade_out{&trades};
   std::vector<int64_t> order_seq, trade_seq;
   std::vector<uint32_t> order_lines, trade_lines, snapshot_lines;
   std::vector<LayoutStreamEntry> stream;
@@ -264,9 +404,9 @@ struct LayoutReader::Impl {
 
   ~Impl() { csv_close(csv); }
 
-  void clear_results() {
-    orders.clear();
-    trades.clear();
+  void clear_results(LayoutRecordArrays* arrays = nullptr) {
+    order_out.start(arrays);
+    trade_out.start(arrays);
     order_seq.clear();
     trade_seq.clear();
     order_lines.clear();
@@ -445,7 +585,7 @@ struct LayoutReader::Impl {
                   uint8_t* exchange) {
     const CsvField& f = fields[pos[detail::kSymbol]];
     const Span s = trimmed(f);
-    const char* dot = static_cast<const char*>(std::memchr(s.b, '.', s.size()));
+    const char* dot = find_char(s.b, s.size(), '.');
     const size_t len = dot != nullptr ? static_cast<size_t>(dot - s.b) : s.size();
     if (len == 0 || len >= capacity) {
       refuse(line, kBadSymbol, column_value(detail::kSymbol, f));
@@ -478,7 +618,7 @@ struct LayoutReader::Impl {
   bool take_date_time(const CsvField* fields, long line, int32_t* date, int32_t* time) {
     int32_t row_date = 0;
     const CsvField& tf = fields[pos[detail::kTime]];
-    if (!parse_time(trimmed(tf), time, &row_date)) {
+    if (!parse_time(trimmed(tf), layout.time_hundredths, time, &row_date)) {
       refuse(line, kBadTime, column_value(detail::kTime, tf));
       return false;
     }
@@ -528,6 +668,7 @@ struct LayoutReader::Impl {
       return true;
     }
     const CsvField& f = fields[pos[field]];
+    if (f.len > detail::kShortNumberChars && read_long_price(f, out)) return true;
     if (trimmed(f).empty()) {
       *out = 0;
       return true;
@@ -589,8 +730,10 @@ struct LayoutReader::Impl {
         !take_number(fields, number_field, line, &number)) {
       return;
     }
-    _L2Order o;
-    std::memset(&o, 0, sizeof o);
+    if (layout.content == LayoutContent::Ticks) {
+      stream.push_back({QL_RECORD_L2ORDER, static_cast<uint32_t>(order_out.size())});
+    }
+    _L2Order& o = *order_out.append();
     o.type = QL_RECORD_L2ORDER;
     o.exchange = exchange;
     std::memcpy(o.symbol, symbol, sizeof o.symbol);
@@ -602,10 +745,6 @@ struct LayoutReader::Impl {
     o.order_index = pos[detail::kSequence] >= 0 ? sequence : number;
     o.bs_flag = side;
     o.order_type = order_type_code(meaning);
-    if (layout.content == LayoutContent::Ticks) {
-      stream.push_back({QL_RECORD_L2ORDER, static_cast<uint32_t>(orders.size())});
-    }
-    orders.push_back(o);
     order_seq.push_back(sequence);
     order_lines.push_back(static_cast<uint32_t>(line));
     ++rows;
@@ -622,8 +761,10 @@ struct LayoutReader::Impl {
         !take_number(fields, pos[detail::kTradeNo], line, &number)) {
       return;
     }
-    _L2Trade t;
-    std::memset(&t, 0, sizeof t);
+    if (layout.content == LayoutContent::Ticks) {
+      stream.push_back({QL_RECORD_L2TRADE, static_cast<uint32_t>(trade_out.size())});
+    }
+    _L2Trade& t = *trade_out.append();
     t.type = QL_RECORD_L2TRADE;
     t.exchange = exchange;
     std::memcpy(t.symbol, symbol, sizeof t.symbol);
@@ -637,10 +778,6 @@ struct LayoutReader::Impl {
     t.ask_seq_num = sell;
     t.bs_flag = side;
     t.trade_flag = meaning == 'C' ? '4' : exchange == 2 ? 'F' : 0;
-    if (layout.content == LayoutContent::Ticks) {
-      stream.push_back({QL_RECORD_L2TRADE, static_cast<uint32_t>(trades.size())});
-    }
-    trades.push_back(t);
     trade_seq.push_back(sequence);
     trade_lines.push_back(static_cast<uint32_t>(line));
     ++rows;
@@ -770,42 +907,21 @@ struct LayoutReader::Impl {
     return true;
   }
 
-  // Offers the untouched room of a vector to transparent huge pages: filling a million records
-  // through 4 KB pages costs a page fault per page, more than parsing the rows on a virtual
-  // machine. Only a hint; the 2 MiB-aligned inside of the block is advised.
-  template <class T>
-  static void advise_huge_pages(std::vector<T>& v) {
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(v.data()) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(v.data() + v.capacity())) & ~(kHuge - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)v;
-#endif
-  }
-
-  void reserve_for(size_t bytes) {
-    const size_t rows_expected = bytes / 64 + 16;  // layout rows take 60 to 120 bytes
-    switch (layout.content) {
-      case LayoutContent::Orders:
-        orders.reserve(rows_expected);
-        order_seq.reserve(rows_expected);
-        order_lines.reserve(rows_expected);
-        advise_huge_pages(orders);
-        break;
-      case LayoutContent::Trades:
-        trades.reserve(rows_expected);
-        trade_seq.reserve(rows_expected);
-        trade_lines.reserve(rows_expected);
-        advise_huge_pages(trades);
-        break;
-      case LayoutContent::Ticks:
-        stream.reserve(rows_expected);
-        break;
-      case LayoutContent::Snapshots:
-        break;
+  // Room for the rows the file is expected to hold, so that nothing grows by doubling.
+  void reserve_rows() {
+    const size_t n = rows_expected;
+    const bool ticks = layout.content == LayoutContent::Ticks;
+    if (layout.content == LayoutContent::Orders || ticks) {
+      order_out.reserve(n);
+      reserve_advised(&order_seq, n);
+      reserve_advised(&order_lines, n);
     }
+    if (layout.content == LayoutContent::Trades || ticks) {
+      trade_out.reserve(n);
+      reserve_advised(&trade_seq, n);
+      reserve_advised(&trade_lines, n);
+    }
+    if (ticks) reserve_advised(&stream, n);
   }
 };
 
@@ -885,7 +1001,10 @@ int LayoutReader::open(const char* path) {
   }
   char sniff[kSniffBytes];
   const size_t got = std::fread(sniff, 1, sizeof sniff, f);
+  struct stat st;
+  const size_t bytes = fstat(fileno(f), &st) == 0 && st.st_size > 0 ? st.st_size : got;
   std::fclose(f);
+  m.rows_expected = estimate_rows(sniff, got, bytes);
   const char* line_end = static_cast<const char*>(std::memchr(sniff, '\n', got));
   const size_t header_bytes = line_end ? static_cast<size_t>(line_end - sniff) : got;
   if (std::memchr(sniff, '\0', header_bytes) != nullptr) {
@@ -918,26 +1037,22 @@ int LayoutReader::open(const char* path) {
   return 0;
 }
 
+LayoutRecordArrays::~LayoutRecordArrays() = default;
+
 int LayoutReader::read() {
+  return read(nullptr);
+}
+
+int LayoutReader::read(LayoutRecordArrays* arrays) {
   if (impl_ == nullptr) return -1;
   Impl& m = *impl_;
   if (!m.open) {
     m.error = "no file open";
     return -1;
   }
-  m.clear_results();
   try {
-    struct stat_size {
-      static size_t of(const std::string& p) {
-        FILE* f = std::fopen(p.c_str(), "rb");
-        if (f == nullptr) return 0;
-        std::fseek(f, 0, SEEK_END);
-        const long n = std::ftell(f);
-        std::fclose(f);
-        return n > 0 ? static_cast<size_t>(n) : 0;
-      }
-    };
-    m.reserve_for(stat_size::of(m.path));
+    m.clear_results(arrays);
+    m.reserve_rows();
     const bool snapshots = m.layout.content == LayoutContent::Snapshots;
     while (csv_next(m.csv) == 0) {
       const detail::CsvRow row = detail::csv_current_row(m.csv);
@@ -1023,6 +1138,13 @@ QL_LAYOUT_GETTER(std::vector<uint32_t>, snapshot_lines, snapshot_lines)
 QL_LAYOUT_GETTER(std::vector<LayoutRefusal>, refusals, refusals)
 QL_LAYOUT_GETTER(std::vector<LayoutRefusalCount>, refusal_counts, counts)
 #undef QL_LAYOUT_GETTER
+
+size_t LayoutReader::order_count() const {
+  return impl_ ? impl_->order_out.size() : 0;
+}
+size_t LayoutReader::trade_count() const {
+  return impl_ ? impl_->trade_out.size() : 0;
+}
 
 size_t LayoutReader::refused() const {
   return impl_ ? impl_->refused : 0;

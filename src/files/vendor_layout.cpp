@@ -161,21 +161,23 @@ std::vector<Layout> make_builtins() {
                     {kVolume, "TradeQty"},
                     {kSequence, "ApplSeqNum"}},
                    {{"1", 'B'}, {"2", 'S'}, {"0", 'N'}}, {}));
-  v.push_back(make("sh-ticks",
-                   "Shanghai tick-by-tick, the exchange's merged orders, cancellations and trades",
-                   LayoutContent::Ticks, 1,
-                   "BizIndex,Channel,SecurityID,TickTime,Type,BuyOrderNO,SellOrderNO,Price,Qty,"
-                   "TradeMoney,TickBSFlag",
-                   {{kSequence, "BizIndex"},
-                    {kSymbol, "SecurityID"},
-                    {kTime, "TickTime"},
-                    {kType, "Type"},
-                    {kBuyNo, "BuyOrderNO"},
-                    {kSellNo, "SellOrderNO"},
-                    {kPrice, "Price"},
-                    {kVolume, "Qty"},
-                    {kSide, "TickBSFlag"}},
-                   bsn, {{"A", 'A'}, {"D", 'D'}, {"T", 'T'}, {"S", 'S'}}));
+  Layout ticks = make(
+      "sh-ticks", "Shanghai tick-by-tick, the exchange's merged orders, cancellations and trades",
+      LayoutContent::Ticks, 1,
+      "BizIndex,Channel,SecurityID,TickTime,Type,BuyOrderNO,SellOrderNO,Price,Qty,"
+      "TradeMoney,TickBSFlag",
+      {{kSequence, "BizIndex"},
+       {kSymbol, "SecurityID"},
+       {kTime, "TickTime"},
+       {kType, "Type"},
+       {kBuyNo, "BuyOrderNO"},
+       {kSellNo, "SellOrderNO"},
+       {kPrice, "Price"},
+       {kVolume, "Qty"},
+       {kSide, "TickBSFlag"}},
+      bsn, {{"A", 'A'}, {"D", 'D'}, {"T", 'T'}, {"S", 'S'}});
+  ticks.time_hundredths = true;  // TickTime: HHMMSSss
+  v.push_back(std::move(ticks));
   v.push_back(
       make("sz-orders", "Shenzhen orders under the exchange's field names", LayoutContent::Orders,
            2, "SecurityID,TransactTime,ApplSeqNum,ChannelNo,Price,OrderQty,Side,OrdType",
@@ -449,13 +451,21 @@ bool apply_profile(const std::string& text, const std::string& origin, Layout* l
         return false;
       }
       layout->exchange = static_cast<uint8_t>(ex);
+    } else if (key == "time_digits") {
+      if (!iequal(value, "HHMMSSss") && !iequal(value, "HHMMSSmmm")) {
+        *error = where + ": time_digits '" + value + "' is not HHMMSSss or HHMMSSmmm";
+        return false;
+      }
+      layout->time_hundredths = iequal(value, "HHMMSSss");
     } else if (key == "map") {
       if (!apply_map_text(value, where, layout, error)) return false;
     } else if (key == "values") {
       if (!apply_values_text(value, where, layout, error)) return false;
     } else if (!bind(layout, key, value)) {
-      *error = where + ": unknown key '" + key +
-               "' (layout name content exchange map values, or a field: " + fields_list() + ")";
+      *error =
+          where + ": unknown key '" + key +
+          "' (layout name content exchange time_digits map values, or a field: " + fields_list() +
+          ")";
       return false;
     }
   }
@@ -467,6 +477,7 @@ std::string layout_profile_text(const Layout& l) {
   if (!l.description.empty()) out = "# " + l.description + "\n" + out;
   out += std::string("content = ") + content_name(l.content) + "\n";
   if (l.exchange != 0) out += std::string("exchange = ") + exchange_str(l.exchange) + "\n";
+  if (l.time_hundredths) out += "time_digits = HHMMSSss\n";
   for (int f = 0; f < kFieldCount; ++f) {
     if (!l.columns[f].empty()) out += std::string(kFieldNames[f]) + " = " + l.columns[f] + "\n";
   }

@@ -72,6 +72,9 @@ struct Layout {
   std::string levels[kLevelCount];
   std::vector<ValueCode> side_values;
   std::vector<ValueCode> type_values;
+  // Times of 7 or 8 digits are HHMMSSss (hundredths of a second; profile key
+  // `time_digits = HHMMSSss`), not HHMMSSmmm with the hour's leading zero dropped.
+  bool time_hundredths = false;
   std::vector<std::string> header;  // built-ins: the exact header the layout comes with
 };
 

@@ -33,7 +33,7 @@ table_s* new_int_table(int room) {
 }
 
 void free_tables(orderbook* b) {
-  table_free(&b->order_map);
+  order_index_free(&b->order_map);
   table_free(&b->ask_px_table);
   table_free(&b->bid_px_table);
   ladder_free(&b->bid_ladder);
@@ -74,23 +74,13 @@ void remove_level(orderbook* b, orderbook_queue* q) {
   }
   if (q->next != nullptr) q->next->prev = q->prev;
   ladder_erase(side_ladder(b, q->side), ladder_key(q->side, q->px));
-  if (table_remove(level_table(b, q->side), int_key(q->px), 0) == nullptr && b->debug_level != 0) {
+  if (KX::detail::table_int_remove(level_table(b, q->side), q->px) == nullptr &&
+      b->debug_level != 0) {
     ob_log(b, "%s: no queue in %s at px=%d\n", "orderbook_queue_remove",
            q->side == 'S' ? "AskPxQueueTable" : "BidPxQueueTable", static_cast<int>(q->px));
   }
   q->prev = nullptr;
   give_level_record(b, q);
-}
-
-ob_order* new_order_record(orderbook* b) {
-  auto* o = static_cast<ob_order*>(mpool_alloc(b->block_pool, sizeof(ob_order)));
-  const int slots = table_size(b->order_map);
-  // Doubles the slots (table_expand takes entries, at most 70% of the slots). A failure leaves
-  // the map as it was, still correct.
-  if (o != nullptr && table_length(b->order_map) >= slots / 2) {
-    table_expand(b->order_map, slots / 5 * 7);
-  }
-  return o;
 }
 
 void log_order_not_in_map(orderbook* b, const ob_order* o) {
@@ -131,10 +121,10 @@ QL_API orderbook* orderbook_create(const char* exchange, const char* symbol, int
   b->aggregate = aggregate;
   b->exchange_id = exchange_id_of(exchange);
   b->is_sse = b->exchange_id == 1 ? 1 : 0;
-  b->order_map = new_int_table(kOrderMapRoom);
+  const bool indexed = order_index_init(&b->order_map, kOrderRingSlots);
   b->ask_px_table = new_int_table(kLevelTableRoom);
   b->bid_px_table = new_int_table(kLevelTableRoom);
-  if (b->order_map == nullptr || b->ask_px_table == nullptr || b->bid_px_table == nullptr) {
+  if (!indexed || b->ask_px_table == nullptr || b->bid_px_table == nullptr) {
     destroy_book(b);
     return nullptr;
   }
@@ -153,7 +143,7 @@ QL_API void orderbook_reset(orderbook* book, int32_t date) {
   init_snapshot(book, date);
   book->last_time = 0;
   book->preopen_held = 0;
-  table_clear(book->order_map);
+  order_index_clear(&book->order_map);
   table_clear(book->ask_px_table);
   table_clear(book->bid_px_table);
   book->bids = book->asks = nullptr;

@@ -18,7 +18,9 @@
 #include <cstdint>
 
 #include "orderbook/ladder.h"
+#include "orderbook/order_index.h"
 #include "orderbook/pool.h"
+#include "platform/hash_table_detail.h"
 #include "quotelab/orderbook.h"
 #include "quotelab/records.h"
 #include "quotelab/utilcore.h"
@@ -54,7 +56,9 @@ constexpr int kExchangeNameCapacity = 8;
 // purpose: a typical book's tables then stay in the first-level cache, where tables sized for
 // 16384 entries (512 KB each) missed it on most lookups and took 40% of the event rate, and a
 // map of thousands of instruments costs tens of kilobytes per book instead of megabytes.
-constexpr int kOrderMapRoom = 1024;
+// The order ring starts with room for 512 orders (16 KiB of slots) and doubles as a book holds
+// more.
+constexpr int kOrderRingSlots = 1024;
 constexpr int kLevelTableRoom = 256;
 
 // Continuous-trading window: event times 09:30:00.000 to 14:56:59.999 inclusive; the closing
@@ -117,7 +121,7 @@ struct alignas(16) orderbook {
   ql::detail::level_ladder ask_ladder;
   orderbook_queue* free_queues;
   ql::detail::ob_order* free_orders;
-  table_s* order_map;  // order_seq_num -> ob_order
+  ql::detail::order_index order_map;  // order_seq_num -> ob_order
   table_s* ask_px_table;
   table_s* bid_px_table;
   int32_t debug_level;
@@ -157,19 +161,13 @@ inline bool better_px(int32_t side, uint32_t a, uint32_t b) {
 }
 
 // ---- records: free lists first, then the pool ----------------------------------------------
-// A record from the pool, when every order record taken so far is in use: as the book holds
-// more orders than ever, its order map grows before it is half full (rather than at the
-// tables' usual 70%), since every order event probes it, and probes into a fuller table run
-// longer. This costs 32 bytes of slots per order at the busiest moment instead of 23.
-ob_order* new_order_record(orderbook* b);
-
 QL_OB_HOT ob_order* take_order_record(orderbook* b) {
   ob_order* o = b->free_orders;
   if (o != nullptr) {
     b->free_orders = o->next;
     return o;
   }
-  return new_order_record(b);
+  return static_cast<ob_order*>(mpool_alloc(b->block_pool, sizeof(ob_order)));
 }
 QL_OB_HOT void give_order_record(orderbook* b, ob_order* o) {
   o->prev = nullptr;
@@ -207,8 +205,8 @@ QL_OB_HOT void link_level(orderbook* b, orderbook_queue* q) {
   level_ladder* l = side_ladder(b, side);
   const uint32_t key = ladder_key(side, q->px);
   const int32_t i = ladder_upper(l, key);
-  orderbook_queue* prev = i < l->hi ? l->levels[i] : nullptr;      // the level q goes after
-  orderbook_queue* next = i > l->lo ? l->levels[i - 1] : nullptr;  // the level q goes before
+  orderbook_queue* prev = i < l->hi ? l->rungs[i].level : nullptr;      // the level q goes after
+  orderbook_queue* next = i > l->lo ? l->rungs[i - 1].level : nullptr;  // the level q goes before
   ladder_insert_at(l, i, key, q);
   q->prev = prev;
   q->next = next;
@@ -224,10 +222,11 @@ QL_OB_HOT void link_level(orderbook* b, orderbook_queue* q) {
 // no queued orders (aggregating levels never have any).
 void remove_level(orderbook* b, orderbook_queue* q);
 
-// Levels looked at from the best before asking the side's table: most orders arrive, and most
-// cancellations and executions happen, within a few levels of the touch, where walking the
-// chain is cheaper than a table lookup; deeper prices go to the table at once.
-constexpr int kNearLevels = 4;
+// Levels looked at from the best before asking the side's table. The best level is the most
+// frequent answer and is already at hand; one level deeper a lookup in the table (inline, a
+// slot or two) costs fewer instructions than following the chain, and a real day's orders and
+// cancellations spread over tens of levels.
+constexpr int kNearLevels = 1;
 
 // The level of side at px, or null when there is none.
 QL_OB_HOT orderbook_queue* find_level(orderbook* b, int32_t side, uint32_t px) {
@@ -237,7 +236,7 @@ QL_OB_HOT orderbook_queue* find_level(orderbook* b, int32_t side, uint32_t px) {
     if (side == 'B' ? q->px < px : q->px > px) return nullptr;  // passed its place
   }
   if (q == nullptr) return nullptr;
-  return static_cast<orderbook_queue*>(table_get_value(level_table(b, side), int_key(px), 0));
+  return static_cast<orderbook_queue*>(KX::detail::table_int_get_value(level_table(b, side), px));
 }
 
 // The level an order was entered at, or null when it no longer exists.
@@ -258,7 +257,7 @@ QL_OB_COLD void log_order_not_in_map(orderbook* b, const ob_order* o);
 
 // Removes the order from order_map and recycles its record.
 QL_OB_HOT void free_order(orderbook* b, ob_order* o) {
-  if (table_remove(b->order_map, int_key(o->order_seq_num), 8) == nullptr && b->debug_level != 0) {
+  if (order_index_remove(&b->order_map, o->order_seq_num) == nullptr && b->debug_level != 0) {
     log_order_not_in_map(b, o);
   }
   give_order_record(b, o);
@@ -307,7 +306,7 @@ QL_OB_HOT int32_t reserve_order(orderbook* b, int64_t seq, int32_t side, uint32_
                                 order_reservation* res) {
   ob_order* o = take_order_record(b);
   if (o == nullptr) return ORDERBOOK_NO_MEMORY;
-  int r = table_insert(b->order_map, int_key(seq), 8, o);
+  int r = order_index_insert(&b->order_map, seq, o);
   if (r != 0) {
     give_order_record(b, o);
     return r == 1 ? ORDERBOOK_DUPLICATE : ORDERBOOK_NO_MEMORY;
@@ -316,9 +315,9 @@ QL_OB_HOT int32_t reserve_order(orderbook* b, int64_t seq, int32_t side, uint32_
   bool fresh = false;
   if (q == nullptr) {
     q = ladder_reserve(side_ladder(b, side)) ? take_level_record(b) : nullptr;
-    if (q == nullptr || table_insert(level_table(b, side), int_key(px), 0, q) != 0) {
+    if (q == nullptr || KX::detail::table_int_insert(level_table(b, side), px, q) != 0) {
       if (q != nullptr) give_level_record(b, q);
-      table_remove(b->order_map, int_key(seq), 8);
+      order_index_remove(&b->order_map, seq);
       give_order_record(b, o);
       return ORDERBOOK_NO_MEMORY;
     }
@@ -334,10 +333,10 @@ QL_OB_HOT int32_t reserve_order(orderbook* b, int64_t seq, int32_t side, uint32_
 // Gives the reserved records back untouched.
 QL_OB_HOT void release_reservation(orderbook* b, int64_t seq, order_reservation* res) {
   if (res->order == nullptr) return;
-  table_remove(b->order_map, int_key(seq), 8);
+  order_index_remove(&b->order_map, seq);
   give_order_record(b, res->order);
   if (res->new_level) {
-    table_remove(level_table(b, res->level->side), int_key(res->level->px), 0);
+    KX::detail::table_int_remove(level_table(b, res->level->side), res->level->px);
     give_level_record(b, res->level);
   }
   *res = order_reservation{};

@@ -114,7 +114,7 @@ QL_OB_HOT int32_t enter_order(orderbook* b, int64_t seq, int32_t order_type, int
   if (may_rest && expected > 0) {
     int32_t r = reserve_order(b, seq, side, px, &res);
     if (r != ORDERBOOK_OK) return r;
-  } else if (table_find(b->order_map, int_key(seq), 8) != nullptr) {
+  } else if (order_index_find(&b->order_map, seq) != nullptr) {
     return ORDERBOOK_DUPLICATE;
   }
   b->last_time = t;
@@ -138,7 +138,7 @@ int32_t cancel_resting(orderbook* b, int64_t seq, int32_t quantity, double price
                        int32_t t) {
   // Out of order_map at once: one probe instead of a lookup and then a removal. An order whose
   // level is gone goes back (only an aggregating book's can be; it frees them instead).
-  auto* o = static_cast<ob_order*>(table_remove(b->order_map, int_key(seq), 8));
+  ob_order* o = order_index_remove(&b->order_map, seq);
   if (o == nullptr) {
     if (b->debug_level > 2) {
       ob_log(b,
@@ -162,7 +162,7 @@ int32_t cancel_resting(orderbook* b, int64_t seq, int32_t quantity, double price
     if (b->aggregate) {
       give_order_record(b, o);
     } else {
-      table_insert(b->order_map, int_key(seq), 8, o);
+      order_index_insert(&b->order_map, seq, o);
     }
     return ORDERBOOK_NO_LEVEL;
   }
@@ -193,7 +193,7 @@ int32_t cancel_resting(orderbook* b, int64_t seq, int32_t quantity, double price
 // Takes what a call-auction trade executed from the aggressor's own resting order, at most its
 // remaining quantity, and the same from its level.
 void reduce_aggressor(orderbook* b, int64_t aggressor, int32_t executed) {
-  auto* o = static_cast<ob_order*>(table_get_value(b->order_map, int_key(aggressor), 8));
+  ob_order* o = order_index_find(&b->order_map, aggressor);
   if (o == nullptr) return;
   int32_t take = executed < o->quantity ? executed : o->quantity;
   orderbook_queue* q = order_level(b, o);
@@ -326,7 +326,7 @@ QL_API int32_t orderbook_insert_order(orderbook* book, int64_t order_id, int32_t
 
 QL_API int32_t orderbook_cancel_order(orderbook* book, int64_t order_id) {
   if (book == nullptr || book->busy) return ORDERBOOK_ERROR;
-  auto* o = static_cast<ob_order*>(table_get_value(book->order_map, int_key(order_id), 8));
+  ob_order* o = order_index_find(&book->order_map, order_id);
   if (o == nullptr) return ORDERBOOK_NOT_FOUND;
   busy_scope busy(book);
   return cancel_resting(book, order_id, o->quantity, o->px / 1000.0, o->side == 'B' ? 'B' : 'S',

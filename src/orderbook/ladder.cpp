@@ -5,8 +5,8 @@
 namespace ql::detail {
 namespace {
 
-// Entries a ladder starts with room for: a few hundred levels a side are common, and both
-// arrays then take 3 KiB.
+// Entries a ladder starts with room for: a few hundred levels a side are common, and the array
+// then takes 4 KiB.
 constexpr int32_t kLadderStart = 256;
 constexpr int32_t kLadderMax = 1 << 28;
 
@@ -20,21 +20,12 @@ bool ladder_grow(level_ladder* l) {
     if (capacity > kLadderMax / 2) return false;
     capacity *= 2;
   }
-  auto* keys = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * capacity));
-  auto* levels = static_cast<orderbook_queue**>(std::malloc(sizeof(orderbook_queue*) * capacity));
-  if (keys == nullptr || levels == nullptr) {
-    std::free(keys);
-    std::free(levels);
-    return false;
-  }
+  auto* rungs = static_cast<ladder_rung*>(std::malloc(sizeof(ladder_rung) * capacity));
+  if (rungs == nullptr) return false;
   const int32_t lo = (capacity - count) / 2;
-  if (count > 0) {
-    std::memcpy(keys + lo, l->keys + l->lo, sizeof(uint32_t) * count);
-    std::memcpy(levels + lo, l->levels + l->lo, sizeof(orderbook_queue*) * count);
-  }
+  if (count > 0) std::memcpy(rungs + lo, l->rungs + l->lo, sizeof(ladder_rung) * count);
   ladder_free(l);
-  l->keys = keys;
-  l->levels = levels;
+  l->rungs = rungs;
   l->capacity = capacity;
   l->lo = lo;
   l->hi = lo + count;
@@ -42,10 +33,8 @@ bool ladder_grow(level_ladder* l) {
 }
 
 void ladder_free(level_ladder* l) {
-  std::free(l->keys);
-  std::free(l->levels);
-  l->keys = nullptr;
-  l->levels = nullptr;
+  std::free(l->rungs);
+  l->rungs = nullptr;
   l->lo = l->hi = l->capacity = 0;
 }
 

@@ -4,7 +4,7 @@
 // each pointer of such a walk is a dependent load).
 //
 // Keys rise toward the best price (a bid's key is its px, an ask's the px complemented), so
-// both sides keep their best level last. The live entries sit in the middle of the arrays with
+// both sides keep their best level last. The live entries sit in the middle of the array with
 // room on both sides: an entry goes in or out by moving the shorter part, which near the best
 // or near the worst price (where levels come and go) is a few entries. Not thread-safe.
 #pragma once
@@ -16,9 +16,15 @@ struct orderbook_queue;
 
 namespace ql::detail {
 
+// A key and its level side by side, so that an entry moves in one piece.
+struct ladder_rung {
+  uint32_t key;
+  orderbook_queue* level;
+};
+static_assert(sizeof(ladder_rung) == 16, "rungs are 16 bytes");
+
 struct level_ladder {
-  uint32_t* keys;            // keys[lo..hi) strictly rising
-  orderbook_queue** levels;  // levels[i] has key keys[i]
+  ladder_rung* rungs;  // rungs[lo..hi) by strictly rising key
   int32_t lo;
   int32_t hi;
   int32_t capacity;
@@ -28,21 +34,23 @@ inline uint32_t ladder_key(int32_t side, uint32_t px) {
   return side == 'B' ? px : ~px;
 }
 
-// Entries searched one by one from the best end before a binary search: most new levels lie
-// within this many levels of the best.
-constexpr int32_t kLadderScan = 16;
-
-// Index of the first entry whose key is above `key` (lo..hi).
+// Index of the first entry whose key is above `key` (lo..hi). The search gallops from the
+// best end (1, 2, 4, ... entries back) and then halves the bracket it found: a new level d
+// levels behind the best costs about 2 log2(d) comparisons, wherever the side's other levels
+// lie, where a scan from the best costs d.
 inline int32_t ladder_upper(const level_ladder* l, uint32_t key) {
-  int32_t i = l->hi;
-  const int32_t stop = l->hi - kLadderScan > l->lo ? l->hi - kLadderScan : l->lo;
-  while (i > stop && l->keys[i - 1] > key) --i;
-  if (i > stop || i == l->lo || l->keys[i - 1] < key) return i;
-  // Deeper: the first key above `key` lies in [lo, stop].
-  int32_t first = l->lo, count = stop - l->lo;
+  int32_t above = l->hi;  // the keys of rungs[above..hi) are all above key
+  int32_t probe = above - 1;
+  for (int32_t step = 1; probe >= l->lo && l->rungs[probe].key > key; step *= 2) {
+    above = probe;
+    probe -= step;
+  }
+  // rungs[probe].key <= key (or probe is before lo): the answer is in [probe + 1, above].
+  int32_t first = probe + 1 > l->lo ? probe + 1 : l->lo;
+  int32_t count = above - first;
   while (count > 0) {
     const int32_t half = count / 2;
-    if (l->keys[first + half] <= key) {
+    if (l->rungs[first + half].key <= key) {
       first += half + 1;
       count -= half + 1;
     } else {
@@ -62,34 +70,29 @@ inline bool ladder_reserve(level_ladder* l) {
 inline void ladder_insert_at(level_ladder* l, int32_t i, uint32_t key, orderbook_queue* level) {
   const bool down = l->lo > 0 && (i - l->lo < l->hi - i || l->hi == l->capacity);
   if (down) {
-    std::memmove(l->keys + l->lo - 1, l->keys + l->lo, sizeof(uint32_t) * (i - l->lo));
-    std::memmove(l->levels + l->lo - 1, l->levels + l->lo, sizeof(orderbook_queue*) * (i - l->lo));
+    std::memmove(l->rungs + l->lo - 1, l->rungs + l->lo, sizeof(ladder_rung) * (i - l->lo));
     --l->lo;
     --i;
   } else {
-    std::memmove(l->keys + i + 1, l->keys + i, sizeof(uint32_t) * (l->hi - i));
-    std::memmove(l->levels + i + 1, l->levels + i, sizeof(orderbook_queue*) * (l->hi - i));
+    std::memmove(l->rungs + i + 1, l->rungs + i, sizeof(ladder_rung) * (l->hi - i));
     ++l->hi;
   }
-  l->keys[i] = key;
-  l->levels[i] = level;
+  l->rungs[i] = ladder_rung{key, level};
 }
 
 // Removes the entry of `key`; nothing when it is absent.
 inline void ladder_erase(level_ladder* l, uint32_t key) {
-  if (l->hi > l->lo && l->keys[l->hi - 1] == key) {
+  if (l->hi > l->lo && l->rungs[l->hi - 1].key == key) {
     --l->hi;
     return;
   }
   const int32_t i = ladder_upper(l, key) - 1;
-  if (i < l->lo || l->keys[i] != key) return;
+  if (i < l->lo || l->rungs[i].key != key) return;
   if (i - l->lo < l->hi - 1 - i) {
-    std::memmove(l->keys + l->lo + 1, l->keys + l->lo, sizeof(uint32_t) * (i - l->lo));
-    std::memmove(l->levels + l->lo + 1, l->levels + l->lo, sizeof(orderbook_queue*) * (i - l->lo));
+    std::memmove(l->rungs + l->lo + 1, l->rungs + l->lo, sizeof(ladder_rung) * (i - l->lo));
     ++l->lo;
   } else {
-    std::memmove(l->keys + i, l->keys + i + 1, sizeof(uint32_t) * (l->hi - 1 - i));
-    std::memmove(l->levels + i, l->levels + i + 1, sizeof(orderbook_queue*) * (l->hi - 1 - i));
+    std::memmove(l->rungs + i, l->rungs + i + 1, sizeof(ladder_rung) * (l->hi - 1 - i));
     --l->hi;
   }
 }

@@ -78,17 +78,14 @@ ob_order* take_held_from_queues(orderbook* b) {
 // An aggregating book queues no orders: its held orders are found in order_map (whose `next`
 // links they do not use) and their quantities taken from the level totals.
 ob_order* take_held_from_map(orderbook* b) {
-  table_iter_s* it = table_iter_new(b->order_map);
-  if (it == nullptr) return nullptr;
   ob_order* list = nullptr;
-  for (table_node_s* n = table_next(it); n != nullptr; n = table_next(it)) {
-    auto* o = static_cast<ob_order*>(n->value);
+  const bool listed = order_index_each(&b->order_map, [&list](ob_order* o) {
     if (held(o)) {
       o->next = list;
       list = o;
     }
-  }
-  table_iter_free(&it);
+  });
+  if (!listed) return nullptr;
   for (ob_order* o = list; o != nullptr; o = o->next) {
     orderbook_queue* q = order_level(b, o);
     ob_order* keep = o->next;

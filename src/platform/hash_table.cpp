@@ -20,6 +20,7 @@
 
 using KX::detail::kTableDirectMaxDisplacement;
 using KX::detail::table_generic_home;
+using KX::detail::table_int_find;
 using KX::detail::table_int_home;
 using KX::detail::table_int_scattered;
 using KX::detail::table_key_int;
@@ -287,24 +288,8 @@ struct IntKey {
   }
 };
 
-// The find of integer keys, written out for each rule: lookups are the tables' hot path, and
-// every load before the first slot (the rule, the probe limit) costs lookups in flight. The
-// probe limit is read only once the home slot holds another key.
-template <bool kScattered>
-table_node_s* int_find(const table_s* t, int64_t key) {
-  table_node_s* slots = slots_of<IntSlots>(t);
-  // The direct home from the stored mask: the same slot as table_int_home, fewer instructions.
-  size_t i = kScattered ? table_int_home(key, t->log2_capacity, true) : (size_t)key & t->mask;
-  for (size_t d = 0;; ++d) {
-    table_node_s* s = &slots[i];
-    if (table_key_int(s->key) == key) return s;
-    if (s->key == nullptr || (!kScattered && d == t->probe_limit)) return nullptr;
-    i = (i + 1) & t->mask;
-  }
-}
-
-// The insert of integer keys, written out for each rule like int_find: one probe finds the key
-// or the free slot. Growth, and a direct-rule entry that would land beyond its bound, take the
+// The insert of integer keys, written out for each rule like table_int_find: one probe finds the
+// key or the free slot. Growth, and a direct-rule entry that would land beyond its bound, take the
 // general path.
 template <bool kScattered>
 int int_insert_into(table_s* t, int64_t key, void* value) {
@@ -371,8 +356,8 @@ void* int_remove(table_s* t, int64_t key) {
     t->has_zero_key = false;
     return t->zero_node.value;
   }
-  table_node_s* n =
-      t->kind == TableKind::kIntDirect ? int_find<false>(t, key) : int_find<true>(t, key);
+  table_node_s* n = t->kind == TableKind::kIntDirect ? table_int_find<false>(t, key)
+                                                     : table_int_find<true>(t, key);
   if (n == nullptr) return nullptr;
   void* value = n->value;
   const size_t hole = (size_t)(n - slots_of<IntSlots>(t));
@@ -478,6 +463,14 @@ size_t slot_bytes(const table_s* t) {
 
 }  // namespace
 
+int KX::detail::table_int_insert(table_s* t, int64_t key, void* value) {
+  return int_insert(t, key, value);
+}
+
+void* KX::detail::table_int_remove(table_s* t, int64_t key) {
+  return int_remove(t, key);
+}
+
 // ---- the built-in byte-string hash ---------------------------------------------------------
 uint64_t KX::detail::table_bytes_hash(const void* p, size_t n) {
   // Eight bytes per multiply; the length is folded in so that "a" and "a\0" differ.
@@ -549,9 +542,9 @@ table_node_s* table_find(table_s* t, const void* key, int len) {
   const int64_t k = table_key_int(key);
   switch (t->kind) {
     case TableKind::kIntDirect:
-      return k != 0 ? int_find<false>(t, k) : zero_entry(t);
+      return k != 0 ? table_int_find<false>(t, k) : zero_entry(t);
     case TableKind::kIntScattered:
-      return k != 0 ? int_find<true>(t, k) : zero_entry(t);
+      return k != 0 ? table_int_find<true>(t, k) : zero_entry(t);
     default:
       break;
   }

@@ -1,5 +1,6 @@
 // Table layout, slot layout and hashing of the open-addressing tables (hash_table.cpp). Shared with
-// the table tests, which build keys that land on chosen slots.
+// the table tests, which build keys that land on chosen slots, and with the order book, which
+// looks its levels up through the inline integer find.
 #ifndef QUOTELAB_SRC_PLATFORM_HASH_TABLE_DETAIL_H
 #define QUOTELAB_SRC_PLATFORM_HASH_TABLE_DETAIL_H
 
@@ -93,6 +94,36 @@ inline bool table_int_scattered(const table_s* t) {
 
 // The built-in hash of byte-string keys: n bytes from p.
 uint64_t table_bytes_hash(const void* p, size_t n);
+
+// The node of a non-zero key in an integer table under one placement rule, or NULL. Lookups
+// are the tables' hot path, and every load before the first slot (the rule, the probe limit)
+// costs lookups in flight: the direct home comes from the stored mask, and the probe limit is
+// read only once the home slot holds another key.
+template <bool kScattered>
+inline table_node_s* table_int_find(const table_s* t, int64_t key) {
+  table_node_s* slots = static_cast<table_node_s*>(t->slots);
+  size_t i = kScattered ? table_int_home(key, t->log2_capacity, true) : (size_t)key & t->mask;
+  for (size_t d = 0;; ++d) {
+    table_node_s* s = &slots[i];
+    if (table_key_int(s->key) == key) return s;
+    if (s->key == nullptr || (!kScattered && d == t->probe_limit)) return nullptr;
+    i = (i + 1) & t->mask;
+  }
+}
+
+// table_insert and table_remove of an integer-keyed table, for callers inside the library on a
+// hot path (the order book's level tables): the table's kind is not asked again.
+int table_int_insert(table_s* t, int64_t key, void* value);
+void* table_int_remove(table_s* t, int64_t key);
+
+// table_get_value of an integer-keyed table (any key, 0 included), inline for the callers on
+// a hot path (the order book's level lookups).
+inline void* table_int_get_value(const table_s* t, int64_t key) {
+  if (key == 0) return t->has_zero_key ? t->zero_node.value : nullptr;
+  const table_node_s* n = t->kind == TableKind::kIntDirect ? table_int_find<false>(t, key)
+                                                           : table_int_find<true>(t, key);
+  return n != nullptr ? n->value : nullptr;
+}
 
 }  // namespace detail
 }  // namespace KX

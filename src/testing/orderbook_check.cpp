@@ -33,8 +33,7 @@ struct checker {
       if (o->side != q->side || o->px != q->px || o->level_gen != q->generation) {
         return fail(-23, "order filed under another level", o->order_seq_num);
       }
-      auto* t = const_cast<table_s*>(b->order_map);
-      if (table_get_value(t, int_key(o->order_seq_num), 8) != o) {
+      if (order_index_find(&b->order_map, o->order_seq_num) != o) {
         return fail(-24, "queued order not findable by number", o->order_seq_num);
       }
       sum += o->quantity;
@@ -71,8 +70,8 @@ struct checker {
       }
       // The ladder holds the same levels, best last.
       const int32_t rung = ladder.hi - 1 - levels;
-      if (rung < ladder.lo || ladder.levels[rung] != q ||
-          ladder.keys[rung] != ladder_key(side, q->px)) {
+      if (rung < ladder.lo || ladder.rungs[rung].level != q ||
+          ladder.rungs[rung].key != ladder_key(side, q->px)) {
         return fail(-19, "price ladder differs from the chain", q->px);
       }
       ++levels;
@@ -83,6 +82,32 @@ struct checker {
     return 0;
   }
 
+  // The order index's own layout: ring entries in their number's slot, table entries at or
+  // below overflow_max and not also in the ring, and the count of both.
+  int check_order_index() {
+    const order_index& x = b->order_map;
+    int64_t n = 0;
+    for (uint64_t i = 0; i <= x.mask; ++i) {
+      const order_slot& s = x.ring[i];
+      if (s.order == nullptr) continue;
+      if ((static_cast<uint64_t>(s.seq) & x.mask) != i) return fail(-31, "order ring slot", s.seq);
+      ++n;
+    }
+    table_iter_s* it = table_iter_new(x.overflow);
+    if (it == nullptr) return fail(-1, "no memory for the check", 0);
+    int r = 0;
+    for (table_node_s* e = table_next(it); e != nullptr && r == 0; e = table_next(it)) {
+      const auto seq = static_cast<int64_t>(reinterpret_cast<intptr_t>(e->key));
+      const order_slot& s = order_index_slot(&x, seq);
+      if (seq > x.overflow_max) r = fail(-32, "order table entry above its bound", seq);
+      if (s.order != nullptr && s.seq == seq) r = fail(-33, "order both in ring and table", seq);
+      ++n;
+    }
+    table_iter_free(&it);
+    if (r == 0 && n != x.entries) r = fail(-34, "order index count", n);
+    return r;
+  }
+
   int run() {
     for (const ob_order* o = b->free_orders; o != nullptr; o = o->next) free_records.insert(o);
     for (const orderbook_queue* q = b->free_queues; q != nullptr; q = q->next) {
@@ -90,8 +115,9 @@ struct checker {
     }
     int r = check_side(b->bids, b->bid_ladder, 'B', b->bid_px_table);
     if (r == 0) r = check_side(b->asks, b->ask_ladder, 'S', b->ask_px_table);
+    if (r == 0) r = check_order_index();
     if (r != 0) return r;
-    if (!b->aggregate && table_length(b->order_map) != queued_orders) {
+    if (!b->aggregate && order_index_count(&b->order_map) != queued_orders) {
       return fail(-30, "order map holds orders that are not queued", queued_orders);
     }
     return 0;
