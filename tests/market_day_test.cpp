@@ -241,6 +241,39 @@ TEST_F(MarketDayTest, VendorFilesOfSeveralStocksRebuildAsEachStockAlone) {
   EXPECT_EQ(quotelab(lenient).code, 0);
 }
 
+// Shenzhen own-side-best orders carry no price: each enters at its side's best as the book
+// stands, as a one-symbol run prices it; one whose side is empty is refused.
+TEST_F(MarketDayTest, OwnSideBestOrdersArePricedAsInOneSymbolRuns) {
+  std::string bytes = slurp(path("o.dat"));
+  std::vector<_L2Order> orders(bytes.size() / sizeof(_L2Order));
+  std::memcpy(orders.data(), bytes.data(), bytes.size());
+  int seen = 0;
+  bool first = true;
+  for (_L2Order& o : orders) {
+    if (std::string(o.symbol, strnlen(o.symbol, sizeof o.symbol)) != "000001") continue;
+    // The very first order meets an empty book; later ones every 500th.
+    if (first || ++seen % 500 == 0) o.order_type = 'U';
+    first = false;
+  }
+  std::memcpy(&bytes[0], orders.data(), bytes.size());
+  spit(path("o.dat"), bytes);
+  const Outcome strict = market("u");
+  EXPECT_EQ(strict.code, 1);
+  EXPECT_NE(strict.err.find("1 own-side best orders found their side of the book empty"),
+            std::string::npos)
+      << strict.err;
+  ASSERT_EQ(market("u", {"--out-format", "bin", "--lenient"}).code, 0);
+  const Outcome one = quotelab({"book", "--orders", path("o.dat"), "--trades", path("t.dat"),
+                                "--sequence", path("s.txt"), "--symbol", "000001.SZ", "--out",
+                                path("u1.dat"), "--lenient", "--quiet"});
+  ASSERT_EQ(one.code, 0) << one.err;
+  std::string mine;
+  for (const _L2Snapshot& s : read_records<_L2Snapshot>(day_file("u", "dat"))) {
+    if (symbol_of(s) == "000001") mine.append(reinterpret_cast<const char*>(&s), sizeof s);
+  }
+  EXPECT_EQ(mine, slurp(path("u1.dat")));
+}
+
 TEST_F(MarketDayTest, BrokenInputsAndSplitsAreRefusedByName) {
   spit(path("short.txt"), "OOT\n");
   spit(path("bad.txt"), "OOX\n");

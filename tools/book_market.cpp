@@ -111,7 +111,7 @@ int run_book_market(const Args& args, const BookJob& base, int threads, bool qui
     return kExitFailure;
   }
   std::printf("market %s\n", describe_market_result(result).c_str());
-  // The symbols with records of another trading day, the most first.
+  // The symbols with refused records, the most first.
   std::vector<const SymbolSummary*> refusing;
   for (const SymbolSummary& s : result.symbols) {
     if (s.refused > 0) refusing.push_back(&s);
@@ -121,7 +121,7 @@ int run_book_market(const Args& args, const BookJob& base, int threads, bool qui
       [](const SymbolSummary* a, const SymbolSummary* b) { return a->refused > b->refused; });
   for (size_t i = 0; i < refusing.size() && i < 10; ++i) {
     const SymbolSummary& s = *refusing[i];
-    std::printf("  %.*s.%s: %s records of another trading day refused\n",
+    std::printf("  %.*s.%s: %s records refused\n",
                 static_cast<int>(strnlen(s.symbol, sizeof s.symbol)), s.symbol,
                 exchange_str(s.exchange), group_digits(s.refused).c_str());
   }
@@ -135,9 +135,9 @@ int run_book_market(const Args& args, const BookJob& base, int threads, bool qui
       return kExitFailure;
     }
   }
-  const std::string other_days = other_day_error(result, base.input.lenient);
-  if (!other_days.empty()) {
-    args.error("%s", other_days.c_str());
+  const std::string refusals = refusal_error(result, base.input.lenient);
+  if (!refusals.empty()) {
+    args.error("%s", refusals.c_str());
     return kExitFailure;
   }
   return kExitOk;

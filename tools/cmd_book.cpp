@@ -110,7 +110,7 @@ bool run_manifest_market(const ManifestJob& mj, int threads, int shard, int shar
     if (ok) {
       std::printf("market (line %d): %s\n", mj.line, describe_market_result(result).c_str());
       std::fflush(stdout);
-      result.error = other_day_error(result, job.files.input.lenient);
+      result.error = refusal_error(result, job.files.input.lenient);
       if (result.error.empty()) return true;
     }
   }

@@ -602,10 +602,31 @@ class MarketPass {
       ++b.summary.refused;
       return;
     }
+    const bool is_order = *static_cast<const uint8_t*>(record) == QL_RECORD_L2ORDER;
+    if (is_order && static_cast<const _L2Order*>(record)->order_type == 'U') {
+      feed_own_side_best(b, *static_cast<const _L2Order*>(record));
+      return;
+    }
     const int32_t r = orderbook_builder_feed(b.builder, record);
-    ++(*static_cast<const uint8_t*>(record) == QL_RECORD_L2ORDER ? b.summary.orders
-                                                                 : b.summary.trades);
+    ++(is_order ? b.summary.orders : b.summary.trades);
     if (r < 0) ++b.summary.unmatched;
+  }
+
+  // A Shenzhen own-side-best order carries no price: it enters at the best price of its own
+  // side as the book stands. With that side empty it cannot enter, and is refused.
+  void feed_own_side_best(SymbolBook& b, const _L2Order& order) {
+    double best = 0;  // not &priced.price: the record is packed, its double unaligned
+    const bool buy = order.bs_flag == 'B';
+    if (!orderbook_get_price_qty(orderbook_builder_get(b.builder), buy ? -1 : 1, nullptr, &best)) {
+      ++b.summary.refused;
+      ++b.summary.unpriced;
+      return;
+    }
+    _L2Order priced = order;
+    priced.price = best;
+    priced.order_type = '2';
+    ++b.summary.orders;
+    if (orderbook_builder_feed(b.builder, &priced) < 0) ++b.summary.unmatched;
   }
 
   bool check_memory() {
@@ -926,17 +947,26 @@ bool run_market_day(const MarketJob& job, MarketResult* result, ProgressBar* bar
     result->events += s.orders + s.trades;
     result->refused += s.refused;
     result->unmatched += s.unmatched;
+    result->unpriced += s.unpriced;
     result->snapshots += s.snapshots;
   }
   result->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return true;
 }
 
-std::string other_day_error(const MarketResult& r, bool lenient) {
+std::string refusal_error(const MarketResult& r, bool lenient) {
   if (r.refused == 0 || lenient) return "";
-  return group_digits(r.refused) + " records are not of " + std::to_string(r.date) +
-         " and were not rebuilt: give --date YYYYMMDD for their day, or --lenient to rebuild "
-         "without them";
+  std::string what;
+  if (r.refused > r.unpriced) {
+    what = group_digits(r.refused - r.unpriced) + " records are not of " + std::to_string(r.date);
+  }
+  if (r.unpriced > 0) {
+    what += (what.empty() ? "" : ", and ") + group_digits(r.unpriced) +
+            " own-side best orders found their side of the book empty";
+  }
+  return what +
+         ": they were not rebuilt (give --date YYYYMMDD for the day of the records, or "
+         "--lenient to rebuild without them)";
 }
 
 std::string describe_market_result(const MarketResult& r) {

@@ -49,7 +49,8 @@ struct SymbolSummary {
   char symbol[10] = {};
   size_t orders = 0;  // records fed
   size_t trades = 0;
-  size_t refused = 0;  // records of another trading day: not fed
+  size_t refused = 0;   // records not fed: of another trading day, or unpriced
+  size_t unpriced = 0;  // own-side best orders (Shenzhen 'U') whose side was empty
   size_t snapshots = 0;
   size_t unmatched = 0;  // records fed that the book applied to nothing (its negative results)
 };
@@ -60,6 +61,7 @@ struct MarketResult {
   std::vector<SymbolSummary> symbols;  // rebuilt here, in symbol order
   size_t events = 0;                   // records fed, over every symbol rebuilt here
   size_t refused = 0;
+  size_t unpriced = 0;
   size_t unmatched = 0;
   size_t snapshots = 0;
   size_t other_exchange = 0;          // records of neither Shanghai nor Shenzhen: not rebuilt
@@ -82,8 +84,9 @@ std::string day_part_path(const std::string& day_path, int k, int n);
 bool merge_day_parts(const std::string& root, int date, char delimiter, bool remove_parts,
                      std::string* out_path, size_t* written, std::string* error);
 
-// The failure a day's records of another trading day make unless lenient; "" when none.
-std::string other_day_error(const MarketResult& result, bool lenient);
+// The failure that refused records (of another trading day, own-side best orders with their
+// side empty) make unless lenient; "" when none.
+std::string refusal_error(const MarketResult& result, bool lenient);
 
 // "20240102: 1,000 symbols, 50,000,000 events, 4,000,000 snapshots, 0 refused, 12 unmatched
 // in 2.0 s (25.0 M events/s) -> out"
