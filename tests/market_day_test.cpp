@@ -154,7 +154,7 @@ TEST_F(MarketDayTest, ThreadsShardsAndTheirMergeWriteTheSameDayFile) {
   // Threads write a binary day file in spans of their own.
   ASSERT_EQ(market("binj", {"--out-format", "bin", "--jobs", "3"}).code, 0);
   EXPECT_EQ(slurp(day_file("binj", "dat")), slurp(day_file("bin1", "dat")));
-  ASSERT_EQ(market("binh", {"--out-format", "bin", "--hold", "1000"}).code, 0);
+  ASSERT_EQ(market("binh", {"--out-format", "bin", "--hold", "1000", "--jobs", "3"}).code, 0);
   EXPECT_EQ(slurp(day_file("binh", "dat")), slurp(day_file("bin1", "dat")));
   EXPECT_FALSE(fs::exists(path("bin/20240102/tick.part-1-of-2.dat")));
 }

@@ -175,10 +175,23 @@ class BookTable {
  public:
   BookTable() { slots_.assign(1024, Slot{}); }
 
+  // The book of a record's instrument, its key read straight from the record's bytes.
+  SymbolBook* find(const void* record) const {
+    const char* bytes = static_cast<const char*>(record);
+    uint64_t a;
+    uint16_t tail;
+    std::memcpy(&a, bytes + 2, 8);
+    std::memcpy(&tail, bytes + 10, 2);
+    return find(a, tail | static_cast<uint64_t>(static_cast<uint8_t>(bytes[1])) << 16);
+  }
   SymbolBook* find(const Instrument& in) const {
     uint64_t a, b;
     pack(in, &a, &b);
-    for (size_t i = home(a, b);; i = (i + 1) & (slots_.size() - 1)) {
+    return find(a, b);
+  }
+  SymbolBook* find(uint64_t a, uint64_t b) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = home(a, b);; i = (i + 1) & mask) {
       const Slot& s = slots_[i];
       if (s.book == nullptr) return nullptr;
       if (s.a == a && s.b == b) return s.book;
@@ -305,61 +318,163 @@ class FeedPool {
   bool stopping_ = false;
 };
 
-// The stores' sorted snapshots from index from[s] to to[s] of each, merged in day order: time,
-// then symbol, then as the book emitted them. Calls sink with each.
-template <class Sink>
-void merge_snapshots(const std::vector<SnapshotStore>& stores, std::vector<size_t> from,
-                     const std::vector<size_t>& to, Sink sink) {
-  for (;;) {
-    int best = -1;
-    for (size_t s = 0; s < stores.size(); ++s) {
-      if (from[s] == to[s]) continue;
-      if (best < 0 || stores[s].entries()[from[s]] < stores[best].entries()[from[best]]) {
-        best = static_cast<int>(s);
+// Where a snapshot goes among those of its time and book: runs put aside come first, in the
+// order they were put aside, then the stores by the book's own count of what it emitted.
+constexpr uint64_t kInStore = uint64_t{1} << 32;
+
+// The day order of a snapshot: time, then symbol, then as its book emitted it.
+struct MergeKey {
+  int32_t time;
+  DayKey book;
+  uint64_t order;
+
+  bool operator<(const MergeKey& o) const {
+    if (time != o.time) return time < o.time;
+    if (!(book == o.book)) return book < o.book;
+    return order < o.order;
+  }
+};
+
+// One sorted part of the day's snapshots: a store in memory, or a run put aside in the
+// temporary file (fd, offset) as the run-th.
+struct DaySlice {
+  const SnapshotStore* store = nullptr;
+  int fd = -1;
+  size_t offset = 0;
+  size_t count = 0;
+  uint32_t run = 0;
+
+  // The time of snapshot i, for cutting the day; INT32_MAX when it cannot be read.
+  int32_t time_at(size_t i) const {
+    if (store != nullptr) return store->entries()[i].time;
+    int32_t t;
+    const off_t at =
+        static_cast<off_t>(offset + i * sizeof(_L2Snapshot) + offsetof(_L2Snapshot, time));
+    return pread(fd, &t, sizeof t, at) == static_cast<ssize_t>(sizeof t) ? t : INT32_MAX;
+  }
+  // Index of the first snapshot at or after time t.
+  size_t first_at(int32_t t) const {
+    size_t lo = 0, hi = count;
+    while (lo < hi) {
+      const size_t mid = lo + (hi - lo) / 2;
+      if (time_at(mid) < t) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
       }
     }
-    if (best < 0) return;
-    const SnapshotEntry& e = stores[best].entries()[from[best]++];
-    sink(stores[best].snapshot(e.pos));
+    return lo;
+  }
+};
+
+// Reads a slice from index `from` to `to` in order, a buffer at a time for a run.
+class SliceCursor {
+ public:
+  SliceCursor(const DaySlice& slice, size_t from, size_t to) : slice_(slice), at_(from), to_(to) {}
+
+  bool done() const { return at_ == to_; }
+  // False when a run cannot be read back.
+  bool load() {
+    if (slice_.store != nullptr || done() || (pos_ < buffer_.size())) return true;
+    constexpr size_t kRead = 2048;
+    buffer_.resize(std::min(kRead, to_ - at_));
+    const size_t bytes = buffer_.size() * sizeof(_L2Snapshot);
+    const off_t offset = static_cast<off_t>(slice_.offset + at_ * sizeof(_L2Snapshot));
+    pos_ = 0;
+    return pread(slice_.fd, buffer_.data(), bytes, offset) == static_cast<ssize_t>(bytes);
+  }
+  const _L2Snapshot& snapshot() const {
+    return slice_.store != nullptr ? slice_.store->snapshot(slice_.store->entries()[at_].pos)
+                                   : buffer_[pos_];
+  }
+  MergeKey key() const {
+    if (slice_.store != nullptr) {
+      const SnapshotEntry& e = slice_.store->entries()[at_];
+      return MergeKey{e.time, e.book, kInStore + e.seq};
+    }
+    const _L2Snapshot& s = buffer_[pos_];
+    return MergeKey{s.time, DayKey::of(s), slice_.run};
+  }
+  bool next() {
+    ++at_;
+    ++pos_;
+    return load();
+  }
+
+ private:
+  const DaySlice& slice_;
+  size_t at_, to_;
+  std::vector<_L2Snapshot> buffer_;
+  size_t pos_ = 0;
+};
+
+// The slices' snapshots from index from[s] to to[s] of each, merged in day order. Calls sink
+// with each. False when a run cannot be read back.
+template <class Sink>
+bool merge_slices(const std::vector<DaySlice>& slices, const std::vector<size_t>& from,
+                  const std::vector<size_t>& to, Sink sink) {
+  std::vector<SliceCursor> cursors;
+  cursors.reserve(slices.size());
+  for (size_t s = 0; s < slices.size(); ++s) {
+    cursors.emplace_back(slices[s], from[s], to[s]);
+    if (!cursors.back().load()) return false;
+  }
+  for (;;) {
+    int best = -1;
+    MergeKey best_key{};
+    for (size_t s = 0; s < cursors.size(); ++s) {
+      if (cursors[s].done()) continue;
+      const MergeKey key = cursors[s].key();
+      if (best < 0 || key < best_key) {
+        best = static_cast<int>(s);
+        best_key = key;
+      }
+    }
+    if (best < 0) return true;
+    sink(cursors[best].snapshot());
+    if (!cursors[best].next()) return false;
   }
 }
 
-// Index of the first snapshot of each store at or after time t.
-std::vector<size_t> first_at(const std::vector<SnapshotStore>& stores, int32_t t) {
-  std::vector<size_t> at;
-  for (const SnapshotStore& s : stores) {
-    const auto& e = s.entries();
-    at.push_back(std::lower_bound(e.begin(), e.end(), t,
-                                  [](const SnapshotEntry& x, int32_t v) { return x.time < v; }) -
-                 e.begin());
+std::vector<DaySlice> slices_of(const std::vector<SnapshotStore>& stores) {
+  std::vector<DaySlice> slices;
+  for (const SnapshotStore& st : stores) {
+    DaySlice s;
+    s.store = &st;
+    s.count = st.size();
+    slices.push_back(s);
   }
-  return at;
+  return slices;
+}
+
+std::vector<size_t> slice_ends(const std::vector<DaySlice>& slices) {
+  std::vector<size_t> ends;
+  for (const DaySlice& s : slices) ends.push_back(s.count);
+  return ends;
 }
 
 // A binary day file written by several threads at once: the day is cut at snapshot times
 // into as many spans as threads, and each span goes to its own place in the file (records
 // have one size, so the place is the number of snapshots before it). Every snapshot of one
 // time lands in one span, so the file is the one a single writer would write.
-bool write_binary_parallel(const std::vector<SnapshotStore>& stores, const std::string& path,
+bool write_binary_parallel(const std::vector<DaySlice>& slices, const std::string& path,
                            int threads, std::string* error) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) {
     *error = "cannot create '" + path + "': " + std::strerror(errno);
     return false;
   }
-  // Cut times at even shares of the largest store's snapshots.
-  const auto& biggest =
-      std::max_element(stores.begin(), stores.end(), [](const auto& x, const auto& y) {
-        return x.entries().size() < y.entries().size();
-      })->entries();
-  std::vector<std::vector<size_t>> cuts = {std::vector<size_t>(stores.size(), 0)};
+  // Cut times at even shares of the largest slice.
+  const DaySlice& biggest = *std::max_element(
+      slices.begin(), slices.end(), [](const auto& x, const auto& y) { return x.count < y.count; });
+  std::vector<std::vector<size_t>> cuts = {std::vector<size_t>(slices.size(), 0)};
   for (int i = 1; i < threads; ++i) {
-    cuts.push_back(biggest.empty() ? cuts.back()
-                                   : first_at(stores, biggest[biggest.size() * i / threads].time));
+    std::vector<size_t> cut;
+    const int32_t t = biggest.count == 0 ? INT32_MIN : biggest.time_at(biggest.count * i / threads);
+    for (const DaySlice& s : slices) cut.push_back(s.first_at(t));
+    cuts.push_back(cut);
   }
-  std::vector<size_t> ends;
-  for (const SnapshotStore& s : stores) ends.push_back(s.entries().size());
-  cuts.push_back(ends);
+  cuts.push_back(slice_ends(slices));
   std::vector<char> failed(threads, 0);
   auto write_span = [&](int i) {
     off_t offset = 0;
@@ -373,10 +488,12 @@ bool write_binary_parallel(const std::vector<SnapshotStore>& stores, const std::
       offset += static_cast<off_t>(bytes);
       buffer.clear();
     };
-    merge_snapshots(stores, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
-      buffer.push_back(s);
-      if (buffer.size() == buffer.capacity()) flush();
-    });
+    if (!merge_slices(slices, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
+          buffer.push_back(s);
+          if (buffer.size() == buffer.capacity()) flush();
+        })) {
+      failed[i] = 1;
+    }
     flush();
   };
   std::vector<std::thread> pool;
@@ -392,17 +509,18 @@ bool write_binary_parallel(const std::vector<SnapshotStore>& stores, const std::
 }
 
 // Writes the day's snapshots in day order into path.
-bool write_merged(const std::vector<SnapshotStore>& stores, const std::string& path,
-                  FileFormat format, char delimiter, int threads, std::string* error) {
+bool write_day(const std::vector<DaySlice>& slices, const std::string& path, FileFormat format,
+               char delimiter, int threads, std::string* error) {
   if (format == FileFormat::Binary && threads > 1) {
-    return write_binary_parallel(stores, path, threads, error);
+    return write_binary_parallel(slices, path, threads, error);
   }
   RecordWriter writer;
   if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
-  std::vector<size_t> ends;
-  for (const SnapshotStore& s : stores) ends.push_back(s.entries().size());
-  merge_snapshots(stores, std::vector<size_t>(stores.size(), 0), ends,
-                  [&](const _L2Snapshot& s) { writer.write(&s); });
+  if (!merge_slices(slices, std::vector<size_t>(slices.size(), 0), slice_ends(slices),
+                    [&](const _L2Snapshot& s) { writer.write(&s); })) {
+    *error = "cannot read back the day's snapshots from a temporary file";
+    return false;
+  }
   return writer.close(error);
 }
 
@@ -472,23 +590,25 @@ class MarketPass {
     return true;
   }
 
-  // Writes the day's snapshots in day order into path: straight from the stores when they
-  // hold the whole day, else merged from the runs put aside and the stores' last one.
+  // Writes the day's snapshots in day order into path, merged from the runs put aside and
+  // the stores.
   bool write(const std::string& path, FileFormat format, char delimiter, std::string* error) {
     if (!finish_spilling()) {
       *error = error_;
       return false;
     }
-    if (runs_.empty()) {
-      sort_stores();
-      return write_merged(stores_, path, format, delimiter, static_cast<int>(stores_.size()),
-                          error);
+    sort_stores();
+    std::vector<DaySlice> slices;
+    for (size_t r = 0; r < runs_.size(); ++r) {
+      DaySlice s;
+      s.fd = fileno(spill_);
+      s.offset = runs_[r].offset;
+      s.count = runs_[r].count;
+      s.run = static_cast<uint32_t>(r);
+      slices.push_back(s);
     }
-    if (!spill()) {
-      *error = error_;
-      return false;
-    }
-    return write_runs(path, format, delimiter, error);
+    for (const DaySlice& s : slices_of(stores_)) slices.push_back(s);
+    return write_day(slices, path, format, delimiter, static_cast<int>(stores_.size()), error);
   }
 
   const std::string& error() const { return error_; }
@@ -549,9 +669,10 @@ class MarketPass {
     const size_t n = batch->size;
     book_of_.resize(n);
     for (size_t i = 0; i < n; ++i) {
-      const Instrument in = Instrument::of(batch->records[i]);
-      SymbolBook* b = books_table_.find(in);
-      if (b == nullptr && (b = add_book(in)) == nullptr) return false;
+      SymbolBook* b = books_table_.find(batch->records[i]);
+      if (b == nullptr && (b = add_book(Instrument::of(batch->records[i]))) == nullptr) {
+        return false;
+      }
       if (b->builder == nullptr) {
         book_of_[i] = nullptr;
         continue;
@@ -712,9 +833,6 @@ class MarketPass {
     return spill_ok_;
   }
 
-  // Puts the stores' snapshots aside now, as the last run.
-  bool spill() { return finish_spilling() && open_spill_file() && write_run(&stores_, &error_); }
-
   bool open_spill_file() {
     std::string dir;
     if (spill_ == nullptr && (spill_ = open_unnamed_temporary(&dir)) == nullptr) {
@@ -730,14 +848,13 @@ class MarketPass {
     for (SnapshotStore& st : *stores) st.sort();
     SpillRun run;
     run.offset = spill_offset_;
-    std::vector<size_t> ends;
-    for (const SnapshotStore& st : *stores) ends.push_back(st.size());
+    const std::vector<DaySlice> slices = slices_of(*stores);
     bool written = true;
-    merge_snapshots(*stores, std::vector<size_t>(stores->size(), 0), ends,
-                    [&](const _L2Snapshot& snapshot) {
-                      written = written && std::fwrite(&snapshot, sizeof snapshot, 1, spill_) == 1;
-                      ++run.count;
-                    });
+    merge_slices(slices, std::vector<size_t>(slices.size(), 0), slice_ends(slices),
+                 [&](const _L2Snapshot& snapshot) {
+                   written = written && std::fwrite(&snapshot, sizeof snapshot, 1, spill_) == 1;
+                   ++run.count;
+                 });
     if (!written || std::fflush(spill_) != 0) {
       *error = std::string("cannot write the day's snapshots to a temporary file: ") +
                std::strerror(errno);
@@ -747,61 +864,6 @@ class MarketPass {
     runs_.push_back(run);
     for (SnapshotStore& st : *stores) st.clear();
     return true;
-  }
-
-  // Merges the runs put aside into path, in day order: time, then symbol; a book's snapshots
-  // of one time keep the order of their runs, which is the order it emitted them.
-  bool write_runs(const std::string& path, FileFormat format, char delimiter, std::string* error) {
-    constexpr size_t kRead = 2048;  // snapshots read from a run at a time
-    struct Head {
-      std::vector<_L2Snapshot> buffer;
-      size_t at = 0, left = 0;  // in the buffer; still in the file after it
-      off_t offset = 0;
-    };
-    std::vector<Head> heads(runs_.size());
-    const int fd = fileno(spill_);
-    auto refill = [&](Head& h) {
-      const size_t n = std::min(kRead, h.left);
-      h.buffer.resize(n);
-      const ssize_t bytes = pread(fd, h.buffer.data(), n * sizeof(_L2Snapshot), h.offset);
-      if (bytes != static_cast<ssize_t>(n * sizeof(_L2Snapshot))) return false;
-      h.offset += bytes;
-      h.left -= n;
-      h.at = 0;
-      return true;
-    };
-    for (size_t r = 0; r < runs_.size(); ++r) {
-      heads[r].left = runs_[r].count;
-      heads[r].offset = static_cast<off_t>(runs_[r].offset);
-      if (!refill(heads[r])) {
-        *error = "cannot read back the day's snapshots from a temporary file";
-        return false;
-      }
-    }
-    RecordWriter writer;
-    if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
-    for (;;) {
-      int best = -1;
-      SnapshotEntry best_key{};
-      for (size_t r = 0; r < heads.size(); ++r) {
-        if (heads[r].at == heads[r].buffer.size()) continue;
-        const _L2Snapshot& s = heads[r].buffer[heads[r].at];
-        // Runs are in emission order: for one book and time, the earlier run goes first.
-        const SnapshotEntry key{s.time, static_cast<uint32_t>(r), DayKey::of(s), 0};
-        if (best < 0 || key < best_key) {
-          best = static_cast<int>(r);
-          best_key = key;
-        }
-      }
-      if (best < 0) break;
-      Head& h = heads[best];
-      writer.write(&h.buffer[h.at++]);
-      if (h.at == h.buffer.size() && h.left > 0 && !refill(h)) {
-        *error = "cannot read back the day's snapshots from a temporary file";
-        return false;
-      }
-    }
-    return writer.close(error);
   }
 
   struct SpillRun {
