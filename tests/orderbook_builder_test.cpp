@@ -508,27 +508,39 @@ TEST_F(MapTest, InsertRefusals) {
 namespace {
 
 // A Shenzhen own-side-best order takes its side's best price as it enters; with its side empty
-// it is refused (and said so) and the run goes on.
+// it is refused (and said so) and the run goes on. run2 and the record-by-record feed (run3,
+// begin/feed/finish) price it alike.
 TEST(OrderbookBuilderOwnSideBest, RestsAtItsSideBestOrIsRefusedWhenTheSideIsEmpty) {
-  orderbook_builder* b = orderbook_builder_create("SZ", "000001", 3000);
-  ASSERT_NE(b, nullptr);
   std::vector<_L2Order> orders = {
       make_order(1, 'B', 10.00, 100, 91500000), make_order(2, 'B', 9.99, 100, 91500010),
       make_order(3, 'B', 0, 300, 91500020), make_order(4, 'S', 0, 300, 91500030)};
   orders[2].order_type = 'U';
   orders[3].order_type = 'U';
-  testing::internal::CaptureStderr();
-  ASSERT_GT(orderbook_builder_run2(b, kDate, orders.data(), 4, nullptr, 0), 0);
-  const std::string err = testing::internal::GetCapturedStderr();
-  int64_t qty = 0;
-  double price = 0;
-  ASSERT_TRUE(orderbook_get_price_qty(orderbook_builder_get(b), -1, &qty, &price));
-  EXPECT_EQ(price, 10.00);
-  EXPECT_EQ(qty, 400);
-  EXPECT_FALSE(orderbook_get_price_qty(orderbook_builder_get(b), 1, &qty, &price));
-  EXPECT_NE(err.find("own-side best order 4 at 91500030 refused: no ask"), std::string::npos)
-      << err;
-  orderbook_builder_release(b);
+  for (const bool streamed : {false, true}) {
+    orderbook_builder* b = orderbook_builder_create("SZ", "000001", 3000);
+    ASSERT_NE(b, nullptr);
+    testing::internal::CaptureStderr();
+    if (streamed) {
+      ASSERT_EQ(orderbook_builder_begin(b, kDate), 0);
+      std::vector<int32_t> results;
+      for (const _L2Order& o : orders) results.push_back(orderbook_builder_feed(b, &o));
+      EXPECT_GE(results[2], 0);
+      EXPECT_EQ(results[3], ORDERBOOK_NO_PRICE);
+    } else {
+      ASSERT_GT(orderbook_builder_run2(b, kDate, orders.data(), 4, nullptr, 0), 0);
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    int64_t qty = 0;
+    double price = 0;
+    ASSERT_TRUE(orderbook_get_price_qty(orderbook_builder_get(b), -1, &qty, &price)) << streamed;
+    EXPECT_EQ(price, 10.00) << streamed;
+    EXPECT_EQ(qty, 400) << streamed;
+    EXPECT_FALSE(orderbook_get_price_qty(orderbook_builder_get(b), 1, &qty, &price));
+    EXPECT_NE(err.find("own-side best order 4 at 91500030 refused: no ask"), std::string::npos)
+        << err;
+    if (streamed) orderbook_builder_finish(b);
+    orderbook_builder_release(b);
+  }
 }
 
 }  // namespace

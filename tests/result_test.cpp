@@ -34,6 +34,7 @@ TEST(ResultTest, NamesKeepTheirValuesAndEveryValueHasAText) {
       {ORDERBOOK_BAD_SIDE, -5, "'B' and 'S'"},
       {ORDERBOOK_DUPLICATE, -7, "already resting"},
       {ORDERBOOK_NO_MEMORY, -8, "no memory"},
+      {ORDERBOOK_NO_PRICE, -9, "side of the book empty"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.code, c.value);
@@ -46,7 +47,7 @@ TEST(ResultTest, SharedValuesJoinTheirTextsOnceAndOthersAreUnknown) {
   EXPECT_STREQ(ql_result_str(-3), "no more records; order not found");
   EXPECT_STREQ(ql_result_str(-1), "failed (bad argument, nothing open, busy, or out of memory)");
   EXPECT_STREQ(ql_result_str(464), "success");  // a positive result is a size or a count
-  EXPECT_STREQ(ql_result_str(-9), "unknown result");
+  EXPECT_STREQ(ql_result_str(-11), "unknown result");
   EXPECT_STREQ(ql_result_str(-2147483647 - 1), "unknown result");
 }
 

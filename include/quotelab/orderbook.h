@@ -62,7 +62,9 @@ typedef struct orderbook_builder orderbook_builder; /* replays a day through its
  *   ORDERBOOK_NO_LEVEL (-4)  cancellation of an order whose price level is gone
  *   ORDERBOOK_BAD_SIDE (-5)  side or buy/sell flag other than 'B' and 'S'
  *   ORDERBOOK_DUPLICATE (-7) order sequence number already resting: event refused
- *   ORDERBOOK_NO_MEMORY (-8) a level or order record could not be allocated: refused */
+ *   ORDERBOOK_NO_MEMORY (-8) a level or order record could not be allocated: refused
+ *   ORDERBOOK_NO_PRICE (-9)  the builder's own-side best order (Shenzhen 'U') met its side of
+ *                            the book empty: it has no price to take, and is refused */
 
 /* Receives each diagnostic line of a book (zero-terminated, ends in "\n"). Result ignored. */
 typedef int (*orderbook_log_callback)(orderbook* book, const char* text);
@@ -429,9 +431,12 @@ QL_API int32_t orderbook_builder_run3(orderbook_builder* builder, int32_t date,
 /* Starts a day. Returns 0, ORDERBOOK_ERROR (no builder, no book, inside a run, a day already
  * begun) or ORDERBOOK_NO_MEMORY. */
 QL_API int32_t orderbook_builder_begin(orderbook_builder* builder, int32_t date);
-/* Feeds one _L2Order or _L2Trade record (type byte 4 or 3). Returns the book's result for it
- * (0 or positive when applied, negative when the book refused it), or ORDERBOOK_ERROR (no day
- * begun, NULL record, another record type, called from the callback). */
+/* Feeds one _L2Order or _L2Trade record (type byte 4 or 3). An own-side best order (order_type
+ * 'U', no price) takes the best price of its own side as the book stands, as run and run2
+ * price it; with that side empty it is refused with ORDERBOOK_NO_PRICE. Returns the book's
+ * result for it (0 or positive when applied, negative when the book refused it), or
+ * ORDERBOOK_ERROR (no day begun, NULL record, another record type, called from the
+ * callback). */
 QL_API int32_t orderbook_builder_feed(orderbook_builder* builder, const void* record);
 /* Emits the final snapshot and ends the day. Returns the number of snapshots emitted since
  * begin, final one included, or ORDERBOOK_ERROR (no day begun, called from the callback). */

@@ -34,7 +34,8 @@
   X(ORDERBOOK_NO_LEVEL, -4, "order's price level not found")                                   \
   X(ORDERBOOK_BAD_SIDE, -5, "side or buy/sell flag other than 'B' and 'S'")                    \
   X(ORDERBOOK_DUPLICATE, -7, "order sequence number already resting")                          \
-  X(ORDERBOOK_NO_MEMORY, -8, "no memory for a level or order record")
+  X(ORDERBOOK_NO_MEMORY, -8, "no memory for a level or order record")                          \
+  X(ORDERBOOK_NO_PRICE, -9, "own-side best order with its side of the book empty")
 
 #define QL_RESULT_ENUM_ENTRY_(name, value, text) name = (value),
 /* The named results, as int constants (QL_NO_MORE_RECORDS, ORDERBOOK_NOT_FOUND, ...). */

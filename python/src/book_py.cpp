@@ -34,6 +34,7 @@ constexpr ResultName kResultNames[] = {
     {ORDERBOOK_BAD_SIDE, "ORDERBOOK_BAD_SIDE", "side or buy/sell flag other than 'B' and 'S'"},
     {ORDERBOOK_DUPLICATE, "ORDERBOOK_DUPLICATE", "order sequence number already resting"},
     {ORDERBOOK_NO_MEMORY, "ORDERBOOK_NO_MEMORY", "a level or order could not be allocated"},
+    {ORDERBOOK_NO_PRICE, "ORDERBOOK_NO_PRICE", "own-side best order with its side empty"},
 };
 
 [[noreturn]] void raise_orderbook_error(const char* call, int code) {

@@ -332,9 +332,15 @@ struct day_stream {
     const uint8_t type = *static_cast<const uint8_t*>(rec);
     if (type == QL_RECORD_L2ORDER) {
       const auto& o = *static_cast<const _L2Order*>(rec);
+      int32_t type = static_cast<signed char>(o.order_type);
+      double price = o.price;
+      // Own-side best: priced from the book as it stands, then a limit order (as run2 does).
+      if (type == 'U') {
+        if (!own_side_best_price(b, o, "orderbook_builder", &price)) return ORDERBOOK_NO_PRICE;
+        type = '2';
+      }
       replay.before_event(o.time, true, false);
-      int32_t r = on_l2order(b, o.seq_num, static_cast<signed char>(o.order_type),
-                             static_cast<signed char>(o.bs_flag), o.price,
+      int32_t r = on_l2order(b, o.seq_num, type, static_cast<signed char>(o.bs_flag), price,
                              static_cast<int32_t>(o.volume), o.time);
       replay.after_event(o.time, true, ++orders_fed, false);
       return r;
