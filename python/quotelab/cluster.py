@@ -43,13 +43,16 @@ __all__ = ["MarketDay", "BackfillReport", "backfill", "main"]
 
 @dataclass(frozen=True)
 class MarketDay:
-    """One whole-market day: its order and trade files (every symbol of the day) and the
-    exchange's sequence over them (a file of O/T letters; empty when the records carry it)."""
+    """One whole-market day: its order and trade files (every symbol of the day), the
+    exchange's sequence over them (a file of O/T letters; empty when the records carry it) and,
+    for CSV files, the layout they are read under (a built-in name or a profile file; empty
+    detects it from the header)."""
 
     date: int
     orders: str
     trades: str
     sequence: str = ""
+    profile: str = ""
 
 
 @dataclass
@@ -103,7 +106,8 @@ def _days_of(manifest_or_days, root: str) -> List[MarketDay]:
             if not job["market"]:
                 raise ValueError(f"{os.fspath(manifest_or_days)} line {job['line']}: a backfill "
                                  "takes whole-market days ('*' for exchange and symbol)")
-            days.append(MarketDay(job["date"], job["orders"], job["trades"], job["sequence"]))
+            days.append(MarketDay(job["date"], job["orders"], job["trades"], job["sequence"],
+                                  job["profile"]))
     else:
         days = [d if isinstance(d, MarketDay) else MarketDay(*d) for d in manifest_or_days]
     seen = set()
@@ -124,7 +128,7 @@ def _write_json(path: str, value) -> None:
 
 
 def _rebuild_shard(day: MarketDay, k: int, n: int, root: str, out_format: str,
-                   interval_ms: int) -> dict:
+                   interval_ms: int, lenient: bool = False) -> dict:
     """Task: the part file of shard k of n of the day, written whole or not at all."""
     final = part_path(root, day.date, k, n, out_format)
     summary_file = final + ".json"
@@ -136,7 +140,8 @@ def _rebuild_shard(day: MarketDay, k: int, n: int, root: str, out_format: str,
     try:
         summary = _core.rebuild_market(day.orders, day.trades, root=scratch, date=day.date,
                                        sequence=day.sequence, shard=k, shards=n,
-                                       interval_ms=interval_ms, out_format=out_format)
+                                       interval_ms=interval_ms, out_format=out_format,
+                                       profile=day.profile, lenient=lenient)
         written = part_path(scratch, day.date, k, n, out_format)
         summary["out"] = final
         _write_json(summary_file, summary)
@@ -191,14 +196,16 @@ def _default_shards(client) -> int:
 
 def backfill(manifest_or_days: Union[str, os.PathLike, Iterable], root: Union[str, os.PathLike],
              client=None, shards_per_day: Optional[int] = None, *, out_format: str = "csv",
-             interval_ms: int = 3000, retries: int = 3, progress: bool = False) -> BackfillReport:
+             interval_ms: int = 3000, retries: int = 3, progress: bool = False,
+             lenient: bool = False) -> BackfillReport:
     """Rebuilds whole-market days on a Dask cluster into the per-day layout under ``root``.
 
     manifest_or_days: a book manifest (its lines give whole-market days: ``* * DATE ORDERS
-    TRADES [sequence=FILE]``) or an iterable of :class:`MarketDay` (or (date, orders, trades[,
-    sequence]) tuples). client: a ``dask.distributed.Client``; None uses the current one, or
-    starts a local cluster for the call. shards_per_day: tasks per day (default: the cluster's
-    worker threads). Days whose day file exists are skipped.
+    TRADES [sequence=FILE] [profile=LAYOUT]``) or an iterable of :class:`MarketDay` (or (date,
+    orders, trades[, sequence[, profile]]) tuples). client: a ``dask.distributed.Client``; None
+    uses the current one, or starts a local cluster for the call. shards_per_day: tasks per day
+    (default: the cluster's worker threads). Days whose day file exists are skipped. A day with
+    rows that cannot be read (or records of another day) fails, naming them, unless lenient.
 
     Returns a :class:`BackfillReport`; failed days are listed in it, not raised.
     """
@@ -228,7 +235,7 @@ def backfill(manifest_or_days: Union[str, os.PathLike, Iterable], root: Union[st
                 report.skipped += 1
                 continue
             shards = [client.submit(_rebuild_shard, day, k, n, root, out_format, interval_ms,
-                                    key=f"quotelab-shard-{day.date}-{k}-of-{n}", retries=retries,
+                                    lenient, key=f"quotelab-shard-{day.date}-{k}-of-{n}", retries=retries,
                                     pure=False)
                       for k in range(1, n + 1)]
             shard_futures += shards
@@ -276,6 +283,8 @@ def main(argv: Optional[List[str]] = None) -> int:
     parser.add_argument("--out-format", choices=("csv", "bin"), default="csv")
     parser.add_argument("--interval-ms", type=int, default=3000)
     parser.add_argument("--quiet", action="store_true", help="no progress bar")
+    parser.add_argument("--lenient", action="store_true",
+                        help="rebuild days without the rows that cannot be read (still counted)")
     args = parser.parse_args(argv)
 
     import distributed
@@ -290,7 +299,8 @@ def main(argv: Optional[List[str]] = None) -> int:
         try:
             report = backfill(args.manifest, args.root, client, args.shards_per_day,
                               out_format=args.out_format, interval_ms=args.interval_ms,
-                              progress=not args.quiet and sys.stdout.isatty())
+                              progress=not args.quiet and sys.stdout.isatty(),
+                              lenient=args.lenient)
         except (ValueError, OSError) as e:
             print(f"quotelab.cluster: {e}", file=sys.stderr)
             return 1

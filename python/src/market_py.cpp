@@ -22,7 +22,7 @@ py::dict summary_dict(const qltool::MarketResult& r) {
   d["symbols"] = r.symbols.size();
   d["events"] = r.events;
   d["snapshots"] = r.snapshots;
-  d["refused"] = r.refused;
+  d["refused"] = r.refused + r.refused_rows;
   d["unmatched"] = r.unmatched;
   d["other_exchange"] = r.other_exchange;
   d["seconds"] = r.seconds;
@@ -38,7 +38,8 @@ qltool::FileFormat format_named(const std::string& name) {
 py::dict rebuild_market(const std::string& orders, const std::string& trades,
                         const std::string& root, const std::string& out, int date,
                         const std::string& sequence, std::vector<std::string> symbols, int shard,
-                        int shards, int jobs, int interval_ms, const std::string& out_format) {
+                        int shards, int jobs, int interval_ms, const std::string& out_format,
+                        const std::string& profile, bool lenient) {
   if (root.empty() == out.empty()) throw py::value_error("give exactly one of root and out");
   if (shards < 1 || shard < 0 || shard > shards) {
     throw py::value_error("shard: expected K of N with 1 <= K <= N");
@@ -49,6 +50,9 @@ py::dict rebuild_market(const std::string& orders, const std::string& trades,
   job.files.orders_path = orders;
   job.files.trades_path = trades;
   job.files.sequence_path = sequence;
+  job.files.input.profile = profile;
+  job.files.input.lenient = lenient;
+  job.files.date = date;
   job.symbols = std::move(symbols);
   job.date = date;
   job.interval_ms = interval_ms;
@@ -67,7 +71,12 @@ py::dict rebuild_market(const std::string& orders, const std::string& trades,
     py::gil_scoped_release release;
     ok = qltool::run_market_day(job, &result, nullptr);
   }
-  if (!ok) raise_error("FileError", result.error);
+  std::string error = ok ? qltool::refusal_error(result, lenient) : result.error;
+  if (!error.empty()) {
+    // The rows the input refused, named by file and line, then what failed.
+    for (const std::string& line : result.refusals) error = line + "\n" + error;
+    raise_error("FileError", error);
+  }
   return summary_dict(result);
 }
 
@@ -118,9 +127,11 @@ void bind_market(py::module_& m) {
         py::arg("root") = "", py::arg("out") = "", py::arg("date") = 0, py::arg("sequence") = "",
         py::arg("symbols") = std::vector<std::string>(), py::arg("shard") = 0,
         py::arg("shards") = 1, py::arg("jobs") = 1, py::arg("interval_ms") = 3000,
-        py::arg("out_format") = "",
+        py::arg("out_format") = "", py::arg("profile") = "", py::arg("lenient") = false,
         "Rebuilds a whole-market day (book --market): every symbol of the files into one day "
-        "file under root (or out), or with shard K of N its part file. Returns the summary.");
+        "file under root (or out), or with shard K of N its part file. CSV files in an exchange "
+        "or vendor layout are detected, or read under profile (a built-in layout or a profile "
+        "file). Raises FileError naming refused rows unless lenient. Returns the summary.");
   m.def("merge_day", &merge_day, py::arg("root"), py::arg("date"), py::arg("remove_parts") = false,
         "Joins a day's part files into its day file (quotelab merge). Returns the summary.");
   m.def("read_manifest", &read_manifest, py::arg("path"), py::arg("root") = "",
