@@ -51,6 +51,8 @@ TEST_F(MarketDayTest, EachSymbolGetsTheSnapshotsOfItsOwnOneSymbolRun) {
   EXPECT_NE(r.out.find("market 20240102: 6 symbols"), std::string::npos) << r.out;
   const std::vector<_L2Snapshot> day = read_records<_L2Snapshot>(day_file("m", "dat"));
   ASSERT_FALSE(day.empty());
+  // The root holds the day's directory and nothing else.
+  EXPECT_EQ(std::distance(fs::directory_iterator(path("m")), fs::directory_iterator()), 1);
 
   std::map<std::string, std::vector<_L2Snapshot>> by_symbol;
   for (const _L2Snapshot& s : day) by_symbol[symbol_of(s)].push_back(s);

@@ -1,6 +1,7 @@
 #include "market_day.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -972,11 +973,12 @@ bool run_market_day(const MarketJob& job, MarketResult* result, ProgressBar* bar
   share.shards = job.shard > 0 ? job.shards : 1;
   share.shard = job.shard > 0 ? job.shard - 1 : 0;
   const int threads = job.threads < 1 ? 1 : job.threads;
-  // The output is checked before the day is read, not after.
-  std::string probe;
-  FileFormat probe_format;
-  if (!resolve_output(job, job.date != 0 ? job.date : 20000101, &probe, &probe_format,
-                      &result->error)) {
+  // The output is checked before the day is read, not after (without making the day's
+  // directory, whose date the records may still settle).
+  struct stat root_stat;
+  if (job.out_path.empty() && !job.root.empty() &&
+      (stat(job.root.c_str(), &root_stat) != 0 || !S_ISDIR(root_stat.st_mode))) {
+    result->error = "--root: '" + job.root + "' is not an existing directory";
     return false;
   }
   MarketPass pass(job, share, threads);
