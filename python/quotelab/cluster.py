@@ -189,9 +189,11 @@ def _merge_day(root: str, date: int, n: int, out_format: str, *shards: dict) -> 
     return totals
 
 
-def _default_shards(client) -> int:
+def _default_shards(client, days: int) -> int:
+    """Enough shards a day to keep every worker thread busy, and no more: each shard reads the
+    whole day's files, so days run side by side before a day is split."""
     threads = sum(client.nthreads().values()) if client is not None else 0
-    return max(1, threads)
+    return max(1, -(-threads // max(1, days)))
 
 
 def backfill(manifest_or_days: Union[str, os.PathLike, Iterable], root: Union[str, os.PathLike],
@@ -204,8 +206,10 @@ def backfill(manifest_or_days: Union[str, os.PathLike, Iterable], root: Union[st
     TRADES [sequence=FILE] [profile=LAYOUT]``) or an iterable of :class:`MarketDay` (or (date,
     orders, trades[, sequence[, profile]]) tuples). client: a ``dask.distributed.Client``; None
     uses the current one, or starts a local cluster for the call. shards_per_day: tasks per day
-    (default: the cluster's worker threads). Days whose day file exists are skipped. A day with
-    rows that cannot be read (or records of another day) fails, naming them, unless lenient.
+    (default: the cluster's worker threads over the days, rounded up: days run side by side
+    before a day is split, since each shard reads the whole day). Days whose day file exists
+    are skipped. A day with rows that cannot be read (or records of another day) fails, naming
+    them, unless lenient.
 
     Returns a :class:`BackfillReport`; failed days are listed in it, not raised.
     """
@@ -221,7 +225,7 @@ def backfill(manifest_or_days: Union[str, os.PathLike, Iterable], root: Union[st
             client = distributed.get_client()
         except ValueError:
             own_client = client = distributed.Client(processes=True)
-    n = shards_per_day or _default_shards(client)
+    n = shards_per_day or _default_shards(client, len(days))
     if n < 1:
         raise ValueError("shards_per_day: expected 1 or more")
 
@@ -279,7 +283,8 @@ def main(argv: Optional[List[str]] = None) -> int:
     parser.add_argument("--manifest", required=True, help="book manifest of whole-market days")
     parser.add_argument("--root", required=True, help="data root every worker reaches")
     parser.add_argument("--shards-per-day", type=int, default=None, metavar="N",
-                        help="tasks per day (default: the cluster's worker threads)")
+                        help="tasks per day (default: the cluster's worker threads over the "
+                             "days, rounded up)")
     parser.add_argument("--out-format", choices=("csv", "bin"), default="csv")
     parser.add_argument("--interval-ms", type=int, default=3000)
     parser.add_argument("--quiet", action="store_true", help="no progress bar")
