@@ -454,6 +454,96 @@ std::vector<size_t> slice_ends(const std::vector<DaySlice>& slices) {
   return ends;
 }
 
+// The day cut at snapshot times into `spans` spans of about even size: span i runs from
+// cuts[i][s] to cuts[i + 1][s] of each slice s. Every snapshot of one time lands in one span.
+std::vector<std::vector<size_t>> cut_day(const std::vector<DaySlice>& slices, int spans) {
+  const DaySlice& biggest = *std::max_element(
+      slices.begin(), slices.end(), [](const auto& x, const auto& y) { return x.count < y.count; });
+  std::vector<std::vector<size_t>> cuts = {std::vector<size_t>(slices.size(), 0)};
+  for (int i = 1; i < spans; ++i) {
+    std::vector<size_t> cut;
+    const int32_t t = biggest.count == 0 ? INT32_MIN : biggest.time_at(biggest.count * i / spans);
+    for (const DaySlice& s : slices) cut.push_back(s.first_at(t));
+    cuts.push_back(cut);
+  }
+  cuts.push_back(slice_ends(slices));
+  return cuts;
+}
+
+// A CSV day file written by several threads at once: each formats its span of the day (cut
+// as for a binary file), the first into the file after the header, the others into unnamed
+// temporary files that are then appended in order. Rows have no fixed size, so a span's place
+// in the file is known only once the spans before it are written.
+bool write_csv_parallel(const std::vector<DaySlice>& slices, const std::string& path,
+                        char delimiter, int threads, std::string* error) {
+  const std::vector<std::vector<size_t>> cuts = cut_day(slices, threads);
+  std::vector<std::FILE*> spans(threads, nullptr);
+  std::vector<std::string> failures(threads);
+  spans[0] = std::fopen(path.c_str(), "wb");
+  if (spans[0] == nullptr) {
+    *error = "cannot create '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  constexpr size_t kRow = 4096, kBuffer = size_t{1} << 20;
+  auto format_span = [&](int i) {
+    std::string dir;
+    if (spans[i] == nullptr && (spans[i] = open_unnamed_temporary(&dir)) == nullptr) {
+      failures[i] = "cannot create a temporary file in '" + dir + "': " + std::strerror(errno);
+      return;
+    }
+    std::vector<char> buffer(kBuffer);
+    size_t used = 0;
+    bool ok = true;
+    auto flush = [&] {
+      ok = ok && std::fwrite(buffer.data(), 1, used, spans[i]) == used;
+      used = 0;
+    };
+    if (i == 0) {
+      const int n = l2snapshot_csv_header(buffer.data(), static_cast<int>(kRow), delimiter);
+      ok = n > 0;
+      used = ok ? static_cast<size_t>(n) : 0;
+    }
+    if (!merge_slices(slices, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
+          if (used + kRow > kBuffer) flush();
+          const int n =
+              l2snapshot_to_csv(buffer.data() + used, static_cast<int>(kRow), &s, delimiter);
+          ok = ok && n >= 0;
+          used += n > 0 ? static_cast<size_t>(n) : 0;
+        })) {
+      failures[i] = "cannot read back the day's snapshots from a temporary file";
+    }
+    flush();
+    if ((!ok || std::fflush(spans[i]) != 0) && failures[i].empty()) {
+      failures[i] = "cannot write the day's rows: " + std::string(std::strerror(errno));
+    }
+  };
+  std::vector<std::thread> pool;
+  for (int i = 1; i < threads; ++i) pool.emplace_back(format_span, i);
+  format_span(0);
+  for (std::thread& t : pool) t.join();
+  bool ok = true;
+  std::vector<char> chunk(kBuffer);
+  for (int i = 0; i < threads; ++i) {
+    if (ok && !failures[i].empty()) {
+      *error = "'" + path + "': " + failures[i];
+      ok = false;
+    }
+    if (ok && i > 0) {
+      std::rewind(spans[i]);
+      for (size_t n; ok && (n = std::fread(chunk.data(), 1, chunk.size(), spans[i])) > 0;) {
+        ok = std::fwrite(chunk.data(), 1, n, spans[0]) == n;
+      }
+      if (!ok) *error = "cannot write '" + path + "': " + std::strerror(errno);
+    }
+    if (i > 0 && spans[i] != nullptr) std::fclose(spans[i]);
+  }
+  if (std::fclose(spans[0]) != 0 && ok) {
+    *error = "cannot write '" + path + "': " + std::strerror(errno);
+    ok = false;
+  }
+  return ok;
+}
+
 // A binary day file written by several threads at once: the day is cut at snapshot times
 // into as many spans as threads, and each span goes to its own place in the file (records
 // have one size, so the place is the number of snapshots before it). Every snapshot of one
@@ -465,17 +555,7 @@ bool write_binary_parallel(const std::vector<DaySlice>& slices, const std::strin
     *error = "cannot create '" + path + "': " + std::strerror(errno);
     return false;
   }
-  // Cut times at even shares of the largest slice.
-  const DaySlice& biggest = *std::max_element(
-      slices.begin(), slices.end(), [](const auto& x, const auto& y) { return x.count < y.count; });
-  std::vector<std::vector<size_t>> cuts = {std::vector<size_t>(slices.size(), 0)};
-  for (int i = 1; i < threads; ++i) {
-    std::vector<size_t> cut;
-    const int32_t t = biggest.count == 0 ? INT32_MIN : biggest.time_at(biggest.count * i / threads);
-    for (const DaySlice& s : slices) cut.push_back(s.first_at(t));
-    cuts.push_back(cut);
-  }
-  cuts.push_back(slice_ends(slices));
+  const std::vector<std::vector<size_t>> cuts = cut_day(slices, threads);
   std::vector<char> failed(threads, 0);
   auto write_span = [&](int i) {
     off_t offset = 0;
@@ -512,8 +592,14 @@ bool write_binary_parallel(const std::vector<DaySlice>& slices, const std::strin
 // Writes the day's snapshots in day order into path.
 bool write_day(const std::vector<DaySlice>& slices, const std::string& path, FileFormat format,
                char delimiter, int threads, std::string* error) {
-  if (format == FileFormat::Binary && threads > 1) {
-    return write_binary_parallel(slices, path, threads, error);
+  size_t total = 0;
+  for (const DaySlice& s : slices) total += s.count;
+  // A day without snapshots is written as one writer writes it (a CSV file without rows has
+  // no header either).
+  if (threads > 1 && total > 0) {
+    return format == FileFormat::Binary
+               ? write_binary_parallel(slices, path, threads, error)
+               : write_csv_parallel(slices, path, delimiter, threads, error);
   }
   RecordWriter writer;
   if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
