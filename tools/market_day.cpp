@@ -1,15 +1,12 @@
 #include "market_day.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -19,6 +16,7 @@
 
 #include "args.h"
 #include "book_job.h"
+#include "day_snapshots.h"
 #include "quotelab/orderbook.h"
 #include "quotelab/utilcore.h"
 
@@ -28,8 +26,7 @@ namespace {
 constexpr size_t kSymbolBytes = sizeof(_L2Order::symbol);
 static_assert(sizeof(_L2Trade::symbol) == kSymbolBytes, "one symbol size");
 static_assert(offsetof(_L2Order, action_day) == offsetof(_L2Trade, action_day), "one layout");
-constexpr size_t kBatch = kMaxBatch;        // records taken from the source at a time
-constexpr size_t kSnapshotBlock = 1 << 14;  // snapshots per block of a store (7 MiB)
+constexpr size_t kBatch = kMaxBatch;  // records taken from the source at a time
 
 // An instrument as records carry it: the exchange code and the zero-padded symbol.
 struct Instrument {
@@ -80,81 +77,6 @@ struct Share {
     }
     return false;
   }
-};
-
-// Where a book's snapshots stand in the day: time, then symbol, then exchange (the symbol's
-// bytes read as big-endian numbers compare as the text does).
-struct DayKey {
-  uint64_t symbol_head = 0;  // symbol bytes 0..7
-  uint32_t symbol_tail = 0;  // bytes 8..9, then the exchange code
-
-  static DayKey of(uint8_t exchange, const char* symbol) {
-    DayKey k;
-    for (size_t i = 0; i < 8; ++i) {
-      k.symbol_head = k.symbol_head << 8 | static_cast<unsigned char>(symbol[i]);
-    }
-    k.symbol_tail = static_cast<uint32_t>(static_cast<unsigned char>(symbol[8])) << 16 |
-                    static_cast<uint32_t>(static_cast<unsigned char>(symbol[9])) << 8 | exchange;
-    return k;
-  }
-  static DayKey of(const _L2Snapshot& s) { return of(s.exchange, s.symbol); }
-  bool operator<(const DayKey& o) const {
-    return symbol_head != o.symbol_head ? symbol_head < o.symbol_head : symbol_tail < o.symbol_tail;
-  }
-  bool operator==(const DayKey& o) const {
-    return symbol_head == o.symbol_head && symbol_tail == o.symbol_tail;
-  }
-};
-
-// A snapshot as a store keeps it until it is written.
-struct SnapshotEntry {
-  int32_t time;
-  uint32_t seq;  // emitted before it by the same book
-  DayKey book;
-  uint32_t pos;  // in the store
-
-  // Day order: time, then symbol, then as the book emitted them.
-  bool operator<(const SnapshotEntry& o) const {
-    if (time != o.time) return time < o.time;
-    if (!(book == o.book)) return book < o.book;
-    return seq < o.seq;
-  }
-};
-
-// The snapshots one feeding thread received, in blocks of 2 MiB pages (RecordArray) that are
-// used again once their snapshots are written out.
-class SnapshotStore {
- public:
-  // Keeps a snapshot of a book; false when out of memory.
-  bool keep(const _L2Snapshot& snapshot, int date, const DayKey& book, uint32_t seq) {
-    const size_t pos = entries_.size();
-    if (pos / kSnapshotBlock == blocks_.size()) {
-      blocks_.emplace_back();
-      if (!blocks_.back().resize(kSnapshotBlock)) {
-        blocks_.pop_back();
-        return false;
-      }
-    }
-    _L2Snapshot& kept = blocks_[pos / kSnapshotBlock][pos % kSnapshotBlock];
-    kept = snapshot;
-    // The builder's book starts each day without static fields, so its snapshots carry
-    // trading day 0; the replays select a day's ticks by that field.
-    if (kept.trading_day == 0) kept.trading_day = date;
-    entries_.push_back(SnapshotEntry{snapshot.time, seq, book, static_cast<uint32_t>(pos)});
-    return true;
-  }
-  void sort() { std::sort(entries_.begin(), entries_.end()); }
-  // Forgets the snapshots (written out); their blocks are used again.
-  void clear() { entries_.clear(); }
-  size_t size() const { return entries_.size(); }
-  const std::vector<SnapshotEntry>& entries() const { return entries_; }
-  const _L2Snapshot& snapshot(uint32_t pos) const {
-    return blocks_[pos / kSnapshotBlock][pos % kSnapshotBlock];
-  }
-
- private:
-  std::vector<SnapshotEntry> entries_;
-  std::vector<RecordArray<_L2Snapshot>> blocks_;
 };
 
 struct SymbolBook {
@@ -237,20 +159,6 @@ class BookTable {
   size_t count_ = 0;
 };
 
-// A temporary file in TMPDIR (else /tmp) with no name left behind: removed as soon as it is
-// open, so it is gone when it is closed or the program ends, however it ends.
-std::FILE* open_unnamed_temporary(std::string* dir) {
-  const char* tmpdir = std::getenv("TMPDIR");
-  *dir = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
-  std::string path = *dir + "/quotelab-XXXXXX";
-  const int fd = mkstemp(&path[0]);
-  if (fd < 0) return nullptr;
-  ::unlink(path.c_str());
-  std::FILE* f = fdopen(fd, "w+b");
-  if (f == nullptr) ::close(fd);
-  return f;
-}
-
 // A record spans two or three cache lines (68 or 92 bytes, not aligned): ask for all of them.
 inline void prefetch_record(const void* record) {
   const char* p = static_cast<const char*>(record);
@@ -319,298 +227,6 @@ class FeedPool {
   bool stopping_ = false;
 };
 
-// Where a snapshot goes among those of its time and book: runs put aside come first, in the
-// order they were put aside, then the stores by the book's own count of what it emitted.
-constexpr uint64_t kInStore = uint64_t{1} << 32;
-
-// The day order of a snapshot: time, then symbol, then as its book emitted it.
-struct MergeKey {
-  int32_t time;
-  DayKey book;
-  uint64_t order;
-
-  bool operator<(const MergeKey& o) const {
-    if (time != o.time) return time < o.time;
-    if (!(book == o.book)) return book < o.book;
-    return order < o.order;
-  }
-};
-
-// One sorted part of the day's snapshots: a store in memory, or a run put aside in the
-// temporary file (fd, offset) as the run-th.
-struct DaySlice {
-  const SnapshotStore* store = nullptr;
-  int fd = -1;
-  size_t offset = 0;
-  size_t count = 0;
-  uint32_t run = 0;
-
-  // The time of snapshot i, for cutting the day; INT32_MAX when it cannot be read.
-  int32_t time_at(size_t i) const {
-    if (store != nullptr) return store->entries()[i].time;
-    int32_t t;
-    const off_t at =
-        static_cast<off_t>(offset + i * sizeof(_L2Snapshot) + offsetof(_L2Snapshot, time));
-    return pread(fd, &t, sizeof t, at) == static_cast<ssize_t>(sizeof t) ? t : INT32_MAX;
-  }
-  // Index of the first snapshot at or after time t.
-  size_t first_at(int32_t t) const {
-    size_t lo = 0, hi = count;
-    while (lo < hi) {
-      const size_t mid = lo + (hi - lo) / 2;
-      if (time_at(mid) < t) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
-    return lo;
-  }
-};
-
-// Reads a slice from index `from` to `to` in order, a buffer at a time for a run.
-class SliceCursor {
- public:
-  SliceCursor(const DaySlice& slice, size_t from, size_t to) : slice_(slice), at_(from), to_(to) {}
-
-  bool done() const { return at_ == to_; }
-  // False when a run cannot be read back.
-  bool load() {
-    if (slice_.store != nullptr || done() || (pos_ < buffer_.size())) return true;
-    constexpr size_t kRead = 2048;
-    buffer_.resize(std::min(kRead, to_ - at_));
-    const size_t bytes = buffer_.size() * sizeof(_L2Snapshot);
-    const off_t offset = static_cast<off_t>(slice_.offset + at_ * sizeof(_L2Snapshot));
-    pos_ = 0;
-    return pread(slice_.fd, buffer_.data(), bytes, offset) == static_cast<ssize_t>(bytes);
-  }
-  const _L2Snapshot& snapshot() const {
-    return slice_.store != nullptr ? slice_.store->snapshot(slice_.store->entries()[at_].pos)
-                                   : buffer_[pos_];
-  }
-  MergeKey key() const {
-    if (slice_.store != nullptr) {
-      const SnapshotEntry& e = slice_.store->entries()[at_];
-      return MergeKey{e.time, e.book, kInStore + e.seq};
-    }
-    const _L2Snapshot& s = buffer_[pos_];
-    return MergeKey{s.time, DayKey::of(s), slice_.run};
-  }
-  bool next() {
-    ++at_;
-    ++pos_;
-    return load();
-  }
-
- private:
-  const DaySlice& slice_;
-  size_t at_, to_;
-  std::vector<_L2Snapshot> buffer_;
-  size_t pos_ = 0;
-};
-
-// The slices' snapshots from index from[s] to to[s] of each, merged in day order. Calls sink
-// with each. False when a run cannot be read back.
-template <class Sink>
-bool merge_slices(const std::vector<DaySlice>& slices, const std::vector<size_t>& from,
-                  const std::vector<size_t>& to, Sink sink) {
-  std::vector<SliceCursor> cursors;
-  cursors.reserve(slices.size());
-  for (size_t s = 0; s < slices.size(); ++s) {
-    cursors.emplace_back(slices[s], from[s], to[s]);
-    if (!cursors.back().load()) return false;
-  }
-  for (;;) {
-    int best = -1;
-    MergeKey best_key{};
-    for (size_t s = 0; s < cursors.size(); ++s) {
-      if (cursors[s].done()) continue;
-      const MergeKey key = cursors[s].key();
-      if (best < 0 || key < best_key) {
-        best = static_cast<int>(s);
-        best_key = key;
-      }
-    }
-    if (best < 0) return true;
-    sink(cursors[best].snapshot());
-    if (!cursors[best].next()) return false;
-  }
-}
-
-std::vector<DaySlice> slices_of(const std::vector<SnapshotStore>& stores) {
-  std::vector<DaySlice> slices;
-  for (const SnapshotStore& st : stores) {
-    DaySlice s;
-    s.store = &st;
-    s.count = st.size();
-    slices.push_back(s);
-  }
-  return slices;
-}
-
-std::vector<size_t> slice_ends(const std::vector<DaySlice>& slices) {
-  std::vector<size_t> ends;
-  for (const DaySlice& s : slices) ends.push_back(s.count);
-  return ends;
-}
-
-// The day cut at snapshot times into `spans` spans of about even size: span i runs from
-// cuts[i][s] to cuts[i + 1][s] of each slice s. Every snapshot of one time lands in one span.
-std::vector<std::vector<size_t>> cut_day(const std::vector<DaySlice>& slices, int spans) {
-  const DaySlice& biggest = *std::max_element(
-      slices.begin(), slices.end(), [](const auto& x, const auto& y) { return x.count < y.count; });
-  std::vector<std::vector<size_t>> cuts = {std::vector<size_t>(slices.size(), 0)};
-  for (int i = 1; i < spans; ++i) {
-    std::vector<size_t> cut;
-    const int32_t t = biggest.count == 0 ? INT32_MIN : biggest.time_at(biggest.count * i / spans);
-    for (const DaySlice& s : slices) cut.push_back(s.first_at(t));
-    cuts.push_back(cut);
-  }
-  cuts.push_back(slice_ends(slices));
-  return cuts;
-}
-
-// A CSV day file written by several threads at once: each formats its span of the day (cut
-// as for a binary file), the first into the file after the header, the others into unnamed
-// temporary files that are then appended in order. Rows have no fixed size, so a span's place
-// in the file is known only once the spans before it are written.
-bool write_csv_parallel(const std::vector<DaySlice>& slices, const std::string& path,
-                        char delimiter, int threads, std::string* error) {
-  const std::vector<std::vector<size_t>> cuts = cut_day(slices, threads);
-  std::vector<std::FILE*> spans(threads, nullptr);
-  std::vector<std::string> failures(threads);
-  spans[0] = std::fopen(path.c_str(), "wb");
-  if (spans[0] == nullptr) {
-    *error = "cannot create '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  constexpr size_t kRow = 4096, kBuffer = size_t{1} << 20;
-  auto format_span = [&](int i) {
-    std::string dir;
-    if (spans[i] == nullptr && (spans[i] = open_unnamed_temporary(&dir)) == nullptr) {
-      failures[i] = "cannot create a temporary file in '" + dir + "': " + std::strerror(errno);
-      return;
-    }
-    std::vector<char> buffer(kBuffer);
-    size_t used = 0;
-    bool ok = true;
-    auto flush = [&] {
-      ok = ok && std::fwrite(buffer.data(), 1, used, spans[i]) == used;
-      used = 0;
-    };
-    if (i == 0) {
-      const int n = l2snapshot_csv_header(buffer.data(), static_cast<int>(kRow), delimiter);
-      ok = n > 0;
-      used = ok ? static_cast<size_t>(n) : 0;
-    }
-    if (!merge_slices(slices, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
-          if (used + kRow > kBuffer) flush();
-          const int n =
-              l2snapshot_to_csv(buffer.data() + used, static_cast<int>(kRow), &s, delimiter);
-          ok = ok && n >= 0;
-          used += n > 0 ? static_cast<size_t>(n) : 0;
-        })) {
-      failures[i] = "cannot read back the day's snapshots from a temporary file";
-    }
-    flush();
-    if ((!ok || std::fflush(spans[i]) != 0) && failures[i].empty()) {
-      failures[i] = "cannot write the day's rows: " + std::string(std::strerror(errno));
-    }
-  };
-  std::vector<std::thread> pool;
-  for (int i = 1; i < threads; ++i) pool.emplace_back(format_span, i);
-  format_span(0);
-  for (std::thread& t : pool) t.join();
-  bool ok = true;
-  std::vector<char> chunk(kBuffer);
-  for (int i = 0; i < threads; ++i) {
-    if (ok && !failures[i].empty()) {
-      *error = "'" + path + "': " + failures[i];
-      ok = false;
-    }
-    if (ok && i > 0) {
-      std::rewind(spans[i]);
-      for (size_t n; ok && (n = std::fread(chunk.data(), 1, chunk.size(), spans[i])) > 0;) {
-        ok = std::fwrite(chunk.data(), 1, n, spans[0]) == n;
-      }
-      if (!ok) *error = "cannot write '" + path + "': " + std::strerror(errno);
-    }
-    if (i > 0 && spans[i] != nullptr) std::fclose(spans[i]);
-  }
-  if (std::fclose(spans[0]) != 0 && ok) {
-    *error = "cannot write '" + path + "': " + std::strerror(errno);
-    ok = false;
-  }
-  return ok;
-}
-
-// A binary day file written by several threads at once: the day is cut at snapshot times
-// into as many spans as threads, and each span goes to its own place in the file (records
-// have one size, so the place is the number of snapshots before it). Every snapshot of one
-// time lands in one span, so the file is the one a single writer would write.
-bool write_binary_parallel(const std::vector<DaySlice>& slices, const std::string& path,
-                           int threads, std::string* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) {
-    *error = "cannot create '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  const std::vector<std::vector<size_t>> cuts = cut_day(slices, threads);
-  std::vector<char> failed(threads, 0);
-  auto write_span = [&](int i) {
-    off_t offset = 0;
-    for (size_t n : cuts[i]) offset += static_cast<off_t>(n * sizeof(_L2Snapshot));
-    std::vector<_L2Snapshot> buffer;
-    buffer.reserve(4096);
-    auto flush = [&] {
-      const size_t bytes = buffer.size() * sizeof(_L2Snapshot);
-      if (bytes > 0 && pwrite(fd, buffer.data(), bytes, offset) != static_cast<ssize_t>(bytes))
-        failed[i] = 1;
-      offset += static_cast<off_t>(bytes);
-      buffer.clear();
-    };
-    if (!merge_slices(slices, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
-          buffer.push_back(s);
-          if (buffer.size() == buffer.capacity()) flush();
-        })) {
-      failed[i] = 1;
-    }
-    flush();
-  };
-  std::vector<std::thread> pool;
-  for (int i = 1; i < threads; ++i) pool.emplace_back(write_span, i);
-  write_span(0);
-  for (std::thread& t : pool) t.join();
-  const bool closed = ::close(fd) == 0;
-  if (std::count(failed.begin(), failed.end(), 1) > 0 || !closed) {
-    *error = "cannot write '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-// Writes the day's snapshots in day order into path.
-bool write_day(const std::vector<DaySlice>& slices, const std::string& path, FileFormat format,
-               char delimiter, int threads, std::string* error) {
-  size_t total = 0;
-  for (const DaySlice& s : slices) total += s.count;
-  // A day without snapshots is written as one writer writes it (a CSV file without rows has
-  // no header either).
-  if (threads > 1 && total > 0) {
-    return format == FileFormat::Binary
-               ? write_binary_parallel(slices, path, threads, error)
-               : write_csv_parallel(slices, path, delimiter, threads, error);
-  }
-  RecordWriter writer;
-  if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
-  if (!merge_slices(slices, std::vector<size_t>(slices.size(), 0), slice_ends(slices),
-                    [&](const _L2Snapshot& s) { writer.write(&s); })) {
-    *error = "cannot read back the day's snapshots from a temporary file";
-    return false;
-  }
-  return writer.close(error);
-}
-
 // Reads the day once and rebuilds every symbol of its share: one thread reads a batch and
 // sorts it book by book, then every thread takes books' runs of it; while the other threads
 // feed one batch, the reading thread reads and sorts the next. Each book stays in the cache
@@ -627,7 +243,6 @@ class MarketPass {
   ~MarketPass() {
     if (spiller_.joinable()) spiller_.join();
     for (SymbolBook& b : books_) orderbook_builder_release(b.builder);
-    if (spill_ != nullptr) std::fclose(spill_);
   }
   MarketPass(const MarketPass&) = delete;
   MarketPass& operator=(const MarketPass&) = delete;
@@ -684,18 +299,9 @@ class MarketPass {
       *error = error_;
       return false;
     }
-    sort_stores();
-    std::vector<DaySlice> slices;
-    for (size_t r = 0; r < runs_.size(); ++r) {
-      DaySlice s;
-      s.fd = fileno(spill_);
-      s.offset = runs_[r].offset;
-      s.count = runs_[r].count;
-      s.run = static_cast<uint32_t>(r);
-      slices.push_back(s);
-    }
-    for (const DaySlice& s : slices_of(stores_)) slices.push_back(s);
-    return write_day(slices, path, format, delimiter, static_cast<int>(stores_.size()), error);
+    sort_stores(&stores_);
+    return write_day_file(runs_, stores_, path, format, delimiter, static_cast<int>(stores_.size()),
+                          error);
   }
 
   const std::string& error() const { return error_; }
@@ -893,23 +499,15 @@ class MarketPass {
     return n;
   }
 
-  // Sorts each store's entries into day order, a store per thread.
-  void sort_stores() {
-    std::vector<std::thread> sorters;
-    for (size_t t = 1; t < stores_.size(); ++t) sorters.emplace_back([&, t] { stores_[t].sort(); });
-    stores_[0].sort();
-    for (std::thread& t : sorters) t.join();
-  }
-
   // Puts the stores' snapshots aside, in day order, as one run of an unnamed temporary file,
   // and empties the stores for the rest of the day: a market day's snapshots would otherwise
   // all be held in memory until the end. The run is sorted and written on a thread of its own
   // while the books go on filling the other set of stores. False (error set) when the file
   // cannot be created or an earlier run could not be written.
   bool spill_behind() {
-    if (!finish_spilling() || !open_spill_file()) return false;
+    if (!finish_spilling()) return false;
     std::swap(stores_, spilling_);
-    spiller_ = std::thread([this] { spill_ok_ = write_run(&spilling_, &spill_error_); });
+    spiller_ = std::thread([this] { spill_ok_ = runs_.put_aside(&spilling_, &spill_error_); });
     return true;
   }
 
@@ -919,44 +517,6 @@ class MarketPass {
     if (!spill_ok_) error_ = spill_error_;
     return spill_ok_;
   }
-
-  bool open_spill_file() {
-    std::string dir;
-    if (spill_ == nullptr && (spill_ = open_unnamed_temporary(&dir)) == nullptr) {
-      error_ = "cannot create a temporary file in '" + dir +
-               "' for the day's snapshots (set TMPDIR, or --hold more): " + std::strerror(errno);
-      return false;
-    }
-    return true;
-  }
-
-  // Sorts stores, writes them to the temporary file as one run and empties them.
-  bool write_run(std::vector<SnapshotStore>* stores, std::string* error) {
-    for (SnapshotStore& st : *stores) st.sort();
-    SpillRun run;
-    run.offset = spill_offset_;
-    const std::vector<DaySlice> slices = slices_of(*stores);
-    bool written = true;
-    merge_slices(slices, std::vector<size_t>(slices.size(), 0), slice_ends(slices),
-                 [&](const _L2Snapshot& snapshot) {
-                   written = written && std::fwrite(&snapshot, sizeof snapshot, 1, spill_) == 1;
-                   ++run.count;
-                 });
-    if (!written || std::fflush(spill_) != 0) {
-      *error = std::string("cannot write the day's snapshots to a temporary file: ") +
-               std::strerror(errno);
-      return false;
-    }
-    spill_offset_ += run.count * sizeof(_L2Snapshot);
-    runs_.push_back(run);
-    for (SnapshotStore& st : *stores) st.clear();
-    return true;
-  }
-
-  struct SpillRun {
-    size_t offset = 0;  // bytes into the temporary file
-    size_t count = 0;   // snapshots
-  };
 
   const MarketJob& job_;
   Share share_;
@@ -977,9 +537,7 @@ class MarketPass {
   std::vector<std::string> refusals_;  // rows of the input that became no record
   size_t refused_rows_ = 0;
   std::string input_note_;
-  std::FILE* spill_ = nullptr;  // runs put aside, removed when closed
-  size_t spill_offset_ = 0;
-  std::vector<SpillRun> runs_;
+  SnapshotRuns runs_;  // the runs put aside
   std::string error_;
 };
 

@@ -1,0 +1,379 @@
+#include "day_snapshots.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "quotelab/utilcore.h"
+
+namespace qltool {
+namespace {
+
+// Where a snapshot goes among those of its time and book: runs put aside come first, in the
+// order they were put aside, then the stores by the book's own count of what it emitted.
+constexpr uint64_t kInStore = uint64_t{1} << 32;
+
+// The day order of a snapshot: time, then symbol, then as its book emitted it.
+struct MergeKey {
+  int32_t time;
+  DayKey book;
+  uint64_t order;
+
+  bool operator<(const MergeKey& o) const {
+    if (time != o.time) return time < o.time;
+    if (!(book == o.book)) return book < o.book;
+    return order < o.order;
+  }
+};
+
+// One sorted part of the day's snapshots: a store in memory, or a run put aside in the
+// temporary file (fd, offset) as the run-th.
+struct DaySlice {
+  const SnapshotStore* store = nullptr;
+  int fd = -1;
+  size_t offset = 0;
+  size_t count = 0;
+  uint32_t run = 0;
+
+  // The time of snapshot i, for cutting the day; INT32_MAX when it cannot be read.
+  int32_t time_at(size_t i) const {
+    if (store != nullptr) return store->entries()[i].time;
+    int32_t t;
+    const off_t at =
+        static_cast<off_t>(offset + i * sizeof(_L2Snapshot) + offsetof(_L2Snapshot, time));
+    return pread(fd, &t, sizeof t, at) == static_cast<ssize_t>(sizeof t) ? t : INT32_MAX;
+  }
+  // Index of the first snapshot at or after time t.
+  size_t first_at(int32_t t) const {
+    size_t lo = 0, hi = count;
+    while (lo < hi) {
+      const size_t mid = lo + (hi - lo) / 2;
+      if (time_at(mid) < t) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    return lo;
+  }
+};
+
+// Reads a slice from index `from` to `to` in order, a buffer at a time for a run.
+class SliceCursor {
+ public:
+  SliceCursor(const DaySlice& slice, size_t from, size_t to) : slice_(slice), at_(from), to_(to) {}
+
+  bool done() const { return at_ == to_; }
+  // False when a run cannot be read back.
+  bool load() {
+    if (slice_.store != nullptr || done() || (pos_ < buffer_.size())) return true;
+    constexpr size_t kRead = 2048;
+    buffer_.resize(std::min(kRead, to_ - at_));
+    const size_t bytes = buffer_.size() * sizeof(_L2Snapshot);
+    const off_t offset = static_cast<off_t>(slice_.offset + at_ * sizeof(_L2Snapshot));
+    pos_ = 0;
+    return pread(slice_.fd, buffer_.data(), bytes, offset) == static_cast<ssize_t>(bytes);
+  }
+  const _L2Snapshot& snapshot() const {
+    return slice_.store != nullptr ? slice_.store->snapshot(slice_.store->entries()[at_].pos)
+                                   : buffer_[pos_];
+  }
+  MergeKey key() const {
+    if (slice_.store != nullptr) {
+      const SnapshotEntry& e = slice_.store->entries()[at_];
+      return MergeKey{e.time, e.book, kInStore + e.seq};
+    }
+    const _L2Snapshot& s = buffer_[pos_];
+    return MergeKey{s.time, DayKey::of(s), slice_.run};
+  }
+  bool next() {
+    ++at_;
+    ++pos_;
+    return load();
+  }
+
+ private:
+  const DaySlice& slice_;
+  size_t at_, to_;
+  std::vector<_L2Snapshot> buffer_;
+  size_t pos_ = 0;
+};
+
+// The slices' snapshots from index from[s] to to[s] of each, merged in day order. Calls sink
+// with each. False when a run cannot be read back.
+template <class Sink>
+bool merge_slices(const std::vector<DaySlice>& slices, const std::vector<size_t>& from,
+                  const std::vector<size_t>& to, Sink sink) {
+  std::vector<SliceCursor> cursors;
+  cursors.reserve(slices.size());
+  for (size_t s = 0; s < slices.size(); ++s) {
+    cursors.emplace_back(slices[s], from[s], to[s]);
+    if (!cursors.back().load()) return false;
+  }
+  for (;;) {
+    int best = -1;
+    MergeKey best_key{};
+    for (size_t s = 0; s < cursors.size(); ++s) {
+      if (cursors[s].done()) continue;
+      const MergeKey key = cursors[s].key();
+      if (best < 0 || key < best_key) {
+        best = static_cast<int>(s);
+        best_key = key;
+      }
+    }
+    if (best < 0) return true;
+    sink(cursors[best].snapshot());
+    if (!cursors[best].next()) return false;
+  }
+}
+
+std::vector<DaySlice> slices_of(const std::vector<SnapshotStore>& stores) {
+  std::vector<DaySlice> slices;
+  for (const SnapshotStore& st : stores) {
+    DaySlice s;
+    s.store = &st;
+    s.count = st.size();
+    slices.push_back(s);
+  }
+  return slices;
+}
+
+std::vector<size_t> slice_ends(const std::vector<DaySlice>& slices) {
+  std::vector<size_t> ends;
+  for (const DaySlice& s : slices) ends.push_back(s.count);
+  return ends;
+}
+
+// The day cut at snapshot times into `spans` spans of about even size: span i runs from
+// cuts[i][s] to cuts[i + 1][s] of each slice s. Every snapshot of one time lands in one span.
+std::vector<std::vector<size_t>> cut_day(const std::vector<DaySlice>& slices, int spans) {
+  const DaySlice& biggest = *std::max_element(
+      slices.begin(), slices.end(), [](const auto& x, const auto& y) { return x.count < y.count; });
+  std::vector<std::vector<size_t>> cuts = {std::vector<size_t>(slices.size(), 0)};
+  for (int i = 1; i < spans; ++i) {
+    std::vector<size_t> cut;
+    const int32_t t = biggest.count == 0 ? INT32_MIN : biggest.time_at(biggest.count * i / spans);
+    for (const DaySlice& s : slices) cut.push_back(s.first_at(t));
+    cuts.push_back(cut);
+  }
+  cuts.push_back(slice_ends(slices));
+  return cuts;
+}
+
+// A CSV day file written by several threads at once: each formats its span of the day (cut
+// as for a binary file), the first into the file after the header, the others into unnamed
+// temporary files that are then appended in order. Rows have no fixed size, so a span's place
+// in the file is known only once the spans before it are written.
+bool write_csv_parallel(const std::vector<DaySlice>& slices, const std::string& path,
+                        char delimiter, int threads, std::string* error) {
+  const std::vector<std::vector<size_t>> cuts = cut_day(slices, threads);
+  std::vector<std::FILE*> spans(threads, nullptr);
+  std::vector<std::string> failures(threads);
+  spans[0] = std::fopen(path.c_str(), "wb");
+  if (spans[0] == nullptr) {
+    *error = "cannot create '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  constexpr size_t kRow = 4096, kBuffer = size_t{1} << 20;
+  auto format_span = [&](int i) {
+    std::string dir;
+    if (spans[i] == nullptr && (spans[i] = open_unnamed_temporary(&dir)) == nullptr) {
+      failures[i] = "cannot create a temporary file in '" + dir + "': " + std::strerror(errno);
+      return;
+    }
+    std::vector<char> buffer(kBuffer);
+    size_t used = 0;
+    bool ok = true;
+    auto flush = [&] {
+      ok = ok && std::fwrite(buffer.data(), 1, used, spans[i]) == used;
+      used = 0;
+    };
+    if (i == 0) {
+      const int n = l2snapshot_csv_header(buffer.data(), static_cast<int>(kRow), delimiter);
+      ok = n > 0;
+      used = ok ? static_cast<size_t>(n) : 0;
+    }
+    if (!merge_slices(slices, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
+          if (used + kRow > kBuffer) flush();
+          const int n =
+              l2snapshot_to_csv(buffer.data() + used, static_cast<int>(kRow), &s, delimiter);
+          ok = ok && n >= 0;
+          used += n > 0 ? static_cast<size_t>(n) : 0;
+        })) {
+      failures[i] = "cannot read back the day's snapshots from a temporary file";
+    }
+    flush();
+    if ((!ok || std::fflush(spans[i]) != 0) && failures[i].empty()) {
+      failures[i] = "cannot write the day's rows: " + std::string(std::strerror(errno));
+    }
+  };
+  std::vector<std::thread> pool;
+  for (int i = 1; i < threads; ++i) pool.emplace_back(format_span, i);
+  format_span(0);
+  for (std::thread& t : pool) t.join();
+  bool ok = true;
+  std::vector<char> chunk(kBuffer);
+  for (int i = 0; i < threads; ++i) {
+    if (ok && !failures[i].empty()) {
+      *error = "'" + path + "': " + failures[i];
+      ok = false;
+    }
+    if (ok && i > 0) {
+      std::rewind(spans[i]);
+      for (size_t n; ok && (n = std::fread(chunk.data(), 1, chunk.size(), spans[i])) > 0;) {
+        ok = std::fwrite(chunk.data(), 1, n, spans[0]) == n;
+      }
+      if (!ok) *error = "cannot write '" + path + "': " + std::strerror(errno);
+    }
+    if (i > 0 && spans[i] != nullptr) std::fclose(spans[i]);
+  }
+  if (std::fclose(spans[0]) != 0 && ok) {
+    *error = "cannot write '" + path + "': " + std::strerror(errno);
+    ok = false;
+  }
+  return ok;
+}
+
+// A binary day file written by several threads at once: the day is cut at snapshot times
+// into as many spans as threads, and each span goes to its own place in the file (records
+// have one size, so the place is the number of snapshots before it). Every snapshot of one
+// time lands in one span, so the file is the one a single writer would write.
+bool write_binary_parallel(const std::vector<DaySlice>& slices, const std::string& path,
+                           int threads, std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) {
+    *error = "cannot create '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  const std::vector<std::vector<size_t>> cuts = cut_day(slices, threads);
+  std::vector<char> failed(threads, 0);
+  auto write_span = [&](int i) {
+    off_t offset = 0;
+    for (size_t n : cuts[i]) offset += static_cast<off_t>(n * sizeof(_L2Snapshot));
+    std::vector<_L2Snapshot> buffer;
+    buffer.reserve(4096);
+    auto flush = [&] {
+      const size_t bytes = buffer.size() * sizeof(_L2Snapshot);
+      if (bytes > 0 && pwrite(fd, buffer.data(), bytes, offset) != static_cast<ssize_t>(bytes))
+        failed[i] = 1;
+      offset += static_cast<off_t>(bytes);
+      buffer.clear();
+    };
+    if (!merge_slices(slices, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
+          buffer.push_back(s);
+          if (buffer.size() == buffer.capacity()) flush();
+        })) {
+      failed[i] = 1;
+    }
+    flush();
+  };
+  std::vector<std::thread> pool;
+  for (int i = 1; i < threads; ++i) pool.emplace_back(write_span, i);
+  write_span(0);
+  for (std::thread& t : pool) t.join();
+  const bool closed = ::close(fd) == 0;
+  if (std::count(failed.begin(), failed.end(), 1) > 0 || !closed) {
+    *error = "cannot write '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// Writes the day's snapshots in day order into path.
+bool write_day(const std::vector<DaySlice>& slices, const std::string& path, FileFormat format,
+               char delimiter, int threads, std::string* error) {
+  size_t total = 0;
+  for (const DaySlice& s : slices) total += s.count;
+  // A day without snapshots is written as one writer writes it (a CSV file without rows has
+  // no header either).
+  if (threads > 1 && total > 0) {
+    return format == FileFormat::Binary
+               ? write_binary_parallel(slices, path, threads, error)
+               : write_csv_parallel(slices, path, delimiter, threads, error);
+  }
+  RecordWriter writer;
+  if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
+  if (!merge_slices(slices, std::vector<size_t>(slices.size(), 0), slice_ends(slices),
+                    [&](const _L2Snapshot& s) { writer.write(&s); })) {
+    *error = "cannot read back the day's snapshots from a temporary file";
+    return false;
+  }
+  return writer.close(error);
+}
+
+}  // namespace
+
+// Removed as soon as it is open, so it is gone when it is closed or the program ends, however
+// it ends.
+std::FILE* open_unnamed_temporary(std::string* dir) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  *dir = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+  std::string path = *dir + "/quotelab-XXXXXX";
+  const int fd = mkstemp(&path[0]);
+  if (fd < 0) return nullptr;
+  ::unlink(path.c_str());
+  std::FILE* f = fdopen(fd, "w+b");
+  if (f == nullptr) ::close(fd);
+  return f;
+}
+
+void sort_stores(std::vector<SnapshotStore>* stores) {
+  std::vector<std::thread> sorters;
+  for (size_t t = 1; t < stores->size(); ++t) sorters.emplace_back([=] { (*stores)[t].sort(); });
+  (*stores)[0].sort();
+  for (std::thread& t : sorters) t.join();
+}
+
+SnapshotRuns::~SnapshotRuns() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+bool SnapshotRuns::put_aside(std::vector<SnapshotStore>* stores, std::string* error) {
+  std::string dir;
+  if (file_ == nullptr && (file_ = open_unnamed_temporary(&dir)) == nullptr) {
+    *error = "cannot create a temporary file in '" + dir +
+             "' for the day's snapshots (set TMPDIR, or --hold more): " + std::strerror(errno);
+    return false;
+  }
+  for (SnapshotStore& st : *stores) st.sort();
+  Run run;
+  run.offset = end_;
+  const std::vector<DaySlice> slices = slices_of(*stores);
+  bool written = true;
+  merge_slices(slices, std::vector<size_t>(slices.size(), 0), slice_ends(slices),
+               [&](const _L2Snapshot& snapshot) {
+                 written = written && std::fwrite(&snapshot, sizeof snapshot, 1, file_) == 1;
+                 ++run.count;
+               });
+  if (!written || std::fflush(file_) != 0) {
+    *error = std::string("cannot write the day's snapshots to a temporary file: ") +
+             std::strerror(errno);
+    return false;
+  }
+  end_ += run.count * sizeof(_L2Snapshot);
+  runs_.push_back(run);
+  for (SnapshotStore& st : *stores) st.clear();
+  return true;
+}
+
+bool write_day_file(const SnapshotRuns& runs, const std::vector<SnapshotStore>& stores,
+                    const std::string& path, FileFormat format, char delimiter, int threads,
+                    std::string* error) {
+  std::vector<DaySlice> slices;
+  for (size_t r = 0; r < runs.runs().size(); ++r) {
+    DaySlice s;
+    s.fd = runs.fd();
+    s.offset = runs.runs()[r].offset;
+    s.count = runs.runs()[r].count;
+    s.run = static_cast<uint32_t>(r);
+    slices.push_back(s);
+  }
+  for (const DaySlice& s : slices_of(stores)) slices.push_back(s);
+  return write_day(slices, path, format, delimiter, threads, error);
+}
+
+}  // namespace qltool
