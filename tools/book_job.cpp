@@ -142,14 +142,10 @@ bool read_job_files(const BookJob& job, RecordArray<_L2Order>* orders,
   for (const std::string& line : files->refusals.lines()) result->notes.push_back(line);
   result->refused = files->refusals.total();
   if (result->refused > 0 && !job.input.lenient) {
-    result->error = group_digits(result->refused) +
-                    " rows could not be read (see above): fix the files, or give --lenient to "
-                    "rebuild without them";
+    result->error = refused_rows_error(result->refused);
     return false;
   }
-  const std::string& o = files->orders_layout;
-  const std::string& t = files->trades_layout;
-  result->input_note = o.empty() && t.empty() ? "" : files->merged ? o : o + " + " + t;
+  result->input_note = layouts_note(*files);
   return true;
 }
 
@@ -518,7 +514,7 @@ const std::vector<OptionDef>& day_input_options() {
       {"--pre-close", "PRICE", "previous close: Shenzhen's opening auction view needs it"},
       {"--profile", "NAME|FILE", "layout of CSV inputs: a built-in name or a profile file"},
       {"--map", "F=COL,...", "bind layout fields to columns (see 'quotelab columns')"},
-      {"--values", "SPEC", "value codes, e.g. side:1=B,2=S;type:10=D"},
+      {"--values", "CODES", "value codes, e.g. side:1=B,2=S;type:10=D"},
       {"--lenient", nullptr,
        "rebuild without refused rows (still reported) and reorder records that go back in time"},
   };

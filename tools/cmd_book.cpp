@@ -79,7 +79,7 @@ const OptionDef kOptions[] = {
     {"--jobs", "N", "threads: manifest jobs at once, or --market symbol shares (default 1)"},
     {"--profile", "NAME|FILE", "layout of CSV inputs: a built-in name or a profile file"},
     {"--map", "F=COL,...", "bind layout fields to columns (see 'quotelab columns')"},
-    {"--values", "SPEC", "value codes, e.g. side:1=B,2=S;type:10=D"},
+    {"--values", "CODES", "value codes, e.g. side:1=B,2=S;type:10=D"},
     {"--lenient", nullptr,
      "rebuild without refused rows (still reported) and reorder records "
      "that go back in time"},

@@ -16,7 +16,7 @@ namespace {
 
 const CommandHelp kHelp = {
     "columns",
-    "--file FILE [--delimiter C] [--profile NAME|FILE] [--map F=COL,...] [--values SPEC]\n"
+    "--file FILE [--delimiter C] [--profile NAME|FILE] [--map F=COL,...] [--values CODES]\n"
     "       quotelab columns --profiles",
     "Shows, for each column of a CSV file's header, the market-data field DataCsvReader binds\n"
     "it to, and which columns bind nothing. A column whose name is one of a field's accepted\n"
@@ -36,7 +36,7 @@ const OptionDef kOptions[] = {
     {"--delimiter", "C", "field delimiter (default ',')"},
     {"--profile", "NAME|FILE", "a built-in layout by name, or a profile file"},
     {"--map", "F=COL,...", "bind layout fields to columns"},
-    {"--values", "SPEC", "value codes, e.g. side:1=B,2=S;type:10=D"},
+    {"--values", "CODES", "value codes, e.g. side:1=B,2=S;type:10=D"},
     {"--profiles", nullptr, "list the built-in layouts as profiles"},
 };
 

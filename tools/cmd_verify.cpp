@@ -44,7 +44,7 @@ const OptionDef kOptions[] = {
     {"--delimiter", "C", "CSV field delimiter (default ',')"},
     {"--profile", "NAME|FILE", "layout of CSV inputs: a built-in name or a profile file"},
     {"--map", "F=COL,...", "bind layout fields to columns (see 'quotelab columns')"},
-    {"--values", "SPEC", "value codes, e.g. side:1=B,2=S;type:10=D"},
+    {"--values", "CODES", "value codes, e.g. side:1=B,2=S;type:10=D"},
     {"--lenient", nullptr, "go on past rows that cannot be read (they are still reported)"},
     {"--auction-view", "book|exchange",
      "compare call-auction snapshots with the book (default) or its indicative match"},

@@ -287,9 +287,7 @@ class CsvDaySource : public DaySource {
     if (!read_day_files(request, &orders_, &trades_, &inputs, error)) return false;
     refusals_ = inputs.refusals.lines();
     refused_rows_ = inputs.refusals.total();
-    const std::string& o = inputs.orders_layout;
-    const std::string& t = inputs.trades_layout;
-    input_note_ = o.empty() && t.empty() ? "" : inputs.merged ? o : o + " + " + t;
+    input_note_ = layouts_note(inputs);
     if (!files.sequence_path.empty()) return follow_letters(files, error);
     if (sequence_from_columns(inputs, orders_, trades_, &sequence_)) {
       if (!input_note_.empty()) {

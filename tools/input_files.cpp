@@ -301,6 +301,18 @@ bool read_day_files(const DayFileRequest& request, RecordArray<_L2Order>* orders
   return true;
 }
 
+std::string layouts_note(const DayInputs& files) {
+  const std::string& o = files.orders_layout;
+  const std::string& t = files.trades_layout;
+  return o.empty() && t.empty() ? "" : files.merged ? o : o + " + " + t;
+}
+
+std::string refused_rows_error(size_t refused) {
+  return group_digits(refused) +
+         " rows could not be read (see above): fix the files, or give --lenient to rebuild "
+         "without them";
+}
+
 bool sequence_from_columns(const DayInputs& files, const RecordArray<_L2Order>& orders,
                            const RecordArray<_L2Trade>& trades,
                            std::vector<const void*>* sequence) {

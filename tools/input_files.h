@@ -89,6 +89,13 @@ struct DayFileRequest {
 bool read_day_files(const DayFileRequest& request, RecordArray<_L2Order>* orders,
                     RecordArray<_L2Trade>* trades, DayInputs* files, std::string* error);
 
+// The layouts the files were read in, for a summary: "sh-b-orders + sh-b-trades", the merged
+// file's one, or "" for quotelab's own files.
+std::string layouts_note(const DayInputs& files);
+
+// The failure of a command whose inputs had refused rows and was not lenient.
+std::string refused_rows_error(size_t refused);
+
 // The feed in the exchange's sequence from the files' sequence columns (or the merged file's
 // order): true with *sequence filled, false when the files carry no sequence.
 bool sequence_from_columns(const DayInputs& files, const RecordArray<_L2Order>& orders,

@@ -255,9 +255,7 @@ class MarketPass {
     refused_rows_ = source->refused_rows();
     input_note_ = source->input_note();
     if (refused_rows_ > 0 && !job_.files.input.lenient) {
-      error_ = group_digits(refused_rows_) +
-               " rows could not be read (see above): fix the files, or give --lenient to "
-               "rebuild without them";
+      error_ = refused_rows_error(refused_rows_);
       return false;
     }
     date_ = job_.date;
