@@ -240,7 +240,9 @@ TEST_F(MarketDayTest, VendorFilesOfSeveralStocksRebuildAsEachStockAlone) {
   EXPECT_NE(refused.err.find("give --lenient"), std::string::npos) << refused.err;
   Args lenient = args;
   lenient.push_back("--lenient");
-  EXPECT_EQ(quotelab(lenient).code, 0);
+  const Outcome kept = quotelab(lenient);
+  EXPECT_EQ(kept.code, 0);
+  EXPECT_NE(kept.out.find(" 1 refused,"), std::string::npos) << kept.out;
 }
 
 // Shenzhen own-side-best orders carry no price: each enters at its side's best as the book

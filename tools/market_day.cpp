@@ -681,8 +681,8 @@ std::string describe_market_result(const MarketResult& r) {
   std::string text =
       std::to_string(r.date) + (r.input_note.empty() ? "" : " (" + r.input_note + ")") + ": " +
       group_digits(r.symbols.size()) + " symbols, " + group_digits(r.events) + " events, " +
-      group_digits(r.snapshots) + " snapshots, " + group_digits(r.refused) + " refused, " +
-      group_digits(r.unmatched) + " unmatched in " + seconds + " (" +
+      group_digits(r.snapshots) + " snapshots, " + group_digits(r.refused + r.refused_rows) +
+      " refused, " + group_digits(r.unmatched) + " unmatched in " + seconds + " (" +
       rate_text(r.events, r.seconds) + ") -> " + r.out_path;
   if (r.other_exchange > 0) {
     text += "\n  " + group_digits(r.other_exchange) +
