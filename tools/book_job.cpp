@@ -180,46 +180,6 @@ bool order_the_feed(const BookJob& job, const DayInputs& files, RecordArray<_L2O
   return true;
 }
 
-// The exchange's sequence over both files: 'O' takes the next order, 'T' the next trade;
-// blanks and line ends are ignored. Records of other symbols are left out.
-bool build_sequence(const BookJob& job, const RecordArray<_L2Order>& orders,
-                    const RecordArray<_L2Trade>& trades, const std::string& symbol,
-                    std::vector<const void*>* sequence, std::string* error) {
-  std::string text;
-  if (!read_whole_file(job.sequence_path, &text, error)) return false;
-  const PaddedSymbol padded(symbol);
-  size_t o = 0, t = 0;
-  sequence->clear();
-  sequence->reserve(orders.size() + trades.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == 'O' || c == 'T') {
-      const bool is_order = c == 'O';
-      if (is_order ? o >= orders.size() : t >= trades.size()) {
-        *error = "'" + job.sequence_path + "' names more " + (is_order ? "orders" : "trades") +
-                 " than '" + (is_order ? job.orders_path : job.trades_path) + "' holds (" +
-                 std::to_string(is_order ? orders.size() : trades.size()) + ")";
-        return false;
-      }
-      const char* rec_symbol = is_order ? orders[o].symbol : trades[t].symbol;
-      const void* rec = is_order ? static_cast<const void*>(&orders[o++])
-                                 : static_cast<const void*>(&trades[t++]);
-      if (same_symbol(rec_symbol, padded, symbol)) sequence->push_back(rec);
-    } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
-      *error = "'" + job.sequence_path + "' byte " + std::to_string(i) +
-               ": expected O (order) or T (trade)";
-      return false;
-    }
-  }
-  if (o != orders.size() || t != trades.size()) {
-    *error = "'" + job.sequence_path + "' names " + std::to_string(o) + " orders and " +
-             std::to_string(t) + " trades, but the files hold " + std::to_string(orders.size()) +
-             " and " + std::to_string(trades.size());
-    return false;
-  }
-  return true;
-}
-
 // Settles exchange, symbol and date from the job, or from the records when not given.
 bool settle_instrument(const BookJob& job, RecordArray<_L2Order>* orders,
                        RecordArray<_L2Trade>* trades, BookResult* result) {
@@ -390,7 +350,8 @@ bool load_book_day(const BookJob& job, BookBuffers* buffers, BookResult* result,
 
   sequence.clear();
   if (!job.sequence_path.empty() &&
-      !build_sequence(job, orders, trades, result->symbol, &sequence, &error)) {
+      !sequence_from_letters(job.sequence_path, job.orders_path, job.trades_path, orders, trades,
+                             result->symbol, &sequence, &error)) {
     return false;
   }
   if (!order_the_feed(job, files, &orders, &trades, &sequence, result)) return false;

@@ -288,7 +288,10 @@ class CsvDaySource : public DaySource {
     refusals_ = inputs.refusals.lines();
     refused_rows_ = inputs.refusals.total();
     input_note_ = layouts_note(inputs);
-    if (!files.sequence_path.empty()) return follow_letters(files, error);
+    if (!files.sequence_path.empty()) {
+      return sequence_from_letters(files.sequence_path, files.orders_path, files.trades_path,
+                                   orders_, trades_, "", &sequence_, error);
+    }
     if (sequence_from_columns(inputs, orders_, trades_, &sequence_)) {
       if (!input_note_.empty()) {
         input_note_ += inputs.merged ? ", in file order" : ", merged by the sequence column";
@@ -309,39 +312,6 @@ class CsvDaySource : public DaySource {
   }
 
  private:
-  // The sequence file's letters over both files.
-  bool follow_letters(const DayFiles& files, std::string* error) {
-    std::string text;
-    if (!read_whole_file(files.sequence_path, &text, error)) return false;
-    size_t o = 0, t = 0;
-    sequence_.reserve(orders_.size() + trades_.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-      const char c = text[i];
-      if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-      if (c != 'O' && c != 'T') {
-        *error = "'" + files.sequence_path + "' byte " + std::to_string(i) +
-                 ": expected O (order) or T (trade)";
-        return false;
-      }
-      const bool is_order = c == 'O';
-      if (is_order ? o == orders_.size() : t == trades_.size()) {
-        *error = "'" + files.sequence_path + "' names more " + (is_order ? "orders" : "trades") +
-                 " than '" + (is_order ? files.orders_path : files.trades_path) + "' holds (" +
-                 std::to_string(is_order ? orders_.size() : trades_.size()) + ")";
-        return false;
-      }
-      sequence_.push_back(is_order ? static_cast<const void*>(&orders_[o++])
-                                   : static_cast<const void*>(&trades_[t++]));
-    }
-    if (o != orders_.size() || t != trades_.size()) {
-      *error = "'" + files.sequence_path + "' names " + std::to_string(o) + " orders and " +
-               std::to_string(t) + " trades, but the files hold " + std::to_string(orders_.size()) +
-               " and " + std::to_string(trades_.size());
-      return false;
-    }
-    return true;
-  }
-
   // Both files merged by time, symbol and sequence number; each must be in that order.
   bool merge_by_numbers(const DayFiles& files, std::string* error) {
     if (!in_key_order(orders_, files.orders_path, error) ||

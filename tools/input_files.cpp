@@ -301,6 +301,50 @@ bool read_day_files(const DayFileRequest& request, RecordArray<_L2Order>* orders
   return true;
 }
 
+bool sequence_from_letters(const std::string& sequence_path, const std::string& orders_path,
+                           const std::string& trades_path, const RecordArray<_L2Order>& orders,
+                           const RecordArray<_L2Trade>& trades, const std::string& symbol,
+                           std::vector<const void*>* sequence, std::string* error) {
+  std::string text;
+  if (!read_whole_file(sequence_path, &text, error)) return false;
+  // Compared as the records hold it: zero-padded to the field's size.
+  char padded[sizeof(_L2Order::symbol)] = {};
+  std::memcpy(padded, symbol.data(), std::min(symbol.size(), sizeof padded));
+  size_t o = 0, t = 0;
+  sequence->clear();
+  sequence->reserve(orders.size() + trades.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == 'O' || c == 'T') {
+      const bool is_order = c == 'O';
+      if (is_order ? o >= orders.size() : t >= trades.size()) {
+        *error = "'" + sequence_path + "' names more " + (is_order ? "orders" : "trades") +
+                 " than '" + (is_order ? orders_path : trades_path) + "' holds (" +
+                 std::to_string(is_order ? orders.size() : trades.size()) + ")";
+        return false;
+      }
+      const char* rec_symbol = is_order ? orders[o].symbol : trades[t].symbol;
+      const void* rec = is_order ? static_cast<const void*>(&orders[o++])
+                                 : static_cast<const void*>(&trades[t++]);
+      if (symbol.empty() || std::memcmp(rec_symbol, padded, sizeof padded) == 0 ||
+          std::strncmp(rec_symbol, symbol.c_str(), sizeof padded) == 0) {
+        sequence->push_back(rec);
+      }
+    } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+      *error =
+          "'" + sequence_path + "' byte " + std::to_string(i) + ": expected O (order) or T (trade)";
+      return false;
+    }
+  }
+  if (o != orders.size() || t != trades.size()) {
+    *error = "'" + sequence_path + "' names " + std::to_string(o) + " orders and " +
+             std::to_string(t) + " trades, but the files hold " + std::to_string(orders.size()) +
+             " and " + std::to_string(trades.size());
+    return false;
+  }
+  return true;
+}
+
 std::string layouts_note(const DayInputs& files) {
   const std::string& o = files.orders_layout;
   const std::string& t = files.trades_layout;

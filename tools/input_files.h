@@ -89,6 +89,14 @@ struct DayFileRequest {
 bool read_day_files(const DayFileRequest& request, RecordArray<_L2Order>* orders,
                     RecordArray<_L2Trade>* trades, DayInputs* files, std::string* error);
 
+// The feed a sequence file gives ('O' the next order, 'T' the next trade; blanks and line ends
+// ignored) over the two files, with the records of `symbol` only ("" keeps every record).
+// False, with *error naming the file, when the letters do not match the files' records.
+bool sequence_from_letters(const std::string& sequence_path, const std::string& orders_path,
+                           const std::string& trades_path, const RecordArray<_L2Order>& orders,
+                           const RecordArray<_L2Trade>& trades, const std::string& symbol,
+                           std::vector<const void*>* sequence, std::string* error);
+
 // The layouts the files were read in, for a summary: "sh-b-orders + sh-b-trades", the merged
 // file's one, or "" for quotelab's own files.
 std::string layouts_note(const DayInputs& files);
