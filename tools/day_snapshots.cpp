@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "quotelab/utilcore.h"
@@ -319,6 +320,54 @@ std::FILE* open_unnamed_temporary(std::string* dir) {
   std::FILE* f = fdopen(fd, "w+b");
   if (f == nullptr) ::close(fd);
   return f;
+}
+
+namespace {
+
+std::mutex kept_blocks_mutex;
+std::vector<RecordArray<_L2Snapshot>>& kept_blocks() {
+  static auto* blocks = new std::vector<RecordArray<_L2Snapshot>>();  // outlives every store
+  return *blocks;
+}
+
+}  // namespace
+
+RecordArray<_L2Snapshot> SnapshotBlocks::take() {
+  {
+    std::lock_guard<std::mutex> lock(kept_blocks_mutex);
+    std::vector<RecordArray<_L2Snapshot>>& kept = kept_blocks();
+    if (!kept.empty()) {
+      RecordArray<_L2Snapshot> block = std::move(kept.back());
+      kept.pop_back();
+      return block;
+    }
+  }
+  RecordArray<_L2Snapshot> block;
+  if (!block.resize(kBlock)) block = RecordArray<_L2Snapshot>();
+  return block;
+}
+
+void SnapshotBlocks::give(RecordArray<_L2Snapshot>&& block) {
+  if (block.size() != kBlock) return;
+  RecordArray<_L2Snapshot> freed;  // freed outside the lock when not kept
+  std::lock_guard<std::mutex> lock(kept_blocks_mutex);
+  std::vector<RecordArray<_L2Snapshot>>& kept = kept_blocks();
+  if (kept.size() < kKeptBlocks) {
+    kept.push_back(std::move(block));
+  } else {
+    freed = std::move(block);
+  }
+}
+
+void SnapshotBlocks::release() {
+  std::vector<RecordArray<_L2Snapshot>> gone;
+  std::lock_guard<std::mutex> lock(kept_blocks_mutex);
+  gone.swap(kept_blocks());
+}
+
+size_t SnapshotBlocks::kept() {
+  std::lock_guard<std::mutex> lock(kept_blocks_mutex);
+  return kept_blocks().size();
 }
 
 void sort_stores(std::vector<SnapshotStore>* stores) {

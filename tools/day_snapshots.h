@@ -56,18 +56,47 @@ struct SnapshotEntry {
   }
 };
 
-// The snapshots one feeding thread received, in blocks of 2 MiB pages (RecordArray) that are
-// used again once their snapshots are written out.
-class SnapshotStore {
+// Blocks of snapshots kept for the process's next market pass. A pass's stores come to the
+// better part of a gigabyte, and the first touch of fresh memory costs more than everything
+// else the pass does with it (the kernel clears each page, and a virtual machine's host must
+// back it first), so a process that rebuilds day after day (a cluster worker, a manifest of
+// many days) reuses the blocks its last pass freed instead of asking for new ones. At most
+// kKeptBlocks are kept (what --hold's default fills); thread-safe.
+class SnapshotBlocks {
+ public:
   static constexpr size_t kBlock = 1 << 14;  // snapshots per block (7 MiB)
+  static constexpr size_t kKeptBlocks = 128;
+
+  // A block of kBlock snapshots, reused or new; an empty array when out of memory.
+  static RecordArray<_L2Snapshot> take();
+  // Keeps a block for a later take (or frees it when enough are kept).
+  static void give(RecordArray<_L2Snapshot>&& block);
+  // Frees every kept block.
+  static void release();
+  static size_t kept();
+};
+
+// The snapshots one feeding thread received, in blocks of 2 MiB pages (RecordArray) that are
+// used again once their snapshots are written out, and by the next store once this one goes.
+class SnapshotStore {
+  static constexpr size_t kBlock = SnapshotBlocks::kBlock;
 
  public:
+  SnapshotStore() = default;
+  ~SnapshotStore() {
+    for (RecordArray<_L2Snapshot>& block : blocks_) SnapshotBlocks::give(std::move(block));
+  }
+  SnapshotStore(SnapshotStore&&) = default;
+  SnapshotStore& operator=(SnapshotStore&&) = default;
+  SnapshotStore(const SnapshotStore&) = delete;
+  SnapshotStore& operator=(const SnapshotStore&) = delete;
+
   // Keeps a snapshot of a book; false when out of memory.
   bool keep(const _L2Snapshot& snapshot, int date, const DayKey& book, uint32_t seq) {
     const size_t pos = entries_.size();
     if (pos / kBlock == blocks_.size()) {
-      blocks_.emplace_back();
-      if (!blocks_.back().resize(kBlock)) {
+      blocks_.push_back(SnapshotBlocks::take());
+      if (blocks_.back().size() != kBlock) {
         blocks_.pop_back();
         return false;
       }
