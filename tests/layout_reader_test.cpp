@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -23,8 +25,22 @@ namespace {
 using KX::LayoutContent;
 using KX::LayoutReader;
 
+// This process's own directory for the files the tests write (removed at exit), so that test
+// programs of two builds running at once do not read each other's files.
+const std::string& scratch() {
+  static const struct Scratch {
+    std::string dir = testing::TempDir() + "ql_layout_" + std::to_string(getpid()) + "/";
+    Scratch() { mkdir(dir.c_str(), 0755); }
+    ~Scratch() {
+      std::error_code ignored;
+      std::filesystem::remove_all(dir, ignored);
+    }
+  } scratch;
+  return scratch.dir;
+}
+
 std::string write_file(const std::string& name, const std::string& text) {
-  const std::string path = testing::TempDir() + name;
+  const std::string path = scratch() + name;
   std::ofstream(path, std::ios::binary) << text;
   return path;
 }
@@ -347,7 +363,7 @@ TEST_P(LayoutReaderDay, ReadsBackTheSimulatedRecords) {
   cfg.symbol = c.style == qlsim::Style::Shanghai ? "600519" : "000001";
   const qlsim::Day day = qlsim::simulate_day(cfg);
 
-  const std::string dir = testing::TempDir() + std::to_string(cfg.date) + "/";
+  const std::string dir = scratch() + std::to_string(cfg.date) + "/";
   mkdir(dir.c_str(), 0755);
   LayoutReader orders;
   ASSERT_EQ(orders.open(write_file(std::to_string(cfg.date) + "/" + c.orders_layout + ".csv",
@@ -497,7 +513,7 @@ TEST(LayoutReaderOpen, HeaderBindingTwoLayoutsEquallyNamesBoth) {
 }
 
 TEST(LayoutReaderOpen, TradingDayFromTheDirectory) {
-  const std::string dir = testing::TempDir() + "20230712/";
+  const std::string dir = scratch() + "20230712/";
   mkdir(dir.c_str(), 0755);
   LayoutReader r;
   ASSERT_EQ(r.open(write_file("20230712/o.csv", std::string(kShAHeader) + kGoodRow).c_str()), 0);

@@ -2,6 +2,7 @@
 // capacity, stop and destruction, the thread's wake-up, and totals under contention.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -565,7 +566,9 @@ TEST_F(PublishTest, ConsumerNeverSleepsOnAClaimedCell) {
 
 // The example sender's file replays through a bin replay, every posted tick byte for byte.
 TEST(PublishExampleSender, PublishedTicksReplayFromItsFile) {
-  const std::string path = testing::TempDir() + "publish_test_ticks.bin";
+  // Named for this process: the test programs of two builds may run at once.
+  const std::string path =
+      testing::TempDir() + "publish_test_ticks_" + std::to_string(getpid()) + ".bin";
   std::remove(path.c_str());
   std::vector<_L2Snapshot> ticks(500);
   {
