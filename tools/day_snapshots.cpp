@@ -388,7 +388,7 @@ bool SnapshotRuns::put_aside(std::vector<SnapshotStore>* stores, std::string* er
              "' for the day's snapshots (set TMPDIR, or --hold more): " + std::strerror(errno);
     return false;
   }
-  for (SnapshotStore& st : *stores) st.sort();
+  sort_stores(stores);
   Run run;
   run.offset = end_;
   const std::vector<DaySlice> slices = slices_of(*stores);

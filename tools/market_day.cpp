@@ -236,12 +236,8 @@ class FeedPool {
 class MarketPass {
  public:
   MarketPass(const MarketJob& job, Share share, int threads)
-      : job_(job),
-        share_(std::move(share)),
-        stores_(threads < 1 ? 1 : threads),
-        spilling_(stores_.size()) {}
+      : job_(job), share_(std::move(share)), stores_(threads < 1 ? 1 : threads) {}
   ~MarketPass() {
-    if (spiller_.joinable()) spiller_.join();
     for (SymbolBook& b : books_) orderbook_builder_release(b.builder);
   }
   MarketPass(const MarketPass&) = delete;
@@ -271,7 +267,7 @@ class MarketPass {
       feed_runs(0, *fed);
       pool.wait();
       if (!read_ok || !check_memory()) return false;
-      if (kept() >= job_.hold_snapshots && !spill_behind()) return false;
+      if (kept() >= job_.hold_snapshots && !runs_.put_aside(&stores_, &error_)) return false;
       if (!ahead && !read_batch(*source, read)) return false;
       std::swap(fed, read);
       if (bar != nullptr && bar->active()) bar->update(source->progress(), "rebuilding the market");
@@ -293,10 +289,6 @@ class MarketPass {
   // Writes the day's snapshots in day order into path, merged from the runs put aside and
   // the stores.
   bool write(const std::string& path, FileFormat format, char delimiter, std::string* error) {
-    if (!finish_spilling()) {
-      *error = error_;
-      return false;
-    }
     sort_stores(&stores_);
     return write_day_file(runs_, stores_, path, format, delimiter, static_cast<int>(stores_.size()),
                           error);
@@ -497,40 +489,17 @@ class MarketPass {
     return n;
   }
 
-  // Puts the stores' snapshots aside, in day order, as one run of an unnamed temporary file,
-  // and empties the stores for the rest of the day: a market day's snapshots would otherwise
-  // all be held in memory until the end. The run is sorted and written on a thread of its own
-  // while the books go on filling the other set of stores. False (error set) when the file
-  // cannot be created or an earlier run could not be written.
-  bool spill_behind() {
-    if (!finish_spilling()) return false;
-    std::swap(stores_, spilling_);
-    spiller_ = std::thread([this] { spill_ok_ = runs_.put_aside(&spilling_, &spill_error_); });
-    return true;
-  }
-
-  // Waits for the run being written; false (error set) when it could not be.
-  bool finish_spilling() {
-    if (spiller_.joinable()) spiller_.join();
-    if (!spill_ok_) error_ = spill_error_;
-    return spill_ok_;
-  }
-
   const MarketJob& job_;
   Share share_;
   int date_ = 0;
   std::deque<SymbolBook> books_;  // every instrument met; a deque keeps their addresses
   BookTable books_table_;
-  std::vector<uint32_t> owned_;          // indexes of the books rebuilt here
-  std::vector<uint32_t> by_rank_;        // the same, in symbol order
-  std::vector<SymbolBook*> book_of_;     // the book of each record of a batch
-  std::vector<SymbolBook*> touched_;     // the books of a batch, as first met
-  Batch batches_[2];                     // one fed while the other is read
-  std::vector<SnapshotStore> stores_;    // one per feeding thread
-  std::vector<SnapshotStore> spilling_;  // the set being put aside, then the next to fill
-  std::thread spiller_;                  // writes spilling_ as a run
-  bool spill_ok_ = true;
-  std::string spill_error_;
+  std::vector<uint32_t> owned_;        // indexes of the books rebuilt here
+  std::vector<uint32_t> by_rank_;      // the same, in symbol order
+  std::vector<SymbolBook*> book_of_;   // the book of each record of a batch
+  std::vector<SymbolBook*> touched_;   // the books of a batch, as first met
+  Batch batches_[2];                   // one fed while the other is read
+  std::vector<SnapshotStore> stores_;  // one per feeding thread
   size_t other_exchange_ = 0;
   std::vector<std::string> refusals_;  // rows of the input that became no record
   size_t refused_rows_ = 0;
