@@ -316,15 +316,6 @@ TEST_F(CacheTest, WatermarkGrowsWithTicksAndIndexesOnly) {
   EXPECT_DOUBLE_EQ(cache().last_tick("600000")->last, 9.0);
 }
 
-TEST(CacheKeyTest, HashTakesLittleEndianWordsThenBytesAndCompareIsUnsigned) {
-  const uint64_t basis = 14695981039346656037ULL, prime = 1099511628211ULL;
-  const uint64_t word = (basis ^ 0x64636261ULL) * prime;  // "abcd" as one little-endian word
-  EXPECT_EQ(MDataCache::symbol_hash("abcde", 0), (word ^ 'e') * prime);  // 0: up to the NUL
-  EXPECT_EQ(MDataCache::symbol_hash("\xff\xfe\xfd\xfc", 4), (basis ^ 0xfcfdfeffULL) * prime);
-  EXPECT_EQ(MDataCache::symbol_compare("6000001", "600000"), 1);
-  EXPECT_EQ(MDataCache::symbol_compare("\x80", "a"), 1);
-}
-
 TEST_F(CacheTest, BarsKeepTheirOrderAndKeepBarsZeroOrOneReplace) {
   make_cache(1, 0);
   const _BarData b1 = make_bar("600000", kDay, 93100000, 1.0);

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -361,7 +362,8 @@ TEST_P(LayoutReaderDay, ReadsBackTheSimulatedRecords) {
   std::vector<_L2Trade> trades = orders.trades();
   if (c.layout != qlsim::FileLayout::ShanghaiTicks) {
     LayoutReader t;
-    ASSERT_EQ(t.open(write_file(std::to_string(cfg.date) + "/trades.csv",
+    // A file of each case's own: the cases run side by side in one directory.
+    ASSERT_EQ(t.open(write_file(std::to_string(cfg.date) + "/" + c.orders_layout + "-trades.csv",
                                 qlsim::layout_trades_text(day, c.layout))
                          .c_str()),
               0)
@@ -384,7 +386,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(DayCase{qlsim::Style::Shanghai, qlsim::FileLayout::ShanghaiA, "sh-a-orders"},
                     DayCase{qlsim::Style::Shanghai, qlsim::FileLayout::ShanghaiB, "sh-b-orders"},
                     DayCase{qlsim::Style::Shanghai, qlsim::FileLayout::ShanghaiTicks, "sh-ticks"},
-                    DayCase{qlsim::Style::Shenzhen, qlsim::FileLayout::Shenzhen, "sz-orders"}));
+                    DayCase{qlsim::Style::Shenzhen, qlsim::FileLayout::Shenzhen, "sz-orders"}),
+    [](const testing::TestParamInfo<DayCase>& info) {
+      std::string name = info.param.orders_layout;
+      std::replace(name.begin(), name.end(), '-', '_');
+      return name;
+    });
 
 // ---- refusals -------------------------------------------------------------------------------
 

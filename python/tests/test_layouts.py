@@ -7,35 +7,25 @@ import quotelab
 
 @pytest.fixture(scope="module")
 def days(run, tmp_path_factory):
-    """One day per exchange in its own layout (under a YYYYMMDD directory, which gives the
-    Shanghai files their date) and as quotelab's CSV."""
+    """A day per exchange in its own layout (under a YYYYMMDD directory, which gives the
+    Shanghai files their date), and the Shanghai day as one merged file. That every layout
+    reads and rebuilds as quotelab's own files is the program's test (input_files_test)."""
     d = tmp_path_factory.mktemp("layouts") / "20240102"
     d.mkdir()
     out = {}
-    for layout, style in (("sh-a", "sh"), ("sz", "sz")):
-        for name, options in ((layout, ["--layout", layout]),
-                              (f"own-{style}", ["--style", style])):
-            out[name] = (d / f"{name}_orders.csv", d / f"{name}_trades.csv")
-            run("simulate", *options, "--orders", 3000, "--orders-out", out[name][0],
-                "--trades-out", out[name][1])
+    for layout in ("sh-a", "sz"):
+        out[layout] = (d / f"{layout}_orders.csv", d / f"{layout}_trades.csv")
+        run("simulate", "--layout", layout, "--orders", 3000, "--orders-out", out[layout][0],
+            "--trades-out", out[layout][1])
     run("simulate", "--layout", "sh-ticks", "--orders", 3000, "--orders-out", d / "ticks.csv")
     return out
 
 
-@pytest.mark.parametrize("layout, own", [("sh-a", "own-sh"), ("sz", "own-sz")])
-def test_exchange_files_read_as_quotelab_csv_of_the_same_day(days, layout, own):
-    orders, trades = (quotelab.read(p) for p in days[layout])
-    assert orders.dtype == quotelab.dtypes.L2Order and trades.dtype == quotelab.dtypes.L2Trade
-    assert orders.tobytes() == quotelab.read(days[own][0]).tobytes()
-    # Trades carry the exchange's sequence and codes besides: the day they rebuild is the same.
-    assert (quotelab.rebuild(orders, trades).tobytes() ==
-            quotelab.rebuild(*(quotelab.read(p) for p in days[own])).tobytes())
-
-
 def test_merged_file_and_named_layout(days):
     orders, trades = quotelab.read(days["sh-a"][0].parent / "ticks.csv")
-    assert len(orders) == len(quotelab.read(days["own-sh"][0]))
-    assert len(trades) == len(quotelab.read(days["own-sh"][1]))
+    assert orders.dtype == quotelab.dtypes.L2Order and trades.dtype == quotelab.dtypes.L2Trade
+    assert orders.tobytes() == quotelab.read(days["sh-a"][0]).tobytes()
+    assert len(trades) == len(quotelab.read(days["sh-a"][1]))
     named = quotelab.read(days["sz"][0], layout="sz-orders")
     assert named.tobytes() == quotelab.read(days["sz"][0]).tobytes()
     with pytest.raises(ValueError, match="layout"):
