@@ -194,66 +194,62 @@ TEST_F(CacheTest, ClearRemoveAndDestructionReleaseOnlyTheCachesReferences) {
   msg_item_decref_release(index);
 }
 
-TEST_F(CacheTest, ShortPayloadsAndNullItemsAreRefusedAndChangeNothing) {
+// Short payloads, null items, symbols and records are refused and change nothing; with ticks
+// off, ticks and indexes are refused but auctions kept. Lookups match the whole symbol.
+TEST_F(CacheTest, RefusalsChangeNothingAndQueriesFindExactSymbols) {
   const _L2Snapshot s = make_snap("600000", 93000000);
   const _MDIndex x = make_index(93000000, 1.0);
+  const _BarData b = make_bar("600000", kDay, 93000000, 1.0);
   msg_item_s* short_tick = msg_item_alloc(&s, QL_L2SNAPSHOT_SIZE - 1);
   msg_item_s* short_index = msg_item_alloc(&x, QL_MDINDEX_SIZE - 1);
-  EXPECT_EQ(cache().update_tick("600000", short_tick), QL_ERROR);
-  EXPECT_EQ(cache().update_index("000300", short_index), QL_ERROR);
-  EXPECT_EQ(cache().update_tick("600000", nullptr), QL_ERROR);
-  EXPECT_EQ(cache().update_index("000300", nullptr), QL_ERROR);
-  EXPECT_EQ(cache().update_tick(nullptr, short_tick), QL_ERROR);
-  EXPECT_EQ(msg_item_refcount(short_tick) + msg_item_refcount(short_index), 2);
-  EXPECT_EQ(cache().get_num_ticks() + cache().get_num_indexes(), 0);
-
-  // A refused item does not replace a cached one.
   msg_item_s* good = item_of(s);
+  const int refused[] = {
+      cache().update_tick("600000", short_tick),
+      cache().update_index("000300", short_index),
+      cache().update_tick("600000", nullptr),
+      cache().update_index("000300", nullptr),
+      cache().update_tick(nullptr, short_tick),
+      cache().update_set_tick("600000", nullptr),
+      cache().update_auction_tick("600000", nullptr),
+      cache().update_set_index(nullptr, &x),
+      cache().update_bar(nullptr, &b),
+      cache().update_daily_bar("600000", nullptr),
+  };
+  for (const int& r : refused) EXPECT_EQ(r, QL_ERROR) << &r - refused;
+  EXPECT_EQ(msg_item_refcount(short_tick) + msg_item_refcount(short_index), 2);
+  EXPECT_EQ(cache().get_num_ticks() + cache().get_num_indexes() + cache().get_num_bars() +
+                cache().get_num_daily_bars(),
+            0);
+  EXPECT_EQ(cache().update_bar("600000", nullptr), QL_ERROR);  // after making the array
+  // A refused item does not replace a cached one.
   EXPECT_EQ(cache().update_tick("600000", good), 0);
   EXPECT_EQ(cache().update_tick("600000", short_tick), QL_ERROR);
   EXPECT_EQ(cache().last_tick("600000"), msg_item_data(good));
   for (msg_item_s* i : {good, short_tick, short_index}) msg_item_decref_release(i);
-}
 
-TEST_F(CacheTest, TicksOffRefusesTicksAndIndexesButNotAuctions) {
-  make_cache(0, 1);
-  const _L2Snapshot s = make_snap("600000", 92000000);
-  msg_item_s* item = item_of(s);
-  EXPECT_EQ(cache().update_tick("600000", item), QL_REFUSED);
-  EXPECT_EQ(msg_item_refcount(item), 1);
-  msg_item_decref_release(item);
-  const _MDIndex x = make_index(93000000, 1.0);
-  EXPECT_EQ(cache().update_set_index("000300", &x), QL_REFUSED);
-  EXPECT_EQ(cache().update_auction_tick("600000", &s), 0);
-}
-
-TEST_F(CacheTest, QueriesFindExactSymbolsAndRefuseNullArguments) {
   _L2Snapshot out = make_snap("KEEP", 2, 0, 9, 1);
-  EXPECT_EQ(cache().last_tick(&out, "600000"), QL_NOT_CACHED);
-  EXPECT_EQ(cache().auction_tick(&out, "600000"), QL_NOT_CACHED);
+  EXPECT_EQ(cache().last_tick(&out, "600001"), QL_NOT_CACHED);
+  EXPECT_EQ(cache().auction_tick(&out, "600001"), QL_NOT_CACHED);
   EXPECT_STREQ(out.symbol, "KEEP");
-  _MDIndex x = make_index(2, 3.0);
-
-  const _L2Snapshot s = make_snap("rb2410", 93000000, 11.0, 9);
-  cache().update_set_tick("rb2410", &s);
+  const _L2Snapshot rb = make_snap("rb2410", 93000000, 11.0, 9);
+  cache().update_set_tick("rb2410", &rb);
   EXPECT_EQ(cache().last_tick(&out, "rb2410"), 0);
-  EXPECT_EQ(memcmp(&out, &s, sizeof(s)), 0);
+  EXPECT_EQ(memcmp(&out, &rb, sizeof(rb)), 0);
   for (const char* other : {"RB2410", "rb241", "rb24100"}) {
     EXPECT_EQ(cache().last_tick(other), nullptr) << other;
   }
-
-  const _BarData b = make_bar("600000", kDay, 93000000, 1.0);
   EXPECT_EQ(cache().last_tick(nullptr, "rb2410"), QL_ERROR);
   EXPECT_EQ(cache().last_tick(static_cast<const char*>(nullptr)), nullptr);
-  EXPECT_EQ(cache().update_set_tick("600000", nullptr), QL_ERROR);
-  EXPECT_EQ(cache().update_auction_tick("600000", nullptr), QL_ERROR);
-  EXPECT_EQ(cache().update_set_index(nullptr, &x), QL_ERROR);
-  EXPECT_EQ(cache().update_bar(nullptr, &b), QL_ERROR);
-  EXPECT_EQ(cache().update_daily_bar("600000", nullptr), QL_ERROR);
   EXPECT_EQ(cache().last_bar(nullptr), nullptr);
   EXPECT_EQ(cache().history_data(nullptr, 4, 3, "1m").count, 0);
-  EXPECT_EQ(cache().get_num_ticks() + cache().get_num_bars() + cache().get_num_daily_bars(), 1);
-  EXPECT_EQ(cache().update_bar("600000", nullptr), QL_ERROR);
+
+  make_cache(0, 1);
+  msg_item_s* item = item_of(make_snap("600000", 92000000));
+  EXPECT_EQ(cache().update_tick("600000", item), QL_REFUSED);
+  EXPECT_EQ(msg_item_refcount(item), 1);
+  msg_item_decref_release(item);
+  EXPECT_EQ(cache().update_set_index("000300", &x), QL_REFUSED);
+  EXPECT_EQ(cache().update_auction_tick("600000", &s), 0);
 }
 
 TEST_F(CacheTest, LastPriceFallsBackToPreCloseThenBarClose) {
@@ -314,15 +310,6 @@ TEST_F(CacheTest, WatermarkGrowsWithTicksAndIndexesOnly) {
   cache().update_set_tick("600000", &older);
   EXPECT_EQ(watermark(), std::make_pair(kDay, 100000000));
   EXPECT_DOUBLE_EQ(cache().last_tick("600000")->last, 9.0);
-}
-
-TEST(CacheKeyTest, HashTakesLittleEndianWordsThenBytesAndCompareIsUnsigned) {
-  const uint64_t basis = 14695981039346656037ULL, prime = 1099511628211ULL;
-  const uint64_t word = (basis ^ 0x64636261ULL) * prime;  // "abcd" as one little-endian word
-  EXPECT_EQ(MDataCache::symbol_hash("abcde", 0), (word ^ 'e') * prime);  // 0: up to the NUL
-  EXPECT_EQ(MDataCache::symbol_hash("\xff\xfe\xfd\xfc", 4), (basis ^ 0xfcfdfeffULL) * prime);
-  EXPECT_EQ(MDataCache::symbol_compare("6000001", "600000"), 1);
-  EXPECT_EQ(MDataCache::symbol_compare("\x80", "a"), 1);
 }
 
 TEST_F(CacheTest, BarsKeepTheirOrderAndKeepBarsZeroOrOneReplace) {

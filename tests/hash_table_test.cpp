@@ -228,47 +228,61 @@ TEST_P(IntCollisionTest, RemovingAnyMemberOfARunKeepsTheOthers) {
 
 INSTANTIATE_TEST_SUITE_P(BothRules, IntCollisionTest, ::testing::Bool());
 
+// A table keyed by integers through the caller's own comparison and identity hash (the
+// general path), where 0 and negative keys are keys like any other.
+int int_equal(const void* a, const void* b) {
+  return a == b ? 0 : 1;
+}
+uint64_t identity_hash(const void* k, int) {
+  return (uint64_t)(intptr_t)k;
+}
+
 // Random inserts and removes, checked against std::unordered_map after every step that
-// changes the table and in full at the end of each phase.
+// changes the table and in full at the end of each phase; on an integer table and on the
+// general path keyed by integers.
 TEST_F(TableTest, IntDifferentialMatchesUnorderedMap) {
-  t = int_table_new(nullptr);
-  std::unordered_map<int64_t, int64_t> ref;
-  std::mt19937_64 rng(20240105);
-  auto draw_key = [&]() -> int64_t {
-    // Small (negative and zero), strided, anything, or an edge key.
-    const int64_t kinds[] = {(int64_t)(rng() % 2000) - 1000, (int64_t)(rng() % 64) * 1024,
-                             (int64_t)rng(),
-                             std::array<int64_t, 4>{0, INT64_MIN, INT64_MAX, -1}[rng() % 4]};
-    return kinds[rng() % 4];
-  };
-  for (int phase = 0; phase < 6; ++phase) {
-    const int insert_percent = phase % 2 == 0 ? 70 : 30;  // grow, then shrink
-    for (int step = 0; step < 40000; ++step) {
-      const int64_t k = draw_key();
-      if ((int)(rng() % 100) < insert_percent) {
-        const int64_t v = (int64_t)rng();
-        const bool fresh = ref.emplace(k, v).second;
-        ASSERT_EQ(table_insert(t, K(k), 8, V(v)), fresh ? 0 : 1);
-      } else {
-        auto it = ref.find(k);
-        void* got = table_remove(t, K(k), 8);
-        if (it == ref.end()) {
-          ASSERT_EQ(got, nullptr);
+  for (bool general : {false, true}) {
+    SCOPED_TRACE(general ? "general path" : "integer table");
+    table_free(&t);
+    t = general ? table_new(int_equal, identity_hash, nullptr, nullptr) : int_table_new(nullptr);
+    std::unordered_map<int64_t, int64_t> ref;
+    std::mt19937_64 rng(20240105);
+    auto draw_key = [&]() -> int64_t {
+      // Small (negative and zero), strided, anything, or an edge key.
+      const int64_t kinds[] = {(int64_t)(rng() % 2000) - 1000, (int64_t)(rng() % 64) * 1024,
+                               (int64_t)rng(),
+                               std::array<int64_t, 4>{0, INT64_MIN, INT64_MAX, -1}[rng() % 4]};
+      return kinds[rng() % 4];
+    };
+    for (int phase = 0; phase < 6; ++phase) {
+      const int insert_percent = phase % 2 == 0 ? 70 : 30;  // grow, then shrink
+      for (int step = 0; step < 40000; ++step) {
+        const int64_t k = draw_key();
+        if ((int)(rng() % 100) < insert_percent) {
+          const int64_t v = (int64_t)rng();
+          const bool fresh = ref.emplace(k, v).second;
+          ASSERT_EQ(table_insert(t, K(k), 8, V(v)), fresh ? 0 : 1);
         } else {
-          ASSERT_EQ(I(got), it->second);
-          ref.erase(it);
+          auto it = ref.find(k);
+          void* got = table_remove(t, K(k), 8);
+          if (it == ref.end()) {
+            ASSERT_EQ(got, nullptr);
+          } else {
+            ASSERT_EQ(I(got), it->second);
+            ref.erase(it);
+          }
         }
+        ASSERT_EQ(table_length(t), (int)ref.size());
+        const int64_t probe = draw_key();
+        auto it = ref.find(probe);
+        table_node_s* n = table_find(t, K(probe), 8);
+        ASSERT_EQ(n != nullptr, it != ref.end()) << probe;
+        ASSERT_TRUE(n == nullptr || I(n->value) == it->second) << probe;
       }
-      ASSERT_EQ(table_length(t), (int)ref.size());
-      const int64_t probe = draw_key();
-      auto it = ref.find(probe);
-      table_node_s* n = table_find(t, K(probe), 8);
-      ASSERT_EQ(n != nullptr, it != ref.end()) << probe;
-      ASSERT_TRUE(n == nullptr || I(n->value) == it->second) << probe;
+      std::map<int64_t, int64_t> expected(ref.begin(), ref.end());
+      ASSERT_EQ(int_contents(t), expected);
+      ASSERT_GE(table_size(t), table_length(t));
     }
-    std::map<int64_t, int64_t> expected(ref.begin(), ref.end());
-    ASSERT_EQ(int_contents(t), expected);
-    ASSERT_GE(table_size(t), table_length(t));
   }
 }
 
@@ -397,25 +411,6 @@ TEST_F(StringKeyTableTest, CustomKeysDifferentialWithGrowth) {
   }
   table_iter_free(&it);
   EXPECT_EQ(visited, (int)ref.size());
-}
-
-// A table keyed by integers through the caller's own comparison and identity hash (the
-// general path): 0 and negative keys are keys like any other.
-int int_equal(const void* a, const void* b) {
-  return a == b ? 0 : 1;
-}
-uint64_t identity_hash(const void* k, int) {
-  return (uint64_t)(intptr_t)k;
-}
-
-TEST_F(TableTest, CustomIntegerKeysZeroAndNegativeWork) {
-  t = table_new(int_equal, identity_hash, nullptr, nullptr);
-  for (int64_t k = -1000; k <= 1000; ++k) ASSERT_EQ(table_insert(t, K(k), 8, V(k + 5000)), 0);
-  EXPECT_EQ(table_insert(t, K(0), 8, V(1)), 1);
-  for (int64_t k = -1000; k <= 1000; k += 2) ASSERT_EQ(I(table_remove(t, K(k), 8)), k + 5000);
-  for (int64_t k = -1000; k <= 1000; ++k)
-    EXPECT_EQ(table_find(t, K(k), 8) != nullptr, k % 2 != 0) << k;
-  EXPECT_EQ(table_length(t), 1000);
 }
 
 }  // namespace

@@ -1,48 +1,23 @@
 // The program's input layer, run as `quotelab book`: every layout rebuilds the day that
 // quotelab's own files give, bad rows and times going back fail loudly unless --lenient, and a
 // manifest names profiles and sequences.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
+#include "program_fixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-struct Outcome {
-  int code;
-  std::string out, err;
-};
-
-class InputFilesTest : public testing::Test {
+class InputFilesTest : public ProgramTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/quotelab-input-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ProgramTest::SetUp();
     fs::create_directory(path("20240102"));
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-  Outcome run(const std::string& args) {
-    const std::string cmd =
-        std::string(QL_TOOL_PATH) + " " + args + " >" + path(".out") + " 2>" + path(".err");
-    const int status = std::system(cmd.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(path(".out")), slurp(path(".err"))};
+  // quotelab with the words of a command line (no word holds a blank).
+  Outcome run(const std::string& line) {
+    Args args;
+    std::istringstream words(line);
+    for (std::string w; words >> w;) args.push_back(w);
+    return quotelab(args);
   }
 
   // A simulated day in a layout (sh-a, sh-b, sh-ticks, sz) under DIR/20240102/.
@@ -52,8 +27,6 @@ class InputFilesTest : public testing::Test {
                           path("20240102/" + stem + "_t.csv"));
     ASSERT_EQ(r.code, 0) << r.err;
   }
-
-  std::string dir_;
 };
 
 TEST_F(InputFilesTest, EveryLayoutRebuildsTheDayOfQuotelabsOwnFiles) {
@@ -102,7 +75,7 @@ TEST_F(InputFilesTest, RefusedRowsFailUnlessLenientAndAreReportedEitherWay) {
                      ? orders.find(",B,", third_line)
                      : orders.find(",S,", third_line),
                  3, ",1,");
-  std::ofstream(path("20240102/a_o.csv"), std::ios::binary) << orders;
+  spit(path("20240102/a_o.csv"), orders);
   const std::string args = "book --quiet --orders " + path("20240102/a_o.csv") + " --trades " +
                            path("20240102/a_t.csv") + " --out " + path("a.csv");
   Outcome r = run(args);
@@ -124,9 +97,9 @@ TEST_F(InputFilesTest, TimesGoingBackAreNamedAndLenientKeepsEverySnapshot) {
   std::istringstream in(slurp(path("o.csv")));
   for (std::string l; std::getline(in, l);) lines.push_back(l);
   std::swap(lines[100], lines[2000]);
-  std::ofstream out(path("o.csv"), std::ios::binary);
-  for (const std::string& l : lines) out << l << "\n";
-  out.close();
+  std::string text;
+  for (const std::string& l : lines) text += l + "\n";
+  spit(path("o.csv"), text);
   const std::string args = "book --quiet --orders " + path("o.csv") + " --trades " + path("t.csv") +
                            " --out " + path("x.csv");
   Outcome r = run(args);
@@ -140,14 +113,14 @@ TEST_F(InputFilesTest, TimesGoingBackAreNamedAndLenientKeepsEverySnapshot) {
 // A Shenzhen own-side-best order takes its side's best price as it enters; with its side empty
 // it is a refused row like any other: named with its line, and failing the job unless lenient.
 TEST_F(InputFilesTest, OwnSideBestOrdersArePricedOrRefusedWithTheirLine) {
-  std::ofstream(path("o.csv"), std::ios::binary)
-      << "SecurityID,TransactTime,ApplSeqNum,ChannelNo,Price,OrderQty,Side,OrdType\n"
-         "000001,20230711093000120,1,2011,10.00,100,1,2\n"
-         "000001,20230711093000130,2,2011,0,200,1,U\n"
-         "000001,20230711093000140,3,2011,0,300,2,U\n";
-  std::ofstream(path("t.csv"), std::ios::binary)
-      << "SecurityID,TransactTime,ApplSeqNum,ChannelNo,BidApplSeqNum,OfferApplSeqNum,LastPx,"
-         "LastQty,ExecType\n";
+  spit(path("o.csv"),
+       "SecurityID,TransactTime,ApplSeqNum,ChannelNo,Price,OrderQty,Side,OrdType\n"
+       "000001,20230711093000120,1,2011,10.00,100,1,2\n"
+       "000001,20230711093000130,2,2011,0,200,1,U\n"
+       "000001,20230711093000140,3,2011,0,300,2,U\n");
+  spit(path("t.csv"),
+       "SecurityID,TransactTime,ApplSeqNum,ChannelNo,BidApplSeqNum,OfferApplSeqNum,LastPx,"
+       "LastQty,ExecType\n");
   const std::string args = "book --quiet --orders " + path("o.csv") + " --trades " + path("t.csv") +
                            " --out " + path("x.csv");
   Outcome r = run(args);
@@ -175,8 +148,7 @@ TEST_F(InputFilesTest, ShanghaiWithoutSequenceWarnsAndEmptyOrdersAreRefused) {
   EXPECT_NE(r.err.find("warning: Shanghai orders and trades without the exchange's sequence"),
             std::string::npos)
       << r.err;
-  std::ofstream(path("empty.csv"), std::ios::binary)
-      << slurp(path("o.csv")).substr(0, slurp(path("o.csv")).find('\n') + 1);
+  spit(path("empty.csv"), slurp(path("o.csv")).substr(0, slurp(path("o.csv")).find('\n') + 1));
   r = run("book --quiet --orders " + path("empty.csv") + " --trades " + path("t.csv") + " --out " +
           path("x.csv"));
   EXPECT_EQ(r.code, 1);
@@ -207,15 +179,15 @@ TEST_F(InputFilesTest, ManifestLinesNameProfilesAndSequences) {
                  "MDDate,MDTime,SecurityType,SecuritySubType,SecurityIDSource,Symbol,"
                  "ReceiveDateTime,OrderIndex,Kind,Px,OrderQty,OrderBSFlag,ChannelNo,ApplSeqNum,"
                  "OrderNO,SecurityID");
-  std::ofstream(path("20240102/b_o.csv"), std::ios::binary) << orders;
-  std::ofstream(path("vendor.profile")) << "layout = sh-b-orders\ntype = Kind\nprice = Px\n";
+  spit(path("20240102/b_o.csv"), orders);
+  spit(path("vendor.profile"), "layout = sh-b-orders\ntype = Kind\nprice = Px\n");
   const Outcome own =
       run("simulate --orders 3000 --seed 5 --style sh --orders-out " + path("o.csv") +
           " --trades-out " + path("t.csv") + " --sequence-out " + path("seq.txt"));
   ASSERT_EQ(own.code, 0);
-  std::ofstream(path("jobs.txt"))
-      << "SH 600000 20240102 o.csv t.csv own.csv sequence=seq.txt\n"
-         "SH 600000 20240102 20240102/b_o.csv 20240102/b_t.csv b.csv profile=vendor.profile\n";
+  spit(path("jobs.txt"),
+       "SH 600000 20240102 o.csv t.csv own.csv sequence=seq.txt\n"
+       "SH 600000 20240102 20240102/b_o.csv 20240102/b_t.csv b.csv profile=vendor.profile\n");
   const Outcome r = run("book --quiet --manifest " + path("jobs.txt"));
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("sh-b-orders + sh-b-trades"), std::string::npos) << r.out;

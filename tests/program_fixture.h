@@ -58,7 +58,7 @@ T field(T value) {
   return value;
 }
 
-size_t count_lines(const std::string& text) {
+[[maybe_unused]] size_t count_lines(const std::string& text) {
   return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 

@@ -111,24 +111,6 @@ TEST_F(ProgramTest, BookFromCsvOrBinaryGivesTheSameSnapshotsOfTheRebuiltDay) {
   EXPECT_EQ(moved.front().exchange, 1);
 }
 
-// A Shenzhen day whose orders between the opening match and the open are marketable: the book
-// matches them when continuous trading opens, so no snapshot of continuous trading is crossed.
-TEST_F(ProgramTest, BookOfADayWithOrdersHeldBeforeTheOpenIsNeverCrossedInContinuousTrading) {
-  simulate("h", {"--preopen-marketable", "0.8", "--seed", "3"});
-  const Outcome r = book("h", ".dat", path("h.dat"), {"--interval-ms", "1000"});
-  ASSERT_EQ(r.code, 0) << r.err;
-  size_t continuous = 0;
-  for (const _L2Snapshot& t : read_records<_L2Snapshot>(path("h.dat"))) {
-    const int time = field(t.time);
-    if (time < 93000000 || time >= 145700000 || t.bid_price[0] == 0 || t.ask_price[0] == 0) {
-      continue;
-    }
-    ++continuous;
-    ASSERT_LT(+t.bid_price[0], +t.ask_price[0]) << "at " << time;
-  }
-  EXPECT_GT(continuous, 1000u);
-}
-
 TEST_F(ProgramTest, BookRootWritesTheDayLayoutInEitherFormat) {
   simulate("s");
   for (const char* format : {"csv", "bin"}) {
@@ -183,13 +165,13 @@ TEST_F(ProgramTest, ShanghaiSequenceIsCheckedAgainstTheFiles) {
 }
 
 // book's own snapshots are states of the day it rebuilt: verify finds them all. One altered
-// snapshot is named by its line and fails the default coverage.
+// snapshot is named by its record and fails a coverage of 100%, not the default 99.9%.
 TEST_F(ProgramTest, VerifyFindsBooksSnapshotsAndNamesAnAlteredOne) {
   simulate("v");
-  ASSERT_EQ(book("v", ".csv", path("ticks.csv")).code, 0);
+  ASSERT_EQ(book("v", ".dat", path("ticks.dat")).code, 0);
   const Args verify = {"verify",         "--orders",           path("v_orders.csv"),
                        "--trades",       path("v_trades.csv"), "--snapshots",
-                       path("ticks.csv")};
+                       path("ticks.dat")};
   Outcome r = quotelab(verify);
   ASSERT_EQ(r.code, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("closing statistics: equal"), std::string::npos) << r.out;
@@ -200,47 +182,25 @@ TEST_F(ProgramTest, VerifyFindsBooksSnapshotsAndNamesAnAlteredOne) {
     EXPECT_NE(r.out.find("(100.00%)", at), std::string::npos) << r.out;
   }
 
-  // Line 1000 of the file: its bid 1 quantity plus one.
-  auto split = [](const std::string& line) {
-    std::vector<std::string> fields;
-    std::stringstream ss(line);
-    for (std::string f; std::getline(ss, f, ',');) fields.push_back(f);
-    return fields;
-  };
-  std::stringstream in(slurp(path("ticks.csv")));
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  const std::vector<std::string> header = split(lines[0]);
-  const size_t column = std::find(header.begin(), header.end(), "bid_volume1") - header.begin();
-  std::vector<std::string> fields = split(lines[999]);
-  ASSERT_LT(column, fields.size()) << lines[0];
-  fields[column] = std::to_string(std::stoll(fields[column]) + 1);
-  std::string text;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    std::string line = lines[i];
-    if (i == 999) {
-      line.clear();
-      for (const std::string& f : fields) line += (line.empty() ? "" : ",") + f;
-    }
-    text += line + "\n";
-  }
-  spit(path("ticks.csv"), text);
+  std::vector<_L2Snapshot> ticks = read_records<_L2Snapshot>(path("ticks.dat"));
+  ASSERT_GT(ticks.size(), 1000u);
+  ticks[998].bid_volume[0] += 1;  // record 999
+  spit(path("ticks.dat"), std::string(reinterpret_cast<const char*>(ticks.data()),
+                                      ticks.size() * sizeof(_L2Snapshot)));
   Args strict = verify;
   strict.insert(strict.end(), {"--min-coverage", "100"});
   r = quotelab(strict);
   EXPECT_EQ(r.code, 1) << r.out;
-  EXPECT_NE(r.out.find("line 1000: continuous trading snapshot"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("line 999: continuous trading snapshot"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(" is below 100.00%"), std::string::npos) << r.out;
-  EXPECT_EQ(quotelab(verify).code, 0);  // one of some 2,400 is within the default 99.9%
+  EXPECT_EQ(quotelab(verify).code, 0);  // one of some 2,400
 }
 
-// Schedules: a snapshot per event, per trade count listed, and refusals of bad ones.
+// Schedules: a count file separated by commas and line ends, and refusals of bad ones (the
+// builder's tests check each schedule against the true book; the Python tests that the
+// program's schedules give what the package's do).
 TEST_F(ProgramTest, BookSchedulesAndTheirRefusals) {
   simulate("s");
-  ASSERT_EQ(book("s", ".dat", path("every.dat"), {"--schedule", "events"}).code, 0);
-  EXPECT_EQ(read_records<_L2Snapshot>(path("every.dat")).size(),
-            read_records<_L2Order>(path("s_orders.dat")).size() +
-                read_records<_L2Trade>(path("s_trades.dat")).size());
   spit(path("counts.txt"), "0\n5, 5\n40\n");
   ASSERT_EQ(
       book("s", ".dat", path("counts.dat"), {"--schedule", "trades:" + path("counts.txt")}).code,

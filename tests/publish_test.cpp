@@ -214,7 +214,9 @@ TEST_F(PublishTest, RefusedInitsLeakNothingAndKeepTheFirstSender) {
   // TearDown checks that the one instance is released exactly once.
 }
 
-TEST_F(PublishTest, NothingWorksBeforeInit) {
+// Before init nothing works; after it an empty payload or a null item is refused. In both
+// modes, and without taking a reference.
+TEST_F(PublishTest, NothingWorksBeforeInitAndEmptyItemsAreRefused) {
   for (int mode : {1, 0}) {
     MDPublishLib pub;
     pub.set_thread_mode(mode);
@@ -226,6 +228,15 @@ TEST_F(PublishTest, NothingWorksBeforeInit) {
     std::memset(&d, 0, sizeof d);
     EXPECT_EQ(pub.do_send_datas(&d, 1), QL_ERROR);
     EXPECT_EQ(pub.stop(), 0);
+    void* inst = init_record(pub);
+    msg_item_s* empty = msg_item_alloc(nullptr, 0);
+    ASSERT_NE(empty, nullptr);
+    held_.push_back(empty);
+    EXPECT_EQ(pub.post_msg(empty), QL_ERROR);
+    EXPECT_EQ(pub.post_msg(nullptr), QL_ERROR);
+    EXPECT_EQ(msg_item_refcount(empty), 1);
+    EXPECT_EQ(pub.queue_count(), 0);
+    EXPECT_EQ(rec_.entries(inst), 0);
   }
   // A table the caller fills needs create and publish: without publish nothing is called.
   static int creates = 0;
@@ -258,22 +269,6 @@ TEST_F(PublishTest, SwitchedOffTypesAreRefusedAndNothingQueued) {
   EXPECT_EQ(pub.set_quote_types(flags, 3), 0);
   EXPECT_FALSE(pub.can_send(0) || pub.can_send(2));
   EXPECT_TRUE(pub.can_send(3) && pub.can_send(255));
-}
-
-TEST_F(PublishTest, EmptyPayloadAndNullItemAreRefused) {
-  for (int mode : {1, 0}) {
-    MDPublishLib pub;
-    pub.set_thread_mode(mode);
-    void* inst = init_record(pub);
-    msg_item_s* empty = msg_item_alloc(nullptr, 0);
-    ASSERT_NE(empty, nullptr);
-    held_.push_back(empty);
-    EXPECT_EQ(pub.post_msg(empty), QL_ERROR);
-    EXPECT_EQ(pub.post_msg(nullptr), QL_ERROR);
-    EXPECT_EQ(msg_item_refcount(empty), 1);
-    EXPECT_EQ(pub.queue_count(), 0);
-    EXPECT_EQ(rec_.entries(inst), 0);
-  }
 }
 
 TEST_F(PublishTest, DirectModeCallsTheSenderAtOnceAndTakesNoReference) {

@@ -264,27 +264,4 @@ TEST_F(ReplayFilesTest, NullPathsAndEmptyFilesGiveNothing) {
   EXPECT_EQ(buf_[0], 0xAB);
 }
 
-TEST_F(CsvReplayTest, SnapshotsWrittenByTheRowFormatterReplayIntoTheSameRecords) {
-  char line[4096];
-  ASSERT_GT(l2snapshot_csv_header(line, sizeof line, ','), 0);
-  std::string text = line;
-  const auto ticks = several_days<_L2Snapshot>({3, 2}, make_tick);
-  for (const auto& t : ticks) {
-    ASSERT_GT(l2snapshot_to_csv(line, sizeof line, &t, ','), 0);
-    text += line;
-  }
-  KX::DataReplayCsv replay("tick", "", write_csv(text).c_str());
-  size_t delivered = 0;
-  for (int day : {kDay1, kDay2}) {
-    ASSERT_EQ(replay.init(day), 0);
-    int r = 0;
-    while ((r = replay.next(buf_, 464, &type_)) == 464) {
-      ASSERT_LT(delivered, ticks.size());
-      EXPECT_EQ(memcmp(buf_, &ticks[delivered++], 464), 0) << delivered;
-    }
-    EXPECT_EQ(r, day == kDay1 ? QL_OTHER_DAY : QL_NO_MORE_RECORDS);
-  }
-  EXPECT_EQ(delivered, 5u);
-}
-
 }  // namespace

@@ -126,10 +126,17 @@ class VerifyTest : public testing::TestWithParam<Style> {
 INSTANTIATE_TEST_SUITE_P(ShenzhenThenShanghai, VerifyTest,
                          testing::Values(Style::Shenzhen, Style::Shanghai));
 
-TEST_P(VerifyTest, EveryPhaseIsCoveredInFullWithEitherAuctionView) {
-  for (bool exchange_view : {false, true}) {
-    const auto refs = exchange_snapshots(day_, exchange_view);
-    const qlverify::VerifyReport r = verify(refs, exchange_view);
+// The exchange stamps an auction snapshot up to about half a second before the last event it
+// shows: the search finds them all.
+TEST_P(VerifyTest, EveryPhaseIsCoveredInFullWithEitherAuctionViewAndLateAuctionStamps) {
+  const struct {
+    bool exchange_view;
+    int32_t late;
+  } cases[] = {{false, 0}, {true, 0}, {true, 150}, {true, 400}, {true, 700}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.late);
+    const auto refs = exchange_snapshots(day_, c.exchange_view, c.late);
+    const qlverify::VerifyReport r = verify(refs, c.exchange_view);
     size_t counts[3] = {};
     for (const auto& ref : refs) ++counts[qlverify::phase_of(ref.snapshot.time)];
     ASSERT_GT(counts[0] * counts[1] * counts[2], 0u);
@@ -140,20 +147,6 @@ TEST_P(VerifyTest, EveryPhaseIsCoveredInFullWithEitherAuctionView) {
                                std::to_string(counts[2]) + " (100.00%)");
     EXPECT_TRUE(r.closing_equal);
     EXPECT_EQ(r.mismatch_count, 0u) << qlverify::format_report(r, refs);
-  }
-}
-
-// The exchange stamps an auction snapshot up to about half a second before the last event it
-// shows: the search finds them all.
-TEST_P(VerifyTest, AuctionSnapshotsCutLateAreFoundBySearch) {
-  for (int32_t late : {150, 400, 700}) {
-    const qlverify::VerifyReport r = verify(exchange_snapshots(day_, true, late), true);
-    EXPECT_EQ(r.coverage[qlverify::kOpeningAuction].matched,
-              r.coverage[qlverify::kOpeningAuction].total)
-        << late;
-    EXPECT_EQ(r.coverage[qlverify::kClosingAuction].matched,
-              r.coverage[qlverify::kClosingAuction].total)
-        << late;
   }
 }
 
