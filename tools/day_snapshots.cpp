@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "quotelab/utilcore.h"
+#include "span_writer.h"
 
 namespace qltool {
 namespace {
@@ -241,42 +242,28 @@ bool write_csv_parallel(const std::vector<DaySlice>& slices, const std::string& 
 
 // A binary day file written by several threads at once: the day is cut at snapshot times
 // into as many spans as threads, and each span goes to its own place in the file (records
-// have one size, so the place is the number of snapshots before it). Every snapshot of one
-// time lands in one span, so the file is the one a single writer would write.
+// have one size, so the place is the number of snapshots before it), around the page cache
+// (SpanWriter). Every snapshot of one time lands in one span, so the file is the one a single
+// writer would write.
 bool write_binary_parallel(const std::vector<DaySlice>& slices, const std::string& path,
                            int threads, std::string* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) {
-    *error = "cannot create '" + path + "': " + std::strerror(errno);
-    return false;
-  }
+  SpanFile file;
+  if (!file.create(path, error)) return false;
   const std::vector<std::vector<size_t>> cuts = cut_day(slices, threads);
   std::vector<char> failed(threads, 0);
   auto write_span = [&](int i) {
     off_t offset = 0;
     for (size_t n : cuts[i]) offset += static_cast<off_t>(n * sizeof(_L2Snapshot));
-    std::vector<_L2Snapshot> buffer;
-    buffer.reserve(4096);
-    auto flush = [&] {
-      const size_t bytes = buffer.size() * sizeof(_L2Snapshot);
-      if (bytes > 0 && pwrite(fd, buffer.data(), bytes, offset) != static_cast<ssize_t>(bytes))
-        failed[i] = 1;
-      offset += static_cast<off_t>(bytes);
-      buffer.clear();
-    };
-    if (!merge_slices(slices, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
-          buffer.push_back(s);
-          if (buffer.size() == buffer.capacity()) flush();
-        })) {
-      failed[i] = 1;
-    }
-    flush();
+    SpanWriter writer(file, offset);
+    bool ok = merge_slices(slices, cuts[i], cuts[i + 1],
+                           [&](const _L2Snapshot& s) { writer.write(&s, sizeof s); });
+    if (!writer.finish() || !ok) failed[i] = 1;
   };
   std::vector<std::thread> pool;
   for (int i = 1; i < threads; ++i) pool.emplace_back(write_span, i);
   write_span(0);
   for (std::thread& t : pool) t.join();
-  const bool closed = ::close(fd) == 0;
+  const bool closed = file.close();
   if (std::count(failed.begin(), failed.end(), 1) > 0 || !closed) {
     *error = "cannot write '" + path + "': " + std::strerror(errno);
     return false;
@@ -291,11 +278,10 @@ bool write_day(const std::vector<DaySlice>& slices, const std::string& path, Fil
   for (const DaySlice& s : slices) total += s.count;
   // A day without snapshots is written as one writer writes it (a CSV file without rows has
   // no header either).
-  if (threads > 1 && total > 0) {
-    return format == FileFormat::Binary
-               ? write_binary_parallel(slices, path, threads, error)
-               : write_csv_parallel(slices, path, delimiter, threads, error);
+  if (format == FileFormat::Binary && total > 0) {
+    return write_binary_parallel(slices, path, threads, error);
   }
+  if (threads > 1 && total > 0) return write_csv_parallel(slices, path, delimiter, threads, error);
   RecordWriter writer;
   if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
   if (!merge_slices(slices, std::vector<size_t>(slices.size(), 0), slice_ends(slices),

@@ -137,9 +137,11 @@ class BookTable {
     std::memcpy(&tail, in.symbol + 8, 2);
     *b = tail | static_cast<uint64_t>(in.exchange) << 16;
   }
+  // The product's top bits, which every byte of the symbol moves (its low bits see only the
+  // first bytes, and codes such as 600000 to 600999 would all share a few slots).
   size_t home(uint64_t a, uint64_t b) const {
-    const uint64_t h = (a ^ (b * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
-    return (h >> 20) & (slots_.size() - 1);
+    const uint64_t h = ((a * 0x9E3779B97F4A7C15ull) ^ b) * 0xBF58476D1CE4E5B9ull;
+    return static_cast<size_t>(h >> shift_);
   }
   void place(SymbolBook* book) {
     uint64_t a, b;
@@ -151,12 +153,14 @@ class BookTable {
   void grow() {
     std::vector<Slot> old(slots_.size() * 2);
     old.swap(slots_);
+    --shift_;
     for (const Slot& s : old) {
       if (s.book != nullptr) place(s.book);
     }
   }
   std::vector<Slot> slots_;
   size_t count_ = 0;
+  int shift_ = 64 - 10;  // 64 - log2(slots_.size())
 };
 
 // A record spans two or three cache lines (68 or 92 bytes, not aligned): ask for all of them.
