@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -75,11 +76,19 @@ TEST(SpanWriter, SpansFromAnyOffsetReadBackAsOneWriterWritesThem) {
   }
 }
 
-TEST(SpanWriter, ACreateThatFailsSaysWhy) {
+TEST(SpanWriter, FailuresSayWhy) {
   qltool::SpanFile file;
   std::string error;
   EXPECT_FALSE(file.create("/nonexistent-dir/x.dat", &error));
   EXPECT_NE(error.find("cannot create '/nonexistent-dir/x.dat'"), std::string::npos) << error;
+  // A full device: the write that failed keeps its reason, whichever path it took.
+  if (access("/dev/full", W_OK) != 0) return;
+  ASSERT_TRUE(file.create("/dev/full", &error)) << error;
+  const std::vector<char> bytes = pattern(size_t{5} << 20);
+  qltool::SpanWriter w(file, 100);
+  w.write(bytes.data(), bytes.size());
+  EXPECT_FALSE(w.finish());
+  EXPECT_EQ(w.failure(), ENOSPC);
 }
 
 }  // namespace

@@ -250,22 +250,33 @@ bool write_binary_parallel(const std::vector<DaySlice>& slices, const std::strin
   SpanFile file;
   if (!file.create(path, error)) return false;
   const std::vector<std::vector<size_t>> cuts = cut_day(slices, threads);
-  std::vector<char> failed(threads, 0);
+  std::vector<std::string> failures(threads);
   auto write_span = [&](int i) {
     off_t offset = 0;
     for (size_t n : cuts[i]) offset += static_cast<off_t>(n * sizeof(_L2Snapshot));
     SpanWriter writer(file, offset);
-    bool ok = merge_slices(slices, cuts[i], cuts[i + 1],
-                           [&](const _L2Snapshot& s) { writer.write(&s, sizeof s); });
-    if (!writer.finish() || !ok) failed[i] = 1;
+    const bool read = merge_slices(slices, cuts[i], cuts[i + 1],
+                                   [&](const _L2Snapshot& s) { writer.write(&s, sizeof s); });
+    if (!writer.finish()) {
+      failures[i] = std::strerror(writer.failure());
+    } else if (!read) {
+      failures[i] = "cannot read back the day's snapshots from a temporary file";
+    }
   };
   std::vector<std::thread> pool;
   for (int i = 1; i < threads; ++i) pool.emplace_back(write_span, i);
   write_span(0);
   for (std::thread& t : pool) t.join();
   const bool closed = file.close();
-  if (std::count(failed.begin(), failed.end(), 1) > 0 || !closed) {
-    *error = "cannot write '" + path + "': " + std::strerror(errno);
+  const int close_failure = errno;
+  for (const std::string& failure : failures) {
+    if (!failure.empty()) {
+      *error = "cannot write '" + path + "': " + failure;
+      return false;
+    }
+  }
+  if (!closed) {
+    *error = "cannot write '" + path + "': " + std::strerror(close_failure);
     return false;
   }
   return true;

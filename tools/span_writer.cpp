@@ -56,6 +56,7 @@ SpanWriter::SpanWriter(const SpanFile& file, off_t offset)
   void* p = nullptr;
   buffer_ = posix_memalign(&p, kBlock, kBuffer) == 0 ? static_cast<char*>(p) : nullptr;
   ok_ = buffer_ != nullptr;
+  if (!ok_) failure_ = ENOMEM;
 }
 
 SpanWriter::~SpanWriter() {
@@ -108,7 +109,10 @@ bool SpanWriter::flush_blocks(size_t bytes) {
     if (!written && errno == EINVAL) direct_fd_ = -1;
   }
   if (!written && direct_fd_ < 0) written = write_all(buffered_fd_, buffer_, bytes, at_);
-  if (!written) return false;
+  if (!written) {
+    failure_ = errno;
+    return false;
+  }
   at_ += static_cast<off_t>(bytes);
   std::memmove(buffer_, buffer_ + bytes, used_ - bytes);
   used_ -= bytes;
@@ -116,7 +120,9 @@ bool SpanWriter::flush_blocks(size_t bytes) {
 }
 
 bool SpanWriter::write_buffered(const char* data, size_t bytes, off_t at) {
-  return write_all(buffered_fd_, data, bytes, at);
+  if (write_all(buffered_fd_, data, bytes, at)) return true;
+  failure_ = errno;
+  return false;
 }
 
 }  // namespace qltool

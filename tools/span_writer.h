@@ -48,6 +48,8 @@ class SpanWriter {
   bool write(const void* data, size_t bytes);
   // Writes what is still buffered. False when a write failed.
   bool finish();
+  // The errno of the write that failed (0 while none has).
+  int failure() const { return failure_; }
 
  private:
   bool flush_blocks(size_t bytes);
@@ -60,6 +62,7 @@ class SpanWriter {
   size_t used_ = 0;  // bytes in buffer_
   size_t head_ = 0;  // bytes still to write before the first block boundary
   bool ok_ = true;
+  int failure_ = 0;
 };
 
 }  // namespace qltool
