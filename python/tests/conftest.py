@@ -8,7 +8,6 @@ import pytest
 
 
 def pytest_configure(config):
-    config.addinivalue_line("markers", "timing: compares wall times; skipped on a busy machine")
     config.addinivalue_line("markers", "cluster: starts a Dask scheduler and workers (slow)")
 
 

@@ -1,7 +1,6 @@
 """Order books from Python: whole days against the program, event by event, errors, and the
 GIL released while a day is rebuilt."""
 
-import os
 import threading
 import time
 
@@ -156,25 +155,3 @@ def test_rebuild_releases_the_gil(big_days):
     trades = quotelab.read(big_days[0]["trades"])
     ratio = max(_cpu_ratio_while_rebuilding(orders, trades) for _ in range(3))
     assert ratio > 0.3
-
-
-@pytest.mark.timing
-def test_two_days_in_parallel_beat_one_after_the_other(big_days):
-    if len(os.sched_getaffinity(0)) < 2 or os.getloadavg()[0] > len(os.sched_getaffinity(0)) - 1:
-        pytest.skip("needs two idle cores to time threads")
-    days = [(quotelab.read(d["orders"]), quotelab.read(d["trades"])) for d in big_days]
-    for _ in range(3):
-        start = time.perf_counter()
-        for o, t in days:
-            quotelab.rebuild(o, t)
-        serial = time.perf_counter() - start
-        threads = [threading.Thread(target=quotelab.rebuild, args=day) for day in days]
-        start = time.perf_counter()
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
-        parallel = time.perf_counter() - start
-        if parallel < 0.8 * serial:
-            return
-    pytest.fail(f"two threads took {parallel:.3f} s, one after the other {serial:.3f} s")
