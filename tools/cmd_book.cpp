@@ -90,7 +90,7 @@ const OptionDef kOptions[] = {
     {"--summary", "FILE", "with --market: per-symbol counts as CSV"},
     {"--hold", "N",
      "with --market: snapshots held in memory before they are put aside in a temporary file "
-     "(default 2097152, some 930 MB)"},
+     "(default 524288, some 240 MB)"},
 };
 
 // One whole-market line of a manifest; reports as a failing job does.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -37,6 +38,7 @@ struct MergeKey {
 struct DaySlice {
   const SnapshotStore* store = nullptr;
   int fd = -1;
+  int direct_fd = -1;  // the same file for reads around the page cache, or -1
   size_t offset = 0;
   size_t count = 0;
   uint32_t run = 0;
@@ -72,24 +74,23 @@ class SliceCursor {
   bool done() const { return at_ == to_; }
   // False when a run cannot be read back.
   bool load() {
-    if (slice_.store != nullptr || done() || (pos_ < buffer_.size())) return true;
-    constexpr size_t kRead = 2048;
-    buffer_.resize(std::min(kRead, to_ - at_));
-    const size_t bytes = buffer_.size() * sizeof(_L2Snapshot);
-    const off_t offset = static_cast<off_t>(slice_.offset + at_ * sizeof(_L2Snapshot));
+    if (slice_.store != nullptr || done() || pos_ < loaded_) return true;
+    loaded_ = std::min(kRead, to_ - at_);
     pos_ = 0;
-    return pread(slice_.fd, buffer_.data(), bytes, offset) == static_cast<ssize_t>(bytes);
+    const size_t bytes = loaded_ * sizeof(_L2Snapshot);
+    const size_t offset = slice_.offset + at_ * sizeof(_L2Snapshot);
+    return read_direct(offset, bytes) || read_buffered(offset, bytes);
   }
   const _L2Snapshot& snapshot() const {
     return slice_.store != nullptr ? slice_.store->snapshot(slice_.store->entries()[at_].pos)
-                                   : buffer_[pos_];
+                                   : snapshots_[pos_];
   }
   MergeKey key() const {
     if (slice_.store != nullptr) {
       const SnapshotEntry& e = slice_.store->entries()[at_];
       return MergeKey{e.time, e.book, kInStore + e.seq};
     }
-    const _L2Snapshot& s = buffer_[pos_];
+    const _L2Snapshot& s = snapshots_[pos_];
     return MergeKey{s.time, DayKey::of(s), slice_.run};
   }
   bool next() {
@@ -99,14 +100,54 @@ class SliceCursor {
   }
 
  private:
+  static constexpr size_t kRead = 2048;  // snapshots a read brings
+  static constexpr size_t kBlock = 4096;
+
+  // The blocks that hold the bytes, read past the page cache (the runs were written so): a
+  // run read back through it would take as many fresh pages as it has bytes.
+  bool read_direct(size_t offset, size_t bytes) {
+    if (slice_.direct_fd < 0) return false;
+    const size_t first = offset / kBlock * kBlock;
+    const size_t span = (offset + bytes - first + kBlock - 1) / kBlock * kBlock;
+    if (!reserve(span)) return false;
+    const ssize_t got = pread(slice_.direct_fd, buffer_.get(), span, static_cast<off_t>(first));
+    if (got < static_cast<ssize_t>(offset + bytes - first)) return false;
+    snapshots_ = reinterpret_cast<const _L2Snapshot*>(buffer_.get() + (offset - first));
+    return true;
+  }
+  bool read_buffered(size_t offset, size_t bytes) {
+    if (!reserve(bytes)) return false;
+    snapshots_ = reinterpret_cast<const _L2Snapshot*>(buffer_.get());
+    return pread(slice_.fd, buffer_.get(), bytes, static_cast<off_t>(offset)) ==
+           static_cast<ssize_t>(bytes);
+  }
+  // An aligned buffer of at least bytes.
+  bool reserve(size_t bytes) {
+    if (bytes <= capacity_) return true;
+    const size_t capacity = (kRead * sizeof(_L2Snapshot) / kBlock + 2) * kBlock;
+    void* p = nullptr;
+    if (bytes > capacity || posix_memalign(&p, kBlock, capacity) != 0) return false;
+    buffer_.reset(static_cast<char*>(p));
+    capacity_ = capacity;
+    return true;
+  }
+  struct Free {
+    void operator()(char* p) const { std::free(p); }
+  };
+
   const DaySlice& slice_;
   size_t at_, to_;
-  std::vector<_L2Snapshot> buffer_;
+  std::unique_ptr<char, Free> buffer_;
+  size_t capacity_ = 0;
+  const _L2Snapshot* snapshots_ = nullptr;  // in buffer_
+  size_t loaded_ = 0;
   size_t pos_ = 0;
 };
 
 // The slices' snapshots from index from[s] to to[s] of each, merged in day order. Calls sink
-// with each. False when a run cannot be read back.
+// with each. False when a run cannot be read back. The cursors wait in a heap by their next
+// key: a long day put aside in tens of runs costs a few comparisons a snapshot, not one per
+// run. No two cursors ever hold equal keys (a run or a store's count tells them apart).
 template <class Sink>
 bool merge_slices(const std::vector<DaySlice>& slices, const std::vector<size_t>& from,
                   const std::vector<size_t>& to, Sink sink) {
@@ -116,21 +157,26 @@ bool merge_slices(const std::vector<DaySlice>& slices, const std::vector<size_t>
     cursors.emplace_back(slices[s], from[s], to[s]);
     if (!cursors.back().load()) return false;
   }
-  for (;;) {
-    int best = -1;
-    MergeKey best_key{};
-    for (size_t s = 0; s < cursors.size(); ++s) {
-      if (cursors[s].done()) continue;
-      const MergeKey key = cursors[s].key();
-      if (best < 0 || key < best_key) {
-        best = static_cast<int>(s);
-        best_key = key;
-      }
-    }
-    if (best < 0) return true;
-    sink(cursors[best].snapshot());
-    if (!cursors[best].next()) return false;
+  using Entry = std::pair<MergeKey, size_t>;
+  auto later = [](const Entry& a, const Entry& b) { return b.first < a.first; };
+  std::vector<Entry> heap;
+  for (size_t s = 0; s < cursors.size(); ++s) {
+    if (!cursors[s].done()) heap.emplace_back(cursors[s].key(), s);
   }
+  std::make_heap(heap.begin(), heap.end(), later);
+  while (!heap.empty()) {
+    std::pop_heap(heap.begin(), heap.end(), later);
+    SliceCursor& c = cursors[heap.back().second];
+    sink(c.snapshot());
+    if (!c.next()) return false;
+    if (c.done()) {
+      heap.pop_back();
+    } else {
+      heap.back().first = c.key();
+      std::push_heap(heap.begin(), heap.end(), later);
+    }
+  }
+  return true;
 }
 
 std::vector<DaySlice> slices_of(const std::vector<SnapshotStore>& stores) {
@@ -240,21 +286,20 @@ bool write_csv_parallel(const std::vector<DaySlice>& slices, const std::string& 
   return ok;
 }
 
-// A binary day file written by several threads at once: the day is cut at snapshot times
-// into as many spans as threads, and each span goes to its own place in the file (records
-// have one size, so the place is the number of snapshots before it), around the page cache
-// (SpanWriter). Every snapshot of one time lands in one span, so the file is the one a single
-// writer would write.
-bool write_binary_parallel(const std::vector<DaySlice>& slices, const std::string& path,
-                           int threads, std::string* error) {
-  SpanFile file;
-  if (!file.create(path, error)) return false;
+// Writes the slices merged in day order into file from byte `base`, by several threads at
+// once: the day is cut at snapshot times into as many spans as threads, and each span goes to
+// its own place in the file (records have one size, so the place is the number of snapshots
+// before it), around the page cache (SpanWriter). Every snapshot of one time lands in one
+// span, so the bytes are those a single writer would write. Returns the reason of the first
+// failure, or an empty text.
+std::string write_spans(const std::vector<DaySlice>& slices, const SpanFile& file, size_t base,
+                        int threads) {
   const std::vector<std::vector<size_t>> cuts = cut_day(slices, threads);
   std::vector<std::string> failures(threads);
   auto write_span = [&](int i) {
-    off_t offset = 0;
-    for (size_t n : cuts[i]) offset += static_cast<off_t>(n * sizeof(_L2Snapshot));
-    SpanWriter writer(file, offset);
+    size_t offset = base;
+    for (size_t n : cuts[i]) offset += n * sizeof(_L2Snapshot);
+    SpanWriter writer(file, static_cast<off_t>(offset));
     const bool read = merge_slices(slices, cuts[i], cuts[i + 1],
                                    [&](const _L2Snapshot& s) { writer.write(&s, sizeof s); });
     if (!writer.finish()) {
@@ -267,16 +312,21 @@ bool write_binary_parallel(const std::vector<DaySlice>& slices, const std::strin
   for (int i = 1; i < threads; ++i) pool.emplace_back(write_span, i);
   write_span(0);
   for (std::thread& t : pool) t.join();
-  const bool closed = file.close();
-  const int close_failure = errno;
   for (const std::string& failure : failures) {
-    if (!failure.empty()) {
-      *error = "cannot write '" + path + "': " + failure;
-      return false;
-    }
+    if (!failure.empty()) return failure;
   }
-  if (!closed) {
-    *error = "cannot write '" + path + "': " + std::strerror(close_failure);
+  return std::string();
+}
+
+// A binary day file, written by several threads at once (write_spans).
+bool write_binary_parallel(const std::vector<DaySlice>& slices, const std::string& path,
+                           int threads, std::string* error) {
+  SpanFile file;
+  if (!file.create(path, error)) return false;
+  std::string failure = write_spans(slices, file, 0, threads);
+  if (!file.close() && failure.empty()) failure = std::strerror(errno);
+  if (!failure.empty()) {
+    *error = "cannot write '" + path + "': " + failure;
     return false;
   }
   return true;
@@ -374,30 +424,30 @@ void sort_stores(std::vector<SnapshotStore>* stores) {
   for (std::thread& t : sorters) t.join();
 }
 
-SnapshotRuns::~SnapshotRuns() {
-  if (file_ != nullptr) std::fclose(file_);
-}
+SnapshotRuns::~SnapshotRuns() = default;
 
 bool SnapshotRuns::put_aside(std::vector<SnapshotStore>* stores, std::string* error) {
   std::string dir;
-  if (file_ == nullptr && (file_ = open_unnamed_temporary(&dir)) == nullptr) {
-    *error = "cannot create a temporary file in '" + dir +
-             "' for the day's snapshots (set TMPDIR, or --hold more): " + std::strerror(errno);
-    return false;
+  if (file_.buffered_fd() < 0) {
+    std::FILE* f = open_unnamed_temporary(&dir);
+    const int fd = f != nullptr ? dup(fileno(f)) : -1;
+    if (f != nullptr) std::fclose(f);
+    if (fd < 0) {
+      *error = "cannot create a temporary file in '" + dir +
+               "' for the day's snapshots (set TMPDIR, or --hold more): " + std::strerror(errno);
+      return false;
+    }
+    file_.adopt(fd);
   }
   sort_stores(stores);
   Run run;
   run.offset = end_;
   const std::vector<DaySlice> slices = slices_of(*stores);
-  bool written = true;
-  merge_slices(slices, std::vector<size_t>(slices.size(), 0), slice_ends(slices),
-               [&](const _L2Snapshot& snapshot) {
-                 written = written && std::fwrite(&snapshot, sizeof snapshot, 1, file_) == 1;
-                 ++run.count;
-               });
-  if (!written || std::fflush(file_) != 0) {
-    *error = std::string("cannot write the day's snapshots to a temporary file: ") +
-             std::strerror(errno);
+  for (const DaySlice& s : slices) run.count += s.count;
+  const std::string failure =
+      write_spans(slices, file_, end_, static_cast<int>(std::max<size_t>(1, stores->size())));
+  if (!failure.empty()) {
+    *error = "cannot write the day's snapshots to a temporary file: " + failure;
     return false;
   }
   end_ += run.count * sizeof(_L2Snapshot);
@@ -412,7 +462,8 @@ bool write_day_file(const SnapshotRuns& runs, const std::vector<SnapshotStore>& 
   std::vector<DaySlice> slices;
   for (size_t r = 0; r < runs.runs().size(); ++r) {
     DaySlice s;
-    s.fd = runs.fd();
+    s.fd = runs.file().buffered_fd();
+    s.direct_fd = runs.file().direct_fd();
     s.offset = runs.runs()[r].offset;
     s.count = runs.runs()[r].count;
     s.run = static_cast<uint32_t>(r);

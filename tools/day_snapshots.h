@@ -14,6 +14,7 @@
 
 #include "quotelab/records.h"
 #include "record_io.h"
+#include "span_writer.h"
 
 namespace qltool {
 
@@ -61,11 +62,11 @@ struct SnapshotEntry {
 // else the pass does with it (the kernel clears each page, and a virtual machine's host must
 // back it first), so a process that rebuilds day after day (a cluster worker, a manifest of
 // many days) reuses the blocks its last pass freed instead of asking for new ones. At most
-// kKeptBlocks are kept (what --hold's default fills); thread-safe.
+// kKeptBlocks are kept (twice what --hold's default fills); thread-safe.
 class SnapshotBlocks {
  public:
   static constexpr size_t kBlock = 1 << 14;  // snapshots per block (7 MiB)
-  static constexpr size_t kKeptBlocks = 128;
+  static constexpr size_t kKeptBlocks = 64;
 
   // A block of kBlock snapshots, reused or new; an empty array when out of memory.
   static RecordArray<_L2Snapshot> take();
@@ -142,10 +143,10 @@ class SnapshotRuns {
     size_t count = 0;   // snapshots
   };
   const std::vector<Run>& runs() const { return runs_; }
-  int fd() const { return file_ != nullptr ? fileno(file_) : -1; }
+  const SpanFile& file() const { return file_; }
 
  private:
-  std::FILE* file_ = nullptr;
+  SpanFile file_;
   size_t end_ = 0;  // bytes written
   std::vector<Run> runs_;
 };

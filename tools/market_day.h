@@ -38,7 +38,7 @@ struct MarketJob {
   int shards = 1;
   // Snapshots held in memory; past that they are put aside in sorted runs of a temporary
   // file and merged into the day file at the end.
-  size_t hold_snapshots = size_t{1} << 21;
+  size_t hold_snapshots = size_t{1} << 19;
 };
 
 // The market job of a one-symbol job's files, day, snapshot rules and output.

@@ -13,17 +13,23 @@ namespace {
 constexpr size_t kBlock = 4096;
 constexpr size_t kBuffer = size_t{4} << 20;  // whole blocks, written at once
 
-// pwrite of all bytes (a write may be cut short); false on an error.
+// pwrite of all bytes (a write may be cut short); false (errno set) on an error.
 bool write_all(int fd, const char* data, size_t bytes, off_t at) {
   while (bytes > 0) {
     const ssize_t n = pwrite(fd, data, bytes, at);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;  // a device that takes nothing more is full
     if (n <= 0) return false;
     data += n;
     bytes -= static_cast<size_t>(n);
     at += n;
   }
   return true;
+}
+
+char* aligned_buffer() {
+  void* p = nullptr;
+  return posix_memalign(&p, kBlock, kBuffer) == 0 ? static_cast<char*>(p) : nullptr;
 }
 
 }  // namespace
@@ -41,6 +47,15 @@ bool SpanFile::create(const std::string& path, std::string* error) {
   return true;
 }
 
+void SpanFile::adopt(int fd) {
+  close();
+  buffered_fd_ = fd;
+#ifdef O_DIRECT
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  direct_fd_ = ::open(self.c_str(), O_RDWR | O_DIRECT);
+#endif
+}
+
 bool SpanFile::close() {
   bool ok = true;
   if (direct_fd_ >= 0) ok = ::close(direct_fd_) == 0;
@@ -50,17 +65,21 @@ bool SpanFile::close() {
 }
 
 SpanWriter::SpanWriter(const SpanFile& file, off_t offset)
-    : direct_fd_(file.direct_fd()), buffered_fd_(file.buffered_fd()), at_(offset) {
+    : direct_fd_(file.direct_fd()),
+      buffered_fd_(file.buffered_fd()),
+      at_(offset),
+      buffer_(aligned_buffer()),
+      spare_(aligned_buffer()) {
   const size_t into_block = static_cast<size_t>(offset) % kBlock;
   head_ = into_block == 0 ? 0 : kBlock - into_block;
-  void* p = nullptr;
-  buffer_ = posix_memalign(&p, kBlock, kBuffer) == 0 ? static_cast<char*>(p) : nullptr;
-  ok_ = buffer_ != nullptr;
+  ok_ = buffer_ != nullptr && spare_ != nullptr;
   if (!ok_) failure_ = ENOMEM;
 }
 
 SpanWriter::~SpanWriter() {
+  if (busy_.valid()) busy_.wait();  // the buffers go only once no write reads them
   std::free(buffer_);
+  std::free(spare_);
 }
 
 bool SpanWriter::write(const void* data, size_t bytes) {
@@ -80,43 +99,56 @@ bool SpanWriter::write(const void* data, size_t bytes) {
     used_ += n;
     from += n;
     bytes -= n;
-    if (used_ == kBuffer) ok_ = flush_blocks(kBuffer);
+    if (used_ == kBuffer) ok_ = hand_over_blocks(kBuffer);
   }
   return ok_;
 }
 
 bool SpanWriter::finish() {
-  if (!ok_) return false;
   // The whole blocks go direct; the last part block through the page cache (the span after
   // shares it).
   const size_t whole = used_ / kBlock * kBlock;
-  const size_t rest = used_ - whole;
-  if (whole > 0 && !flush_blocks(whole)) return ok_ = false;
-  if (rest > 0) {
-    ok_ = write_buffered(buffer_, rest, at_);
-    at_ += static_cast<off_t>(rest);
+  if (ok_ && whole > 0) ok_ = hand_over_blocks(whole);
+  if (!wait_for_blocks()) ok_ = false;
+  if (ok_ && used_ > 0) {
+    ok_ = write_buffered(buffer_, used_, at_);
+    at_ += static_cast<off_t>(used_);
     used_ = 0;
   }
   return ok_;
 }
 
-// Writes the first `bytes` (whole blocks) of the buffer at at_ and keeps the rest.
-bool SpanWriter::flush_blocks(size_t bytes) {
-  bool written = false;
-  if (direct_fd_ >= 0) {
-    written = write_all(direct_fd_, buffer_, bytes, at_);
-    // A file system may take O_DIRECT at open and refuse the write: use the page cache then.
-    if (!written && errno == EINVAL) direct_fd_ = -1;
-  }
-  if (!written && direct_fd_ < 0) written = write_all(buffered_fd_, buffer_, bytes, at_);
-  if (!written) {
-    failure_ = errno;
-    return false;
-  }
-  at_ += static_cast<off_t>(bytes);
-  std::memmove(buffer_, buffer_ + bytes, used_ - bytes);
+// Hands the first `bytes` (whole blocks) of the buffer to a thread that writes them at at_,
+// once the write before is done, and goes on in the spare buffer with the rest.
+bool SpanWriter::hand_over_blocks(size_t bytes) {
+  if (!wait_for_blocks()) return false;
+  std::swap(buffer_, spare_);
+  const char* full = spare_;
+  const off_t at = at_;
+  busy_ = std::async(std::launch::async,
+                     [this, full, bytes, at] { return write_blocks(full, bytes, at); });
+  std::memcpy(buffer_, full + bytes, used_ - bytes);  // both only read `full`
   used_ -= bytes;
+  at_ += static_cast<off_t>(bytes);
   return true;
+}
+
+bool SpanWriter::wait_for_blocks() {
+  if (!busy_.valid()) return true;
+  const int failed = busy_.get();
+  if (failed == 0) return true;
+  failure_ = failed;
+  return false;
+}
+
+int SpanWriter::write_blocks(const char* data, size_t bytes, off_t at) {
+  if (direct_fd_ >= 0) {
+    if (write_all(direct_fd_, data, bytes, at)) return 0;
+    // A file system may take O_DIRECT at open and refuse the write: use the page cache then.
+    if (errno != EINVAL) return errno;
+    direct_fd_ = -1;
+  }
+  return write_all(buffered_fd_, data, bytes, at) ? 0 : errno;
 }
 
 bool SpanWriter::write_buffered(const char* data, size_t bytes, off_t at) {

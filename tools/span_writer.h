@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <future>
 #include <string>
 
 namespace qltool {
@@ -24,6 +25,9 @@ class SpanFile {
 
   // Creates (truncates) path. False (error set) when it cannot be created.
   bool create(const std::string& path, std::string* error);
+  // Takes an open read-write descriptor (an unnamed temporary file, say) and opens its direct
+  // twin through /proc/self/fd, where there is one.
+  void adopt(int fd);
   // Closes both descriptors; false when the last writes could not be completed.
   bool close();
 
@@ -35,8 +39,11 @@ class SpanFile {
   int buffered_fd_ = -1;
 };
 
-// The writer of one span of a SpanFile, starting at byte `offset`. Not thread-safe; several
-// writers of one file may run on several threads when their spans do not overlap.
+// The writer of one span of a SpanFile, starting at byte `offset`. Whole blocks are written
+// on a thread of their own while the caller fills the next buffer, so the device's time
+// overlaps the caller's (a direct write returns only once the device has the bytes). Not
+// thread-safe; several writers of one file may run on several threads when their spans do
+// not overlap.
 class SpanWriter {
  public:
   SpanWriter(const SpanFile& file, off_t offset);
@@ -46,21 +53,25 @@ class SpanWriter {
 
   // Appends bytes to the span. False once a write failed (and from then on).
   bool write(const void* data, size_t bytes);
-  // Writes what is still buffered. False when a write failed.
+  // Writes what is still buffered and waits for it. False when a write failed.
   bool finish();
   // The errno of the write that failed (0 while none has).
   int failure() const { return failure_; }
 
  private:
-  bool flush_blocks(size_t bytes);
+  bool hand_over_blocks(size_t bytes);
+  bool wait_for_blocks();
+  int write_blocks(const char* data, size_t bytes, off_t at);  // 0 or an errno
   bool write_buffered(const char* data, size_t bytes, off_t at);
 
-  int direct_fd_;
+  int direct_fd_;  // used by the block writes only
   int buffered_fd_;
-  off_t at_;         // file offset of buffer_[0] (or of the next byte, before the first block)
-  char* buffer_;     // 4 KiB-aligned, kBuffer bytes
-  size_t used_ = 0;  // bytes in buffer_
-  size_t head_ = 0;  // bytes still to write before the first block boundary
+  off_t at_;      // file offset of buffer_[0] (or of the next byte, before the first block)
+  char* buffer_;  // 4 KiB-aligned, kBuffer bytes: the one being filled
+  char* spare_;   // the other one, possibly being written
+  std::future<int> busy_;  // the block write under way
+  size_t used_ = 0;        // bytes in buffer_
+  size_t head_ = 0;        // bytes still to write before the first block boundary
   bool ok_ = true;
   int failure_ = 0;
 };
