@@ -212,78 +212,107 @@ std::vector<std::vector<size_t>> cut_day(const std::vector<DaySlice>& slices, in
   return cuts;
 }
 
+// An unnamed temporary file (open_unnamed_temporary) as a SpanFile. False (the directory
+// named in *dir) when it cannot be created.
+bool open_temporary_span_file(SpanFile* file, std::string* dir) {
+  std::FILE* f = open_unnamed_temporary(dir);
+  const int fd = f != nullptr ? dup(fileno(f)) : -1;
+  if (f != nullptr) std::fclose(f);
+  if (fd < 0) return false;
+  file->adopt(fd);
+  return true;
+}
+
+// Copies `bytes` from the start of `from` into `to` at `at`; the reason of a failure, or an
+// empty text.
+std::string copy_span(const SpanFile& from, size_t bytes, const SpanFile& to, off_t at) {
+  constexpr size_t kChunk = size_t{4} << 20;
+  std::unique_ptr<char, decltype(&std::free)> chunk(nullptr, &std::free);
+  void* p = nullptr;
+  if (posix_memalign(&p, 4096, kChunk) != 0) return std::strerror(ENOMEM);
+  chunk.reset(static_cast<char*>(p));
+  SpanWriter writer(to, at);
+  for (size_t done = 0; done < bytes;) {
+    const ssize_t n = from.read(chunk.get(), std::min(kChunk, bytes - done), done);
+    if (n <= 0) return "cannot read back the day's rows from a temporary file";
+    writer.write(chunk.get(), static_cast<size_t>(n));
+    done += static_cast<size_t>(n);
+  }
+  return writer.finish() ? std::string() : std::strerror(writer.failure());
+}
+
 // A CSV day file written by several threads at once: each formats its span of the day (cut
 // as for a binary file), the first into the file after the header, the others into unnamed
-// temporary files that are then appended in order. Rows have no fixed size, so a span's place
-// in the file is known only once the spans before it are written.
+// temporary files that are then copied into place, each by its own thread. Rows have no
+// fixed size, so a span's place in the file is known only once the spans before it are
+// written. Every write goes around the page cache (SpanWriter).
 bool write_csv_parallel(const std::vector<DaySlice>& slices, const std::string& path,
                         char delimiter, int threads, std::string* error) {
   const std::vector<std::vector<size_t>> cuts = cut_day(slices, threads);
-  std::vector<std::FILE*> spans(threads, nullptr);
+  SpanFile day;
+  if (!day.create(path, error)) return false;
+  std::vector<SpanFile> spans(threads);  // spans[0] is not used: the first goes to the day
+  std::vector<size_t> sizes(threads, 0);
   std::vector<std::string> failures(threads);
-  spans[0] = std::fopen(path.c_str(), "wb");
-  if (spans[0] == nullptr) {
-    *error = "cannot create '" + path + "': " + std::strerror(errno);
-    return false;
-  }
   constexpr size_t kRow = 4096, kBuffer = size_t{1} << 20;
   auto format_span = [&](int i) {
     std::string dir;
-    if (spans[i] == nullptr && (spans[i] = open_unnamed_temporary(&dir)) == nullptr) {
+    if (i > 0 && !open_temporary_span_file(&spans[i], &dir)) {
       failures[i] = "cannot create a temporary file in '" + dir + "': " + std::strerror(errno);
       return;
     }
+    SpanWriter writer(i == 0 ? day : spans[i], 0);
     std::vector<char> buffer(kBuffer);
     size_t used = 0;
-    bool ok = true;
     auto flush = [&] {
-      ok = ok && std::fwrite(buffer.data(), 1, used, spans[i]) == used;
+      writer.write(buffer.data(), used);
+      sizes[i] += used;
       used = 0;
     };
+    bool ok = true;
     if (i == 0) {
       const int n = l2snapshot_csv_header(buffer.data(), static_cast<int>(kRow), delimiter);
       ok = n > 0;
       used = ok ? static_cast<size_t>(n) : 0;
     }
-    if (!merge_slices(slices, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
-          if (used + kRow > kBuffer) flush();
-          const int n =
-              l2snapshot_to_csv(buffer.data() + used, static_cast<int>(kRow), &s, delimiter);
-          ok = ok && n >= 0;
-          used += n > 0 ? static_cast<size_t>(n) : 0;
-        })) {
-      failures[i] = "cannot read back the day's snapshots from a temporary file";
-    }
+    const bool read = merge_slices(slices, cuts[i], cuts[i + 1], [&](const _L2Snapshot& s) {
+      if (used + kRow > kBuffer) flush();
+      const int n = l2snapshot_to_csv(buffer.data() + used, static_cast<int>(kRow), &s, delimiter);
+      ok = ok && n >= 0;
+      used += n > 0 ? static_cast<size_t>(n) : 0;
+    });
     flush();
-    if ((!ok || std::fflush(spans[i]) != 0) && failures[i].empty()) {
-      failures[i] = "cannot write the day's rows: " + std::string(std::strerror(errno));
+    if (!writer.finish()) {
+      failures[i] = std::strerror(writer.failure());
+    } else if (!read) {
+      failures[i] = "cannot read back the day's snapshots from a temporary file";
+    } else if (!ok) {
+      failures[i] = "a snapshot has no CSV row";
     }
   };
   std::vector<std::thread> pool;
   for (int i = 1; i < threads; ++i) pool.emplace_back(format_span, i);
   format_span(0);
   for (std::thread& t : pool) t.join();
-  bool ok = true;
-  std::vector<char> chunk(kBuffer);
-  for (int i = 0; i < threads; ++i) {
-    if (ok && !failures[i].empty()) {
-      *error = "'" + path + "': " + failures[i];
-      ok = false;
+  pool.clear();
+  if (std::all_of(failures.begin(), failures.end(), [](const auto& f) { return f.empty(); })) {
+    off_t at = 0;
+    for (int i = 1; i < threads; ++i) {
+      at += static_cast<off_t>(sizes[i - 1]);
+      pool.emplace_back([&, i, at] { failures[i] = copy_span(spans[i], sizes[i], day, at); });
     }
-    if (ok && i > 0) {
-      std::rewind(spans[i]);
-      for (size_t n; ok && (n = std::fread(chunk.data(), 1, chunk.size(), spans[i])) > 0;) {
-        ok = std::fwrite(chunk.data(), 1, n, spans[0]) == n;
-      }
-      if (!ok) *error = "cannot write '" + path + "': " + std::strerror(errno);
-    }
-    if (i > 0 && spans[i] != nullptr) std::fclose(spans[i]);
+    for (std::thread& t : pool) t.join();
   }
-  if (std::fclose(spans[0]) != 0 && ok) {
-    *error = "cannot write '" + path + "': " + std::strerror(errno);
-    ok = false;
+  std::string failure;
+  for (const std::string& f : failures) {
+    if (failure.empty()) failure = f;
   }
-  return ok;
+  if (!day.close() && failure.empty()) failure = std::strerror(errno);
+  if (!failure.empty()) {
+    *error = "cannot write '" + path + "': " + failure;
+    return false;
+  }
+  return true;
 }
 
 // Writes the slices merged in day order into file from byte `base`, by several threads at
@@ -342,7 +371,7 @@ bool write_day(const std::vector<DaySlice>& slices, const std::string& path, Fil
   if (format == FileFormat::Binary && total > 0) {
     return write_binary_parallel(slices, path, threads, error);
   }
-  if (threads > 1 && total > 0) return write_csv_parallel(slices, path, delimiter, threads, error);
+  if (total > 0) return write_csv_parallel(slices, path, delimiter, threads, error);
   RecordWriter writer;
   if (!writer.open(path, RecordKind::Tick, format, delimiter, error)) return false;
   if (!merge_slices(slices, std::vector<size_t>(slices.size(), 0), slice_ends(slices),
@@ -428,16 +457,10 @@ SnapshotRuns::~SnapshotRuns() = default;
 
 bool SnapshotRuns::put_aside(std::vector<SnapshotStore>* stores, std::string* error) {
   std::string dir;
-  if (file_.buffered_fd() < 0) {
-    std::FILE* f = open_unnamed_temporary(&dir);
-    const int fd = f != nullptr ? dup(fileno(f)) : -1;
-    if (f != nullptr) std::fclose(f);
-    if (fd < 0) {
-      *error = "cannot create a temporary file in '" + dir +
-               "' for the day's snapshots (set TMPDIR, or --hold more): " + std::strerror(errno);
-      return false;
-    }
-    file_.adopt(fd);
+  if (file_.buffered_fd() < 0 && !open_temporary_span_file(&file_, &dir)) {
+    *error = "cannot create a temporary file in '" + dir +
+             "' for the day's snapshots (set TMPDIR, or --hold more): " + std::strerror(errno);
+    return false;
   }
   sort_stores(stores);
   Run run;

@@ -56,6 +56,15 @@ void SpanFile::adopt(int fd) {
 #endif
 }
 
+ssize_t SpanFile::read(char* buffer, size_t bytes, off_t at) const {
+  if (direct_fd_ >= 0 && at % static_cast<off_t>(kBlock) == 0) {
+    const size_t blocks = (bytes + kBlock - 1) / kBlock * kBlock;
+    const ssize_t n = pread(direct_fd_, buffer, blocks, at);
+    if (n >= 0) return n < static_cast<ssize_t>(bytes) ? n : static_cast<ssize_t>(bytes);
+  }
+  return pread(buffered_fd_, buffer, bytes, at);
+}
+
 bool SpanFile::close() {
   bool ok = true;
   if (direct_fd_ >= 0) ok = ::close(direct_fd_) == 0;

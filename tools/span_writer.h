@@ -31,6 +31,10 @@ class SpanFile {
   // Closes both descriptors; false when the last writes could not be completed.
   bool close();
 
+  // Reads up to `bytes` at `at` into buffer (4 KiB-aligned, room for bytes rounded up to a
+  // block): around the page cache where it can. Returns the bytes read, or -1 (errno set).
+  ssize_t read(char* buffer, size_t bytes, off_t at) const;
+
   int direct_fd() const { return direct_fd_; }
   int buffered_fd() const { return buffered_fd_; }
 
