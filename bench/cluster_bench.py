@@ -5,8 +5,9 @@ against the same days rebuilt directly through the binding (no cluster).
     PYTHONPATH=build/release/python bench/cluster_bench.py --program build/release/bin/quotelab
 
 Simulates --days market days of --events events each (`quotelab simulate --symbols`), then
-times: the direct rebuild of every day (one thread); a backfill with one worker and one shard
-a day (the scheduling overhead over the direct rebuild); backfills with one and with two
+times: the direct rebuild of every day (one thread, in a fresh process as a worker is); a
+backfill with one worker and one shard a day (the scheduling overhead over the direct
+rebuild); backfills with one and with two
 workers (one thread each) at --shards shards a day (the speed-up). Each is timed --repeat
 times, the direct rebuild and the one-worker backfill in turn, and the best time counts: on a
 virtual machine the first touch of memory costs what the host makes it cost at that moment,
@@ -17,12 +18,12 @@ import argparse
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
 import distributed
 
-import quotelab
 from quotelab import cluster
 
 
@@ -38,6 +39,27 @@ def simulate(program, directory, days, events, symbols):
                        check=True, capture_output=True)
         out.append(cluster.MarketDay(date, *files))
     return out
+
+
+# The days rebuilt one after the other through the binding, in a process of their own: a
+# worker's process starts fresh too, and one that rebuilt days before reuses their memory.
+DIRECT = """
+import sys, time
+from quotelab import _core
+days, root = eval(sys.argv[1]), sys.argv[2]
+start, events = time.monotonic(), 0
+for date, orders, trades, sequence in days:
+    events += _core.rebuild_market(orders, trades, root=root, date=date,
+                                   sequence=sequence)["events"]
+print(time.monotonic() - start, events)
+"""
+
+
+def direct_rebuild(days, root):
+    spec = repr([(d.date, d.orders, d.trades, d.sequence) for d in days])
+    out = subprocess.run([sys.executable, "-c", DIRECT, spec, root], check=True,
+                         capture_output=True, text=True).stdout.split()
+    return float(out[0]), int(out[1])
 
 
 def timed_backfill(days, root, workers, shards):
@@ -66,12 +88,8 @@ def main():
         for r in range(args.repeat):
             root = f"{work}/direct-{r}"
             os.makedirs(root)
-            start = time.monotonic()
-            events = 0
-            for d in days:
-                events += quotelab._core.rebuild_market(d.orders, d.trades, root=root,
-                                                        date=d.date, sequence=d.sequence)["events"]
-            direct.append(time.monotonic() - start)
+            seconds, events = direct_rebuild(days, root)
+            direct.append(seconds)
             shutil.rmtree(root)
             single.append(timed_backfill(days, f"{work}/single-{r}", 1, 1)[1])
             shutil.rmtree(f"{work}/single-{r}")
