@@ -18,6 +18,7 @@
 #include "market_day.h"
 #include "quotelab/records.h"
 #include "quotelab/utilcore.h"
+#include "span_writer.h"
 
 namespace qltool {
 namespace {
@@ -69,7 +70,7 @@ class PartReader {
   }
   // Steps to the next snapshot; false at the end or on failure (error() set).
   virtual bool next() = 0;
-  virtual bool write(FILE* out) const = 0;
+  virtual bool write(SpanWriter& out) const = 0;
   const DayKey& key() const { return key_; }
   const std::string& error() const { return error_; }
 
@@ -107,7 +108,7 @@ class BinaryPart : public PartReader {
                        std::string(rec_.symbol, strnlen(rec_.symbol, sizeof rec_.symbol)),
                        rec_.exchange});
   }
-  bool write(FILE* out) const override { return std::fwrite(&rec_, sizeof rec_, 1, out) == 1; }
+  bool write(SpanWriter& out) const override { return out.write(&rec_, sizeof rec_); }
 
  private:
   _L2Snapshot rec_{};
@@ -176,8 +177,8 @@ class CsvPart : public PartReader {
     key.exchange = dot == std::string::npos ? 0 : exchange_int(instrument.c_str() + dot + 1);
     return take(std::move(key));
   }
-  bool write(FILE* out) const override {
-    return std::fwrite(line_, 1, static_cast<size_t>(length_), out) == static_cast<size_t>(length_);
+  bool write(SpanWriter& out) const override {
+    return out.write(line_, static_cast<size_t>(length_));
   }
 
  private:
@@ -285,7 +286,7 @@ bool open_parts(const std::string& dir, const PartName& split, char delimiter,
 }
 
 // Merges the parts by their keys (a symbol lives in one part; equal keys keep part order).
-bool merge_parts(std::vector<std::unique_ptr<PartReader>>& parts, FILE* out, size_t* written,
+bool merge_parts(std::vector<std::unique_ptr<PartReader>>& parts, SpanWriter& out, size_t* written,
                  std::string* error) {
   auto later = [&](size_t a, size_t b) {
     const DayKey& ka = parts[a]->key();
@@ -310,7 +311,7 @@ bool merge_parts(std::vector<std::unique_ptr<PartReader>>& parts, FILE* out, siz
     const size_t i = heads.top();
     heads.pop();
     if (!parts[i]->write(out)) {
-      *error = "write failed";
+      *error = std::string("cannot write: ") + std::strerror(out.failure());
       return false;
     }
     ++*written;
@@ -331,17 +332,20 @@ bool merge_day_parts(const std::string& root, int date, char delimiter, bool rem
   if (!open_parts(dir, split, delimiter, &parts, &header, error)) return false;
 
   *out_path = dir + "/tick." + split.extension;
-  FILE* out = std::fopen(out_path->c_str(), "wb");
-  if (out == nullptr) {
-    *error = "cannot create '" + *out_path + "': " + std::strerror(errno);
-    return false;
-  }
-  std::vector<char> buffer(1 << 20);
-  setvbuf(out, buffer.data(), _IOFBF, buffer.size());
+  // Written around the page cache, as the market pass writes its day files.
+  SpanFile file;
+  if (!file.create(*out_path, error)) return false;
   *written = 0;
-  bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size() &&
-            merge_parts(parts, out, written, error);
-  if (std::fclose(out) != 0 && ok) {
+  bool ok;
+  {
+    SpanWriter out(file, 0);
+    ok = out.write(header.data(), header.size()) && merge_parts(parts, out, written, error);
+    if (!out.finish() && ok) {
+      *error = std::string("cannot write: ") + std::strerror(out.failure());
+      ok = false;
+    }
+  }
+  if (!file.close() && ok) {
     *error = "cannot write '" + *out_path + "'";
     ok = false;
   }
