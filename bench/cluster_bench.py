@@ -56,8 +56,8 @@ print(time.monotonic() - start, events)
 
 
 def direct_rebuild(days, root):
-    spec = repr([(d.date, d.orders, d.trades, d.sequence) for d in days])
-    out = subprocess.run([sys.executable, "-c", DIRECT, spec, root], check=True,
+    listed = repr([(d.date, d.orders, d.trades, d.sequence) for d in days])
+    out = subprocess.run([sys.executable, "-c", DIRECT, listed, root], check=True,
                          capture_output=True, text=True).stdout.split()
     return float(out[0]), int(out[1])
 

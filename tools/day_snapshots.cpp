@@ -34,11 +34,10 @@ struct MergeKey {
 };
 
 // One sorted part of the day's snapshots: a store in memory, or a run put aside in the
-// temporary file (fd, offset) as the run-th.
+// temporary file (file, offset) as the run-th.
 struct DaySlice {
   const SnapshotStore* store = nullptr;
-  int fd = -1;
-  int direct_fd = -1;  // the same file for reads around the page cache, or -1
+  const SpanFile* file = nullptr;
   size_t offset = 0;
   size_t count = 0;
   uint32_t run = 0;
@@ -49,7 +48,9 @@ struct DaySlice {
     int32_t t;
     const off_t at =
         static_cast<off_t>(offset + i * sizeof(_L2Snapshot) + offsetof(_L2Snapshot, time));
-    return pread(fd, &t, sizeof t, at) == static_cast<ssize_t>(sizeof t) ? t : INT32_MAX;
+    return pread(file->buffered_fd(), &t, sizeof t, at) == static_cast<ssize_t>(sizeof t)
+               ? t
+               : INT32_MAX;
   }
   // Index of the first snapshot at or after time t.
   size_t first_at(int32_t t) const {
@@ -77,9 +78,22 @@ class SliceCursor {
     if (slice_.store != nullptr || done() || pos_ < loaded_) return true;
     loaded_ = std::min(kRead, to_ - at_);
     pos_ = 0;
-    const size_t bytes = loaded_ * sizeof(_L2Snapshot);
+    // The whole blocks that hold the snapshots, read around the page cache where the file
+    // allows it (the runs were written so): read back through it, a run would take as many
+    // fresh pages as it has bytes.
     const size_t offset = slice_.offset + at_ * sizeof(_L2Snapshot);
-    return read_direct(offset, bytes) || read_buffered(offset, bytes);
+    const size_t first = offset / kBlock * kBlock;
+    const size_t bytes = offset + loaded_ * sizeof(_L2Snapshot) - first;
+    // Room for kRead snapshots from anywhere in a block, rounded up to whole blocks.
+    if (buffer_ == nullptr)
+      buffer_ = aligned_buffer((kRead * sizeof(_L2Snapshot) / kBlock + 2) * kBlock);
+    if (buffer_ == nullptr) return false;
+    if (slice_.file->read(buffer_.get(), bytes, static_cast<off_t>(first)) <
+        static_cast<ssize_t>(bytes)) {
+      return false;
+    }
+    snapshots_ = reinterpret_cast<const _L2Snapshot*>(buffer_.get() + (offset - first));
+    return true;
   }
   const _L2Snapshot& snapshot() const {
     return slice_.store != nullptr ? slice_.store->snapshot(slice_.store->entries()[at_].pos)
@@ -103,42 +117,9 @@ class SliceCursor {
   static constexpr size_t kRead = 2048;  // snapshots a read brings
   static constexpr size_t kBlock = 4096;
 
-  // The blocks that hold the bytes, read past the page cache (the runs were written so): a
-  // run read back through it would take as many fresh pages as it has bytes.
-  bool read_direct(size_t offset, size_t bytes) {
-    if (slice_.direct_fd < 0) return false;
-    const size_t first = offset / kBlock * kBlock;
-    const size_t span = (offset + bytes - first + kBlock - 1) / kBlock * kBlock;
-    if (!reserve(span)) return false;
-    const ssize_t got = pread(slice_.direct_fd, buffer_.get(), span, static_cast<off_t>(first));
-    if (got < static_cast<ssize_t>(offset + bytes - first)) return false;
-    snapshots_ = reinterpret_cast<const _L2Snapshot*>(buffer_.get() + (offset - first));
-    return true;
-  }
-  bool read_buffered(size_t offset, size_t bytes) {
-    if (!reserve(bytes)) return false;
-    snapshots_ = reinterpret_cast<const _L2Snapshot*>(buffer_.get());
-    return pread(slice_.fd, buffer_.get(), bytes, static_cast<off_t>(offset)) ==
-           static_cast<ssize_t>(bytes);
-  }
-  // An aligned buffer of at least bytes.
-  bool reserve(size_t bytes) {
-    if (bytes <= capacity_) return true;
-    const size_t capacity = (kRead * sizeof(_L2Snapshot) / kBlock + 2) * kBlock;
-    void* p = nullptr;
-    if (bytes > capacity || posix_memalign(&p, kBlock, capacity) != 0) return false;
-    buffer_.reset(static_cast<char*>(p));
-    capacity_ = capacity;
-    return true;
-  }
-  struct Free {
-    void operator()(char* p) const { std::free(p); }
-  };
-
   const DaySlice& slice_;
   size_t at_, to_;
-  std::unique_ptr<char, Free> buffer_;
-  size_t capacity_ = 0;
+  AlignedBuffer buffer_;
   const _L2Snapshot* snapshots_ = nullptr;  // in buffer_
   size_t loaded_ = 0;
   size_t pos_ = 0;
@@ -212,25 +193,44 @@ std::vector<std::vector<size_t>> cut_day(const std::vector<DaySlice>& slices, in
   return cuts;
 }
 
-// An unnamed temporary file (open_unnamed_temporary) as a SpanFile. False (the directory
-// named in *dir) when it cannot be created.
-bool open_temporary_span_file(SpanFile* file, std::string* dir) {
-  std::FILE* f = open_unnamed_temporary(dir);
-  const int fd = f != nullptr ? dup(fileno(f)) : -1;
-  if (f != nullptr) std::fclose(f);
-  if (fd < 0) return false;
-  file->adopt(fd);
-  return true;
+// Runs work(i) for each i below threads: 0 on the calling thread, the others on their own.
+template <class Work>
+void run_on_threads(int threads, Work work) {
+  std::vector<std::thread> pool;
+  for (int i = 1; i < threads; ++i) pool.emplace_back(work, i);
+  work(0);
+  for (std::thread& t : pool) t.join();
+}
+
+// The first of the threads' failures, or an empty text.
+std::string first_failure(const std::vector<std::string>& failures) {
+  for (const std::string& failure : failures) {
+    if (!failure.empty()) return failure;
+  }
+  return std::string();
+}
+
+// Ends a span that merged slices into writer: the reason it failed, or an empty text.
+std::string finish_span(SpanWriter* writer, bool read) {
+  if (!writer->finish()) return std::strerror(writer->failure());
+  return read ? std::string() : "cannot read back the day's snapshots from a temporary file";
+}
+
+// Closes a day file; false (error set, naming path) when it or the writing failed.
+bool close_day_file(SpanFile* day, const std::string& path, std::string failure,
+                    std::string* error) {
+  if (!day->close() && failure.empty()) failure = std::strerror(errno);
+  if (failure.empty()) return true;
+  *error = "cannot write '" + path + "': " + failure;
+  return false;
 }
 
 // Copies `bytes` from the start of `from` into `to` at `at`; the reason of a failure, or an
 // empty text.
 std::string copy_span(const SpanFile& from, size_t bytes, const SpanFile& to, off_t at) {
   constexpr size_t kChunk = size_t{4} << 20;
-  std::unique_ptr<char, decltype(&std::free)> chunk(nullptr, &std::free);
-  void* p = nullptr;
-  if (posix_memalign(&p, 4096, kChunk) != 0) return std::strerror(ENOMEM);
-  chunk.reset(static_cast<char*>(p));
+  AlignedBuffer chunk = aligned_buffer(kChunk);
+  if (chunk == nullptr) return std::strerror(ENOMEM);
   SpanWriter writer(to, at);
   for (size_t done = 0; done < bytes;) {
     const ssize_t n = from.read(chunk.get(), std::min(kChunk, bytes - done), done);
@@ -257,7 +257,7 @@ bool write_csv_parallel(const std::vector<DaySlice>& slices, const std::string& 
   constexpr size_t kRow = 4096, kBuffer = size_t{1} << 20;
   auto format_span = [&](int i) {
     std::string dir;
-    if (i > 0 && !open_temporary_span_file(&spans[i], &dir)) {
+    if (i > 0 && !open_unnamed_temporary(&spans[i], &dir)) {
       failures[i] = "cannot create a temporary file in '" + dir + "': " + std::strerror(errno);
       return;
     }
@@ -282,37 +282,19 @@ bool write_csv_parallel(const std::vector<DaySlice>& slices, const std::string& 
       used += n > 0 ? static_cast<size_t>(n) : 0;
     });
     flush();
-    if (!writer.finish()) {
-      failures[i] = std::strerror(writer.failure());
-    } else if (!read) {
-      failures[i] = "cannot read back the day's snapshots from a temporary file";
-    } else if (!ok) {
-      failures[i] = "a snapshot has no CSV row";
-    }
+    failures[i] = finish_span(&writer, read);
+    if (failures[i].empty() && !ok) failures[i] = "a snapshot has no CSV row";
   };
-  std::vector<std::thread> pool;
-  for (int i = 1; i < threads; ++i) pool.emplace_back(format_span, i);
-  format_span(0);
-  for (std::thread& t : pool) t.join();
-  pool.clear();
-  if (std::all_of(failures.begin(), failures.end(), [](const auto& f) { return f.empty(); })) {
-    off_t at = 0;
-    for (int i = 1; i < threads; ++i) {
-      at += static_cast<off_t>(sizes[i - 1]);
-      pool.emplace_back([&, i, at] { failures[i] = copy_span(spans[i], sizes[i], day, at); });
-    }
-    for (std::thread& t : pool) t.join();
+  run_on_threads(threads, format_span);
+  if (first_failure(failures).empty()) {
+    // Span i goes after the spans before it; the first is in place already.
+    run_on_threads(threads, [&](int i) {
+      off_t at = 0;
+      for (int k = 0; k < i; ++k) at += static_cast<off_t>(sizes[k]);
+      if (i > 0) failures[i] = copy_span(spans[i], sizes[i], day, at);
+    });
   }
-  std::string failure;
-  for (const std::string& f : failures) {
-    if (failure.empty()) failure = f;
-  }
-  if (!day.close() && failure.empty()) failure = std::strerror(errno);
-  if (!failure.empty()) {
-    *error = "cannot write '" + path + "': " + failure;
-    return false;
-  }
-  return true;
+  return close_day_file(&day, path, first_failure(failures), error);
 }
 
 // Writes the slices merged in day order into file from byte `base`, by several threads at
@@ -331,20 +313,10 @@ std::string write_spans(const std::vector<DaySlice>& slices, const SpanFile& fil
     SpanWriter writer(file, static_cast<off_t>(offset));
     const bool read = merge_slices(slices, cuts[i], cuts[i + 1],
                                    [&](const _L2Snapshot& s) { writer.write(&s, sizeof s); });
-    if (!writer.finish()) {
-      failures[i] = std::strerror(writer.failure());
-    } else if (!read) {
-      failures[i] = "cannot read back the day's snapshots from a temporary file";
-    }
+    failures[i] = finish_span(&writer, read);
   };
-  std::vector<std::thread> pool;
-  for (int i = 1; i < threads; ++i) pool.emplace_back(write_span, i);
-  write_span(0);
-  for (std::thread& t : pool) t.join();
-  for (const std::string& failure : failures) {
-    if (!failure.empty()) return failure;
-  }
-  return std::string();
+  run_on_threads(threads, write_span);
+  return first_failure(failures);
 }
 
 // A binary day file, written by several threads at once (write_spans).
@@ -352,13 +324,7 @@ bool write_binary_parallel(const std::vector<DaySlice>& slices, const std::strin
                            int threads, std::string* error) {
   SpanFile file;
   if (!file.create(path, error)) return false;
-  std::string failure = write_spans(slices, file, 0, threads);
-  if (!file.close() && failure.empty()) failure = std::strerror(errno);
-  if (!failure.empty()) {
-    *error = "cannot write '" + path + "': " + failure;
-    return false;
-  }
-  return true;
+  return close_day_file(&file, path, write_spans(slices, file, 0, threads), error);
 }
 
 // Writes the day's snapshots in day order into path.
@@ -386,16 +352,15 @@ bool write_day(const std::vector<DaySlice>& slices, const std::string& path, Fil
 
 // Removed as soon as it is open, so it is gone when it is closed or the program ends, however
 // it ends.
-std::FILE* open_unnamed_temporary(std::string* dir) {
+bool open_unnamed_temporary(SpanFile* file, std::string* dir) {
   const char* tmpdir = std::getenv("TMPDIR");
   *dir = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
   std::string path = *dir + "/quotelab-XXXXXX";
   const int fd = mkstemp(&path[0]);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return false;
   ::unlink(path.c_str());
-  std::FILE* f = fdopen(fd, "w+b");
-  if (f == nullptr) ::close(fd);
-  return f;
+  file->adopt(fd);
+  return true;
 }
 
 namespace {
@@ -447,17 +412,14 @@ size_t SnapshotBlocks::kept() {
 }
 
 void sort_stores(std::vector<SnapshotStore>* stores) {
-  std::vector<std::thread> sorters;
-  for (size_t t = 1; t < stores->size(); ++t) sorters.emplace_back([=] { (*stores)[t].sort(); });
-  (*stores)[0].sort();
-  for (std::thread& t : sorters) t.join();
+  run_on_threads(static_cast<int>(stores->size()), [=](int t) { (*stores)[t].sort(); });
 }
 
 SnapshotRuns::~SnapshotRuns() = default;
 
 bool SnapshotRuns::put_aside(std::vector<SnapshotStore>* stores, std::string* error) {
   std::string dir;
-  if (file_.buffered_fd() < 0 && !open_temporary_span_file(&file_, &dir)) {
+  if (file_.buffered_fd() < 0 && !open_unnamed_temporary(&file_, &dir)) {
     *error = "cannot create a temporary file in '" + dir +
              "' for the day's snapshots (set TMPDIR, or --hold more): " + std::strerror(errno);
     return false;
@@ -485,8 +447,7 @@ bool write_day_file(const SnapshotRuns& runs, const std::vector<SnapshotStore>& 
   std::vector<DaySlice> slices;
   for (size_t r = 0; r < runs.runs().size(); ++r) {
     DaySlice s;
-    s.fd = runs.file().buffered_fd();
-    s.direct_fd = runs.file().direct_fd();
+    s.file = &runs.file();
     s.offset = runs.runs()[r].offset;
     s.count = runs.runs()[r].count;
     s.run = static_cast<uint32_t>(r);

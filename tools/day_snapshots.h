@@ -157,8 +157,8 @@ bool write_day_file(const SnapshotRuns& runs, const std::vector<SnapshotStore>& 
                     const std::string& path, FileFormat format, char delimiter, int threads,
                     std::string* error);
 
-// A temporary file in TMPDIR (else /tmp, named in *dir) that leaves no name behind. NULL when
-// it cannot be created.
-std::FILE* open_unnamed_temporary(std::string* dir);
+// A temporary file in TMPDIR (else /tmp, named in *dir) that leaves no name behind, opened
+// into *file. False (errno set) when it cannot be created.
+bool open_unnamed_temporary(SpanFile* file, std::string* dir);
 
 }  // namespace qltool

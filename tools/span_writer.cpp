@@ -27,12 +27,16 @@ bool write_all(int fd, const char* data, size_t bytes, off_t at) {
   return true;
 }
 
-char* aligned_buffer() {
-  void* p = nullptr;
-  return posix_memalign(&p, kBlock, kBuffer) == 0 ? static_cast<char*>(p) : nullptr;
+}  // namespace
+
+void FreeAligned::operator()(char* p) const {
+  std::free(p);
 }
 
-}  // namespace
+AlignedBuffer aligned_buffer(size_t bytes) {
+  void* p = nullptr;
+  return AlignedBuffer(posix_memalign(&p, kBlock, bytes) == 0 ? static_cast<char*>(p) : nullptr);
+}
 
 bool SpanFile::create(const std::string& path, std::string* error) {
   close();
@@ -77,8 +81,8 @@ SpanWriter::SpanWriter(const SpanFile& file, off_t offset)
     : direct_fd_(file.direct_fd()),
       buffered_fd_(file.buffered_fd()),
       at_(offset),
-      buffer_(aligned_buffer()),
-      spare_(aligned_buffer()) {
+      buffer_(aligned_buffer(kBuffer)),
+      spare_(aligned_buffer(kBuffer)) {
   const size_t into_block = static_cast<size_t>(offset) % kBlock;
   head_ = into_block == 0 ? 0 : kBlock - into_block;
   ok_ = buffer_ != nullptr && spare_ != nullptr;
@@ -87,8 +91,6 @@ SpanWriter::SpanWriter(const SpanFile& file, off_t offset)
 
 SpanWriter::~SpanWriter() {
   if (busy_.valid()) busy_.wait();  // the buffers go only once no write reads them
-  std::free(buffer_);
-  std::free(spare_);
 }
 
 bool SpanWriter::write(const void* data, size_t bytes) {
@@ -104,7 +106,7 @@ bool SpanWriter::write(const void* data, size_t bytes) {
   }
   while (bytes > 0 && ok_) {
     const size_t n = bytes < kBuffer - used_ ? bytes : kBuffer - used_;
-    std::memcpy(buffer_ + used_, from, n);
+    std::memcpy(buffer_.get() + used_, from, n);
     used_ += n;
     from += n;
     bytes -= n;
@@ -120,7 +122,7 @@ bool SpanWriter::finish() {
   if (ok_ && whole > 0) ok_ = hand_over_blocks(whole);
   if (!wait_for_blocks()) ok_ = false;
   if (ok_ && used_ > 0) {
-    ok_ = write_buffered(buffer_, used_, at_);
+    ok_ = write_buffered(buffer_.get(), used_, at_);
     at_ += static_cast<off_t>(used_);
     used_ = 0;
   }
@@ -132,11 +134,11 @@ bool SpanWriter::finish() {
 bool SpanWriter::hand_over_blocks(size_t bytes) {
   if (!wait_for_blocks()) return false;
   std::swap(buffer_, spare_);
-  const char* full = spare_;
+  const char* full = spare_.get();
   const off_t at = at_;
   busy_ = std::async(std::launch::async,
                      [this, full, bytes, at] { return write_blocks(full, bytes, at); });
-  std::memcpy(buffer_, full + bytes, used_ - bytes);  // both only read `full`
+  std::memcpy(buffer_.get(), full + bytes, used_ - bytes);  // both only read `full`
   used_ -= bytes;
   at_ += static_cast<off_t>(bytes);
   return true;

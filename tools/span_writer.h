@@ -11,9 +11,18 @@
 
 #include <cstddef>
 #include <future>
+#include <memory>
 #include <string>
 
 namespace qltool {
+
+// Memory aligned to a 4 KiB block, as direct reads and writes want it.
+struct FreeAligned {
+  void operator()(char* p) const;
+};
+using AlignedBuffer = std::unique_ptr<char, FreeAligned>;
+// `bytes` (a multiple of 4 KiB) of aligned memory; null when out of memory.
+AlignedBuffer aligned_buffer(size_t bytes);
 
 // One file open twice: for direct writes when the file system allows them, and as usual.
 class SpanFile {
@@ -70,9 +79,9 @@ class SpanWriter {
 
   int direct_fd_;  // used by the block writes only
   int buffered_fd_;
-  off_t at_;      // file offset of buffer_[0] (or of the next byte, before the first block)
-  char* buffer_;  // 4 KiB-aligned, kBuffer bytes: the one being filled
-  char* spare_;   // the other one, possibly being written
+  off_t at_;              // file offset of buffer_[0] (or of the next byte, before the first block)
+  AlignedBuffer buffer_;  // kBuffer bytes: the one being filled
+  AlignedBuffer spare_;   // the other one, possibly being written
   std::future<int> busy_;  // the block write under way
   size_t used_ = 0;        // bytes in buffer_
   size_t head_ = 0;        // bytes still to write before the first block boundary
