@@ -400,17 +400,6 @@ void SnapshotBlocks::give(RecordArray<_L2Snapshot>&& block) {
   }
 }
 
-void SnapshotBlocks::release() {
-  std::vector<RecordArray<_L2Snapshot>> gone;
-  std::lock_guard<std::mutex> lock(kept_blocks_mutex);
-  gone.swap(kept_blocks());
-}
-
-size_t SnapshotBlocks::kept() {
-  std::lock_guard<std::mutex> lock(kept_blocks_mutex);
-  return kept_blocks().size();
-}
-
 void sort_stores(std::vector<SnapshotStore>* stores) {
   run_on_threads(static_cast<int>(stores->size()), [=](int t) { (*stores)[t].sort(); });
 }

@@ -72,9 +72,6 @@ class SnapshotBlocks {
   static RecordArray<_L2Snapshot> take();
   // Keeps a block for a later take (or frees it when enough are kept).
   static void give(RecordArray<_L2Snapshot>&& block);
-  // Frees every kept block.
-  static void release();
-  static size_t kept();
 };
 
 // The snapshots one feeding thread received, in blocks of 2 MiB pages (RecordArray) that are

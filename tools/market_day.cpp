@@ -304,7 +304,6 @@ class MarketPass {
   const std::vector<std::string>& refusals() const { return refusals_; }
   size_t refused_rows() const { return refused_rows_; }
   const std::string& input_note() const { return input_note_; }
-  const std::vector<SnapshotStore>& stores() const { return stores_; }
   // The books rebuilt here, in symbol order.
   void summaries(std::vector<SymbolSummary>* out) const {
     for (uint32_t i : by_rank_) out->push_back(books_[i].summary);
