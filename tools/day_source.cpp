@@ -220,6 +220,15 @@ SequenceKey key_of(const _L2Trade& t) {
   return {t.time, t.symbol, t.exchange, t.exchange == 1 ? int64_t{t.aux_no} : t.seq_num};
 }
 
+// The failure of a file out of the merge order, at its record-th record.
+std::string out_of_order(const std::string& path, size_t record, const SequenceKey& key,
+                         const char* remedy) {
+  return "'" + path + "' record " + std::to_string(record) + " (" +
+         std::string(key.symbol, strnlen(key.symbol, sizeof(_L2Order::symbol))) + ", time " +
+         std::to_string(key.time) + ") is out of order by time, symbol and sequence number" +
+         remedy;
+}
+
 // Both files merged by time, symbol and sequence number.
 class NumberedSource : public FilePairSource {
  public:
@@ -247,10 +256,7 @@ class NumberedSource : public FilePairSource {
   bool take(RecordStream<Rec>& stream, const SequenceKey& key, SequenceKey* last,
             const void** out) {
     if (stream.consumed() > 0 && compare_keys(*last, key) > 0) {
-      error_ = "'" + stream.path() + "' record " + std::to_string(stream.consumed()) + " (" +
-               std::string(key.symbol, strnlen(key.symbol, sizeof(_L2Order::symbol))) + ", time " +
-               std::to_string(key.time) +
-               ") is out of order by time, symbol and sequence number: give --sequence";
+      error_ = out_of_order(stream.path(), stream.consumed(), key, ": give --sequence");
       return false;
     }
     *last = key;
@@ -336,11 +342,8 @@ class CsvDaySource : public DaySource {
     for (size_t i = 1; i < records.size(); ++i) {
       const SequenceKey key = key_of(records[i]);
       if (compare_keys(key_of(records[i - 1]), key) > 0) {
-        *error = "'" + path + "' record " + std::to_string(i) + " (" +
-                 std::string(key.symbol, strnlen(key.symbol, sizeof(_L2Order::symbol))) +
-                 ", time " + std::to_string(key.time) +
-                 ") is out of order by time, symbol and sequence number, and the files carry no "
-                 "sequence column: give --sequence";
+        *error =
+            out_of_order(path, i, key, ", and the files carry no sequence column: give --sequence");
         return false;
       }
     }
