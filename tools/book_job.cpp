@@ -24,24 +24,6 @@ static_assert(sizeof(_L2Order::symbol) == sizeof(_L2Trade::symbol), "one symbol 
 constexpr double kDayStartMs = 9 * 3600000.0 + 15 * 60000.0;
 constexpr double kDayEndMs = 15 * 3600000.0;
 
-// A symbol as records hold it when their producer zero-filled them: the text, then zeros.
-struct PaddedSymbol {
-  char bytes[kSymbolBytes] = {};
-  explicit PaddedSymbol(const std::string& symbol) {
-    std::memcpy(bytes, symbol.data(), std::min(symbol.size(), kSymbolBytes));
-  }
-};
-
-bool same_symbol(const char* record_symbol, const std::string& symbol) {
-  return std::strncmp(record_symbol, symbol.c_str(), kSymbolBytes) == 0;
-}
-
-// same_symbol, with a fixed-size compare first: it decides nearly every record of a day.
-bool same_symbol(const char* record_symbol, const PaddedSymbol& padded, const std::string& symbol) {
-  return std::memcmp(record_symbol, padded.bytes, kSymbolBytes) == 0 ||
-         same_symbol(record_symbol, symbol);
-}
-
 std::string symbol_text(const char* record_symbol) {
   return std::string(record_symbol, strnlen(record_symbol, kSymbolBytes));
 }

@@ -307,9 +307,7 @@ bool sequence_from_letters(const std::string& sequence_path, const std::string& 
                            std::vector<const void*>* sequence, std::string* error) {
   std::string text;
   if (!read_whole_file(sequence_path, &text, error)) return false;
-  // Compared as the records hold it: zero-padded to the field's size.
-  char padded[sizeof(_L2Order::symbol)] = {};
-  std::memcpy(padded, symbol.data(), std::min(symbol.size(), sizeof padded));
+  const PaddedSymbol padded(symbol);
   size_t o = 0, t = 0;
   sequence->clear();
   sequence->reserve(orders.size() + trades.size());
@@ -326,8 +324,7 @@ bool sequence_from_letters(const std::string& sequence_path, const std::string& 
       const char* rec_symbol = is_order ? orders[o].symbol : trades[t].symbol;
       const void* rec = is_order ? static_cast<const void*>(&orders[o++])
                                  : static_cast<const void*>(&trades[t++]);
-      if (symbol.empty() || std::memcmp(rec_symbol, padded, sizeof padded) == 0 ||
-          std::strncmp(rec_symbol, symbol.c_str(), sizeof padded) == 0) {
+      if (symbol.empty() || same_symbol(rec_symbol, padded, symbol)) {
         sequence->push_back(rec);
       }
     } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {

@@ -5,7 +5,9 @@
 // one; times that go back reported with their line.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -88,6 +90,22 @@ struct DayFileRequest {
 // trade file, or a file named as trades holds something else.
 bool read_day_files(const DayFileRequest& request, RecordArray<_L2Order>* orders,
                     RecordArray<_L2Trade>* trades, DayInputs* files, std::string* error);
+
+// A symbol as records hold it when their producer zero-filled them: the text, then zeros.
+struct PaddedSymbol {
+  char bytes[sizeof(_L2Order::symbol)] = {};
+  explicit PaddedSymbol(const std::string& symbol) {
+    std::memcpy(bytes, symbol.data(), std::min(symbol.size(), sizeof bytes));
+  }
+};
+
+// True when a record's symbol field holds `symbol`: the fixed-size compare with its padded
+// form decides nearly every record of a day, the text compare the rest (bytes after the NUL).
+inline bool same_symbol(const char* record_symbol, const PaddedSymbol& padded,
+                        const std::string& symbol) {
+  return std::memcmp(record_symbol, padded.bytes, sizeof padded.bytes) == 0 ||
+         std::strncmp(record_symbol, symbol.c_str(), sizeof padded.bytes) == 0;
+}
 
 // The feed a sequence file gives ('O' the next order, 'T' the next trade; blanks and line ends
 // ignored) over the two files, with the records of `symbol` only ("" keeps every record).
