@@ -70,40 +70,36 @@ std::string header(HeaderFormatter f, char delimiter = ',') {
   return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
 }
 
-int snapshot_row(char* b, int n, const void* r, char d) {
-  return l2snapshot_to_csv(b, n, static_cast<const _L2Snapshot*>(r), d);
+// One signature for every row formatter, and each sample record built once.
+template <typename R, int (*F)(char*, int, const R*, char)>
+int row_of(char* b, int n, const void* r, char d) {
+  return F(b, n, static_cast<const R*>(r), d);
 }
-int index_row(char* b, int n, const void* r, char d) {
-  return mdindex_to_csv(b, n, static_cast<const _MDIndex*>(r), d);
-}
-int bar_row(char* b, int n, const void* r, char d) {
-  return bar_to_csv(b, n, static_cast<const _BarData*>(r), d);
-}
-int order_row(char* b, int n, const void* r, char d) {
-  return l2order_to_csv(b, n, static_cast<const _L2Order*>(r), d);
-}
-int trade_row(char* b, int n, const void* r, char d) {
-  return l2trade_to_csv(b, n, static_cast<const _L2Trade*>(r), d);
+template <typename R, R (*Make)()>
+const void* record_of() {
+  static const R r = Make();
+  return &r;
 }
 int shanghai_order_header(char* b, int n, char d) {
   return l2order_csv_header(b, n, 1, d);
 }
+const auto snapshot_row = row_of<_L2Snapshot, l2snapshot_to_csv>;
+const auto index_row = row_of<_MDIndex, mdindex_to_csv>;
+const auto bar_row = row_of<_BarData, bar_to_csv>;
+const auto order_row = row_of<_L2Order, l2order_to_csv>;
+const auto trade_row = row_of<_L2Trade, l2trade_to_csv>;
 
-const void* snapshot_record() {
-  static const _L2Snapshot s = [] {
-    _L2Snapshot r;
-    memset(&r, 0, sizeof r);
-    r.exchange = 1;
-    strcpy(r.symbol, "600000");
-    r.time = 93000500;
-    r.volume = 123456789012LL;
-    r.pre_close = 0.1 + 0.2;  // not a short decimal
-    r.num_trades = INT32_MIN;
-    for (int i = 0; i < 10; ++i) r.ask_price[i] = 10.21 + 0.01 * i;
-    r.bid_price[9] = DBL_MAX;
-    return r;
-  }();
-  return &s;
+_L2Snapshot sample_snapshot() {
+  _L2Snapshot r;
+  memset(&r, 0, sizeof r);
+  r.exchange = 1, r.time = 93000500;
+  strcpy(r.symbol, "600000");
+  r.volume = 123456789012LL;
+  r.pre_close = 0.1 + 0.2;  // not a short decimal
+  r.num_trades = INT32_MIN;
+  for (int i = 0; i < 10; ++i) r.ask_price[i] = 10.21 + 0.01 * i;
+  r.bid_price[9] = DBL_MAX;
+  return r;
 }
 
 _BarData sample_bar() {
@@ -111,17 +107,11 @@ _BarData sample_bar() {
   memset(&b, 0, sizeof b);
   b.exchange = 9;
   strcpy(b.symbol, "rb2305");
-  b.action_day = 20230104;
-  b.trading_day = 20230105;
-  b.time = 210100000;
+  b.action_day = 20230104, b.trading_day = 20230105, b.time = 210100000;
   b.close = 4015.125;
   b.volume = INT64_MAX;
   b.turn = 0.0123456789012345;
   return b;
-}
-const void* bar_record() {
-  static const _BarData b = sample_bar();
-  return &b;
 }
 
 _MDIndex sample_index() {
@@ -129,22 +119,13 @@ _MDIndex sample_index() {
   memset(&x, 0, sizeof x);
   x.exchange = 1;
   strcpy(x.symbol, "000300");
-  x.action_day = 20230105;
-  x.time = 150000000;
-  x.pre_close = 3887.8939;
-  x.open = 3890.1;
-  x.high = 3901.55;
-  x.low = 3880.0001;
-  x.last = 3899.99;
-  x.close = 3899.9876543;
+  x.action_day = 20230105, x.time = 150000000;
+  x.pre_close = 3887.8939, x.open = 3890.1, x.high = 3901.55, x.low = 3880.0001;
+  x.last = 3899.99, x.close = 3899.9876543;
   x.volume = INT64_MIN;
   x.turnover = 123456789012.5;
   x.trading_day = 20230106;
   return x;
-}
-const void* index_record() {
-  static const _MDIndex x = sample_index();
-  return &x;
 }
 
 _L2Order sample_order() {
@@ -152,19 +133,13 @@ _L2Order sample_order() {
   memset(&o, 0, sizeof o);
   o.exchange = 1;
   strcpy(o.symbol, "600000");
-  o.action_day = 20240102;
-  o.time = 93000120;
+  o.action_day = 20240102, o.time = 93000120;
   o.volume = UINT32_MAX;
   o.price = 10.02;
   o.seq_num = INT64_MAX;
   o.order_index = 17;
-  o.bs_flag = 'B';
-  o.order_type = 'D';
+  o.bs_flag = 'B', o.order_type = 'D';
   return o;
-}
-const void* order_record() {
-  static const _L2Order o = sample_order();
-  return &o;
 }
 
 _L2Trade sample_trade() {
@@ -172,19 +147,12 @@ _L2Trade sample_trade() {
   memset(&t, 0, sizeof t);
   t.exchange = 2;
   strcpy(t.symbol, "000001");
-  t.action_day = 20240102;
-  t.time = 145959990;
+  t.action_day = 20240102, t.time = 145959990;
   t.volume = 300;
   t.price = 0.0;  // a Shenzhen cancellation
-  t.seq_num = 12;
-  t.bid_seq_num = 0;
-  t.ask_seq_num = INT64_MIN;
+  t.seq_num = 12, t.bid_seq_num = 0, t.ask_seq_num = INT64_MIN;
   t.trade_flag = '4';  // not written: no column binds it
   return t;
-}
-const void* trade_record() {
-  static const _L2Trade t = sample_trade();
-  return &t;
 }
 
 // ---- every row format ----------------------------------------------------------------------
@@ -268,46 +236,52 @@ TEST_P(RowFormatTest, RefusesNullAndUnusableDelimiters) {
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, RowFormatTest,
-    ::testing::Values(FormatCase{"Snapshot", snapshot_row, l2snapshot_csv_header, snapshot_record,
-                                 59},
-                      FormatCase{"Bar", bar_row, bar_csv_header, bar_record, 15},
-                      FormatCase{"Index", index_row, mdindex_csv_header, index_record, 12},
-                      FormatCase{"Order", order_row, shanghai_order_header, order_record, 9},
-                      FormatCase{"Trade", trade_row, l2trade_csv_header, trade_record, 9}),
+    ::testing::Values(
+        FormatCase{"Snapshot", snapshot_row, l2snapshot_csv_header,
+                   record_of<_L2Snapshot, sample_snapshot>, 59},
+        FormatCase{"Bar", bar_row, bar_csv_header, record_of<_BarData, sample_bar>, 15},
+        FormatCase{"Index", index_row, mdindex_csv_header, record_of<_MDIndex, sample_index>, 12},
+        FormatCase{"Order", order_row, shanghai_order_header, record_of<_L2Order, sample_order>, 9},
+        FormatCase{"Trade", trade_row, l2trade_csv_header, record_of<_L2Trade, sample_trade>, 9}),
     [](const ::testing::TestParamInfo<FormatCase>& info) { return info.param.name; });
 
-// ---- values in the rows
-// --------------------------------------------------------------------------------
+// ---- values in the rows ---------------------------------------------------------------------
 
-TEST(RowReadBackTest, IndexRowCarriesEveryField) {
-  EXPECT_EQ(header(mdindex_csv_header),
-            "instrument,trading_day,action_day,time,pre_close,open,high,low,last,close,volume,"
-            "turnover\r\n");
-  EXPECT_EQ(format(index_row, index_record()),
+// Headers and rows byte for byte. The order type column is named for the exchange family whose
+// column DataCsvReader reads; a flag is its character, nothing when 0, quoted when it is the
+// delimiter or a quote.
+TEST(RowReadBackTest, HeadersAndRowsByteForByte) {
+  const auto sz_order_header = [](char* b, int n, char d) {
+    return l2order_csv_header(b, n, 2, d);
+  };
+  const struct {
+    HeaderFormatter header;
+    char delimiter;
+    const char* expected;
+  } headers[] = {
+      {mdindex_csv_header, ',',
+       "instrument,trading_day,action_day,time,pre_close,open,high,low,last,close,volume,"
+       "turnover\r\n"},
+      {sz_order_header, ',',
+       "instrument,action_day,time,volume,price,seq_num,order_index,bs_flag,order_type_sz\r\n"},
+      {shanghai_order_header, ';',
+       "instrument;action_day;time;volume;price;seq_num;order_index;bs_flag;order_type_sh\r\n"},
+      {l2trade_csv_header, ',',
+       "instrument,action_day,time,volume,price,seq_num,bid_seq_num,ask_seq_num,bs_flag\r\n"}};
+  for (const auto& h : headers) EXPECT_EQ(header(h.header, h.delimiter), h.expected);
+  const _MDIndex x = sample_index();
+  const _L2Order o = sample_order();
+  const _L2Trade t = sample_trade();
+  EXPECT_EQ(format(index_row, &x),
             "000300.SH,20230106,20230105,150000000,3887.8939,3890.1,3901.55,3880.0001,3899.99,"
             "3899.9876543,-9223372036854775808,123456789012.5\r\n");
-}
-
-// The order type column is named for the exchange family whose column DataCsvReader reads; a
-// flag is its character, nothing when 0, quoted when it is the delimiter or a quote.
-TEST(RowReadBackTest, OrderAndTradeRowsCarryTheirFlags) {
-  char buf[200];
-  ASSERT_GT(l2order_csv_header(buf, sizeof buf, 2, ','), 0);
-  EXPECT_STREQ(
-      buf, "instrument,action_day,time,volume,price,seq_num,order_index,bs_flag,order_type_sz\r\n");
-  EXPECT_EQ(
-      header(shanghai_order_header, ';'),
-      "instrument;action_day;time;volume;price;seq_num;order_index;bs_flag;order_type_sh\r\n");
-  EXPECT_EQ(header(l2trade_csv_header),
-            "instrument,action_day,time,volume,price,seq_num,bid_seq_num,ask_seq_num,bs_flag\r\n");
-  EXPECT_EQ(format(order_row, order_record()),
+  EXPECT_EQ(format(order_row, &o),
             "600000.SH,20240102,93000120,4294967295,10.02,9223372036854775807,17,B,D\r\n");
-  EXPECT_EQ(format(trade_row, trade_record()),
+  EXPECT_EQ(format(trade_row, &t),
             "000001.SZ,20240102,145959990,300,0,12,0,-9223372036854775808,\r\n");
-  _L2Order o = sample_order();
-  o.bs_flag = ';';
-  o.order_type = '"';
-  const std::string row = format(order_row, &o, ';');
+  _L2Order quoted = o;
+  quoted.bs_flag = ';', quoted.order_type = '"';
+  const std::string row = format(order_row, &quoted, ';');
   EXPECT_EQ(row.substr(row.size() - 11), ";\";\";\"\"\"\"\r\n");  // ";" and """"
   ReadBack rb(header(shanghai_order_header, ';'), row, ';');
   ASSERT_TRUE(rb.ok());
@@ -315,27 +289,14 @@ TEST(RowReadBackTest, OrderAndTradeRowsCarryTheirFlags) {
   EXPECT_EQ(rb.text("order_type_sh"), "\"");
 }
 
-// The bar row read back with one field changed: the instrument text or the close.
-std::string bar_instrument(unsigned char exchange, const char* symbol, size_t n = 0) {
-  _BarData b = sample_bar();
-  b.exchange = exchange;
-  memset(b.symbol, 0, sizeof b.symbol);
-  memcpy(b.symbol, symbol, n ? n : strlen(symbol));
-  ReadBack rb(header(bar_csv_header), format(bar_row, &b));
-  EXPECT_TRUE(rb.ok() && csv_field_count(rb.csv()) == 15) << symbol;
-  return rb.ok() ? rb.text("instrument") : "";
+// The sample bar's row, read back, with the instrument or the close changed.
+ReadBack bar_read_back(const _BarData& b) {
+  return ReadBack(header(bar_csv_header), format(bar_row, &b));
 }
-std::string close_text(double v) {
+ReadBack bar_with_close(double v) {
   _BarData b = sample_bar();
   b.close = v;
-  ReadBack rb(header(bar_csv_header), format(bar_row, &b));
-  return rb.ok() ? rb.text("close") : "<unreadable>";
-}
-double read_close(double v) {
-  _BarData b = sample_bar();
-  b.close = v;
-  ReadBack rb(header(bar_csv_header), format(bar_row, &b));
-  return rb.real("close");
+  return bar_read_back(b);
 }
 
 TEST(RowReadBackTest, InstrumentIsSymbolDotExchange) {
@@ -358,43 +319,53 @@ TEST(RowReadBackTest, InstrumentIsSymbolDotExchange) {
       {2, "two\nlines", 0, "two\nlines.SZ"},
       {1, thirty.c_str(), 30, thirty + ".SH"},
   };
-  for (const auto& c : cases) EXPECT_EQ(bar_instrument(c.exchange, c.symbol, c.n), c.expected);
+  for (const auto& c : cases) {
+    _BarData b = sample_bar();
+    b.exchange = c.exchange;
+    memset(b.symbol, 0, sizeof b.symbol);
+    memcpy(b.symbol, c.symbol, c.n ? c.n : strlen(c.symbol));
+    const ReadBack rb = bar_read_back(b);
+    ASSERT_TRUE(rb.ok()) << c.expected;
+    EXPECT_EQ(csv_field_count(rb.csv()), 15) << c.expected;
+    EXPECT_EQ(rb.text("instrument"), c.expected);
+  }
   unsigned char exchange = 0;
   char symbol[30];
   EXPECT_EQ(KX::SymbolTools::extract_symbol(symbol, 29, &exchange, "600000.5"), 2);
   EXPECT_EQ(exchange, 5);
 }
 
-TEST(RowDoubleTest, ShortDecimalsStayShort) {
+// Short decimals stay as written; other doubles read back bit for bit in at most 24
+// characters; NaN and the infinities read back as themselves.
+TEST(RowDoubleTest, DoublesAreShortAndReadBackExactly) {
   for (const char* text :
        {"0", "-0", "3", "10.5", "10.01", "-2.25", "1234.5678", "0.0001", "-0.0001", "100000", "0.1",
         "0.001", "12.345", "-99.99", "900719925474.0991", "123456789012.5"}) {
-    EXPECT_EQ(close_text(strtod(text, nullptr)), text);
+    EXPECT_EQ(bar_with_close(strtod(text, nullptr)).text("close"), text);
   }
-}
-
-TEST(RowDoubleTest, OtherDoublesReadBackExactly) {
   const double cases[] = {
       0.1 + 0.2,          1.0 / 3.0, 1e-300,   5e-324,   DBL_MIN, DBL_MAX, -DBL_MAX,        1e22,
       9007199254740993.0, 0.00001,   -0.00005, 12.34567, 4e15,    -1e-7,   123456.78901234, 2.5e-5};
   for (double v : cases) {
-    EXPECT_PRED2(same_double, read_close(v), v) << close_text(v);
-    EXPECT_LE(close_text(v).size(), 24u) << close_text(v);
+    const ReadBack rb = bar_with_close(v);
+    EXPECT_PRED2(same_double, rb.real("close"), v) << rb.text("close");
+    EXPECT_LE(rb.text("close").size(), 24u) << rb.text("close");
   }
-  EXPECT_TRUE(std::isnan(read_close(NAN)));
-  EXPECT_EQ(read_close(INFINITY), INFINITY);
-  EXPECT_EQ(read_close(-INFINITY), -INFINITY);
+  EXPECT_TRUE(std::isnan(bar_with_close(NAN).real("close")));
+  EXPECT_EQ(bar_with_close(INFINITY).real("close"), INFINITY);
+  EXPECT_EQ(bar_with_close(-INFINITY).real("close"), -INFINITY);
 
   std::mt19937_64 rng(42);
   for (int i = 0; i < 2000; ++i) {
     uint64_t bits = rng();
     double v;
     memcpy(&v, &bits, sizeof v);
-    if (std::isfinite(v)) {
-      ASSERT_PRED2(same_double, read_close(v), v) << close_text(v);
-    }
     const double price = std::round(std::ldexp(static_cast<double>(rng() >> 11), -40) * 100) / 100;
-    ASSERT_PRED2(same_double, read_close(price), price) << close_text(price);
+    for (double x : {v, price}) {
+      if (!std::isfinite(x)) continue;
+      const ReadBack rb = bar_with_close(x);
+      ASSERT_PRED2(same_double, rb.real("close"), x) << rb.text("close");
+    }
   }
 }
 
