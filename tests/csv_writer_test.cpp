@@ -69,23 +69,14 @@ _L2Snapshot make_snapshot(int i) {
   s.action_day = s.trading_day = 20230105;
   s.time = 93000000 + (i % 1000) * 1000;
   s.open = 10.01 + i * 0.01;
-  s.high = s.open + 0.5;
-  s.low = s.open - 0.25;
-  s.last = s.open + 0.13;
+  s.high = s.open + 0.5, s.low = s.open - 0.25, s.last = s.open + 0.13;
   s.volume = 1000000000000LL + i;
   s.turnover = 123456789.125 + i;
-  s.pre_close = 10.0;
-  s.pre_settle = 9.875;
-  s.settle = 0.1 + i;
-  s.iopv = 1.0 / 3.0;
-  s.num_trades = 1000 + i;
-  s.open_interest = 2000 + i;
-  s.pre_open_interest = 3000 + i;
+  s.pre_close = 10.0, s.pre_settle = 9.875, s.settle = 0.1 + i, s.iopv = 1.0 / 3.0;
+  s.num_trades = 1000 + i, s.open_interest = 2000 + i, s.pre_open_interest = 3000 + i;
   for (int l = 0; l < 10; ++l) {
-    s.ask_price[l] = s.last + 0.01 * (l + 1);
-    s.bid_price[l] = s.last - 0.01 * (l + 1);
-    s.ask_volume[l] = 100 * (l + 1) + i;
-    s.bid_volume[l] = 200 * (l + 1) + i;
+    s.ask_price[l] = s.last + 0.01 * (l + 1), s.bid_price[l] = s.last - 0.01 * (l + 1);
+    s.ask_volume[l] = 100 * (l + 1) + i, s.bid_volume[l] = 200 * (l + 1) + i;
   }
   return s;
 }
@@ -96,20 +87,10 @@ _BarData make_bar(int i) {
   b.type = QL_RECORD_BAR;
   b.exchange = i % 2 ? 9 : 1;
   snprintf(b.symbol, sizeof(b.symbol), i % 2 ? "rb%04d" : "%06d", 2305 + i);
-  b.action_day = 20230105;
-  b.time = 93100 + i * 100;
-  b.trading_day = 20230106;
-  b.open = 4000.5 + i;
-  b.high = 4010.25 + i;
-  b.low = 3990.125 + i;
-  b.close = 4005.1 + i;
-  b.turnover = 8000000.07 * (i + 1);
-  b.volume = 5000000000LL + i;
-  b.pre_close = 3999.9;
-  b.open_interest = 150000 + i;
-  b.num_trades = 40 + i;
-  b.iopv = 1.25;
-  b.turn = 0.0123 * (i + 1);
+  b.action_day = 20230105, b.time = 93100 + i * 100, b.trading_day = 20230106;
+  b.open = 4000.5 + i, b.high = 4010.25 + i, b.low = 3990.125 + i, b.close = 4005.1 + i;
+  b.turnover = 8000000.07 * (i + 1), b.volume = 5000000000LL + i, b.pre_close = 3999.9;
+  b.open_interest = 150000 + i, b.num_trades = 40 + i, b.iopv = 1.25, b.turn = 0.0123 * (i + 1);
   return b;
 }
 
@@ -121,13 +102,8 @@ _MDIndex make_index(int i) {
   snprintf(x.symbol, sizeof(x.symbol), "%06d", i);
   x.action_day = x.trading_day = 20230105;
   x.time = 93000000 + i * 3000;
-  x.pre_close = 3000.5;
-  x.open = 3001.25;
-  x.high = 3010.125;
-  x.low = 2990.0625;
-  x.last = 3005.1;
-  x.volume = 123456789012LL;
-  x.turnover = 987654321.5;
+  x.pre_close = 3000.5, x.open = 3001.25, x.high = 3010.125, x.low = 2990.0625, x.last = 3005.1;
+  x.volume = 123456789012LL, x.turnover = 987654321.5;
   return x;
 }
 
@@ -215,20 +191,16 @@ TEST_F(CsvWriterFiles, TradeAndOrderRowsMatchPrintf) {
       t.aux_no = o.aux_no = static_cast<int32_t>(any64(rng));
       t.volume = o.volume = static_cast<uint32_t>(any64(rng));
       t.seq_num = i % 1000 ? any64(rng) : std::numeric_limits<int64_t>::min();
-      t.bid_seq_num = any64(rng);
-      t.ask_seq_num = any64(rng);
+      t.bid_seq_num = any64(rng), t.ask_seq_num = any64(rng);
       t.price = stress_price(rng, i);
-      t.bs_flag = "BS\0"[i % 3];
-      t.trade_flag = "\0F4"[i % 3];
+      t.bs_flag = "BS\0"[i % 3], t.trade_flag = "\0F4"[i % 3];
       ASSERT_EQ(wt.write(&t), 1);
       expected_trades +=
           printf_row(t, ',', {t.seq_num, t.bid_seq_num, t.ask_seq_num}, {t.trade_flag, t.bs_flag});
 
-      o.order_index = any64(rng);
-      o.seq_num = any64(rng);
+      o.order_index = any64(rng), o.seq_num = any64(rng);
       o.price = stress_price(rng, i + 3);
-      o.bs_flag = "SB\0"[i % 3];
-      o.order_type = "12D\0"[i % 4];
+      o.bs_flag = "SB\0"[i % 3], o.order_type = "12D\0"[i % 4];
       ASSERT_EQ(wo.write(&o), 1);
       expected_orders += printf_row(o, '|', {o.seq_num, o.order_index}, {o.bs_flag, o.order_type});
     }
@@ -285,7 +257,7 @@ TEST_F(CsvWriterFiles, FlushSchedule) {
   }
 }
 
-TEST_F(CsvWriterFiles, FailedOpenAndNullRecordsGiveMinusOne) {
+TEST_F(CsvWriterFiles, FailuresAreReported) {
   const std::string bad = dir_ + "/no_such_dir/x.csv";
   ::testing::internal::CaptureStderr();
   DataCsvWriter w(bad.c_str(), "w", ',');
@@ -308,20 +280,15 @@ TEST_F(CsvWriterFiles, FailedOpenAndNullRecordsGiveMinusOne) {
           good.write(static_cast<_L2Trade*>(nullptr)) + good.write(static_cast<_L2Order*>(nullptr)),
       -5);
   EXPECT_EQ(w.write_count() + good.write_count(), 0u);
-}
 
-TEST_F(CsvWriterFiles, FailedWriteReturnsZeroAndStillCounts) {
+  // A failed write gives 0 and still counts.
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-  BufferedWriter w("/dev/full", nullptr, _IONBF);  // unbuffered: every fwrite fails now
-  ASSERT_TRUE(w.is_open());
-  _L2Snapshot s = make_snapshot(0);
-  _BarData b = make_bar(0);
-  _L2Trade t{};
-  EXPECT_EQ(w.write(&s), 0);
-  EXPECT_EQ(w.write(&b), 0);
-  EXPECT_EQ(w.write(&t), 0);
-  EXPECT_EQ(w.write_count(), 2u);
-  EXPECT_EQ(w.last_bar_time(), +b.time) << "the bar flush rule still applies";
+  BufferedWriter full("/dev/full", nullptr, _IONBF);  // unbuffered: every fwrite fails now
+  ASSERT_TRUE(full.is_open());
+  EXPECT_EQ((std::vector<int>{full.write(&s), full.write(&b), full.write(&t)}),
+            (std::vector<int>{0, 0, 0}));
+  EXPECT_EQ(full.write_count(), 2u);
+  EXPECT_EQ(full.last_bar_time(), +b.time) << "the bar flush rule still applies";
 }
 
 // What the decoder gives back: the record without the fields it never reads.
@@ -371,11 +338,7 @@ TEST_F(CsvWriterFiles, RoundTripOfSnapshotsAndBars) {
   snapshots[6].num_trades = std::numeric_limits<int32_t>::min();
   snapshots[7].last = 1e-300;
   snapshots[8].turnover = 1.7976931348623157e308;
-  for (char delimiter : {',', '\t', ';'}) {
-    SCOPED_TRACE(static_cast<int>(delimiter));
-    expect_round_trip(path("snapshots" + std::to_string(delimiter) + ".csv"), l2snapshot_csv_header,
-                      snapshots, delimiter);
-  }
+  expect_round_trip(path("snapshots.csv"), l2snapshot_csv_header, snapshots, ';');
 
   std::vector<_BarData> bars;
   for (int i = 0; i < 50; ++i) bars.push_back(make_bar(i));
