@@ -127,7 +127,8 @@ TEST_F(ColumnBinding, FindsByNameAndOpensOnlyWhatCanBeRead) {
   EXPECT_EQ(DataCsvReader::smart_find_csv_col_idx(r->csv_handle, static_cast<const char*>(nullptr)),
             kAbsent);
 
-  // No file: an empty reader; a reader that fails to open another keeps its own.
+  // No file: an empty reader that decodes nothing; a reader that fails to open another keeps
+  // its own.
   auto s = open("symbol,last\n600000.SH,1.5\n");
   csv_file* first = s->csv_handle;
   const _MDColumnIndexTable absent;
@@ -135,6 +136,11 @@ TEST_F(ColumnBinding, FindsByNameAndOpensOnlyWhatCanBeRead) {
     DataCsvReader none(path, ',');
     EXPECT_EQ(none.csv_handle, nullptr);
     EXPECT_EQ(memcmp(&none.column_index, &absent, sizeof(absent)), 0);
+    _L2Trade t{};
+    _L2Order o{};
+    _L2Snapshot snap{};
+    _BarData b{};
+    EXPECT_FALSE(none.get(&t) || none.get(&o) || none.get(&snap) || none.get(&b));
     EXPECT_EQ(s->open_csv_and_init(path, ','), -1);
   }
   EXPECT_EQ(s->csv_handle, first);
@@ -158,13 +164,10 @@ TEST_F(Decoding, VendorSnapshots) {
   EXPECT_EQ((Ints{s.ask_volume[0], s.bid_volume[0], s.bid_volume[1], s.bid_volume[9]}),
             (Ints{100, 200, 400, 900}));
 
-  s = take<_L2Snapshot>(*r);
-  EXPECT_EQ(+s.action_day, 20230104);
-  EXPECT_EQ(+s.trading_day, 20230105);
-
-  s = take<_L2Snapshot>(*r);
-  EXPECT_EQ(+s.action_day, 20230105);
-  EXPECT_EQ(+s.trading_day, 0);
+  for (const Ints& days : {Ints{20230104, 20230105}, Ints{20230105, 0}}) {
+    s = take<_L2Snapshot>(*r);
+    EXPECT_EQ((Ints{s.action_day, s.trading_day}), days);
+  }
 
   memset(&s, 0xAB, sizeof(s));
   const _L2Snapshot before = s;
@@ -172,7 +175,7 @@ TEST_F(Decoding, VendorSnapshots) {
   EXPECT_EQ(memcmp(&s, &before, sizeof(s)), 0);
 }
 
-TEST_F(Decoding, NothingIsWrittenWithoutInstrumentOrFileOrForLevel1) {
+TEST_F(Decoding, NothingIsWrittenWithoutInstrumentOrForLevel1) {
   auto r = open("last,volume\n1.5,100\n");
   _BarData b, b_before;
   _L1Snapshot l1, l1_before;
@@ -183,12 +186,6 @@ TEST_F(Decoding, NothingIsWrittenWithoutInstrumentOrFileOrForLevel1) {
   EXPECT_FALSE(open_data("vendor_snapshot.csv")->get(&l1));
   EXPECT_EQ(memcmp(&b, &b_before, sizeof(b)), 0);
   EXPECT_EQ(memcmp(&l1, &l1_before, sizeof(l1)), 0);
-
-  DataCsvReader closed(nullptr, ',');
-  _L2Trade t{};
-  _L2Order o{};
-  _L2Snapshot s{};
-  EXPECT_FALSE(closed.get(&t) || closed.get(&o) || closed.get(&s) || closed.get(&b));
   EXPECT_FALSE(r->get(static_cast<_L2Snapshot*>(nullptr)));
 }
 
