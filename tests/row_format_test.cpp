@@ -189,8 +189,9 @@ TEST_P(RowFormatTest, RowHasExactlyTheHeadersColumns) {
   }
 }
 
-// Nothing lands past `size`; a cut row is NUL-terminated and reported as -1.
-TEST_P(RowFormatTest, NeverWritesPastSize) {
+// Nothing lands past `size`; a cut row is NUL-terminated and reported as -1. A delimiter that
+// can occur inside a number, a quote or a line end would make the row unreadable: refused.
+TEST_P(RowFormatTest, StaysInItsBufferAndRefusesBadArguments) {
   const FormatCase& c = GetParam();
   const std::string full = format(c.row, c.record());
   const std::string head = header(c.header);
@@ -199,9 +200,8 @@ TEST_P(RowFormatTest, NeverWritesPastSize) {
   for (int size = 0; size <= static_cast<int>(full.size()) + 2; ++size) {
     std::fill(buf.begin(), buf.end(), kGuard);
     const int n = c.row(buf.data(), size, c.record(), ',');
-    for (size_t i = static_cast<size_t>(size); i < buf.size(); ++i) {
+    for (size_t i = static_cast<size_t>(size); i < buf.size(); ++i)
       ASSERT_EQ(buf[i], kGuard) << "size " << size << " wrote byte " << i;
-    }
     if (size > static_cast<int>(full.size())) {
       EXPECT_EQ(n, static_cast<int>(full.size()));
       EXPECT_EQ(std::string(buf.data()), full);
@@ -216,21 +216,15 @@ TEST_P(RowFormatTest, NeverWritesPastSize) {
   EXPECT_EQ(c.header(buf.data(), 10, ','), -1);
   EXPECT_EQ(std::string(buf.data()), head.substr(0, 9));
   EXPECT_EQ(buf[10], kGuard);
-}
 
-// A delimiter that can occur inside a number, a quote or a line end would make the row
-// unreadable.
-TEST_P(RowFormatTest, RefusesNullAndUnusableDelimiters) {
-  const FormatCase& c = GetParam();
-  char buf[4000];
   EXPECT_EQ(c.row(nullptr, 100, c.record(), ','), -1);
-  EXPECT_EQ(c.row(buf, 100, nullptr, ','), -1);
+  EXPECT_EQ(c.row(buf.data(), 100, nullptr, ','), -1);
   EXPECT_EQ(c.header(nullptr, 100, ','), -1);
   for (char d : {'.', '-', '+', '5', 'e', 'S', '"', '\n', '\r', '\0'}) {
     buf[0] = 'x';
-    EXPECT_EQ(c.row(buf, sizeof buf, c.record(), d), -1) << d;
+    EXPECT_EQ(c.row(buf.data(), static_cast<int>(buf.size()), c.record(), d), -1) << d;
     EXPECT_EQ(buf[0], '\0');
-    EXPECT_EQ(c.header(buf, sizeof buf, d), -1) << d;
+    EXPECT_EQ(c.header(buf.data(), static_cast<int>(buf.size()), d), -1) << d;
   }
 }
 
