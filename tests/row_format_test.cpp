@@ -90,8 +90,7 @@ const auto order_row = row_of<_L2Order, l2order_to_csv>;
 const auto trade_row = row_of<_L2Trade, l2trade_to_csv>;
 
 _L2Snapshot sample_snapshot() {
-  _L2Snapshot r;
-  memset(&r, 0, sizeof r);
+  _L2Snapshot r{};
   r.exchange = 1, r.time = 93000500;
   strcpy(r.symbol, "600000");
   r.volume = 123456789012LL;
@@ -103,8 +102,7 @@ _L2Snapshot sample_snapshot() {
 }
 
 _BarData sample_bar() {
-  _BarData b;
-  memset(&b, 0, sizeof b);
+  _BarData b{};
   b.exchange = 9;
   strcpy(b.symbol, "rb2305");
   b.action_day = 20230104, b.trading_day = 20230105, b.time = 210100000;
@@ -115,8 +113,7 @@ _BarData sample_bar() {
 }
 
 _MDIndex sample_index() {
-  _MDIndex x;
-  memset(&x, 0, sizeof x);
+  _MDIndex x{};
   x.exchange = 1;
   strcpy(x.symbol, "000300");
   x.action_day = 20230105, x.time = 150000000;
@@ -129,8 +126,7 @@ _MDIndex sample_index() {
 }
 
 _L2Order sample_order() {
-  _L2Order o;
-  memset(&o, 0, sizeof o);
+  _L2Order o{};
   o.exchange = 1;
   strcpy(o.symbol, "600000");
   o.action_day = 20240102, o.time = 93000120;
@@ -143,8 +139,7 @@ _L2Order sample_order() {
 }
 
 _L2Trade sample_trade() {
-  _L2Trade t;
-  memset(&t, 0, sizeof t);
+  _L2Trade t{};
   t.exchange = 2;
   strcpy(t.symbol, "000001");
   t.action_day = 20240102, t.time = 145959990;
