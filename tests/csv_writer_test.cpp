@@ -61,8 +61,7 @@ class CsvWriterFiles : public ::testing::Test {
 
 // The golden files hold exactly these records.
 _L2Snapshot make_snapshot(int i) {
-  _L2Snapshot s;
-  memset(&s, 0, sizeof(s));
+  _L2Snapshot s{};
   s.type = QL_RECORD_L2SNAPSHOT;
   s.exchange = i % 3 == 0 ? 1 : i % 3 == 1 ? 2 : 0;
   snprintf(s.symbol, sizeof(s.symbol), "%06d", 600000 + i);
@@ -82,8 +81,7 @@ _L2Snapshot make_snapshot(int i) {
 }
 
 _BarData make_bar(int i) {
-  _BarData b;
-  memset(&b, 0, sizeof(b));
+  _BarData b{};
   b.type = QL_RECORD_BAR;
   b.exchange = i % 2 ? 9 : 1;
   snprintf(b.symbol, sizeof(b.symbol), i % 2 ? "rb%04d" : "%06d", 2305 + i);
@@ -95,8 +93,7 @@ _BarData make_bar(int i) {
 }
 
 _MDIndex make_index(int i) {
-  _MDIndex x;
-  memset(&x, 0, sizeof(x));
+  _MDIndex x{};
   x.type = QL_RECORD_MDINDEX;
   x.exchange = 1;
   snprintf(x.symbol, sizeof(x.symbol), "%06d", i);
