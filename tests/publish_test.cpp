@@ -224,9 +224,9 @@ TEST_F(PublishTest, RefusedInitsLeakNothingAndKeepTheFirstSender) {
   // TearDown checks that the one instance is released exactly once.
 }
 
-// Before init nothing works; after it an empty payload or a null item is refused. In both
-// modes, and without taking a reference.
-TEST_F(PublishTest, NothingWorksBeforeInitAndEmptyItemsAreRefused) {
+// Before init nothing works; after it an empty payload, a null item or a switched-off type is
+// refused. In both modes, and without taking a reference.
+TEST_F(PublishTest, RefusalsTakeNoReferenceAndQueueNothing) {
   for (int mode : {1, 0}) {
     MDPublishLib pub;
     pub.set_thread_mode(mode);
@@ -234,8 +234,7 @@ TEST_F(PublishTest, NothingWorksBeforeInitAndEmptyItemsAreRefused) {
     EXPECT_EQ(pub.start(), QL_ERROR);
     EXPECT_EQ(pub.post_msg(it), QL_ERROR);
     EXPECT_EQ(msg_item_refcount(it), 1);
-    msg_sender_data_s d;
-    std::memset(&d, 0, sizeof d);
+    msg_sender_data_s d{};
     EXPECT_EQ(pub.do_send_datas(&d, 1), QL_ERROR);
     EXPECT_EQ(pub.stop(), 0);
     void* inst = init_record(pub);
@@ -256,10 +255,8 @@ TEST_F(PublishTest, NothingWorksBeforeInitAndEmptyItemsAreRefused) {
   EXPECT_EQ(pub.init(&t, "", nullptr, nullptr, 0), QL_SENDER_INCOMPLETE);
   EXPECT_EQ(pub.init(static_cast<msg_sender_s*>(nullptr), "", nullptr, nullptr, 0), QL_ERROR);
   EXPECT_EQ(creates, 0);
-}
 
-TEST_F(PublishTest, SwitchedOffTypesAreRefusedAndNothingQueued) {
-  MDPublishLib pub;
+  // Switched-off types are refused and nothing is queued.
   init_record(pub);
   EXPECT_EQ(pub.set_quote_type(2, false), 0);
   msg_item_s* tick = item(2, 1);
