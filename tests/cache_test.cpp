@@ -389,7 +389,9 @@ class CacheExtendedBarTest : public CacheTest {
   std::vector<unsigned char*> blocks_;
 };
 
-TEST_F(CacheExtendedBarTest, ExtendedFirstBarMakesWideElementsAndPlainBarsGetZeroTails) {
+// An extended first bar makes wide elements, where plain bars get zero tails; narrow elements
+// store extended bars as plain ones.
+TEST_F(CacheExtendedBarTest, ElementWidthFollowsTheFirstBar) {
   const _BarData* e = bar(20240102, 1.0, 0xAB);
   const _BarData* p = bar(20240103, 2.0);
   EXPECT_EQ(cache().update_daily_bar("IF2401", e), 1);
@@ -400,6 +402,14 @@ TEST_F(CacheExtendedBarTest, ExtendedFirstBarMakesWideElementsAndPlainBarsGetZer
   EXPECT_TRUE(tail_is(a->items[1], 0x00));  // the plain bar's missing 72 bytes are zeros
   EXPECT_EQ(memcmp(a->items[1], p, QL_BAR_SIZE), 0);
 
+  cache().update_daily_bar("IF2403", bar(20240102, 1.0));
+  const _BarData* x = bar(20240103, 2.0, 0x11);
+  EXPECT_EQ(cache().update_daily_bar("IF2403", x), 2);
+  EXPECT_EQ(cache().get_daily_bar_array("IF2403", 0, false)->elem_size(), QL_BAR_SIZE);
+  EXPECT_EQ(cache().last_daily_bar("IF2403")->extension, 0);
+  EXPECT_EQ(cache().update_bar("IF2403", x), 1);  // intraday arrays are always 180 bytes wide
+  EXPECT_EQ(cache().last_bar("IF2403")->extension, 0);
+
   // Replacing in place (keep 1) reads only the caller's record.
   cache().set_keep_daily_bars(1);
   cache().update_daily_bar("IF2402", bar(20240104, 3.0, 0xCD));
@@ -407,16 +417,6 @@ TEST_F(CacheExtendedBarTest, ExtendedFirstBarMakesWideElementsAndPlainBarsGetZer
   EXPECT_TRUE(tail_is(cache().last_daily_bar("IF2402"), 0x00));
   EXPECT_EQ(cache().update_daily_bar("IF2402", bar(20240106, 5.0, 0xEF)), 1);
   EXPECT_TRUE(tail_is(cache().last_daily_bar("IF2402"), 0xEF));
-}
-
-TEST_F(CacheExtendedBarTest, NarrowElementsStoreExtendedBarsAsPlainOnes) {
-  cache().update_daily_bar("IF2401", bar(20240102, 1.0));
-  const _BarData* e = bar(20240103, 2.0, 0x11);
-  EXPECT_EQ(cache().update_daily_bar("IF2401", e), 2);
-  EXPECT_EQ(cache().get_daily_bar_array("IF2401", 0, false)->elem_size(), QL_BAR_SIZE);
-  EXPECT_EQ(cache().last_daily_bar("IF2401")->extension, 0);
-  EXPECT_EQ(cache().update_bar("IF2401", e), 1);  // intraday arrays are always 180 bytes wide
-  EXPECT_EQ(cache().last_bar("IF2401")->extension, 0);
 }
 
 class CacheHistoryTest : public CacheTest {
@@ -467,9 +467,8 @@ TEST_F(CacheHistoryTest, EachFieldIsAViewOfItsTypeOverTheNewestBarsAndKeepBarsIs
   // "1d" reads the daily bars.
   EXPECT_DOUBLE_EQ(at(cache().history_data("600000", "close", 2, "1d"), 1), 108.0);
   EXPECT_DOUBLE_EQ(at(cache().history_data("600000", "close", 2, nullptr), 1), 8.0);
-}
 
-TEST_F(CacheHistoryTest, TheThreadsBufferIsReusedAndGrows) {
+  // The thread's buffer is reused, and grows.
   NumArray first = cache().history_data("600000", 4, 2, "1m");
   const double* numbers = static_cast<const double*>(first.data);
   EXPECT_DOUBLE_EQ(numbers[0], 7.0);
@@ -481,9 +480,9 @@ TEST_F(CacheHistoryTest, TheThreadsBufferIsReusedAndGrows) {
     const _BarData b = make_bar("600000", kDay, i, i);
     ASSERT_EQ(cache().update_bar("600000", &b), i);
   }
-  NumArray v = cache().history_data("600000", 4, 700, "1m");
-  ASSERT_EQ(v.count, 700);
-  EXPECT_DOUBLE_EQ(at(v, 699), 700.0);
+  NumArray big = cache().history_data("600000", 4, 700, "1m");
+  ASSERT_EQ(big.count, 700);
+  EXPECT_DOUBLE_EQ(at(big, 699), 700.0);
 }
 
 // Two threads, two caches: a view from one thread stays intact while the other thread queries,

@@ -86,6 +86,17 @@ struct RecordApi {
 #undef QL_BIND
     ASSERT_TRUE(live && batches && batch && entries && entry && wait && debug && create_arg);
   }
+  // Entry `i` of what instance `inst` was handed: the sender data, the tag, the refcount then.
+  struct Entry {
+    msg_sender_data_s d;
+    int64_t tag;
+    int refcount;
+  };
+  Entry at(void* inst, int i) {
+    Entry e{};
+    entry(inst, i, &e.d, &e.tag, &e.refcount);
+    return e;
+  }
 };
 
 // Holds the test sender library open and checks at the end that every
@@ -132,7 +143,7 @@ class PublishTest : public ::testing::Test {
   int senders_at_start_ = 0;
 };
 
-TEST_F(PublishTest, LoadLetsThePluginFillTheTable) {
+TEST_F(PublishTest, LoadLetsThePluginFillTheTableAndRefusesAnIncompleteOne) {
   msg_sender_s t{};
   ASSERT_EQ(MDPublishLib::msg_sender_load(&t, kLoadPath.c_str()), 0);
   EXPECT_EQ(t.set_debug, nullptr);
@@ -145,24 +156,23 @@ TEST_F(PublishTest, LoadLetsThePluginFillTheTable) {
   EXPECT_STREQ(pub.get_sender_name(), "sender_load");
   post_n(pub, 3);
   EXPECT_EQ(published(t.instance), 3);
-}
 
-TEST_F(PublishTest, MissingPublishGivesMinus17AndUnloadsTheLibrary) {
-  msg_sender_s t{};
-  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, kNoPublishPath.c_str()), QL_SENDER_INCOMPLETE);
+  // A library without a publish entry is refused and unloaded.
+  msg_sender_s u{};
+  EXPECT_EQ(MDPublishLib::msg_sender_load(&u, kNoPublishPath.c_str()), QL_SENDER_INCOMPLETE);
   // Nothing that points into the unloaded library is left behind.
-  EXPECT_TRUE(t.module == nullptr && t.create == nullptr && t.release == nullptr);
+  EXPECT_TRUE(u.module == nullptr && u.create == nullptr && u.release == nullptr);
   EXPECT_FALSE(is_loaded(kNoPublishPath));
 
-  MDPublishLib pub;
-  EXPECT_EQ(pub.init(kNoPublishPath.c_str(), "p", nullptr, nullptr, 0), QL_SENDER_INCOMPLETE);
+  MDPublishLib fresh;
+  EXPECT_EQ(fresh.init(kNoPublishPath.c_str(), "p", nullptr, nullptr, 0), QL_SENDER_INCOMPLETE);
   EXPECT_FALSE(is_loaded(kNoPublishPath));
-  EXPECT_EQ(pub.get_sender_name(), nullptr);
+  EXPECT_EQ(fresh.get_sender_name(), nullptr);
 
-  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, QL_PLUGIN_DIR "/no_such_sender.so"), QL_ERROR);
+  EXPECT_EQ(MDPublishLib::msg_sender_load(&u, QL_PLUGIN_DIR "/no_such_sender.so"), QL_ERROR);
   EXPECT_EQ(MDPublishLib::msg_sender_load(nullptr, kRecordPath.c_str()), QL_ERROR);
-  EXPECT_EQ(MDPublishLib::msg_sender_load(&t, nullptr), QL_ERROR);
-  EXPECT_EQ(pub.init(static_cast<const char*>(nullptr), "", nullptr, nullptr, 0), QL_ERROR);
+  EXPECT_EQ(MDPublishLib::msg_sender_load(&u, nullptr), QL_ERROR);
+  EXPECT_EQ(fresh.init(static_cast<const char*>(nullptr), "", nullptr, nullptr, 0), QL_ERROR);
 }
 
 // The line numbers of the publisher's log messages, collected by a sink for one test.
@@ -214,9 +224,9 @@ TEST_F(PublishTest, RefusedInitsLeakNothingAndKeepTheFirstSender) {
   // TearDown checks that the one instance is released exactly once.
 }
 
-// Before init nothing works; after it an empty payload or a null item is refused. In both
-// modes, and without taking a reference.
-TEST_F(PublishTest, NothingWorksBeforeInitAndEmptyItemsAreRefused) {
+// Before init nothing works; after it an empty payload, a null item or a switched-off type is
+// refused. In both modes, and without taking a reference.
+TEST_F(PublishTest, RefusalsTakeNoReferenceAndQueueNothing) {
   for (int mode : {1, 0}) {
     MDPublishLib pub;
     pub.set_thread_mode(mode);
@@ -224,8 +234,7 @@ TEST_F(PublishTest, NothingWorksBeforeInitAndEmptyItemsAreRefused) {
     EXPECT_EQ(pub.start(), QL_ERROR);
     EXPECT_EQ(pub.post_msg(it), QL_ERROR);
     EXPECT_EQ(msg_item_refcount(it), 1);
-    msg_sender_data_s d;
-    std::memset(&d, 0, sizeof d);
+    msg_sender_data_s d{};
     EXPECT_EQ(pub.do_send_datas(&d, 1), QL_ERROR);
     EXPECT_EQ(pub.stop(), 0);
     void* inst = init_record(pub);
@@ -246,10 +255,8 @@ TEST_F(PublishTest, NothingWorksBeforeInitAndEmptyItemsAreRefused) {
   EXPECT_EQ(pub.init(&t, "", nullptr, nullptr, 0), QL_SENDER_INCOMPLETE);
   EXPECT_EQ(pub.init(static_cast<msg_sender_s*>(nullptr), "", nullptr, nullptr, 0), QL_ERROR);
   EXPECT_EQ(creates, 0);
-}
 
-TEST_F(PublishTest, SwitchedOffTypesAreRefusedAndNothingQueued) {
-  MDPublishLib pub;
+  // Switched-off types are refused and nothing is queued.
   init_record(pub);
   EXPECT_EQ(pub.set_quote_type(2, false), 0);
   msg_item_s* tick = item(2, 1);
@@ -281,14 +288,11 @@ TEST_F(PublishTest, DirectModeCallsTheSenderAtOnceAndTakesNoReference) {
   EXPECT_EQ(msg_item_refcount(it), 1);
   EXPECT_EQ(pub.queue_count(), 0);
   ASSERT_EQ(rec_.entries(inst), 1);
-  msg_sender_data_s d;
-  int64_t tag;
-  int refcount;
-  rec_.entry(inst, 0, &d, &tag, &refcount);
-  EXPECT_EQ(d.msg_type, 0xF0);  // the header's 16-bit type, widened without sign
-  EXPECT_EQ(d.data_len, 16);
-  EXPECT_EQ(d.item, nullptr);
-  EXPECT_EQ(tag, 77);
+  const RecordApi::Entry e = rec_.at(inst, 0);
+  EXPECT_EQ(e.d.msg_type, 0xF0);  // the header's 16-bit type, widened without sign
+  EXPECT_EQ(e.d.data_len, 16);
+  EXPECT_EQ(e.d.item, nullptr);
+  EXPECT_EQ(e.tag, 77);
 
   // do_send_datas passes a caller's batch through, with debug 0 like post_msg.
   unsigned char rec[16] = {3};
@@ -327,15 +331,12 @@ TEST_F(PublishTest, QueuedItemsGoOutInBatchesOf128InPostingOrder) {
   for (int b = 0; b < 3; ++b) EXPECT_EQ(rec_.batch(inst, b, &debug), b < 2 ? 128 : 44);
   EXPECT_EQ(debug, 1);  // the level the thread started with
   for (int i = 0; i < 300; ++i) {
-    msg_sender_data_s d;
-    int64_t tag;
-    int refcount;
-    rec_.entry(inst, i, &d, &tag, &refcount);
-    EXPECT_EQ(tag, i);
-    EXPECT_EQ(d.item, posted[i]);
-    EXPECT_EQ(d.msg_type, i == 5 ? -16 : 2);  // first byte read as a signed byte
-    EXPECT_EQ(d.data_len, 16);
-    EXPECT_EQ(refcount, 2);  // the publisher holds its reference during the call
+    const RecordApi::Entry e = rec_.at(inst, i);
+    EXPECT_EQ(e.tag, i);
+    EXPECT_EQ(e.d.item, posted[i]);
+    EXPECT_EQ(e.d.msg_type, i == 5 ? -16 : 2);  // first byte read as a signed byte
+    EXPECT_EQ(e.d.data_len, 16);
+    EXPECT_EQ(e.refcount, 2);  // the publisher holds its reference during the call
     EXPECT_EQ(msg_item_refcount(posted[i]), 1);  // and has released it since
   }
 }
@@ -439,10 +440,7 @@ TEST_F(PublishTest, FourProducersEveryItemDeliveredExactlyOnce) {
   std::vector<unsigned char> seen(kStressItems, 0);
   std::vector<int64_t> last(kProducers, -1);
   for (int i = 0; i < kStressItems; ++i) {
-    msg_sender_data_s d;
-    int64_t tag;
-    int refcount;
-    rec_.entry(inst, i, &d, &tag, &refcount);
+    const int64_t tag = rec_.at(inst, i).tag;
     ASSERT_TRUE(tag >= 0 && tag < kStressItems) << tag;
     ASSERT_EQ(seen[tag]++, 0) << "tag " << tag << " delivered twice";
     const int p = static_cast<int>(tag / kPerProducer);
