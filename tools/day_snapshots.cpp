@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -67,7 +68,10 @@ struct DaySlice {
   }
 };
 
-// Reads a slice from index `from` to `to` in order, a buffer at a time for a run.
+// Reads a slice from index `from` to `to` in order, a buffer at a time for a run. While the
+// merge takes a run's snapshots from one buffer, the next part of the run is read into the
+// other on a thread of its own: a direct read returns only once the device has delivered, and
+// a merge that waited for each read would spend a fifth of a long day's write-out waiting.
 class SliceCursor {
  public:
   SliceCursor(const DaySlice& slice, size_t from, size_t to) : slice_(slice), at_(from), to_(to) {}
@@ -76,23 +80,19 @@ class SliceCursor {
   // False when a run cannot be read back.
   bool load() {
     if (slice_.store != nullptr || done() || pos_ < loaded_) return true;
-    loaded_ = std::min(kRead, to_ - at_);
-    pos_ = 0;
-    // The whole blocks that hold the snapshots, read around the page cache where the file
-    // allows it (the runs were written so): read back through it, a run would take as many
-    // fresh pages as it has bytes.
-    const size_t offset = slice_.offset + at_ * sizeof(_L2Snapshot);
-    const size_t first = offset / kBlock * kBlock;
-    const size_t bytes = offset + loaded_ * sizeof(_L2Snapshot) - first;
-    // Room for kRead snapshots from anywhere in a block, rounded up to whole blocks.
-    if (buffer_ == nullptr)
-      buffer_ = aligned_buffer((kRead * sizeof(_L2Snapshot) / kBlock + 2) * kBlock);
-    if (buffer_ == nullptr) return false;
-    if (slice_.file->read(buffer_.get(), bytes, static_cast<off_t>(first)) <
-        static_cast<ssize_t>(bytes)) {
-      return false;
+    if (buffer_ == nullptr) {
+      buffer_ = aligned_buffer(kBufferBytes);
+      spare_ = aligned_buffer(kBufferBytes);
+      if (buffer_ == nullptr || spare_ == nullptr) return false;
+      read_ahead(at_);
     }
-    snapshots_ = reinterpret_cast<const _L2Snapshot*>(buffer_.get() + (offset - first));
+    const ssize_t got = ahead_.get();
+    if (got < static_cast<ssize_t>(ahead_bytes_)) return false;
+    std::swap(buffer_, spare_);
+    loaded_ = ahead_count_;
+    pos_ = 0;
+    snapshots_ = reinterpret_cast<const _L2Snapshot*>(buffer_.get() + ahead_skip_);
+    if (at_ + loaded_ < to_) read_ahead(at_ + loaded_);
     return true;
   }
   const _L2Snapshot& snapshot() const {
@@ -116,13 +116,32 @@ class SliceCursor {
  private:
   static constexpr size_t kRead = 2048;  // snapshots a read brings
   static constexpr size_t kBlock = 4096;
+  // Room for kRead snapshots from anywhere in a block, rounded up to whole blocks.
+  static constexpr size_t kBufferBytes = (kRead * sizeof(_L2Snapshot) / kBlock + 2) * kBlock;
+
+  // Starts reading the snapshots from index `from` into spare_: the whole blocks that hold
+  // them, around the page cache where the file allows it (the runs were written so; read back
+  // through it, a run would take as many fresh pages as it has bytes).
+  void read_ahead(size_t from) {
+    ahead_count_ = std::min(kRead, to_ - from);
+    const size_t offset = slice_.offset + from * sizeof(_L2Snapshot);
+    const size_t first = offset / kBlock * kBlock;
+    ahead_skip_ = offset - first;
+    ahead_bytes_ = ahead_skip_ + ahead_count_ * sizeof(_L2Snapshot);
+    ahead_ = std::async(std::launch::async,
+                        [file = slice_.file, into = spare_.get(), bytes = ahead_bytes_,
+                         at = static_cast<off_t>(first)] { return file->read(into, bytes, at); });
+  }
 
   const DaySlice& slice_;
   size_t at_, to_;
-  AlignedBuffer buffer_;
+  AlignedBuffer buffer_;                    // the snapshots being merged
+  AlignedBuffer spare_;                     // the next ones, being read
   const _L2Snapshot* snapshots_ = nullptr;  // in buffer_
   size_t loaded_ = 0;
   size_t pos_ = 0;
+  size_t ahead_count_ = 0, ahead_skip_ = 0, ahead_bytes_ = 0;  // of the read under way
+  std::future<ssize_t> ahead_;  // last member: a read still under way ends before the buffers go
 };
 
 // The slices' snapshots from index from[s] to to[s] of each, merged in day order. Calls sink
@@ -370,6 +389,12 @@ std::vector<RecordArray<_L2Snapshot>>& kept_blocks() {
   static auto* blocks = new std::vector<RecordArray<_L2Snapshot>>();  // outlives every store
   return *blocks;
 }
+std::vector<std::vector<SnapshotEntry>>& kept_entries() {
+  static auto* lists = new std::vector<std::vector<SnapshotEntry>>();  // outlives every store
+  return *lists;
+}
+// Entry lists kept: one per feeding thread of a pass on this machine's cores, and some.
+constexpr size_t kKeptEntryLists = 8;
 
 }  // namespace
 
@@ -397,6 +422,28 @@ void SnapshotBlocks::give(RecordArray<_L2Snapshot>&& block) {
     kept.push_back(std::move(block));
   } else {
     freed = std::move(block);
+  }
+}
+
+std::vector<SnapshotEntry> SnapshotBlocks::take_entries() {
+  std::lock_guard<std::mutex> lock(kept_blocks_mutex);
+  std::vector<std::vector<SnapshotEntry>>& kept = kept_entries();
+  if (kept.empty()) return std::vector<SnapshotEntry>();
+  std::vector<SnapshotEntry> entries = std::move(kept.back());
+  kept.pop_back();
+  return entries;
+}
+
+void SnapshotBlocks::give_entries(std::vector<SnapshotEntry>&& entries) {
+  if (entries.capacity() == 0) return;
+  std::vector<SnapshotEntry> freed;  // freed outside the lock when not kept
+  entries.clear();
+  std::lock_guard<std::mutex> lock(kept_blocks_mutex);
+  std::vector<std::vector<SnapshotEntry>>& kept = kept_entries();
+  if (kept.size() < kKeptEntryLists) {
+    kept.push_back(std::move(entries));
+  } else {
+    freed = std::move(entries);
   }
 }
 

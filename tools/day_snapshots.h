@@ -72,6 +72,11 @@ class SnapshotBlocks {
   static RecordArray<_L2Snapshot> take();
   // Keeps a block for a later take (or frees it when enough are kept).
   static void give(RecordArray<_L2Snapshot>&& block);
+  // An empty list of entries with the room an earlier store's list had, or a new list. The
+  // list of a long day grows to tens of megabytes, a doubling at a time, each in fresh memory.
+  static std::vector<SnapshotEntry> take_entries();
+  // Keeps a store's list for a later take_entries (or frees it when enough are kept).
+  static void give_entries(std::vector<SnapshotEntry>&& entries);
 };
 
 // The snapshots one feeding thread received, in blocks of 2 MiB pages (RecordArray) that are
@@ -80,9 +85,10 @@ class SnapshotStore {
   static constexpr size_t kBlock = SnapshotBlocks::kBlock;
 
  public:
-  SnapshotStore() = default;
+  SnapshotStore() : entries_(SnapshotBlocks::take_entries()) {}
   ~SnapshotStore() {
     for (RecordArray<_L2Snapshot>& block : blocks_) SnapshotBlocks::give(std::move(block));
+    SnapshotBlocks::give_entries(std::move(entries_));
   }
   SnapshotStore(SnapshotStore&&) = default;
   SnapshotStore& operator=(SnapshotStore&&) = default;
