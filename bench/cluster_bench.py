@@ -5,7 +5,9 @@ against the same days rebuilt directly through the binding (no cluster).
     PYTHONPATH=build/release/python bench/cluster_bench.py --program build/release/bin/quotelab
 
 Simulates --days market days of --events events each (`quotelab simulate --symbols`), then
-times: the direct rebuild of every day (one thread, in a fresh process as a worker is); a
+times: the direct rebuild of every day (one thread, in a fresh process as a worker is); the
+same days split between two such processes side by side (what the machine gives two
+processes of this work with no cluster at all, the bound of the two-worker figure); a
 backfill with one worker and one shard a day (the scheduling overhead over the direct
 rebuild); backfills with one and with two
 workers (one thread each) at --shards shards a day (the speed-up). Each is timed --repeat
@@ -55,11 +57,30 @@ print(time.monotonic() - start, events)
 """
 
 
-def direct_rebuild(days, root):
+def start_direct(days, root):
     listed = repr([(d.date, d.orders, d.trades, d.sequence) for d in days])
-    out = subprocess.run([sys.executable, "-c", DIRECT, listed, root], check=True,
-                         capture_output=True, text=True).stdout.split()
+    return subprocess.Popen([sys.executable, "-c", DIRECT, listed, root],
+                            stdout=subprocess.PIPE, text=True)
+
+
+def direct_rebuild(days, root):
+    process = start_direct(days, root)
+    out = process.communicate()[0].split()
+    if process.returncode != 0:
+        raise RuntimeError("the direct rebuild failed")
     return float(out[0]), int(out[1])
+
+
+def direct_pair(days, root):
+    """The days split between two direct rebuilds run side by side, with no cluster: what the
+    machine itself gives two processes of this work, the bound of two workers."""
+    start = time.monotonic()
+    processes = [start_direct(days[i::2], root) for i in range(2)]
+    for process in processes:
+        process.communicate()
+        if process.returncode != 0:
+            raise RuntimeError("the direct rebuild failed")
+    return time.monotonic() - start
 
 
 def timed_backfill(days, root, workers, shards):
@@ -84,12 +105,15 @@ def main():
     work = tempfile.mkdtemp(prefix="quotelab-cluster-bench.")
     try:
         days = simulate(args.program, work, args.days, args.events, args.symbols)
-        direct, single, one, two = [], [], [], []
+        direct, pair, single, one, two = [], [], [], [], []
         for r in range(args.repeat):
             root = f"{work}/direct-{r}"
             os.makedirs(root)
             seconds, events = direct_rebuild(days, root)
             direct.append(seconds)
+            shutil.rmtree(root)
+            os.makedirs(root)
+            pair.append(direct_pair(days, root))
             shutil.rmtree(root)
             single.append(timed_backfill(days, f"{work}/single-{r}", 1, 1)[1])
             shutil.rmtree(f"{work}/single-{r}")
@@ -101,6 +125,8 @@ def main():
         times = lambda runs: " ".join(f"{t:.2f}" for t in runs)
         print(f"direct: {events:,} events in {min(direct):.2f} s "
               f"({events / min(direct) / 1e6:.1f} M/s; runs {times(direct)})")
+        print(f"2 direct processes, no cluster: {min(pair):.2f} s (runs {times(pair)}), "
+              f"{min(direct) / min(pair):.2f}x one: the machine's own bound for two workers")
         print(f"1 worker, 1 shard a day: {min(single):.2f} s (runs {times(single)}), scheduling "
               f"overhead {100 * (min(single) - min(direct)) / min(direct):.1f}% over direct")
         print(f"1 worker, {args.shards} shards a day: {min(one):.2f} s "
