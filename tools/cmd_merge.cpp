@@ -286,6 +286,7 @@ bool open_parts(const std::string& dir, const PartName& split, char delimiter,
 }
 
 // Merges the parts by their keys (a symbol lives in one part; equal keys keep part order).
+// False when a part fails (error set) or a write does (the writer keeps its reason).
 bool merge_parts(std::vector<std::unique_ptr<PartReader>>& parts, SpanWriter& out, size_t* written,
                  std::string* error) {
   auto later = [&](size_t a, size_t b) {
@@ -310,10 +311,7 @@ bool merge_parts(std::vector<std::unique_ptr<PartReader>>& parts, SpanWriter& ou
   while (!heads.empty()) {
     const size_t i = heads.top();
     heads.pop();
-    if (!parts[i]->write(out)) {
-      *error = std::string("cannot write: ") + std::strerror(out.failure());
-      return false;
-    }
+    if (!parts[i]->write(out)) return false;  // the writer keeps the reason
     ++*written;
     if (!advance(i)) return false;
   }
@@ -336,20 +334,14 @@ bool merge_day_parts(const std::string& root, int date, char delimiter, bool rem
   SpanFile file;
   if (!file.create(*out_path, error)) return false;
   *written = 0;
-  bool ok;
+  bool merged;
+  std::string failure;  // a write's reason
   {
     SpanWriter out(file, 0);
-    ok = out.write(header.data(), header.size()) && merge_parts(parts, out, written, error);
-    if (!out.finish() && ok) {
-      *error = std::string("cannot write: ") + std::strerror(out.failure());
-      ok = false;
-    }
+    merged = out.write(header.data(), header.size()) && merge_parts(parts, out, written, error);
+    if (!out.finish()) failure = std::strerror(out.failure());
   }
-  if (!file.close() && ok) {
-    *error = "cannot write '" + *out_path + "'";
-    ok = false;
-  }
-  if (!ok) {
+  if (!close_day_file(&file, *out_path, failure, error) || !merged) {
     if (error->find(*out_path) == std::string::npos) *error += " (writing '" + *out_path + "')";
     std::remove(out_path->c_str());
     return false;

@@ -235,15 +235,6 @@ std::string finish_span(SpanWriter* writer, bool read) {
   return read ? std::string() : "cannot read back the day's snapshots from a temporary file";
 }
 
-// Closes a day file; false (error set, naming path) when it or the writing failed.
-bool close_day_file(SpanFile* day, const std::string& path, std::string failure,
-                    std::string* error) {
-  if (!day->close() && failure.empty()) failure = std::strerror(errno);
-  if (failure.empty()) return true;
-  *error = "cannot write '" + path + "': " + failure;
-  return false;
-}
-
 // Copies `bytes` from the start of `from` into `to` at `at`; the reason of a failure, or an
 // empty text.
 std::string copy_span(const SpanFile& from, size_t bytes, const SpanFile& to, off_t at) {
@@ -384,67 +375,70 @@ bool open_unnamed_temporary(SpanFile* file, std::string* dir) {
 
 namespace {
 
-std::mutex kept_blocks_mutex;
-std::vector<RecordArray<_L2Snapshot>>& kept_blocks() {
-  static auto* blocks = new std::vector<RecordArray<_L2Snapshot>>();  // outlives every store
-  return *blocks;
-}
-std::vector<std::vector<SnapshotEntry>>& kept_entries() {
-  static auto* lists = new std::vector<std::vector<SnapshotEntry>>();  // outlives every store
-  return *lists;
-}
+// Up to kMax things kept by the process for its next pass; thread-safe.
+template <class T, size_t kMax>
+class KeptList {
+ public:
+  // Moves a kept thing into *out; false when none is kept.
+  bool take(T* out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (items_.empty()) return false;
+    *out = std::move(items_.back());
+    items_.pop_back();
+    return true;
+  }
+  // Keeps the thing, or frees it (outside the lock) when kMax are kept.
+  void give(T&& item) {
+    T freed;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (items_.size() < kMax) {
+      items_.push_back(std::move(item));
+    } else {
+      freed = std::move(item);
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<T> items_;
+};
+
 // Entry lists kept: one per feeding thread of a pass on this machine's cores, and some.
 constexpr size_t kKeptEntryLists = 8;
+
+// Both outlive every store.
+KeptList<RecordArray<_L2Snapshot>, SnapshotBlocks::kKeptBlocks>& kept_blocks() {
+  static auto* blocks = new KeptList<RecordArray<_L2Snapshot>, SnapshotBlocks::kKeptBlocks>();
+  return *blocks;
+}
+KeptList<std::vector<SnapshotEntry>, kKeptEntryLists>& kept_entries() {
+  static auto* lists = new KeptList<std::vector<SnapshotEntry>, kKeptEntryLists>();
+  return *lists;
+}
 
 }  // namespace
 
 RecordArray<_L2Snapshot> SnapshotBlocks::take() {
-  {
-    std::lock_guard<std::mutex> lock(kept_blocks_mutex);
-    std::vector<RecordArray<_L2Snapshot>>& kept = kept_blocks();
-    if (!kept.empty()) {
-      RecordArray<_L2Snapshot> block = std::move(kept.back());
-      kept.pop_back();
-      return block;
-    }
-  }
   RecordArray<_L2Snapshot> block;
+  if (kept_blocks().take(&block)) return block;
   if (!block.resize(kBlock)) block = RecordArray<_L2Snapshot>();
   return block;
 }
 
 void SnapshotBlocks::give(RecordArray<_L2Snapshot>&& block) {
-  if (block.size() != kBlock) return;
-  RecordArray<_L2Snapshot> freed;  // freed outside the lock when not kept
-  std::lock_guard<std::mutex> lock(kept_blocks_mutex);
-  std::vector<RecordArray<_L2Snapshot>>& kept = kept_blocks();
-  if (kept.size() < kKeptBlocks) {
-    kept.push_back(std::move(block));
-  } else {
-    freed = std::move(block);
-  }
+  if (block.size() == kBlock) kept_blocks().give(std::move(block));
 }
 
 std::vector<SnapshotEntry> SnapshotBlocks::take_entries() {
-  std::lock_guard<std::mutex> lock(kept_blocks_mutex);
-  std::vector<std::vector<SnapshotEntry>>& kept = kept_entries();
-  if (kept.empty()) return std::vector<SnapshotEntry>();
-  std::vector<SnapshotEntry> entries = std::move(kept.back());
-  kept.pop_back();
+  std::vector<SnapshotEntry> entries;
+  kept_entries().take(&entries);
   return entries;
 }
 
 void SnapshotBlocks::give_entries(std::vector<SnapshotEntry>&& entries) {
   if (entries.capacity() == 0) return;
-  std::vector<SnapshotEntry> freed;  // freed outside the lock when not kept
   entries.clear();
-  std::lock_guard<std::mutex> lock(kept_blocks_mutex);
-  std::vector<std::vector<SnapshotEntry>>& kept = kept_entries();
-  if (kept.size() < kKeptEntryLists) {
-    kept.push_back(std::move(entries));
-  } else {
-    freed = std::move(entries);
-  }
+  kept_entries().give(std::move(entries));
 }
 
 void sort_stores(std::vector<SnapshotStore>* stores) {

@@ -77,6 +77,14 @@ bool SpanFile::close() {
   return ok;
 }
 
+bool close_day_file(SpanFile* day, const std::string& path, std::string failure,
+                    std::string* error) {
+  if (!day->close() && failure.empty()) failure = std::strerror(errno);
+  if (failure.empty()) return true;
+  *error = "cannot write '" + path + "': " + failure;
+  return false;
+}
+
 SpanWriter::SpanWriter(const SpanFile& file, off_t offset)
     : direct_fd_(file.direct_fd()),
       buffered_fd_(file.buffered_fd()),

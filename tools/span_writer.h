@@ -52,6 +52,11 @@ class SpanFile {
   int buffered_fd_ = -1;
 };
 
+// Closes a file written at `path`; false (error set, naming path) when closing failed or
+// `failure`, the reason a write gave, is not empty.
+bool close_day_file(SpanFile* day, const std::string& path, std::string failure,
+                    std::string* error);
+
 // The writer of one span of a SpanFile, starting at byte `offset`. Whole blocks are written
 // on a thread of their own while the caller fills the next buffer, so the device's time
 // overlaps the caller's (a direct write returns only once the device has the bytes). Not
