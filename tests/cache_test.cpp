@@ -28,20 +28,14 @@ _L2Snapshot make_snap(const char* symbol, int time, double last = 10.0, int exch
   s.type = QL_RECORD_L2SNAPSHOT;
   s.exchange = static_cast<uint8_t>(exchange);
   strncpy(s.symbol, symbol, sizeof(s.symbol) - 1);
-  s.action_day = day;
-  s.time = time;
-  s.last = last;
-  s.pre_close = 9.5;
+  s.action_day = day, s.time = time, s.last = last, s.pre_close = 9.5;
   return s;
 }
 
 _MDIndex make_index(int time, double last) {
   _MDIndex x{};
   x.type = QL_RECORD_MDINDEX;
-  x.exchange = 1;
-  x.action_day = kDay;
-  x.time = time;
-  x.last = last;
+  x.exchange = 1, x.action_day = kDay, x.time = time, x.last = last;
   return x;
 }
 
@@ -52,14 +46,9 @@ _BarData make_bar(const char* symbol, int day, int time, double close, int excha
   strncpy(b.symbol, symbol, sizeof(b.symbol) - 1);
   b.action_day = b.trading_day = day;
   b.time = time;
-  b.open = close - 1;
-  b.high = close + 1;
-  b.low = close - 2;
-  b.close = close;
-  b.turnover = close * 100;
-  b.volume = static_cast<int64_t>(close) * 10;
-  b.open_interest = static_cast<int32_t>(close) + 7;
-  b.num_trades = static_cast<int32_t>(close) + 3;
+  b.open = close - 1, b.high = close + 1, b.low = close - 2, b.close = close;
+  b.turnover = close * 100, b.volume = static_cast<int64_t>(close) * 10;
+  b.open_interest = static_cast<int32_t>(close) + 7, b.num_trades = b.open_interest - 4;
   return b;
 }
 
@@ -419,26 +408,20 @@ TEST_F(CacheExtendedBarTest, ElementWidthFollowsTheFirstBar) {
   EXPECT_TRUE(tail_is(cache().last_daily_bar("IF2402"), 0xEF));
 }
 
-class CacheHistoryTest : public CacheTest {
- protected:
-  void SetUp() override {
-    CacheTest::SetUp();
-    make_cache(1, 2);
-    for (int i = 1; i <= 8; ++i) {
-      const _BarData b = make_bar("600000", kDay, 93000000 + i * 100000, i);
-      ASSERT_EQ(cache().update_bar("600000", &b), i);
-      const _BarData d = make_bar("600000", 20240100 + i, 0, 100 + i);
-      ASSERT_EQ(cache().update_daily_bar("600000", &d), i);
-    }
-  }
-  static double at(const NumArray& v, int i) {
-    if (v.type == KX::FIELD_TYPE_INT64) return double(static_cast<const int64_t*>(v.data)[i]);
-    if (v.type == KX::FIELD_TYPE_INT32) return static_cast<const int32_t*>(v.data)[i];
-    return static_cast<const double*>(v.data)[i];
-  }
-};
+double at(const NumArray& v, int i) {
+  if (v.type == KX::FIELD_TYPE_INT64) return double(static_cast<const int64_t*>(v.data)[i]);
+  if (v.type == KX::FIELD_TYPE_INT32) return static_cast<const int32_t*>(v.data)[i];
+  return static_cast<const double*>(v.data)[i];
+}
 
-TEST_F(CacheHistoryTest, EachFieldIsAViewOfItsTypeOverTheNewestBarsAndKeepBarsIsRaised) {
+TEST_F(CacheTest, HistoryFieldsAreViewsOfTheirTypeOverTheNewestBarsAndKeepBarsIsRaised) {
+  make_cache(1, 2);
+  for (int i = 1; i <= 8; ++i) {
+    const _BarData b = make_bar("600000", kDay, 93000000 + i * 100000, i);
+    ASSERT_EQ(cache().update_bar("600000", &b), i);
+    const _BarData d = make_bar("600000", 20240100 + i, 0, 100 + i);
+    ASSERT_EQ(cache().update_daily_bar("600000", &d), i);
+  }
   DataArray h = cache().history_bars("600000", 3);
   ASSERT_EQ(h.count, 3);
   EXPECT_DOUBLE_EQ(static_cast<_BarData*>(h.items[0])->close, 6.0);

@@ -3,6 +3,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -12,19 +13,23 @@ namespace {
 
 bool all_zero(const void* p, size_t n) {
   const unsigned char* b = static_cast<const unsigned char*>(p);
-  for (size_t i = 0; i < n; ++i) {
-    if (b[i] != 0) return false;
-  }
-  return true;
+  return std::all_of(b, b + n, [](unsigned char c) { return c == 0; });
 }
 
 class EpoolTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    pool = epool_create(kBlock);
-    ASSERT_NE(pool, nullptr);
-  }
+  void SetUp() override { ASSERT_NE(pool = epool_create(kBlock), nullptr); }
   void TearDown() override { epool_destroy(pool); }
+  // A new allocation of `n` bytes, checked aligned and zeroed, then filled with `fill`.
+  unsigned char* take(size_t n, int fill) {
+    auto* p = static_cast<unsigned char*>(epool_palloc(pool, n));
+    EXPECT_NE(p, nullptr) << n;
+    if (p == nullptr) return nullptr;
+    EXPECT_EQ((uintptr_t)p % 16, 0u) << n;
+    EXPECT_TRUE(all_zero(p, n)) << n;
+    memset(p, fill, n);
+    return p;
+  }
   static constexpr int kBlock = 4096;
   epool_s* pool = nullptr;
 };
@@ -32,21 +37,14 @@ class EpoolTest : public ::testing::Test {
 TEST_F(EpoolTest, EveryAllocationIsAlignedZeroedAndDisjoint) {
   // Odd sizes across several blocks; each allocation is filled with its own byte, then all
   // are checked, so overlapping allocations would show.
-  struct Piece {
-    unsigned char* p;
-    size_t n;
-  };
-  std::vector<Piece> pieces;
+  std::vector<std::pair<unsigned char*, size_t>> pieces;
   for (size_t n = 1; n < 700; n += 37) {
-    unsigned char* p = static_cast<unsigned char*>(epool_palloc(pool, n));
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ((uintptr_t)p % 16, 0u) << n;
-    EXPECT_TRUE(all_zero(p, n)) << n;
-    memset(p, (int)(pieces.size() + 1), n);
-    pieces.push_back({p, n});
+    pieces.emplace_back(take(n, (int)(pieces.size() + 1)), n);
+    ASSERT_NE(pieces.back().first, nullptr);
   }
   for (size_t i = 0; i < pieces.size(); ++i) {
-    for (size_t j = 0; j < pieces[i].n; ++j) ASSERT_EQ(pieces[i].p[j], (unsigned char)(i + 1));
+    for (size_t j = 0; j < pieces[i].second; ++j)
+      ASSERT_EQ(pieces[i].first[j], (unsigned char)(i + 1));
   }
   std::set<void*> seen;  // zero bytes still give distinct pointers
   for (int i = 0; i < 100; ++i) EXPECT_TRUE(seen.insert(epool_palloc(pool, 0)).second);
@@ -54,15 +52,10 @@ TEST_F(EpoolTest, EveryAllocationIsAlignedZeroedAndDisjoint) {
 }
 
 TEST_F(EpoolTest, OversizedRequestsGetTheirOwnBlock) {
-  void* small = epool_palloc(pool, 64);
-  ASSERT_NE(small, nullptr);
+  ASSERT_NE(epool_palloc(pool, 64), nullptr);
   const size_t before = epool_footprint(pool);
   const size_t big_n = 10 * kBlock + 3;
-  unsigned char* big = static_cast<unsigned char*>(epool_palloc(pool, big_n));
-  ASSERT_NE(big, nullptr);
-  EXPECT_EQ((uintptr_t)big % 16, 0u);
-  EXPECT_TRUE(all_zero(big, big_n));
-  memset(big, 0xAB, big_n);
+  ASSERT_NE(take(big_n, 0xAB), nullptr);
   EXPECT_GE(epool_footprint(pool), before + big_n);
   // The current block still serves small requests: no new block is taken for them.
   const size_t after_big = epool_footprint(pool);
@@ -73,20 +66,12 @@ TEST_F(EpoolTest, OversizedRequestsGetTheirOwnBlock) {
 TEST_F(EpoolTest, ResetKeepsTheFirstBlockAndZeroesReusedMemory) {
   const size_t initial = epool_footprint(pool);
   EXPECT_GE(initial, (size_t)kBlock);
-  for (int i = 0; i < 50; ++i) {
-    void* p = epool_palloc(pool, 1000);
-    ASSERT_NE(p, nullptr);
-    memset(p, 0xFF, 1000);
-  }
+  for (int i = 0; i < 50; ++i) ASSERT_NE(take(1000, 0xFF), nullptr);
   ASSERT_NE(epool_palloc(pool, 100000), nullptr);
   EXPECT_GT(epool_footprint(pool), initial);
   epool_reset(pool);
   EXPECT_EQ(epool_footprint(pool), initial);
-  for (int i = 0; i < 3; ++i) {  // the first block's bytes come back zeroed
-    void* p = epool_palloc(pool, 1000);
-    ASSERT_NE(p, nullptr);
-    EXPECT_TRUE(all_zero(p, 1000));
-  }
+  for (int i = 0; i < 3; ++i) ASSERT_NE(take(1000, 0), nullptr);  // the first block, zeroed
   EXPECT_EQ(epool_footprint(pool), initial);
 }
 
@@ -106,14 +91,12 @@ TEST_F(EpoolTest, DupCopiesBytesAndBadArgumentsFailCleanly) {
   epool_reset(nullptr);
   epool_destroy(nullptr);
   EXPECT_EQ(epool_footprint(nullptr), 0u);
-}
 
-TEST(EpoolCreate, SmallBlockSizesAreRaised) {
-  for (int size : {-5, 0, 1, 255}) {
+  for (int size : {-5, 0, 1, 255}) {  // small block sizes are raised
     epool_s* p = epool_create(size);
     ASSERT_NE(p, nullptr) << size;
-    EXPECT_GE(epool_footprint(p), 256u);
     const size_t footprint = epool_footprint(p);
+    EXPECT_GE(footprint, 256u);
     EXPECT_NE(epool_palloc(p, 256), nullptr);  // a full block fits in the first block
     EXPECT_EQ(epool_footprint(p), footprint);
     epool_destroy(p);

@@ -10,6 +10,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -18,33 +19,46 @@
 
 namespace {
 
-const void* K(int64_t k) {
-  return (const void*)(intptr_t)k;
-}
-void* V(int64_t v) {
-  return (void*)(intptr_t)v;
-}
-int64_t I(const void* p) {
-  return (int64_t)(intptr_t)p;
-}
+const auto K = [](int64_t k) { return (const void*)(intptr_t)k; };
+const auto V = [](int64_t v) { return (void*)(intptr_t)v; };
+const auto I = [](const void* p) { return (int64_t)(intptr_t)p; };
 
 int g_values_released = 0;
 int g_keys_released = 0;
 std::multiset<int64_t> g_released_values;
-void count_value(void* v) {
+// Release functions that count, and free when the table owns malloc'ed keys or values.
+const table_release_fn count_value = [](void* v) {
   ++g_values_released;
   g_released_values.insert(I(v));
-}
-void count_key(void*) {
-  ++g_keys_released;
-}
+};
+const table_release_fn count_key = [](void*) { ++g_keys_released; };
+const table_release_fn free_key = [](void* k) { ++g_keys_released, free(k); };
+const table_release_fn free_value = [](void* v) { ++g_values_released, free(v); };
+// Custom comparisons and hashes: integers by identity (the general path, where 0 and negative
+// keys are keys like any other), and C strings hashed by their first byte only (long runs).
+const table_compare_fn int_equal = [](const void* a, const void* b) { return a == b ? 0 : 1; };
+const table_hash_fn identity_hash = [](const void* k, int) { return (uint64_t)(intptr_t)k; };
+const table_compare_fn string_compare = [](const void* a, const void* b) {
+  return strcmp(static_cast<const char*>(a), static_cast<const char*>(b));
+};
+const table_hash_fn first_char_hash = [](const void* k, int) {
+  return (uint64_t) * static_cast<const unsigned char*>(k);
+};
 
 // Every (key, value) the table holds, gathered through an iterator; fails on a repeat.
-std::map<int64_t, int64_t> int_contents(table_s* t) {
-  std::map<int64_t, int64_t> out;
+// Keys are integers or C strings.
+template <class Key>
+std::map<Key, int64_t> contents(table_s* t) {
+  std::map<Key, int64_t> out;
   table_iter_s* it = table_iter_new(t);
   for (table_node_s* n = table_next(it); n != nullptr; n = table_next(it)) {
-    EXPECT_TRUE(out.emplace(I(n->key), I(n->value)).second) << "visited twice: " << I(n->key);
+    Key k;
+    if constexpr (std::is_same_v<Key, std::string>) {
+      k = static_cast<const char*>(n->key);
+    } else {
+      k = I(n->key);
+    }
+    EXPECT_TRUE(out.emplace(k, I(n->value)).second) << "visited twice: " << k;
   }
   table_iter_free(&it);
   return out;
@@ -130,8 +144,12 @@ TEST_F(IntTableTest, ExpandReservesRoomWithoutLaterGrowth) {
 // Keys that alias modulo the capacity pile up under the direct rule: past the bound the table
 // scatters them, and every key stays reachable through the switch.
 TEST_F(TableTest, AliasingIntKeysSwitchToTheScatteredRule) {
-  t = int_table_new(nullptr);
-  ASSERT_EQ(table_expand(t, 1000), 0);
+  auto fresh = [this](int reserve) {
+    table_free(&t);
+    t = int_table_new(nullptr);
+    ASSERT_EQ(table_expand(t, reserve), 0);
+  };
+  fresh(1000);
   const int64_t cap = table_size(t);
   const int64_t bound = (int64_t)KX::detail::kTableDirectMaxDisplacement;
   for (int64_t i = 1; i <= bound + 1; ++i) ASSERT_EQ(table_insert(t, K(i * cap), 8, V(i)), 0);
@@ -142,20 +160,17 @@ TEST_F(TableTest, AliasingIntKeysSwitchToTheScatteredRule) {
   EXPECT_TRUE(KX::detail::table_int_scattered(t));
   for (int64_t i = 1; i <= bound + 2; ++i) EXPECT_EQ(I(table_get_value(t, K(i * cap), 8)), i);
   EXPECT_EQ(table_size(t), cap) << "switching rules does not grow the table";
-  table_free(&t);
 
   // Removal reaches an entry at the far end of the bound, past entries resting at home.
-  t = int_table_new(nullptr);
-  ASSERT_EQ(table_expand(t, 1000), 0);
+  fresh(1000);
   for (int64_t k = 0; k < bound; ++k) ASSERT_EQ(table_insert(t, K(k == 0 ? cap : k), 8, V(k)), 0);
   ASSERT_EQ(table_insert(t, K(2 * cap), 8, V(2)), 0);  // home 0, lands `bound` slots on
   ASSERT_EQ(I(table_remove(t, K(cap), 8)), 0);
   EXPECT_EQ(I(table_get_value(t, K(2 * cap), 8)), 2);
   EXPECT_FALSE(KX::detail::table_int_scattered(t));
-  table_free(&t);
 
   // Dense keys never leave the direct rule, however many.
-  t = int_table_new(nullptr);
+  fresh(0);
   for (int64_t k = 1000000; k < 1200000; ++k) ASSERT_EQ(table_insert(t, K(k), 8, V(k)), 0);
   EXPECT_FALSE(KX::detail::table_int_scattered(t));
 }
@@ -219,15 +234,6 @@ TEST_P(IntCollisionTest, RemovingAnyMemberOfARunKeepsTheOthers) {
 
 INSTANTIATE_TEST_SUITE_P(BothRules, IntCollisionTest, ::testing::Bool());
 
-// A table keyed by integers through the caller's own comparison and identity hash (the
-// general path), where 0 and negative keys are keys like any other.
-int int_equal(const void* a, const void* b) {
-  return a == b ? 0 : 1;
-}
-uint64_t identity_hash(const void* k, int) {
-  return (uint64_t)(intptr_t)k;
-}
-
 // Random inserts and removes, checked against std::unordered_map after every step that
 // changes the table and in full at the end of each phase; on an integer table and on the
 // general path keyed by integers.
@@ -271,13 +277,12 @@ TEST_F(TableTest, IntDifferentialMatchesUnorderedMap) {
         ASSERT_TRUE(n == nullptr || I(n->value) == it->second) << probe;
       }
       std::map<int64_t, int64_t> expected(ref.begin(), ref.end());
-      ASSERT_EQ(int_contents(t), expected);
+      ASSERT_EQ(contents<int64_t>(t), expected);
       ASSERT_GE(table_size(t), table_length(t));
     }
   }
 }
 
-// The differential reads its contents through an iterator; here: the end, a restart, a clear.
 TEST(TableNullHandles, NothingCrashes) {
   EXPECT_EQ(table_find(nullptr, K(1), 8), nullptr);
   EXPECT_EQ(table_get_value(nullptr, K(1), 8), nullptr);
@@ -324,15 +329,6 @@ TEST_F(StringKeyTableTest, ByteStringKeys) {
   EXPECT_EQ(table_length(t), 5);
 }
 
-void free_key(void* k) {
-  ++g_keys_released;
-  free(k);
-}
-void free_value(void* v) {
-  ++g_values_released;
-  free(v);
-}
-
 TEST_F(StringKeyTableTest, OwnedKeysAndValuesAreFreedOnce) {
   t = table_new(nullptr, nullptr, free_key, free_value);
   for (int i = 0; i < 1000; ++i)
@@ -351,13 +347,6 @@ TEST_F(StringKeyTableTest, OwnedKeysAndValuesAreFreedOnce) {
   table_free(&t);
   EXPECT_EQ(g_keys_released, 501);
   EXPECT_EQ(g_values_released, 500);
-}
-
-int string_compare(const void* a, const void* b) {
-  return strcmp(static_cast<const char*>(a), static_cast<const char*>(b));
-}
-uint64_t first_char_hash(const void* k, int) {
-  return *static_cast<const unsigned char*>(k);
 }
 
 // On the default byte-string table and with a poor custom hash (long runs).
@@ -389,15 +378,7 @@ TEST_F(StringKeyTableTest, StringKeysDifferentialWithGrowth) {
       }
     }
     ASSERT_EQ(table_length(t), (int)ref.size());
-    int visited = 0;
-    table_iter_s* it = table_iter_new(t);
-    for (table_node_s* n = table_next(it); n != nullptr; n = table_next(it), ++visited) {
-      auto found = ref.find(static_cast<const char*>(n->key));
-      ASSERT_NE(found, ref.end());
-      EXPECT_EQ(I(n->value), found->second);
-    }
-    table_iter_free(&it);
-    EXPECT_EQ(visited, (int)ref.size());
+    ASSERT_EQ(contents<std::string>(t), (std::map<std::string, int64_t>(ref.begin(), ref.end())));
   }
 }
 

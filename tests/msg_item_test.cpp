@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -47,19 +48,15 @@ TEST_F(MsgItemTest, CopiesPayloadAndRecordsHeader) {
     EXPECT_EQ(msg_item_type(other), n ? 0xF0 : 0);
     msg_item_decref_release(other);
   }
-  msg_item_s* from_null = msg_item_alloc(nullptr, 0);
-  ASSERT_NE(from_null, nullptr);
-  EXPECT_EQ(msg_item_data_len(from_null), 0);
-  EXPECT_NE(msg_item_data(from_null), nullptr);
+  msg_item_s* from_null = msg_item_alloc(nullptr, 0);  // no payload needs no source
+  ASSERT_TRUE(from_null && msg_item_data_len(from_null) == 0 && msg_item_data(from_null));
   msg_item_decref_release(from_null);
 }
 
 TEST_F(MsgItemTest, BadArgumentsAreRefused) {
   const char byte = 2;
-  EXPECT_EQ(msg_item_alloc(&byte, -1), nullptr);
-  EXPECT_EQ(msg_item_alloc(&byte, INT32_MIN), nullptr);
-  EXPECT_EQ(msg_item_alloc(nullptr, 1), nullptr);
-  EXPECT_EQ(msg_item_alloc(nullptr, -5), nullptr);
+  for (int len : {-1, INT32_MIN}) EXPECT_EQ(msg_item_alloc(&byte, len), nullptr) << len;
+  for (int len : {1, -5}) EXPECT_EQ(msg_item_alloc(nullptr, len), nullptr) << len;
   EXPECT_EQ(msg_item_live_count(), live_at_start_);  // nothing allocated
   EXPECT_EQ(msg_item_addref(nullptr, 1), -1);
   EXPECT_EQ(msg_item_decref_release(nullptr), -1);
@@ -67,6 +64,14 @@ TEST_F(MsgItemTest, BadArgumentsAreRefused) {
   EXPECT_EQ(msg_item_data(nullptr), nullptr);
   EXPECT_EQ(msg_item_data_len(nullptr), -1);
   EXPECT_EQ(msg_item_type(nullptr), -1);
+
+  // An item whose count is already 0 (forged in a buffer that is not heap memory) must not be
+  // freed again by a stray release.
+  alignas(16) unsigned char block[64] = {};
+  auto* forged = reinterpret_cast<msg_item_s*>(block);
+  EXPECT_EQ(msg_item_decref_release(forged), -1);
+  EXPECT_EQ(msg_item_addref(forged, 1), -1);
+  EXPECT_EQ(forged->refcount, 0);
 }
 
 TEST_F(MsgItemTest, CountsRiseAndFallAndFreeAtZero) {
@@ -83,75 +88,43 @@ TEST_F(MsgItemTest, CountsRiseAndFallAndFreeAtZero) {
   }
   EXPECT_EQ(msg_item_live_count(), live_at_start_ + 1);
   EXPECT_EQ(msg_item_decref_release(item), 0);
-  EXPECT_EQ(msg_item_live_count(), live_at_start_);
-
-  // An item whose count is already 0 (forged in a buffer that is not heap memory) must not be
-  // freed again by a stray release.
-  alignas(16) unsigned char block[64] = {};
-  auto* forged = reinterpret_cast<msg_item_s*>(block);
-  EXPECT_EQ(msg_item_decref_release(forged), -1);
-  EXPECT_EQ(msg_item_addref(forged, 1), -1);
-  EXPECT_EQ(forged->refcount, 0);
 }
 
-// Four threads each take and drop references on every shared item many times; the counts must
-// end where they started, and releasing the owners' references then frees everything.
-TEST_F(MsgItemTest, CountsChangedFromFourThreadsBalance) {
-  constexpr int kItems = 8;
-  constexpr int kThreads = 4;
-  constexpr int kRounds = 20000;
+// Four threads take and drop references on a few shared items many times: the counts must end
+// where they started. Then each drops the reference it was handed on every item: exactly one
+// of them frees it, whichever comes last, and the payload stays readable until then.
+TEST_F(MsgItemTest, CountsChangedFromFourThreadsBalanceAndTheLastHolderFrees) {
+  constexpr int kThreads = 4, kItems = 2000, kShared = 8, kRounds = 20000;
+  auto on_threads = [](const std::function<void(int)>& body) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) threads.emplace_back(body, t);
+    for (auto& th : threads) th.join();
+  };
   std::vector<msg_item_s*> items;
   for (int i = 0; i < kItems; ++i) {
-    const unsigned char type = static_cast<unsigned char>(i);
-    items.push_back(msg_item_alloc(&type, 1));
+    items.push_back(msg_item_alloc(&i, sizeof i));
     ASSERT_NE(items.back(), nullptr);
+    msg_item_addref(items.back(), kThreads - 1);  // one reference per thread
   }
-
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&items, t] {
-      for (int r = 0; r < kRounds; ++r) {
-        msg_item_s* item = items[(r + t) % kItems];
-        const int n = 1 + (r % 3);
-        msg_item_addref(item, n);
-        for (int k = 0; k < n; ++k) msg_item_decref_release(item);
-      }
-    });
-  }
-  for (auto& th : threads) th.join();
-
-  for (msg_item_s* item : items) EXPECT_EQ(msg_item_refcount(item), 1);
-  for (msg_item_s* item : items) EXPECT_EQ(msg_item_decref_release(item), 0);
-}
-
-// Handing an item to other threads that each drop their reference: exactly one of them frees
-// it, whichever comes last, and the payload stays readable until then.
-TEST_F(MsgItemTest, LastHolderOnAnyThreadFrees) {
-  constexpr int kThreads = 4;
-  constexpr int kItems = 2000;
-  std::vector<msg_item_s*> items;
-  for (int i = 0; i < kItems; ++i) {
-    const int payload = i;
-    msg_item_s* item = msg_item_alloc(&payload, sizeof payload);
-    ASSERT_NE(item, nullptr);
-    msg_item_addref(item, kThreads - 1);  // one reference per thread
-    items.push_back(item);
-  }
+  on_threads([&](int t) {
+    for (int r = 0; r < kRounds; ++r) {
+      msg_item_s* item = items[(r + t) % kShared];
+      const int n = 1 + (r % 3);
+      msg_item_addref(item, n);
+      for (int k = 0; k < n; ++k) msg_item_decref_release(item);
+    }
+  });
+  for (int i = 0; i < kShared; ++i) EXPECT_EQ(msg_item_refcount(items[i]), kThreads) << i;
   std::vector<long> sums(kThreads, 0);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (msg_item_s* item : items) {
-        int value;
-        std::memcpy(&value, msg_item_data(item), sizeof value);
-        sums[t] += value;
-        msg_item_decref_release(item);
-      }
-    });
-  }
-  for (auto& th : threads) th.join();
-  const long expected = static_cast<long>(kItems) * (kItems - 1) / 2;
-  for (long sum : sums) EXPECT_EQ(sum, expected);
+  on_threads([&](int t) {
+    for (msg_item_s* item : items) {
+      int value;
+      std::memcpy(&value, msg_item_data(item), sizeof value);
+      sums[t] += value;
+      msg_item_decref_release(item);
+    }
+  });
+  for (long sum : sums) EXPECT_EQ(sum, static_cast<long>(kItems) * (kItems - 1) / 2);
 }
 
 }  // namespace

@@ -120,11 +120,11 @@ class PublishTest : public ::testing::Test {
     held_.push_back(make_item(type, tag));
     return held_.back();
   }
-  // `n` items of type 2 tagged 0 .. n-1, each posted (and accepted).
-  std::vector<msg_item_s*> post_n(MDPublishLib& pub, int n) {
+  // `n` items tagged 0 .. n-1, each posted (and accepted): of type 2 but item `odd` of 0xF0.
+  std::vector<msg_item_s*> post_n(MDPublishLib& pub, int n, int odd = -1) {
     std::vector<msg_item_s*> posted;
     for (int i = 0; i < n; ++i) {
-      posted.push_back(item(2, i));
+      posted.push_back(item(i == odd ? 0xF0 : 2, i));
       EXPECT_EQ(pub.post_msg(posted.back()), 0) << i;
     }
     return posted;
@@ -316,11 +316,7 @@ TEST_F(PublishTest, QueuedItemsGoOutInBatchesOf128InPostingOrder) {
   EXPECT_STREQ(rec_.create_arg(inst, 3, nullptr), "arg3");
   EXPECT_EQ(arg4, 42);
   EXPECT_EQ(rec_.debug(inst), 1);
-  std::vector<msg_item_s*> posted;
-  for (int i = 0; i < 300; ++i) {
-    posted.push_back(item(i == 5 ? 0xF0 : 2, i));
-    ASSERT_EQ(pub.post_msg(posted.back()), 0);
-  }
+  const std::vector<msg_item_s*> posted = post_n(pub, 300, 5);
   EXPECT_EQ(pub.queue_count(), 300);
   ASSERT_EQ(pub.start(), 0);
   ASSERT_EQ(rec_.wait(inst, 300, kBulkTimeoutMs), 1);

@@ -67,30 +67,26 @@ class UnstoppedRunner : public ThreadRunner {
   }
 };
 
-TEST(ThreadRunnerDestroy, DestroyWhileRunningWaitsForRun) {
-  g_entered.Reset();
-  g_finished.store(false);
-  auto* runner = new UnstoppedRunner;
-  ASSERT_EQ(runner->StartThread(), 0);
-  g_entered.WaitOnce(-1);
-  delete runner;  // must join, not end the process
-  EXPECT_TRUE(g_finished.load());
-}
-
 class ThrowingRunner : public ThreadRunner {
  public:
   ~ThrowingRunner() override { StopThread(); }
   void Run() override { throw std::runtime_error("bad feed"); }
 };
 
-TEST(ThreadRunnerDestroy, ExceptionFromRunDoesNotEndTheProcess) {
-  ThrowingRunner runner;
-  ASSERT_EQ(runner.StartThread(), 0);
-  runner.StopThread();
-  EXPECT_FALSE(runner.IsThreadStarted());
-}
+TEST(ThreadRunnerDestroy, DestroyWhileRunningWaitsForRunAndAThrowingRunEndsNothing) {
+  g_entered.Reset();  // a repeated run starts afresh
+  g_finished.store(false);
+  auto* runner = new UnstoppedRunner;
+  ASSERT_EQ(runner->StartThread(), 0);
+  g_entered.WaitOnce(-1);
+  delete runner;  // must join, not end the process
+  EXPECT_TRUE(g_finished.load());
 
-// ---- ManualResetEvent ------------------------------------------------------------------------
+  ThrowingRunner throwing;
+  ASSERT_EQ(throwing.StartThread(), 0);
+  throwing.StopThread();
+  EXPECT_FALSE(throwing.IsThreadStarted());
+}
 
 TEST(ManualResetEventTest, StaysSetUntilResetAndTimesOutWhenNot) {
   ManualResetEvent on(true);
@@ -112,14 +108,14 @@ TEST(ManualResetEventTest, StaysSetUntilResetAndTimesOutWhenNot) {
   EXPECT_FALSE(event.WaitOnce(0));
 }
 
+// Set from another thread wakes every waiter. A waiter may destroy the event as soon as it wakes:
+// Set must not touch the event after the waiter can see it signalled.
 TEST(ManualResetEventTest, SetFromAnotherThreadWakesEveryWaiter) {
   ManualResetEvent event;
   std::atomic<int> woken{0};
   std::vector<std::thread> waiters;
   for (int i = 0; i < 4; ++i) {
-    waiters.emplace_back([&] {
-      if (event.WaitOnce(-1)) woken.fetch_add(1);
-    });
+    waiters.emplace_back([&] { woken += event.WaitOnce(-1); });
   }
   std::thread setter([&event] {
     TimeTools::delay_ms(20);
@@ -129,17 +125,13 @@ TEST(ManualResetEventTest, SetFromAnotherThreadWakesEveryWaiter) {
   setter.join();
   for (auto& t : waiters) t.join();
   EXPECT_EQ(woken.load(), 4);
-}
 
-// A waiter that destroys the event as soon as it wakes: Set must not touch the event after
-// the waiter can see it signalled.
-TEST(ManualResetEventTest, WaiterMayDestroyEventOnWakeUp) {
   for (int i = 0; i < 200; ++i) {
-    auto* event = new ManualResetEvent;
-    std::thread setter([event] { event->Set(); });
-    event->WaitOnce(-1);
-    delete event;  // the setter may still be inside Set()
-    setter.join();
+    auto* doomed = new ManualResetEvent;
+    std::thread quick_setter([doomed] { doomed->Set(); });
+    doomed->WaitOnce(-1);
+    delete doomed;  // the setter may still be inside Set()
+    quick_setter.join();
   }
 }
 
