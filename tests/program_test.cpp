@@ -27,10 +27,10 @@ TEST_F(ProgramTest, RefusalsNameTheProblem) {
   spit(path("short.txt"), "SZ 000001 20240102 s_orders.dat\n");
   spit(path("down.txt"), "5\n4\n");
   const std::string d = dir_ + "/";
-  // book of the simulated day with more options.
-  const auto book_s = [&d](const Args& more) {
-    Args args = {"book",  "--orders", d + "s_orders.dat", "--trades", d + "s_trades.dat",
-                 "--out", d + "x.dat"};
+  // book of orders and trades of the test directory, with more options.
+  const auto book_of = [&d](const Args& more, const std::string& orders = "s_orders.dat",
+                            const std::string& trades = "s_trades.dat") {
+    Args args = {"book", "--orders", d + orders, "--trades", d + trades, "--out", d + "x.dat"};
     args.insert(args.end(), more.begin(), more.end());
     return args;
   };
@@ -50,19 +50,12 @@ TEST_F(ProgramTest, RefusalsNameTheProblem) {
       {{"simulate", "--orders", "100", "--orders-out", d + "no/o.csv", "--trades-out", d + "t"},
        1,
        "cannot create '" + d + "no/o.csv'"},
-      {{"book", "--orders", d + "none.csv", "--trades", d + "s_trades.csv", "--out", d + "x"},
-       1,
-       "cannot open '" + d + "none.csv'"},
+      {book_of({}, "none.csv", "s_trades.csv"), 1, "cannot open '" + d + "none.csv'"},
       // Files in the wrong role: the type codes, the columns or the size say so.
-      {{"book", "--orders", d + "s_orders.dat", "--trades", d + "s_orders.dat", "--out", d + "x"},
-       1,
-       "is not a file of trade records"},
-      {{"book", "--orders", d + "s_orders.csv", "--trades", d + "s_orders.csv", "--out", d + "x"},
-       1,
+      {book_of({}, "s_orders.dat", "s_orders.dat"), 1, "is not a file of trade records"},
+      {book_of({}, "s_orders.csv", "s_orders.csv"), 1,
        "has no bid_seq_num column: it is not a file of trade records"},
-      {{"book", "--orders", d + "cut.dat", "--trades", d + "s_trades.dat", "--out", d + "x"},
-       1,
-       "is not a multiple of 68 bytes"},
+      {book_of({}, "cut.dat"), 1, "is not a multiple of 68 bytes"},
       // Two jobs of one day under one root would write one file.
       {{"book", "--manifest", d + "clash.txt", "--root", dir_}, 2, "lines 1 and 2 both write"},
       {{"book", "--manifest", d + "short.txt", "--root", dir_},
@@ -73,11 +66,11 @@ TEST_F(ProgramTest, RefusalsNameTheProblem) {
        "--from: '20240230' is not a date"},
       {{"replay", "--kind", "nosuch", "--days", "20240102"}, 1, "Unknown replay_name 'nosuch'"},
       // Schedules (the builder's tests check each against the true book).
-      {book_s({"--schedule", "grid:0"}), 2, "the grid needs milliseconds"},
-      {book_s({"--schedule", "hourly"}), 2, "none of events, grid:MS, trades:FILE"},
-      {book_s({"--schedule", "trades:" + d + "down.txt"}), 2,
+      {book_of({"--schedule", "grid:0"}), 2, "the grid needs milliseconds"},
+      {book_of({"--schedule", "hourly"}), 2, "none of events, grid:MS, trades:FILE"},
+      {book_of({"--schedule", "trades:" + d + "down.txt"}), 2,
        "line 2: trade count 4 is below the one before it"},
-      {book_s({"--auction-view", "vendor"}), 2, "'vendor' is neither book nor exchange"},
+      {book_of({"--auction-view", "vendor"}), 2, "'vendor' is neither book nor exchange"},
   };
   for (const auto& c : cases) {
     const Outcome r = quotelab(c.args);
