@@ -55,25 +55,18 @@ TEST_F(DataPaths, TickAndBarFilesOfBothKinds) {
   DataFileManager m(root_.c_str());
   const std::string day = root_ + "/20230105";
   EXPECT_FALSE(exists(day));
-  // Each returns the path and checks the result is its length.
-  auto tick = [&m](auto type) {
-    char path[1024];
-    const int n = m.get_tick_filepath(path, sizeof(path), 20230105, type);
-    EXPECT_EQ(n, (int)strlen(path));
-    return std::string(path);
+  char p[1024];
+  // The path written, checking the result is its length.
+  auto path = [&p](int n) {
+    EXPECT_EQ(n, (int)strlen(p));
+    return std::string(p);
   };
-  auto bar = [&m](auto type, int minutes) {
-    char path[1024];
-    const int n = m.get_bar_filepath(path, sizeof(path), 20230105, type, minutes);
-    EXPECT_EQ(n, (int)strlen(path));
-    return std::string(path);
-  };
-  EXPECT_EQ(tick(KX::BIN), day + "/tick.dat");
-  EXPECT_EQ(tick(KX::CSV), day + "/tick.csv");
-  EXPECT_EQ(tick("cSv"), day + "/tick.csv");
-  EXPECT_EQ(bar(KX::BIN, 1), day + "/bar1m.dat");
-  EXPECT_EQ(bar("BIN", 5), day + "/bar5m.dat");
-  EXPECT_EQ(bar(KX::CSV, 15), day + "/bar15m.csv");
+  EXPECT_EQ(path(m.get_tick_filepath(p, sizeof p, 20230105, KX::BIN)), day + "/tick.dat");
+  EXPECT_EQ(path(m.get_tick_filepath(p, sizeof p, 20230105, KX::CSV)), day + "/tick.csv");
+  EXPECT_EQ(path(m.get_tick_filepath(p, sizeof p, 20230105, "cSv")), day + "/tick.csv");
+  EXPECT_EQ(path(m.get_bar_filepath(p, sizeof p, 20230105, KX::BIN, 1)), day + "/bar1m.dat");
+  EXPECT_EQ(path(m.get_bar_filepath(p, sizeof p, 20230105, "BIN", 5)), day + "/bar5m.dat");
+  EXPECT_EQ(path(m.get_bar_filepath(p, sizeof p, 20230105, KX::CSV, 15)), day + "/bar15m.csv");
   EXPECT_TRUE(is_directory(day));
 }
 

@@ -25,7 +25,15 @@ TEST_F(ProgramTest, RefusalsNameTheProblem) {
        "SZ 000001 20240102 s_orders.dat s_trades.dat\n"
        "SZ 000002 20240102 s_orders.dat s_trades.dat\n");
   spit(path("short.txt"), "SZ 000001 20240102 s_orders.dat\n");
+  spit(path("down.txt"), "5\n4\n");
   const std::string d = dir_ + "/";
+  // book of orders and trades of the test directory, with more options.
+  const auto book_of = [&d](const Args& more, const std::string& orders = "s_orders.dat",
+                            const std::string& trades = "s_trades.dat") {
+    Args args = {"book", "--orders", d + orders, "--trades", d + trades, "--out", d + "x.dat"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
   const struct {
     Args args;
     int code;
@@ -42,19 +50,12 @@ TEST_F(ProgramTest, RefusalsNameTheProblem) {
       {{"simulate", "--orders", "100", "--orders-out", d + "no/o.csv", "--trades-out", d + "t"},
        1,
        "cannot create '" + d + "no/o.csv'"},
-      {{"book", "--orders", d + "none.csv", "--trades", d + "s_trades.csv", "--out", d + "x"},
-       1,
-       "cannot open '" + d + "none.csv'"},
+      {book_of({}, "none.csv", "s_trades.csv"), 1, "cannot open '" + d + "none.csv'"},
       // Files in the wrong role: the type codes, the columns or the size say so.
-      {{"book", "--orders", d + "s_orders.dat", "--trades", d + "s_orders.dat", "--out", d + "x"},
-       1,
-       "is not a file of trade records"},
-      {{"book", "--orders", d + "s_orders.csv", "--trades", d + "s_orders.csv", "--out", d + "x"},
-       1,
+      {book_of({}, "s_orders.dat", "s_orders.dat"), 1, "is not a file of trade records"},
+      {book_of({}, "s_orders.csv", "s_orders.csv"), 1,
        "has no bid_seq_num column: it is not a file of trade records"},
-      {{"book", "--orders", d + "cut.dat", "--trades", d + "s_trades.dat", "--out", d + "x"},
-       1,
-       "is not a multiple of 68 bytes"},
+      {book_of({}, "cut.dat"), 1, "is not a multiple of 68 bytes"},
       // Two jobs of one day under one root would write one file.
       {{"book", "--manifest", d + "clash.txt", "--root", dir_}, 2, "lines 1 and 2 both write"},
       {{"book", "--manifest", d + "short.txt", "--root", dir_},
@@ -64,6 +65,12 @@ TEST_F(ProgramTest, RefusalsNameTheProblem) {
        2,
        "--from: '20240230' is not a date"},
       {{"replay", "--kind", "nosuch", "--days", "20240102"}, 1, "Unknown replay_name 'nosuch'"},
+      // Schedules (the builder's tests check each against the true book).
+      {book_of({"--schedule", "grid:0"}), 2, "the grid needs milliseconds"},
+      {book_of({"--schedule", "hourly"}), 2, "none of events, grid:MS, trades:FILE"},
+      {book_of({"--schedule", "trades:" + d + "down.txt"}), 2,
+       "line 2: trade count 4 is below the one before it"},
+      {book_of({"--auction-view", "vendor"}), 2, "'vendor' is neither book nor exchange"},
   };
   for (const auto& c : cases) {
     const Outcome r = quotelab(c.args);
@@ -85,7 +92,8 @@ TEST_F(ProgramTest, SimulateIsSeededAndWritesCsvHeadersTheReaderBinds) {
   EXPECT_NE(r.out.find("9 of 9 columns bound"), std::string::npos) << r.out;
 }
 
-TEST_F(ProgramTest, BookFromCsvOrBinaryGivesTheSameSnapshotsOfTheRebuiltDay) {
+// book from CSV or binary gives the same snapshots; options override what the records say.
+TEST_F(ProgramTest, BookFromCsvOrBinaryGivesTheSameSnapshotsAndOptionsOverride) {
   simulate("s");
   const Outcome csv = book("s", ".csv", path("from_csv.dat"));
   ASSERT_EQ(csv.code, 0) << csv.err;
@@ -102,13 +110,23 @@ TEST_F(ProgramTest, BookFromCsvOrBinaryGivesTheSameSnapshotsOfTheRebuiltDay) {
     ASSERT_EQ(field(t.trading_day), 20240102);  // so that the replays find the ticks under it
   }
   EXPECT_EQ(field(ticks.back().time), 150000000);
-  // Options override what the records say.
   const Outcome r = book("s", ".dat", path("d.dat"), {"--date", "20240105", "--exchange", "SH"});
   ASSERT_EQ(r.code, 0) << r.err;
   const auto moved = read_records<_L2Snapshot>(path("d.dat"));
   ASSERT_FALSE(moved.empty());
   EXPECT_EQ(field(moved.front().trading_day), 20240105);
   EXPECT_EQ(moved.front().exchange, 1);
+  // A trade count schedule from a file separated by commas and line ends (refusals of bad
+  // schedules: RefusalsNameTheProblem).
+  spit(path("counts.txt"), "0\n5, 5\n40\n");
+  ASSERT_EQ(
+      book("s", ".dat", path("counts.dat"), {"--schedule", "trades:" + path("counts.txt")}).code,
+      0);
+  std::vector<int32_t> counts;
+  for (const _L2Snapshot& s : read_records<_L2Snapshot>(path("counts.dat"))) {
+    counts.push_back(field(s.num_trades));
+  }
+  EXPECT_EQ(counts, (std::vector<int32_t>{0, 5, 5, 40}));
 }
 
 TEST_F(ProgramTest, BookRootWritesTheDayLayoutInEitherFormat) {
@@ -194,35 +212,6 @@ TEST_F(ProgramTest, VerifyFindsBooksSnapshotsAndNamesAnAlteredOne) {
   EXPECT_NE(r.out.find("line 999: continuous trading snapshot"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(" is below 100.00%"), std::string::npos) << r.out;
   EXPECT_EQ(quotelab(verify).code, 0);  // one of some 2,400
-}
-
-// Schedules: a count file separated by commas and line ends, and refusals of bad ones (the
-// builder's tests check each schedule against the true book; the Python tests that the
-// program's schedules give what the package's do).
-TEST_F(ProgramTest, BookSchedulesAndTheirRefusals) {
-  simulate("s");
-  spit(path("counts.txt"), "0\n5, 5\n40\n");
-  ASSERT_EQ(
-      book("s", ".dat", path("counts.dat"), {"--schedule", "trades:" + path("counts.txt")}).code,
-      0);
-  std::vector<int32_t> counts;
-  for (const _L2Snapshot& s : read_records<_L2Snapshot>(path("counts.dat"))) {
-    counts.push_back(field(s.num_trades));
-  }
-  EXPECT_EQ(counts, (std::vector<int32_t>{0, 5, 5, 40}));
-  spit(path("down.txt"), "5\n4\n");
-  const struct {
-    std::string schedule;
-    std::string message;
-  } bad[] = {{"grid:0", "the grid needs milliseconds"},
-             {"hourly", "none of events, grid:MS, trades:FILE"},
-             {"trades:" + path("down.txt"), "line 2: trade count 4 is below the one before it"}};
-  for (const auto& c : bad) {
-    const Outcome r = book("s", ".dat", path("x.dat"), {"--schedule", c.schedule});
-    EXPECT_EQ(r.code, 2) << c.schedule;
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-  }
-  EXPECT_EQ(book("s", ".dat", path("x.dat"), {"--auction-view", "vendor"}).code, 2);
 }
 
 class ProgramManifestTest : public ProgramTest {

@@ -50,6 +50,13 @@ class RecordList {
 class ArrayReplayTest : public ::testing::Test {
  protected:
   int next(KX::DataReplayArray& replay) { return replay.next(buf_, 0, &type_); }
+  // The results of n calls of next().
+  std::vector<int> results(KX::DataReplayArray& replay, int n) {
+    std::vector<int> out;
+    while (n-- > 0) out.push_back(next(replay));
+    return out;
+  }
+  using Results = std::vector<int>;
 
   unsigned char buf_[512];
   unsigned char type_ = 0;
@@ -63,48 +70,38 @@ TEST_F(ArrayReplayTest, EarlierBarsAreSkippedAndLaterOnesWaitForTheirDay) {
   EXPECT_EQ(type_, QL_RECORD_BAR);
   EXPECT_EQ(next(replay), 180);
   EXPECT_EQ(memcmp(buf_, &bars[1], 180), 0);
-  EXPECT_EQ(next(replay), 180);
-  EXPECT_EQ(next(replay), QL_OTHER_DAY);
-  EXPECT_EQ(next(replay), QL_OTHER_DAY);
+  EXPECT_EQ(results(replay, 3), (Results{180, QL_OTHER_DAY, QL_OTHER_DAY}));
   EXPECT_EQ(replay.index(), 3);
   ASSERT_EQ(replay.init(kDay3), 0);
   EXPECT_EQ(next(replay), 180);
   EXPECT_EQ(memcmp(buf_, &bars[3], 180), 0);
-  EXPECT_EQ(next(replay), QL_NO_MORE_RECORDS);
-  EXPECT_EQ(next(replay), QL_NO_MORE_RECORDS);
+  EXPECT_EQ(results(replay, 2), (Results{QL_NO_MORE_RECORDS, QL_NO_MORE_RECORDS}));
 
   RecordList<_BarData> day_zero({-1, 0, kDay1});  // day 0 delivers only records of day 0
   KX::DataReplayArray zero("daily", "", day_zero.array());
-  EXPECT_EQ(next(zero), QL_BAR_SKIPPED);
-  EXPECT_EQ(next(zero), 180);
-  EXPECT_EQ(next(zero), QL_OTHER_DAY);
+  EXPECT_EQ(results(zero, 3), (Results{QL_BAR_SKIPPED, 180, QL_OTHER_DAY}));
 }
 
 TEST_F(ArrayReplayTest, SnapshotsOfAnotherDayStopTheReplayOnThatElement) {
   RecordList<_L2Snapshot> ticks({kDay1, kDay1, kDay2});
   KX::DataReplayArray replay("tick", "", ticks.array());
   replay.init(kDay2);
-  for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(next(replay), QL_OTHER_DAY);  // earlier ones are not skipped
+  EXPECT_EQ(results(replay, 3), Results(3, QL_OTHER_DAY));  // earlier ones are not skipped
   EXPECT_EQ(replay.index(), 0);
-
   replay.init(kDay1);
-  EXPECT_EQ(next(replay), 464);
-  EXPECT_EQ(next(replay), 464);
+  EXPECT_EQ(results(replay, 2), (Results{464, 464}));
   EXPECT_EQ(memcmp(buf_, &ticks[1], 464), 0);
   EXPECT_EQ(next(replay), QL_OTHER_DAY);
   replay.init(kDay2);
-  EXPECT_EQ(next(replay), 464);
-  EXPECT_EQ(next(replay), QL_NO_MORE_RECORDS);
+  EXPECT_EQ(results(replay, 2), (Results{464, QL_NO_MORE_RECORDS}));
 }
 
 TEST_F(ArrayReplayTest, TradesAndOrdersAreSelectedByActionDay) {
   RecordList<_L2Trade> trades({kDay1, kDay2});
   KX::DataReplayArray trade_replay("L2Trade", "", trades.array());
   trade_replay.init(kDay1);
-  EXPECT_EQ(next(trade_replay), 92);
+  EXPECT_EQ(results(trade_replay, 2), (Results{92, QL_OTHER_DAY}));
   EXPECT_EQ(type_, QL_RECORD_L2TRADE);
-  EXPECT_EQ(next(trade_replay), QL_OTHER_DAY);
 
   RecordList<_L2Order> orders({kDay2, kDay1});
   KX::DataReplayArray order_replay("l2order", "", orders.array());
@@ -152,8 +149,7 @@ TEST_F(ArrayReplayTest, RecordsAppendedBetweenCallsAreReplayed) {
   owned.push_back(&source[0]);
   KX::DataReplayArray replay("1m", "", &owned);
   replay.init(kDay1);
-  EXPECT_EQ(next(replay), 180);
-  EXPECT_EQ(next(replay), QL_NO_MORE_RECORDS);
+  EXPECT_EQ(results(replay, 2), (Results{180, QL_NO_MORE_RECORDS}));
   owned.push_back(&source[1]);
   EXPECT_EQ(replay.data_length(), 2);
   EXPECT_EQ(next(replay), 180);
@@ -179,8 +175,7 @@ TEST_F(ArrayReplayTest, UnreadableElementsAndArraysAreRefused) {
   small.push_back(&bars[0]);
   KX::DataReplayArray mismatched("tick", "", &small);
   mismatched.init(kDay1);
-  EXPECT_EQ(next(mismatched), QL_ERROR);
-  EXPECT_EQ(next(mismatched), QL_NO_MORE_RECORDS);
+  EXPECT_EQ(results(mismatched, 2), (Results{QL_ERROR, QL_NO_MORE_RECORDS}));
 
   KX::DataArray empty(nullptr, 0, 464);
   KX::DataReplayArray on_empty("tick", "", &empty);

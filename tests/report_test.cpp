@@ -1,19 +1,10 @@
 // quotelab report, run as a process on a simulated day: the page is self-contained, its SVG holds
 // the day's series, the check finds an altered snapshot, and a real browser draws the charts.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "quotelab/records.h"
+#include "program_fixture.h"
+#include "quotelab/orderbook.h"
 #include "report_check.h"
 #include "report_html.h"
 #ifdef QL_HAVE_ZLIB
@@ -22,23 +13,10 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 size_t count_of(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
   return n;
-}
-
-int ms_of_day(int32_t t) {
-  return t / 10000000 * 3600000 + t / 100000 % 100 * 60000 + t / 1000 % 100 * 1000 + t % 1000;
 }
 
 // One simulated day, rebuilt by `book` into ticks.dat and drawn by `report`, shared by the tests.
@@ -74,18 +52,18 @@ class ReportTest : public ::testing::Test {
                 "--snapshots", snapshots, "--out", out});
   }
 
-  static std::vector<_L2Snapshot> ticks() {
-    const std::string bytes = slurp(path("ticks.dat"));
-    std::vector<_L2Snapshot> out(bytes.size() / sizeof(_L2Snapshot));
-    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(_L2Snapshot));
-    return out;
+  static std::vector<_L2Snapshot> ticks() { return read_records<_L2Snapshot>(path("ticks.dat")); }
+  static void write(const std::string& name, const std::vector<_L2Snapshot>& snaps) {
+    spit(path(name), std::string(reinterpret_cast<const char*>(snaps.data()),
+                                 snaps.size() * sizeof(_L2Snapshot)));
   }
 
   static std::string dir_;
 };
 std::string ReportTest::dir_;
 
-TEST_F(ReportTest, PageIsSelfContainedAndSmall) {
+// The page stands alone (nothing loaded from elsewhere) and its charts hold the day's series.
+TEST_F(ReportTest, PageIsSelfContainedAndChartsHoldTheSeriesOfTheDay) {
   const std::string page = slurp(path("day.html"));
   ASSERT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u);
   EXPECT_LT(page.size(), 2u << 20);
@@ -94,10 +72,6 @@ TEST_F(ReportTest, PageIsSelfContainedAndSmall) {
     EXPECT_EQ(page.find(outside), std::string::npos) << outside;
   }
   EXPECT_NE(page.find("prefers-color-scheme:dark"), std::string::npos);
-}
-
-TEST_F(ReportTest, ChartsHoldTheSeriesOfTheDay) {
-  const std::string page = slurp(path("day.html"));
   for (const char* id : {"price", "spread", "depth", "volume"}) {
     EXPECT_NE(page.find(std::string("<svg id=\"") + id + "\""), std::string::npos) << id;
   }
@@ -125,7 +99,7 @@ TEST_F(ReportTest, ChartsHoldTheSeriesOfTheDay) {
   const std::vector<_L2Snapshot> snaps = ticks();
   for (const _L2Snapshot& s : snaps) {
     const int64_t volume = s.volume;
-    if (volume > previous) minutes.insert(std::min(ms_of_day(s.time) / 60000, 15 * 60 - 1));
+    if (volume > previous) minutes.insert(std::min(time2msec(s.time) / 60000, 15 * 60 - 1));
     previous = volume;
   }
   EXPECT_EQ(count_of(page, "<rect class=\"vol"), minutes.size());
@@ -142,10 +116,7 @@ TEST_F(ReportTest, CheckFindsTheOneAlteredSnapshot) {
   std::vector<_L2Snapshot> snaps = ticks();
   const size_t altered = snaps.size() / 2;  // in continuous trading
   snaps[altered].ask_volume[2] += 100;
-  {
-    std::ofstream out(path("altered.dat"), std::ios::binary);
-    out.write(reinterpret_cast<const char*>(snaps.data()), snaps.size() * sizeof(_L2Snapshot));
-  }
+  write("altered.dat", snaps);
   ASSERT_EQ(report(path("altered.dat"), path("altered.html")), 0) << slurp(path("err.txt"));
   const std::string page = slurp(path("altered.html"));
   EXPECT_NE(page.find(">1 mismatch; the first 1:<"), std::string::npos);
@@ -159,8 +130,7 @@ TEST_F(ReportTest, CheckFindsTheOneAlteredSnapshot) {
 
   snaps.resize(1);
   std::strcpy(snaps[0].symbol, "600000");
-  std::ofstream(path("other.dat"), std::ios::binary)
-      .write(reinterpret_cast<const char*>(snaps.data()), sizeof(_L2Snapshot));
+  write("other.dat", snaps);
   EXPECT_EQ(report(path("other.dat"), path("other.html")), 1);
   EXPECT_NE(slurp(path("err.txt")).find("holds no snapshots of 000001"), std::string::npos);
 }

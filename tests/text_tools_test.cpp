@@ -14,18 +14,16 @@ TEST(ExchangeTest, AliasesInAnyCaseAndCodes) {
   const struct {
     int code;
     std::vector<std::string> aliases;  // the first is the code's text
-  } exchanges[] = {
-      {1, {"SH", "SSE", "SHA", "XSHG"}},
-      {2, {"SZ", "SZSE", "SZA", "XSHE"}},
-      {3, {"HK"}},
-      {8, {"CFE", "CFFEX"}},
-      {9, {"SHF", "SHFE"}},
-      {10, {"DCE"}},
-      {11, {"CZC", "CZCE"}},
-      {12, {"INE"}},
-      {13, {"GFE", "GFEX"}},
-      {15, {"BJ", "BSE"}},
-  };
+  } exchanges[] = {{1, {"SH", "SSE", "SHA", "XSHG"}},
+                   {2, {"SZ", "SZSE", "SZA", "XSHE"}},
+                   {3, {"HK"}},
+                   {8, {"CFE", "CFFEX"}},
+                   {9, {"SHF", "SHFE"}},
+                   {10, {"DCE"}},
+                   {11, {"CZC", "CZCE"}},
+                   {12, {"INE"}},
+                   {13, {"GFE", "GFEX"}},
+                   {15, {"BJ", "BSE"}}};
   for (const auto& ex : exchanges) {
     EXPECT_STREQ(exchange_str(ex.code), ex.aliases[0].c_str());
     for (std::string alias : ex.aliases) {
@@ -73,23 +71,21 @@ TEST(ExtractSymbolTest, SplitsAtTheFirstDotWithinMaxLen) {
     int result;
     const char* symbol;
     int exchange;  // 99: left alone
-  } cases[] = {
-      {"600000.SH", 29, 2, "600000", 1},
-      {"000001.sz", 29, 2, "000001", 2},
-      {"IF2301.CFFEX", 9, 2, "IF2301", 8},
-      {"000001.2", 29, 2, "000001", 2},  // a numeric suffix is the code
-      {"600000.5", 29, 2, "600000", 5},
-      {"X.300", 29, 2, "X", 300 & 0xff},
-      {"X.99999999999999999999", 29, 2, "X", 255},  // low 8 bits, no overflow
-      {"600000.XX", 29, 2, "600000", 0},
-      {"600000.", 29, 2, "600000", 0},
-      {"rb2305", 29, 1, "rb2305", 99},
-      {"A.B.SH", 29, 2, "A", 0},
-      {"1234567890123.SH", 9, 2, "123456789", 1},
-      {"1234567890123", 9, 1, "123456789", 99},
-      {"123456789", 9, 1, "123456789", 99},
-      {"600000.SH", 0, 2, "", 1},
-  };
+  } cases[] = {{"600000.SH", 29, 2, "600000", 1},
+               {"000001.sz", 29, 2, "000001", 2},
+               {"IF2301.CFFEX", 9, 2, "IF2301", 8},
+               {"000001.2", 29, 2, "000001", 2},  // a numeric suffix is the code
+               {"600000.5", 29, 2, "600000", 5},
+               {"X.300", 29, 2, "X", 300 & 0xff},
+               {"X.99999999999999999999", 29, 2, "X", 255},  // low 8 bits, no overflow
+               {"600000.XX", 29, 2, "600000", 0},
+               {"600000.", 29, 2, "600000", 0},
+               {"rb2305", 29, 1, "rb2305", 99},
+               {"A.B.SH", 29, 2, "A", 0},
+               {"1234567890123.SH", 9, 2, "123456789", 1},
+               {"1234567890123", 9, 1, "123456789", 99},
+               {"123456789", 9, 1, "123456789", 99},
+               {"600000.SH", 0, 2, "", 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     char buf[48];
